@@ -1,0 +1,77 @@
+#pragma once
+// Reader for the typed fields of a 9.x package: type, length (31- or 63-bit form), value.
+
+#include <cstdint>
+#include <string>
+
+#include "bytes/file_buffer.hpp"
+
+namespace tarvik {
+
+// Field type codes of the 9.x format.
+namespace sistype {
+enum : std::uint32_t {
+  String = 0x01, Array = 0x02, Compressed = 0x03, Version = 0x04, VersionRange = 0x05,
+  Date = 0x06, Time = 0x07, DateTime = 0x08, Uid = 0x09, Language = 0x0B, Contents = 0x0C,
+  Controller = 0x0D, Info = 0x0E, SupportedLanguages = 0x0F, SupportedOptions = 0x10,
+  Prerequisites = 0x11, Dependency = 0x12, Properties = 0x13, Property = 0x14,
+  Signatures = 0x15, CertificateChain = 0x16, Logo = 0x17, FileDescription = 0x18,
+  Hash = 0x19, If = 0x1A, ElseIf = 0x1B, InstallBlock = 0x1C, Expression = 0x1D,
+  Data = 0x1E, DataUnit = 0x1F, FileData = 0x20, SupportedOption = 0x21,
+  ControllerChecksum = 0x22, DataChecksum = 0x23, Signature = 0x24, Blob = 0x25,
+  SignatureAlgorithm = 0x26, SignatureCertificateChain = 0x27, DataIndex = 0x28,
+  Capabilities = 0x29,
+};
+// Stands for a type part that runs past the end of the buffer: it matches no type code.
+constexpr std::uint32_t Truncated = 0xFFFFFFFFu;
+}  // namespace sistype
+
+// One field read by XReadField.
+struct XField {
+  std::uint32_t type = sistype::Truncated;  // type code, or sistype::Truncated
+  std::string typeText;                     // the type as hexadecimal text (8 digits when whole)
+  Pos length = 0;                           // value length (doubled for the two checksum types)
+  Pos index = 0;                            // where the value starts
+  Pos end = 0;                              // first byte after the value (index + length, saturated)
+  std::string value;                        // rendering of the value (see XGetValue)
+};
+
+// Decodes the length part at `pos`: sets `length` and `width` (4, or 8 in the 63-bit form).
+// Bytes outside the buffer read as missing (a missing length reads as 0).
+void DecodeLength(const FileBuffer& buffer, Pos pos, Pos& length, int& width);
+
+// Reads the field whose type part begins at `pos`. With `text` true the value is decoded as
+// UTF-16 text whatever its type; `render` false skips building `value` (for callers that
+// only walk).
+XField XReadField(const FileBuffer& buffer, Pos pos, bool text, bool render = true);
+
+// The field reader with its established signature. On return `Bstart` is the value start
+// when `Rooth` is true (descend) and the first byte after the value otherwise (step over).
+void XGetValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
+               Pos& Bindex, bool Rooth, bool Text);
+
+// Reads one array element (length part, then value) at `Bstart`. `Cate` 1 renders UTF-16
+// text, 2 a property ("key=value", signed), anything else the first 4 value bytes as 8
+// hexadecimal digits. `Bstart` and `Bend` come back as the first byte after the element.
+void GetArrayValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
+                   Pos& Bindex, std::int32_t Cate);
+
+// Decimal text of the length part at `ByteOffset`.
+std::string GetByteLength(const FileBuffer& buffer, Pos ByteOffset, bool HexData);
+
+// Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as
+// Windows-1252 single-byte text (unicode false), to UTF-8. An odd length takes its last code
+// unit's high byte from the byte just after the range.
+std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
+
+// Rounds a position up to the next multiple of 4.
+inline Pos AlignUp(Pos pos) { return pos % 4 == 0 ? pos : (pos / 4 + 1) * 4; }
+
+// Saturating addition for positions built from lengths read out of a file.
+inline Pos AddPos(Pos a, Pos b) {
+  constexpr Pos kMax = INT64_MAX;
+  if (b > 0 && a > kMax - b) return kMax;
+  return a + b;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,73 @@
+#pragma once
+// The one in-memory copy of the current file, and the byte-to-hexadecimal readers that
+// every package reader is built on.
+//
+// Positions are 0-based file offsets held in `Pos` (a signed 64-bit integer). Every read
+// is bounds-checked: bytes outside the buffer contribute nothing, exactly as the readers
+// expect, so no input can make a read go out of range.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik {
+
+using Pos = std::int64_t;
+using Bytes = std::vector<std::uint8_t>;
+
+class FileBuffer {
+ public:
+  FileBuffer() { Reset(); }
+
+  // A single zero byte, the state after Open, Reload and Close.
+  void Reset() { data.assign(1, 0); }
+
+  Pos Size() const { return static_cast<Pos>(data.size()); }
+  bool Has(Pos pos) const { return pos >= 0 && pos < Size(); }
+  // Byte at a 0-based offset; 0 outside the buffer.
+  std::uint8_t At(Pos pos) const { return Has(pos) ? data[static_cast<size_t>(pos)] : 0; }
+  // True when all of [pos, pos + len) lies inside the buffer.
+  bool HasRange(Pos pos, Pos len) const { return pos >= 0 && len >= 0 && len <= Size() - pos; }
+  const std::uint8_t* Ptr(Pos pos) const { return data.data() + pos; }
+
+  Bytes data;
+};
+
+// Loads the whole file at `path` into the buffer. Fails silently (returns false): the
+// buffer is left unchanged when the file cannot be opened or sized, and holds zero bytes of
+// the file's length when the read itself fails.
+bool OpenBinary(FileBuffer& buffer, const std::string& path);
+// The 9.x reader's name for the same operation.
+bool XOpenBinary(FileBuffer& buffer, const std::string& path);
+
+// Reads `len` bytes at `pos`, most significant (highest position) first. With `hex` true the
+// result is upper-case hexadecimal, two digits per byte; otherwise the decimal text of the
+// value (see NumText). Bytes outside the buffer add nothing.
+std::string GetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex);
+std::string XGetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex);
+std::string GetData2(const FileBuffer& buffer, std::int32_t pos, std::int32_t len, bool hex);
+
+// Little-endian unsigned value of the bytes of [pos, pos + len) that lie inside the buffer,
+// the lowest one inside taken as the least significant: the number GetData's text stands
+// for, without building the text. `len` is at most 8.
+std::uint64_t ReadLE(const FileBuffer& buffer, Pos pos, int len);
+// Reads a whole little-endian word; false (and `out` 0) when any byte is outside.
+bool ReadU32(const FileBuffer& buffer, Pos pos, std::uint32_t& out);
+bool ReadU16(const FileBuffer& buffer, Pos pos, std::uint16_t& out);
+
+// Hexadecimal text to number; invalid text gives 0. Never negative.
+double HexToLong(std::string_view text);
+double HexToDouble(std::string_view text);
+// Hexadecimal text as a signed (two's complement, 4 bits per digit) decimal text.
+std::string AdjustVal(std::string_view text);
+
+// Decimal text of a whole number: plain digits below 10^15, otherwise one digit, a point,
+// up to 14 further digits, "E+" and the exponent (1.84467440737096E+19).
+std::string NumText(double value);
+// Upper-case hexadecimal text without leading zeros ("0" for zero).
+std::string HexText(std::uint64_t value);
+// Exactly `digits` upper-case hexadecimal digits (the low ones when the value is wider).
+std::string HexText(std::uint64_t value, int digits);
+
+}  // namespace tarvik

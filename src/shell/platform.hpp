@@ -1,0 +1,65 @@
+#pragma once
+// The platform layer: the program's folders and the file system, on Linux.
+//
+// Texts that the package formats define keep their backslashes; they become native paths
+// only here (ToNative) at the moment a file or folder is touched. Paths chosen by the person
+// are native already and are used as given.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bytes/file_buffer.hpp"
+
+namespace tarvik {
+
+constexpr char kSep = '/';
+
+class Platform {
+ public:
+  // Folders from the environment: XDG_DATA_HOME (or ~/.local/share) stands for the Windows
+  // folder, TMPDIR (or /tmp) holds the private temporary folder.
+  static Platform FromEnvironment();
+  Platform(std::string dataHome, std::string tempRoot)
+      : dataHome_(std::move(dataHome)), tempRoot_(std::move(tempRoot)) {}
+
+  // The user's data folder, without a trailing separator.
+  std::string GetWinDir() const;
+  // The private per-user temporary folder with a trailing separator, created with mode
+  // 0700 when missing. Nothing when it is a symbolic link, not a folder, owned by someone
+  // else or open to others (another user could have planted it).
+  std::optional<std::string> GetTempDir() const;
+
+ private:
+  std::string dataHome_;
+  std::string tempRoot_;
+};
+
+// Backslashes to the native separator.
+std::string ToNative(std::string_view path);
+// Joins a folder and a name with one separator.
+std::string JoinPath(std::string_view folder, std::string_view name);
+// The name after the last separator (either kind).
+std::string BaseName(std::string_view path);
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
+std::string ToLower(std::string_view text);
+std::string ToUpper(std::string_view text);
+
+namespace fsys {
+bool FileExists(const std::string& path);    // a regular file (following links)
+bool FolderExists(const std::string& path);  // a folder (following links)
+bool IsSymlink(const std::string& path);
+bool CreateFolder(const std::string& path);  // one level; true when it exists afterwards
+std::optional<std::int64_t> FileLength(const std::string& path);
+bool DeleteFile(const std::string& path);    // true when no file is left
+bool ReadWholeFile(const std::string& path, Bytes& out);
+// Writes the bytes to a temporary file beside `path`, then renames it over `path`, so a
+// failed write never destroys an existing file.
+bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::size_t size);
+inline bool WriteFileAtomic(const std::string& path, std::string_view data) {
+  return WriteFileAtomic(path, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+}
+}  // namespace fsys
+
+}  // namespace tarvik
