@@ -1,0 +1,63 @@
+#include "support/test_env.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "support/fake_ui.hpp"
+
+namespace fs = std::filesystem;
+
+namespace tarvik::test {
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "tarvik-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::operator/(std::string_view name) const { return (fs::path(path_) / name).string(); }
+
+std::string TempDir::Write(std::string_view name, std::string_view bytes) const {
+  fs::path p = fs::path(path_) / name;
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return p.string();
+}
+
+std::string TempDir::Write(std::string_view name, const Bytes& bytes) const {
+  return Write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+Platform TestPlatform(const TempDir& dir) { return Platform(dir / "data", dir / "tmp"); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::string s = ReadFile(path);
+  return Bytes(s.begin(), s.end());
+}
+
+std::optional<std::string> SharedDir() {
+  std::error_code ec;
+  fs::path p = fs::path(TARVIK_SHARED_DIR);
+  if (fs::is_directory(p / "corpus", ec)) return fs::canonical(p, ec).string();
+  return std::nullopt;
+}
+
+void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path) {
+  ui.openAnswers.push_back(path);
+  app.mnOpen_Click();
+}
+
+}  // namespace tarvik::test
