@@ -1,0 +1,21 @@
+#pragma once
+// What the window asks of the desktop: running a modal dialog, opening a web page or a
+// folder in the system's programs, and the beep. The program uses the real thing; tests
+// put in their own to answer dialogs and to record what would have been opened.
+
+#include <QDialog>
+#include <QUrl>
+
+namespace tarvik::gui {
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+  // Runs the dialog modally and returns its result (QDialog::exec()).
+  virtual int Exec(QDialog& dialog);
+  // Opens the address in the default web browser or file browser; failures are ignored.
+  virtual void OpenUrl(const QUrl& url);
+  virtual void Beep();
+};
+
+}  // namespace tarvik::gui

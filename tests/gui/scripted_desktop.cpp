@@ -1,0 +1,48 @@
+#include "scripted_desktop.hpp"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "support/test_env.hpp"
+
+namespace tarvik::test {
+
+int ScriptedDesktop::Exec(QDialog& dialog) {
+  if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+    messages.push_back({box->text(), box->windowTitle(), box->icon(), box->standardButtons()});
+    if (!messageAnswers.empty()) {
+      const QMessageBox::StandardButton b = messageAnswers.front();
+      messageAnswers.pop_front();
+      return b;
+    }
+    return box->standardButtons().testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+  }
+  if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {
+    fileDialogs.push_back({files->windowTitle(), files->nameFilters(), files->selectedNameFilter(),
+                           files->acceptMode(), files->fileMode(), files->options(), files->selectedFiles()});
+    if (fileAnswers.empty()) return QDialog::Rejected;
+    const std::optional<QString> answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    if (!answer) return QDialog::Rejected;
+    files->selectFile(*answer);
+    return QDialog::Accepted;
+  }
+  otherDialogs.push_back(dialog.windowTitle());
+  return onOtherDialog ? onOtherDialog(dialog) : QDialog::Rejected;
+}
+
+QString SourceDir() { return QStringLiteral(TARVIK_SOURCE_DIR); }
+
+QString ScreenshotDir() {
+  const QString dir = QStringLiteral(TARVIK_SCREENSHOT_DIR);
+  QDir().mkpath(dir);
+  return dir;
+}
+
+std::optional<QString> DemoSample() {
+  const QString path = SourceDir() + QStringLiteral("/samples/demo.sisx");
+  if (!QFileInfo(path).isFile()) return std::nullopt;
+  return path;
+}
+
+}  // namespace tarvik::test

@@ -1,0 +1,63 @@
+#pragma once
+// A desktop for the window's tests: it answers file and folder dialogs and message boxes
+// from queues, records what each dialog showed, hands other dialogs to a handler, and
+// records the pages and folders the window asked to open.
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "gui/desktop.hpp"
+
+namespace tarvik::test {
+
+class ScriptedDesktop : public gui::Desktop {
+ public:
+  struct FileDialogSeen {
+    QString title;
+    QStringList filters;
+    QString selectedFilter;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    QFileDialog::Options options;
+    QStringList proposed;  // the files selected before the answer
+  };
+  struct MessageSeen {
+    QString text;
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+  };
+
+  int Exec(QDialog& dialog) override;
+  void OpenUrl(const QUrl& url) override { urls.push_back(url); }
+  void Beep() override { ++beeps; }
+
+  // Answers: a path accepts a file dialog with it, nothing cancels (an empty queue cancels).
+  std::deque<std::optional<QString>> fileAnswers;
+  // Buttons for message boxes; when empty, OK boxes get Ok and Yes/No boxes get No.
+  std::deque<QMessageBox::StandardButton> messageAnswers;
+  // Any other dialog (About box, extraction result); rejected when not set.
+  std::function<int(QDialog&)> onOtherDialog;
+
+  std::vector<FileDialogSeen> fileDialogs;
+  std::vector<MessageSeen> messages;
+  std::vector<QString> otherDialogs;  // titles
+  std::vector<QUrl> urls;
+  int beeps = 0;
+};
+
+// The folder of the project sources and where screenshots go.
+QString SourceDir();
+QString ScreenshotDir();
+// The demo sample, when the checkout has it.
+std::optional<QString> DemoSample();
+
+}  // namespace tarvik::test

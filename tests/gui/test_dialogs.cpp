@@ -1,0 +1,275 @@
+// The window's dialogs and rules on their own: filter lists, message-box styles, the
+// resize rule, the About box and the extraction-result dialog.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTextDocumentFragment>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "gui/about_box.hpp"
+#include "gui/dialogs.hpp"
+#include "gui/extract_result_dialog.hpp"
+#include "gui/window_rules.hpp"
+#include "scripted_desktop.hpp"
+#include "shell/app.hpp"
+#include "shell/ui.hpp"
+
+using namespace tarvik;
+using namespace tarvik::gui;
+
+namespace {
+constexpr const char* kSaveFilter =
+    "PKG File (.pkg)|*.pkg|Brimond Session File (.qsd)|*.qsd|Text File (.txt)|*.txt|All Files|*.*";
+}
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void filters_data();
+  void filters();
+  void messageBoxStyles_data();
+  void messageBoxStyles();
+  void messageBoxAnswers_data();
+  void messageBoxAnswers();
+  void openDialog();
+  void saveDialogNeverAsksToReplace();
+  void folderDialog();
+  void chosenPathIsNative();
+  void lineBreaks_data();
+  void lineBreaks();
+  void resizeRule_data();
+  void resizeRule();
+  void aboutText();
+  void aboutVisitClosesFirst_data();
+  void aboutVisitClosesFirst();
+  void aboutScreenshot();
+  void extractResult();
+};
+
+void DialogsTest::filters_data() {
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QStringList>("expected");
+  QTest::newRow("open") << QString::fromLatin1(kOpenFilter)
+                        << QStringList{"SIS File, Brimond File, PKG File (*.sis *.sisx *.qsd *.pkg)",
+                                       "SIS File (.sis, .sisx) (*.sis *.sisx)",
+                                       "Brimond Session File (.qsd) (*.qsd)", "PKG File (.pkg) (*.pkg)"};
+  QTest::newRow("save, every file") << QString::fromLatin1(kSaveFilter)
+                                    << QStringList{"PKG File (.pkg) (*.pkg)", "Brimond Session File (.qsd) (*.qsd)",
+                                                   "Text File (.txt) (*.txt)", "All Files (*)"};
+  QTest::newRow("no patterns") << QStringLiteral("Nothing||Some|*.a|") << QStringList{"Some (*.a)"};
+  QTest::newRow("description only") << QStringLiteral("Lonely") << QStringList{};
+  QTest::newRow("empty") << QString() << QStringList{};
+}
+
+void DialogsTest::filters() {
+  QFETCH(QString, filter);
+  QFETCH(QStringList, expected);
+  QCOMPARE(ToQtFilters(filter.toStdString()), expected);
+}
+
+void DialogsTest::messageBoxStyles_data() {
+  QTest::addColumn<int>("style");
+  QTest::addColumn<int>("icon");
+  QTest::addColumn<int>("buttons");
+  const int ok = QMessageBox::Ok;
+  const int yesNo = QMessageBox::Yes | QMessageBox::No;
+  QTest::newRow("plain") << int(msg::Plain) << int(QMessageBox::NoIcon) << ok;
+  QTest::newRow("critical") << int(msg::Critical) << int(QMessageBox::Critical) << ok;
+  QTest::newRow("question") << int(msg::Question) << int(QMessageBox::Question) << ok;
+  QTest::newRow("exclamation") << int(msg::Exclamation) << int(QMessageBox::Warning) << ok;
+  QTest::newRow("information") << int(msg::Information) << int(QMessageBox::Information) << ok;
+  QTest::newRow("overwrite question 52") << 52 << int(QMessageBox::Warning) << yesNo;
+  QTest::newRow("question yes/no") << int(msg::Question + msg::YesNo) << int(QMessageBox::Question) << yesNo;
+  QTest::newRow("ok/cancel") << 1 << int(QMessageBox::NoIcon) << int(QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+void DialogsTest::messageBoxStyles() {
+  QFETCH(int, style);
+  QFETCH(int, icon);
+  QFETCH(int, buttons);
+  auto box = MakeMessageBox(nullptr, "C:\\x.sis already exists.\r\nDo you want to replace it?", style, "Tarvik");
+  QCOMPARE(int(box->icon()), icon);
+  QCOMPARE(int(box->standardButtons()), buttons);
+  QCOMPARE(box->windowTitle(), QStringLiteral("Tarvik"));
+  QCOMPARE(box->text(), QStringLiteral("C:\\x.sis already exists.\nDo you want to replace it?"));
+  // Texts such as "<--------" are shown as written, never taken for markup.
+  QCOMPARE(box->textFormat(), Qt::PlainText);
+}
+
+void DialogsTest::messageBoxAnswers_data() {
+  QTest::addColumn<int>("button");
+  QTest::addColumn<int>("answer");
+  QTest::newRow("ok") << int(QMessageBox::Ok) << int(msg::Ok);
+  QTest::newRow("yes") << int(QMessageBox::Yes) << int(msg::Yes);
+  QTest::newRow("no") << int(QMessageBox::No) << int(msg::No);
+  QTest::newRow("cancel") << int(QMessageBox::Cancel) << 2;
+  QTest::newRow("closed") << 0 << 2;
+}
+
+void DialogsTest::messageBoxAnswers() {
+  QFETCH(int, button);
+  QFETCH(int, answer);
+  QCOMPARE(AnswerOf(button), answer);
+}
+
+void DialogsTest::openDialog() {
+  auto dialog = MakeOpenDialog(nullptr, kOpenFilter, kOpenTitle, QString());
+  QCOMPARE(dialog->windowTitle(), QStringLiteral("Open File"));
+  QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+  QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+  QCOMPARE(dialog->nameFilters().size(), 4);
+  QCOMPARE(dialog->selectedNameFilter(), dialog->nameFilters().first());
+}
+
+void DialogsTest::saveDialogNeverAsksToReplace() {
+  auto dialog = MakeSaveDialog(nullptr, kSaveFilter, "Save As...", "Unnamed", QDir::tempPath());
+  QCOMPARE(dialog->windowTitle(), QStringLiteral("Save As..."));
+  QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+  QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("PKG File (.pkg) (*.pkg)"));
+  QCOMPARE(dialog->selectedFiles().value(0), QDir(QDir::tempPath()).filePath(QStringLiteral("Unnamed")));
+  // No extension is added behind the person's back: the name decides the format.
+  QVERIFY(dialog->defaultSuffix().isEmpty());
+}
+
+void DialogsTest::folderDialog() {
+  auto dialog = MakeFolderDialog(nullptr, "Select folder to keep the extracted files", QString());
+  QCOMPARE(dialog->windowTitle(), QStringLiteral("Select folder to keep the extracted files"));
+  QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+  QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+}
+
+void DialogsTest::chosenPathIsNative() {
+  QTemporaryDir dir;
+  auto dialog = MakeSaveDialog(nullptr, kSaveFilter, "Save As...", "Unnamed", dir.path());
+  dialog->selectFile(dir.filePath(QStringLiteral("out.qsd")));
+  const auto path = ChosenPath(*dialog);
+  QVERIFY(path.has_value());
+  QCOMPARE(QString::fromStdString(*path), QDir::toNativeSeparators(dir.filePath(QStringLiteral("out.qsd"))));
+}
+
+void DialogsTest::lineBreaks_data() {
+  QTest::addColumn<QByteArray>("text");
+  QTest::addColumn<QString>("shown");
+  QTest::addColumn<QByteArray>("back");
+  QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\nb\n") << QByteArray("a\r\nb\r\n");
+  QTest::newRow("lone cr") << QByteArray("a\rb") << QStringLiteral("a\nb") << QByteArray("a\r\nb");
+  QTest::newRow("lone lf") << QByteArray("a\nb") << QStringLiteral("a\nb") << QByteArray("a\r\nb");
+  QTest::newRow("utf-8") << QByteArray("\xc3\xa9t\xc3\xa9") << QStringLiteral("\u00e9t\u00e9")
+                         << QByteArray("\xc3\xa9t\xc3\xa9");
+}
+
+void DialogsTest::lineBreaks() {
+  QFETCH(QByteArray, text);
+  QFETCH(QString, shown);
+  QFETCH(QByteArray, back);
+  QCOMPARE(ForDisplay(text.toStdString()), shown);
+  QCOMPARE(QByteArray::fromStdString(FromDisplay(shown)), back);
+}
+
+void DialogsTest::resizeRule_data() {
+  QTest::addColumn<QSize>("window");
+  QTest::addColumn<double>("dpi");
+  QTest::addColumn<QSize>("expected");
+  // At 96 DPI 110 twips are 7.33 pixels and 800 twips 53.33 pixels; at 144 DPI 11 and 80.
+  QTest::newRow("96 dpi") << QSize(800, 600) << 96.0 << QSize(793, 547);
+  QTest::newRow("144 dpi") << QSize(800, 600) << 144.0 << QSize(789, 520);
+  QTest::newRow("just wide enough") << QSize(8, 600) << 96.0 << QSize(1, 547);
+  QTest::newRow("exactly the margins") << QSize(11, 80) << 144.0 << QSize(0, 0);
+  QTest::newRow("too narrow keeps width") << QSize(7, 600) << 96.0 << QSize(500, 547);
+  QTest::newRow("too low keeps height") << QSize(800, 53) << 96.0 << QSize(793, 300);
+  QTest::newRow("both too small") << QSize(0, 0) << 96.0 << QSize(500, 300);
+}
+
+void DialogsTest::resizeRule() {
+  QFETCH(QSize, window);
+  QFETCH(double, dpi);
+  QFETCH(QSize, expected);
+  QCOMPARE(TextAreaSize(window, QSize(500, 300), dpi, dpi), expected);
+}
+
+void DialogsTest::aboutText() {
+  AboutBox box(nullptr, nullptr);
+  QCOMPARE(box.windowTitle(), QStringLiteral("About Tarvik"));
+  const QString text = QString::fromLatin1(kAboutText);
+  const QStringList paragraphs = text.split(QStringLiteral("\r\n\r\n"));
+  QCOMPARE(paragraphs.size(), 5);
+  QCOMPARE(paragraphs[0], QStringLiteral("Tarvik v3.0, smart tool for view and extract Symbian SIS file"));
+  QCOMPARE(paragraphs[1], QStringLiteral("This supports all version of sis file including UIQ, Series60 1st, 2nd and "
+                                         "Series60 3rd Edition"));
+  QVERIFY(paragraphs[2].contains(QLatin1Char('@')));
+  QCOMPARE(paragraphs[3],
+           QStringLiteral("This software implements functions included in standard SIS Editor tool 'Brimond'"));
+  QVERIFY(paragraphs[4].contains(QStringLiteral("Tarvik")));
+  for (const QString& p : paragraphs) QVERIFY2(!p.contains(QLatin1Char('\r')) && !p.contains(QLatin1Char('\n')), qPrintable(p));
+  QVERIFY(!text.endsWith(QLatin1Char('\n')));
+  // The label shows the same paragraphs, one empty line between them.
+  QCOMPARE(box.Label()->text(), paragraphs.join(QStringLiteral("\n\n")));
+  QCOMPARE(box.Link()->text().contains(QStringLiteral("Visit us... ----&gt;")), true);
+  QCOMPARE(QTextDocumentFragment::fromHtml(box.Link()->text()).toPlainText(), QStringLiteral("Visit us... ---->"));
+}
+
+void DialogsTest::aboutVisitClosesFirst_data() {
+  QTest::addColumn<bool>("viaPicture");
+  QTest::newRow("link label") << false;
+  QTest::newRow("picture") << true;
+}
+
+void DialogsTest::aboutVisitClosesFirst() {
+  QFETCH(bool, viaPicture);
+  std::vector<QUrl> opened;
+  bool visibleWhenOpened = true;
+  AboutBox* boxPtr = nullptr;
+  AboutBox box(nullptr, [&](const QUrl& url) {
+    opened.push_back(url);
+    visibleWhenOpened = boxPtr->isVisible();
+  });
+  boxPtr = &box;
+  box.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&box));
+  if (viaPicture) {
+    QTest::mouseClick(box.Picture(), Qt::LeftButton);
+  } else {
+    emit box.Link()->linkActivated(QString::fromLatin1(kHomePage));
+  }
+  QCOMPARE(opened.size(), std::size_t{1});
+  QCOMPARE(opened[0], QUrl(QString::fromLatin1(kHomePage)));
+  QVERIFY(!visibleWhenOpened);
+  QVERIFY(!box.isVisible());
+  QCOMPARE(box.result(), int(QDialog::Accepted));
+}
+
+void DialogsTest::aboutScreenshot() {
+  AboutBox box(nullptr, nullptr);
+  box.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&box));
+  const QString path = test::ScreenshotDir() + QStringLiteral("/about_box.png");
+  QVERIFY(box.grab().save(path));
+  qInfo("About box screenshot: %s", qPrintable(path));
+}
+
+void DialogsTest::extractResult() {
+  std::vector<std::string> opened;
+  const std::string text = "The following files were extracted to /tmp/x/bin\r\n\r\na.txt\r\nb.dll\r\n";
+  ExtractResultDialog dialog(nullptr, text, "/tmp/x/bin", [&](const std::string& f) { opened.push_back(f); });
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarvik"));
+  QCOMPARE(dialog.CloseButton()->text(), QStringLiteral("Close"));
+  QCOMPARE(dialog.ViewButton()->text(), QStringLiteral("View File"));
+  QCOMPARE(dialog.TextBox()->toPlainText(),
+           QStringLiteral("The following files were extracted to /tmp/x/bin\n\na.txt\nb.dll\n"));
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  // "View File" opens the folder and leaves the dialog open; "Close" closes it.
+  dialog.ViewButton()->click();
+  QCOMPARE(opened, std::vector<std::string>{"/tmp/x/bin"});
+  QVERIFY(dialog.isVisible());
+  dialog.CloseButton()->click();
+  QVERIFY(!dialog.isVisible());
+  QCOMPARE(opened.size(), std::size_t{1});
+}
+
+QTEST_MAIN(DialogsTest)
+#include "test_dialogs.moc"
