@@ -56,6 +56,7 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
   text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   text1_->move(0, 0);
   text1_->resize(640, 420);
+  connect(text1_, &QPlainTextEdit::textChanged, this, [this] { textEdited_ = true; });
 
   // The banner sits over the text area, hidden until Open or Reload shows it.
   picture1_ = new QLabel(central);
@@ -297,12 +298,12 @@ void MainWindow::SetTitle(const std::string& title) {
 void MainWindow::SetText(const std::string& text) {
   shownText_ = text;
   text1_->setPlainText(ForDisplay(text));
-  text1_->document()->setModified(false);
+  textEdited_ = false;
 }
 
 std::string MainWindow::Text() const {
   // Unedited, the text is exactly what was shown, line breaks and all.
-  if (!text1_->document()->isModified()) return shownText_;
+  if (!textEdited_) return shownText_;
   return FromDisplay(text1_->toPlainText());
 }
 

@@ -124,6 +124,7 @@ class MainWindow : public QMainWindow, public Ui {
   QAction* mnAbout_ = nullptr;
 
   std::string shownText_;           // the text last put into the text area
+  bool textEdited_ = false;         // the text area changed since
   std::optional<std::string> pendingOpen_;
   QString lastFolder_;              // where the file dialogs start
   bool running_ = false;            // a command is running

@@ -1,0 +1,517 @@
+// The main window driven as a person would drive it: menus, shortcuts, titles, the
+// File-menu rule, the banner, the resize rule, and Open, Extract and Save As through the
+// real commands, with the dialogs answered by a scripted desktop.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+
+#include <filesystem>
+#include <memory>
+
+#include "gui/about_box.hpp"
+#include "gui/extract_result_dialog.hpp"
+#include "gui/main_window.hpp"
+#include "gui/window_rules.hpp"
+#include "scripted_desktop.hpp"
+#include "support/test_env.hpp"
+
+using namespace tarvik;
+using namespace tarvik::gui;
+
+namespace {
+
+const char kPkgText[] =
+    "; demo script\r\n&EN\r\n#{\"Demo\"},(0x10000001),1,0,0\r\n\"file.txt\"-\"!:\\data\\file.txt\"\r\n";
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+struct MenuState {
+  bool save, extract, reload, close;
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+
+  void menuTree_data();
+  void menuTree();
+  void menuOrder();
+  void startsEmpty();
+  void openDialogAndCancel();
+  void openPkgShowsItUnchanged();
+  void openUpperCaseExtension();
+  void fileMenuRuleRunsWhenMenuOpens();
+  void reloadAndClose();
+  void bannerPlacement();
+  void resizeRule();
+  void resizeRuleOnRealResize();
+  void shortcuts_data();
+  void shortcuts();
+  void workingDirectory();
+  void helpLinks();
+  void aboutFromMenu();
+  void saveAsAsksBeforeReplacing();
+  void saveAsSessionAndBack();
+  void editedTextIsSaved();
+  void busyRefusesSecondExtraction();
+  void progressShowsAndRepaints();
+  void exitDeletesScratchFile();
+  void openSample();
+  void extractSample();
+  void commandLinePath();
+
+ private:
+  void Open(const QString& path);
+  MenuState FileMenuNow();
+  QString Write(const QString& name, const QByteArray& bytes);
+
+  std::unique_ptr<test::TempDir> dir_;
+  std::unique_ptr<test::ScriptedDesktop> desktop_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void WindowTest::init() {
+  dir_ = std::make_unique<test::TempDir>();
+  desktop_ = std::make_unique<test::ScriptedDesktop>();
+  window_ = std::make_unique<MainWindow>(test::TestPlatform(*dir_), desktop_.get());
+}
+
+void WindowTest::cleanup() {
+  window_.reset();
+  desktop_.reset();
+  dir_.reset();
+}
+
+void WindowTest::Open(const QString& path) {
+  desktop_->fileAnswers.push_back(path);
+  window_->OpenAction()->trigger();
+}
+
+// What the File menu offers once it has opened.
+MenuState WindowTest::FileMenuNow() {
+  emit window_->FileMenu()->aboutToShow();
+  return {window_->SaveAction()->isEnabled(), window_->ExtractAction()->isEnabled(),
+          window_->ReloadAction()->isEnabled(), window_->CloseAction()->isEnabled()};
+}
+
+QString WindowTest::Write(const QString& name, const QByteArray& bytes) {
+  return QString::fromStdString(dir_->Write(name.toStdString(), std::string_view(bytes.constData(), bytes.size())));
+}
+
+void WindowTest::menuTree_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("caption");
+  QTest::addColumn<QKeySequence>("shortcut");
+  QTest::newRow("open") << "mnOpen" << "Open..." << QKeySequence("Ctrl+O");
+  QTest::newRow("save") << "mnSave" << "Save As..." << QKeySequence("Ctrl+S");
+  QTest::newRow("close") << "mnClose" << "Close" << QKeySequence("Ctrl+I");
+  QTest::newRow("reload") << "mnReload" << "Reload" << QKeySequence("Ctrl+R");
+  QTest::newRow("extract") << "mnExtr" << "Extract" << QKeySequence("Ctrl+E");
+  QTest::newRow("exit") << "mnExit" << "Exit" << QKeySequence("Ctrl+Q");
+  QTest::newRow("working directory") << "mnWD" << "Working Directory" << QKeySequence();
+  QTest::newRow("on the web") << "mnDl1" << "Tarvik On the Web" << QKeySequence();
+  QTest::newRow("download") << "mndl2" << "Download Brimond" << QKeySequence();
+  QTest::newRow("about, two blanks") << "mnAbout" << "About  Tarvik" << QKeySequence();
+}
+
+void WindowTest::menuTree() {
+  QFETCH(QString, name);
+  QFETCH(QString, caption);
+  QFETCH(QKeySequence, shortcut);
+  auto* action = window_->findChild<QAction*>(name);
+  QVERIFY2(action, qPrintable(name));
+  QCOMPARE(action->text(), caption);
+  QCOMPARE(action->shortcut(), shortcut);
+}
+
+void WindowTest::menuOrder() {
+  QStringList menus;
+  for (QAction* a : window_->menuBar()->actions()) menus << a->text();
+  QCOMPARE(menus, (QStringList{"File", "Setting", "Help"}));
+  QStringList file;
+  for (QAction* a : window_->FileMenu()->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+  QCOMPARE(file, (QStringList{"mnOpen", "mnSave", "-", "mnClose", "mnReload", "-", "mnExtr", "-", "mnExit"}));
+  auto* help = window_->findChild<QMenu*>(QStringLiteral("mnHelp"));
+  QVERIFY(help);
+  QStringList helpItems;
+  for (QAction* a : help->actions()) helpItems << a->objectName();
+  QCOMPARE(helpItems, (QStringList{"mnDl1", "mndl2", "mnAbout"}));
+}
+
+void WindowTest::startsEmpty() {
+  QCOMPARE(window_->windowTitle(), QStringLiteral("Tarvik"));
+  QVERIFY(window_->TextArea()->toPlainText().isEmpty());
+  QVERIFY(!window_->Banner()->isVisibleTo(window_.get()));
+  const MenuState m = FileMenuNow();
+  QVERIFY(!m.save && !m.extract && !m.reload && !m.close);
+  QVERIFY(window_->OpenAction()->isEnabled());
+  QVERIFY(window_->ExitAction()->isEnabled());
+  // Tahoma, or the nearest sans-serif face.
+  QCOMPARE(window_->TextArea()->font().families().value(0), QStringLiteral("Tahoma"));
+  QCOMPARE(window_->TextArea()->font().styleHint(), QFont::SansSerif);
+}
+
+void WindowTest::openDialogAndCancel() {
+  desktop_->fileAnswers.push_back(std::nullopt);
+  window_->OpenAction()->trigger();
+  QCOMPARE(desktop_->fileDialogs.size(), std::size_t{1});
+  const auto& d = desktop_->fileDialogs[0];
+  QCOMPARE(d.title, QStringLiteral("Open File"));
+  QCOMPARE(d.acceptMode, QFileDialog::AcceptOpen);
+  QCOMPARE(d.filters.size(), 4);
+  QCOMPARE(d.selectedFilter, QStringLiteral("SIS File, Brimond File, PKG File"));
+  QCOMPARE(d.filters.first(), QStringLiteral("SIS File, Brimond File, PKG File (*.sis *.sisx *.qsd *.pkg)"));
+  // Cancel changes nothing.
+  QCOMPARE(window_->windowTitle(), QStringLiteral("Tarvik"));
+  QVERIFY(!window_->Banner()->isVisibleTo(window_.get()));
+  QVERIFY(window_->Banner()->text().isEmpty());
+  QVERIFY(desktop_->messages.empty());
+}
+
+void WindowTest::openPkgShowsItUnchanged() {
+  const QString path = Write(QStringLiteral("demo.pkg"), QByteArray(kPkgText));
+  Open(path);
+  QCOMPARE(window_->windowTitle(), QStringLiteral("demo.pkg - Tarvik"));
+  QCOMPARE(window_->TextArea()->toPlainText(), ForDisplay(kPkgText));
+  QCOMPARE(window_->Text(), std::string(kPkgText));
+  QVERIFY(!window_->Banner()->isVisibleTo(window_.get()));
+  QCOMPARE(window_->Banner()->text(), QStringLiteral("<--------Openning file, please wait...-------->"));
+  const MenuState m = FileMenuNow();
+  QVERIFY(m.save && m.reload && m.close);
+  QVERIFY(!m.extract);  // a script carries no files
+  QVERIFY(desktop_->messages.empty());
+}
+
+void WindowTest::openUpperCaseExtension() {
+  const QString path = Write(QStringLiteral("UPPER.PKG"), QByteArray(kPkgText));
+  Open(path);
+  QCOMPARE(window_->windowTitle(), QStringLiteral("UPPER.PKG - Tarvik"));
+  QCOMPARE(window_->Text(), std::string(kPkgText));
+}
+
+void WindowTest::fileMenuRuleRunsWhenMenuOpens() {
+  // The rule is asked each time the menu opens: a file that vanished since the last command
+  // no longer offers Extract.
+  const QString path = Write(QStringLiteral("x.pkg"), QByteArray(kPkgText));
+  Open(path);
+  window_->app().state.dataMark = 3;  // as after a package with carried files
+  QVERIFY(FileMenuNow().extract);
+  QVERIFY(QFile::remove(path));
+  QVERIFY(!FileMenuNow().extract);
+  // The shortcut of a disabled item does nothing, and a stale one is checked again.
+  window_->ExtractAction()->setEnabled(true);
+  window_->mnExtr_Click();
+  QVERIFY(desktop_->fileDialogs.size() == 1);  // only the Open dialog so far
+}
+
+void WindowTest::reloadAndClose() {
+  const QString path = Write(QStringLiteral("r.pkg"), QByteArray(kPkgText));
+  Open(path);
+  window_->TextArea()->setPlainText(QStringLiteral("edited"));
+  Write(QStringLiteral("r.pkg"), QByteArray("&EN\r\n"));
+  window_->ReloadAction()->trigger();
+  QCOMPARE(window_->Text(), std::string("&EN\r\n"));
+  QCOMPARE(window_->windowTitle(), QStringLiteral("r.pkg - Tarvik"));
+  QCOMPARE(window_->Banner()->text(), QStringLiteral("<--------Reload File, please wait...-------->"));
+  QVERIFY(!window_->Banner()->isVisibleTo(window_.get()));
+
+  window_->CloseAction()->trigger();
+  QCOMPARE(window_->windowTitle(), QStringLiteral("Tarvik"));
+  QVERIFY(window_->TextArea()->toPlainText().isEmpty());
+  const MenuState m = FileMenuNow();
+  QVERIFY(!m.save && !m.extract && !m.reload && !m.close);
+}
+
+void WindowTest::bannerPlacement() {
+  window_->ShowBanner("<--------Openning file, please wait...-------->");
+  QLabel* banner = window_->Banner();
+  QVERIFY(banner->isVisibleTo(window_.get()));
+  const QPoint corner = window_->TextArea()->pos();
+  QCOMPARE(banner->x() - corner.x(), qRound(TwipsToPixels(40, window_->logicalDpiX())));
+  QCOMPARE(banner->y() - corner.y(), qRound(TwipsToPixels(48, window_->logicalDpiY())));
+  QVERIFY(banner->width() >= banner->fontMetrics().horizontalAdvance(banner->text()));
+  window_->HideBanner();
+  QVERIFY(!banner->isVisibleTo(window_.get()));
+}
+
+void WindowTest::resizeRule() {
+  QPlainTextEdit* text = window_->TextArea();
+  const QPoint corner = text->pos();
+  const double dx = window_->logicalDpiX(), dy = window_->logicalDpiY();
+  window_->ApplyResizeRule(QSize(900, 700));
+  QCOMPARE(text->size(), QSize(qRound(900 - TwipsToPixels(110, dx)), qRound(700 - TwipsToPixels(800, dy))));
+  const QSize before = text->size();
+  // Too narrow and too low: each dimension keeps its size.
+  window_->ApplyResizeRule(QSize(2, 700));
+  QCOMPARE(text->width(), before.width());
+  window_->ApplyResizeRule(QSize(900, 10));
+  QCOMPARE(text->height(), before.height());
+  QCOMPARE(text->pos(), corner);
+}
+
+void WindowTest::resizeRuleOnRealResize() {
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  window_->resize(640, 480);
+  const QSize window = window_->frameGeometry().size();
+  const double dx = window_->logicalDpiX(), dy = window_->logicalDpiY();
+  QTRY_COMPARE(window_->TextArea()->size(),
+               QSize(qRound(window.width() - TwipsToPixels(110, dx)), qRound(window.height() - TwipsToPixels(800, dy))));
+}
+
+void WindowTest::shortcuts_data() {
+  QTest::addColumn<int>("key");
+  QTest::addColumn<QString>("dialogTitle");
+  QTest::newRow("Ctrl+O opens") << int(Qt::Key_O) << "Open File";
+  QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << "Save As...";
+  QTest::newRow("Ctrl+E extracts") << int(Qt::Key_E) << "Select folder to keep the extracted files";
+}
+
+void WindowTest::shortcuts() {
+  QFETCH(int, key);
+  QFETCH(QString, dialogTitle);
+  const QString path = Write(QStringLiteral("s.pkg"), QByteArray(kPkgText));
+  Open(path);
+  window_->app().state.dataMark = 1;  // Extract is offered
+  window_->mnFile_Click();
+  desktop_->fileDialogs.clear();
+  window_->show();
+  window_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  QTest::keyClick(window_.get(), Qt::Key(key), Qt::ControlModifier);
+  QTRY_COMPARE(desktop_->fileDialogs.size(), std::size_t{1});
+  QCOMPARE(desktop_->fileDialogs[0].title, dialogTitle);
+}
+
+void WindowTest::workingDirectory() {
+  const QString folder = QString::fromStdString(dir_->Path()) + QStringLiteral("/src");
+  QVERIFY(QDir().mkpath(folder));
+  desktop_->fileAnswers.push_back(folder);
+  window_->findChild<QAction*>(QStringLiteral("mnWD"))->trigger();
+  QCOMPARE(desktop_->fileDialogs.size(), std::size_t{1});
+  QCOMPARE(desktop_->fileDialogs[0].title, QStringLiteral("Select location to include as default file path in pkg script"));
+  QCOMPARE(desktop_->fileDialogs[0].fileMode, QFileDialog::Directory);
+  QCOMPARE(window_->app().state.defaultSourceFolder, folder.toStdString() + "/");
+  // Cancel keeps the setting.
+  window_->findChild<QAction*>(QStringLiteral("mnWD"))->trigger();
+  QCOMPARE(window_->app().state.defaultSourceFolder, folder.toStdString() + "/");
+}
+
+void WindowTest::helpLinks() {
+  window_->findChild<QAction*>(QStringLiteral("mnDl1"))->trigger();
+  window_->findChild<QAction*>(QStringLiteral("mndl2"))->trigger();
+  QCOMPARE(desktop_->urls.size(), std::size_t{2});
+  QCOMPARE(desktop_->urls[0], QUrl(QString::fromLatin1(kScreenshotsPage)));
+  QCOMPARE(desktop_->urls[1], QUrl(QString::fromLatin1(kBrimondScreenshotsPage)));
+  QVERIFY(desktop_->urls[0] != desktop_->urls[1]);
+}
+
+void WindowTest::aboutFromMenu() {
+  QString label;
+  desktop_->onOtherDialog = [&](QDialog& d) {
+    auto* box = qobject_cast<AboutBox*>(&d);
+    if (!box) return int(QDialog::Rejected);
+    label = box->Label()->text();
+    box->Visit();
+    return box->result();
+  };
+  window_->findChild<QAction*>(QStringLiteral("mnAbout"))->trigger();
+  QCOMPARE(desktop_->otherDialogs, std::vector<QString>{QStringLiteral("About Tarvik")});
+  QCOMPARE(label, ForDisplay(kAboutText));
+  QCOMPARE(desktop_->urls, std::vector<QUrl>{QUrl(QString::fromLatin1(kHomePage))});
+}
+
+void WindowTest::saveAsAsksBeforeReplacing() {
+  const QString path = Write(QStringLiteral("a.pkg"), QByteArray(kPkgText));
+  Open(path);
+  const QString target = Write(QStringLiteral("old.txt"), QByteArray("old"));
+  // No: the file stays.
+  desktop_->fileAnswers.push_back(target);
+  window_->SaveAction()->trigger();
+  const auto& save = desktop_->fileDialogs.back();
+  QCOMPARE(save.title, QStringLiteral("Save As..."));
+  QCOMPARE(save.acceptMode, QFileDialog::AcceptSave);
+  QVERIFY(save.options.testFlag(QFileDialog::DontConfirmOverwrite));
+  QCOMPARE(save.filters, (QStringList{"PKG File (.pkg) (*.pkg)", "Brimond Session File (.qsd) (*.qsd)",
+                                      "Text File (.txt) (*.txt)", "All Files (*)"}));
+  QCOMPARE(save.selectedFilter, QStringLiteral("PKG File (.pkg)"));
+  QCOMPARE(QFileInfo(save.proposed.value(0)).fileName(), QStringLiteral("Unnamed"));
+  QCOMPARE(desktop_->messages.size(), std::size_t{1});
+  const auto& q = desktop_->messages[0];
+  QCOMPARE(q.text, QDir::toNativeSeparators(target) + QStringLiteral(" already exists.\nDo you want to replace it?"));
+  QCOMPARE(q.title, QStringLiteral("Tarvik"));
+  QCOMPARE(q.icon, QMessageBox::Warning);
+  QCOMPARE(q.buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(ReadAll(target), QByteArray("old"));
+  // Yes: replaced by the script and one CR LF.
+  desktop_->fileAnswers.push_back(target);
+  desktop_->messageAnswers.push_back(QMessageBox::Yes);
+  window_->SaveAction()->trigger();
+  QCOMPARE(ReadAll(target), QByteArray(kPkgText) + "\r\n");
+}
+
+void WindowTest::saveAsSessionAndBack() {
+  const QString path = Write(QStringLiteral("b.pkg"), QByteArray(kPkgText));
+  Open(path);
+  const QString session = QString::fromStdString(*dir_ / "b.qsd");
+  desktop_->fileAnswers.push_back(session);
+  window_->SaveAction()->trigger();
+  QVERIFY(QFileInfo(session).isFile());
+  QVERIFY(desktop_->messages.empty());
+  window_->CloseAction()->trigger();
+  Open(session);
+  QCOMPARE(window_->windowTitle(), QStringLiteral("b.qsd - Tarvik"));
+  QCOMPARE(window_->Text(), std::string(kPkgText));
+}
+
+void WindowTest::editedTextIsSaved() {
+  const QString path = Write(QStringLiteral("c.pkg"), QByteArray(kPkgText));
+  Open(path);
+  window_->TextArea()->setPlainText(QStringLiteral("&EN\n; edited"));
+  QCOMPARE(window_->Text(), std::string("&EN\r\n; edited"));
+  const QString out = QString::fromStdString(*dir_ / "edited.pkg");
+  desktop_->fileAnswers.push_back(out);
+  window_->SaveAction()->trigger();
+  QCOMPARE(ReadAll(out), QByteArray("&EN\r\n; edited\r\n"));
+}
+
+void WindowTest::busyRefusesSecondExtraction() {
+  const QString path = Write(QStringLiteral("d.pkg"), QByteArray(kPkgText));
+  Open(path);
+  window_->app().state.dataMark = 1;
+  window_->mnFile_Click();
+  QVERIFY(window_->ExtractAction()->isEnabled());
+  window_->SetBusy(true);
+  window_->SetExtractEnabled(false);
+  QVERIFY(!window_->ExtractAction()->isEnabled());
+  QVERIFY(!window_->menuBar()->isEnabled());
+  // The menu opening or a re-enabling call does not offer Extract while busy.
+  window_->mnFile_Click();
+  window_->SetExtractEnabled(true);
+  QVERIFY(!window_->ExtractAction()->isEnabled());
+  const std::size_t dialogs = desktop_->fileDialogs.size();
+  window_->mnExtr_Click();
+  window_->mnOpen_Click();
+  QCOMPARE(desktop_->fileDialogs.size(), dialogs);
+  // Nor can the window be closed under a running extraction.
+  window_->show();
+  QVERIFY(!window_->close());
+  window_->SetBusy(false);
+  window_->mnFile_Click();
+  QVERIFY(window_->ExtractAction()->isEnabled());
+  QVERIFY(window_->menuBar()->isEnabled());
+}
+
+void WindowTest::progressShowsAndRepaints() {
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  window_->SetBusy(true);
+  // A click arriving while the work runs is not delivered: no second command can start.
+  bool triggered = false;
+  connect(window_->OpenAction(), &QAction::triggered, this, [&] { triggered = true; });
+  QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
+  window_->Progress(5, 10);
+  QVERIFY(window_->ProgressBar()->isVisibleTo(window_.get()));
+  QCOMPARE(window_->ProgressBar()->value() * 2, window_->ProgressBar()->maximum());
+  QVERIFY(!triggered);
+  window_->Progress(10, 10);
+  QCOMPARE(window_->ProgressBar()->value(), window_->ProgressBar()->maximum());
+  window_->SetBusy(false);
+  QVERIFY(!window_->ProgressBar()->isVisibleTo(window_.get()));
+}
+
+void WindowTest::exitDeletesScratchFile() {
+  const QString scratch = Write(QStringLiteral("scratch.pkg"), QByteArray("x"));
+  window_->app().state.pkgScratchFile = scratch.toStdString();
+  window_->show();
+  window_->ExitAction()->trigger();
+  QVERIFY(!window_->isVisible());
+  QVERIFY(!QFileInfo::exists(scratch));
+  QVERIFY(desktop_->messages.empty());
+}
+
+void WindowTest::openSample() {
+  const auto sample = test::DemoSample();
+  if (!sample) QSKIP("samples/demo.sisx is not in this checkout");
+  window_->resize(900, 640);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  Open(*sample);
+  QCOMPARE(window_->windowTitle(), QStringLiteral("demo.sisx - Tarvik"));
+  const QString text = window_->TextArea()->toPlainText();
+  QVERIFY(!text.isEmpty());
+  QVERIFY2(text.contains(QStringLiteral("#{")), qPrintable(text.left(400)));
+  QVERIFY(FileMenuNow().extract);
+  QVERIFY(desktop_->messages.empty());
+  QApplication::processEvents();
+  const QString shot = test::ScreenshotDir() + QStringLiteral("/main_window.png");
+  QVERIFY(window_->grab().save(shot));
+  qInfo("Main window screenshot: %s", qPrintable(shot));
+}
+
+void WindowTest::extractSample() {
+  const auto sample = test::DemoSample();
+  if (!sample) QSKIP("samples/demo.sisx is not in this checkout");
+  Open(*sample);
+  const std::size_t files = window_->app().stores.ListView1.Count();
+  QVERIFY(files > 0);
+  const QString out = QString::fromStdString(*dir_ / "out");
+  QVERIFY(QDir().mkpath(out));
+  desktop_->fileAnswers.push_back(out);
+  QString result;
+  desktop_->onOtherDialog = [&](QDialog& d) {
+    auto* dialog = qobject_cast<ExtractResultDialog*>(&d);
+    if (!dialog) return int(QDialog::Rejected);
+    result = dialog->TextBox()->toPlainText();
+    dialog->ViewButton()->click();
+    dialog->CloseButton()->click();
+    return dialog->result();
+  };
+  window_->ExtractAction()->trigger();
+  QCOMPARE(desktop_->fileDialogs.back().title, QStringLiteral("Select folder to keep the extracted files"));
+  QVERIFY2(desktop_->messages.empty(), qPrintable(desktop_->messages.empty() ? QString() : desktop_->messages[0].text));
+  QVERIFY2(result.startsWith(QStringLiteral("The following files were extracted to ")), qPrintable(result));
+  QCOMPARE(desktop_->beeps, 1);
+  // Every file of the table is on disk and named in the list.
+  for (const Row& row : window_->app().stores.ListView1) {
+    std::string rel = row.Get(8);
+    for (char& c : rel) if (c == '\\') c = '/';
+    const QString file = out + QLatin1Char('/') + QString::fromStdString(rel);
+    QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+    QVERIFY2(result.contains(QFileInfo(file).fileName()), qPrintable(file));
+  }
+  // "View File" asked for the folder in the file browser.
+  QCOMPARE(desktop_->urls.size(), std::size_t{1});
+  QVERIFY(desktop_->urls[0].isLocalFile());
+  QVERIFY(desktop_->urls[0].toLocalFile().startsWith(out));
+  QVERIFY(window_->ExtractAction()->isEnabled());
+  QVERIFY(!window_->ProgressBar()->isVisibleTo(window_.get()));
+}
+
+void WindowTest::commandLinePath() {
+  Write(QStringLiteral("cmd.pkg"), QByteArray(kPkgText));
+  const QString old = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QString::fromStdString(dir_->Path())));
+  window_->OpenPath(QStringLiteral("cmd.pkg"));
+  QDir::setCurrent(old);
+  QVERIFY(desktop_->fileDialogs.empty());  // no dialog: the path is the answer
+  QCOMPARE(window_->windowTitle(), QStringLiteral("cmd.pkg - Tarvik"));
+  QCOMPARE(window_->Text(), std::string(kPkgText));
+  QVERIFY(QFileInfo(QString::fromStdString(window_->app().state.openedFile)).isAbsolute());
+}
+
+QTEST_MAIN(WindowTest)
+#include "test_window.moc"
