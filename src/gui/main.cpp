@@ -8,24 +8,49 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 
 #include "gui/logo.hpp"
 #include "gui/main_window.hpp"
 
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tarvik"));
-  QApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
-  QApplication::setDesktopFileName(QStringLiteral("tarvik"));
-  QApplication::setWindowIcon(tarvik::gui::ProgramIcon());
+namespace {
 
-  QCommandLineParser parser;
+void Describe(QCommandLineParser& parser) {
+  QCoreApplication::setApplicationName(QStringLiteral("Tarvik"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
   parser.setApplicationDescription(QStringLiteral("View, extract and save Symbian installation packages."));
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A .sis, .sisx, .qsd or .pkg file to open."),
                                QStringLiteral("[file]"));
+}
+
+// --help and --version answer without a display.
+bool AsksForText(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (AsksForText(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    QCommandLineParser parser;
+    Describe(parser);
+    parser.process(core);  // prints and exits
+    return 0;
+  }
+
+  QApplication application(argc, argv);
+  QCommandLineParser parser;
+  Describe(parser);
   parser.process(application);
+  QApplication::setDesktopFileName(QStringLiteral("tarvik"));
+  QApplication::setWindowIcon(tarvik::gui::ProgramIcon());
 
   QString file;
   if (!parser.positionalArguments().isEmpty()) {
