@@ -338,7 +338,6 @@ void MainWindow::Progress(std::size_t done, std::size_t total) {
   progress_->setRange(0, max);
   progress_->setValue(value);
   progress_->show();
-  statusBar()->showMessage(QStringLiteral("%1 of %2").arg(done).arg(total));
   if (done >= total || !repaintClock_.isValid() || repaintClock_.elapsed() >= 30) Repaint();
 }
 
