@@ -40,7 +40,9 @@ QString ScreenshotDir() {
 }
 
 std::optional<QString> DemoSample() {
-  const QString path = SourceDir() + QStringLiteral("/samples/demo.sisx");
+  // TARVIK_GUI_SAMPLE points the tests at another package when trying one by hand.
+  const QString chosen = qEnvironmentVariable("TARVIK_GUI_SAMPLE");
+  const QString path = chosen.isEmpty() ? SourceDir() + QStringLiteral("/samples/demo.sisx") : chosen;
   if (!QFileInfo(path).isFile()) return std::nullopt;
   return path;
 }

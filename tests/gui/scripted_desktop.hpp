@@ -57,7 +57,7 @@ class ScriptedDesktop : public gui::Desktop {
 // The folder of the project sources and where screenshots go.
 QString SourceDir();
 QString ScreenshotDir();
-// The demo sample, when the checkout has it.
+// The demo sample, when the checkout has it (or the package TARVIK_GUI_SAMPLE names).
 std::optional<QString> DemoSample();
 
 }  // namespace tarvik::test

@@ -450,7 +450,7 @@ void WindowTest::openSample() {
   window_->show();
   QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   Open(*sample);
-  QCOMPARE(window_->windowTitle(), QStringLiteral("demo.sisx - Tarvik"));
+  QCOMPARE(window_->windowTitle(), QFileInfo(*sample).fileName() + QStringLiteral(" - Tarvik"));
   const QString text = window_->TextArea()->toPlainText();
   QVERIFY(!text.isEmpty());
   QVERIFY2(text.contains(QStringLiteral("#{")), qPrintable(text.left(400)));
