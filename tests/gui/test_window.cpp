@@ -38,6 +38,22 @@ struct MenuState {
   bool save, extract, reload, close;
 };
 
+// The real window, watched at the moments the core shows text and progress.
+class ProbeWindow : public MainWindow {
+ public:
+  using MainWindow::MainWindow;
+  void SetText(const std::string& text) override {
+    if (!text.empty()) bannerWhileShowing.push_back(Banner()->isVisibleTo(this));
+    MainWindow::SetText(text);
+  }
+  void Progress(std::size_t done, std::size_t total) override {
+    extractOfferedWhileBusy.push_back(ExtractAction()->isEnabled() || menuBar()->isEnabled());
+    MainWindow::Progress(done, total);
+  }
+  std::vector<bool> bannerWhileShowing;
+  std::vector<bool> extractOfferedWhileBusy;
+};
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -80,13 +96,13 @@ class WindowTest : public QObject {
 
   std::unique_ptr<test::TempDir> dir_;
   std::unique_ptr<test::ScriptedDesktop> desktop_;
-  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<ProbeWindow> window_;
 };
 
 void WindowTest::init() {
   dir_ = std::make_unique<test::TempDir>();
   desktop_ = std::make_unique<test::ScriptedDesktop>();
-  window_ = std::make_unique<MainWindow>(test::TestPlatform(*dir_), desktop_.get());
+  window_ = std::make_unique<ProbeWindow>(test::TestPlatform(*dir_), desktop_.get());
 }
 
 void WindowTest::cleanup() {
@@ -189,6 +205,8 @@ void WindowTest::openPkgShowsItUnchanged() {
   QCOMPARE(window_->Text(), std::string(kPkgText));
   QVERIFY(!window_->Banner()->isVisibleTo(window_.get()));
   QCOMPARE(window_->Banner()->text(), QStringLiteral("<--------Openning file, please wait...-------->"));
+  // The banner was up while the text came in.
+  QCOMPARE(window_->bannerWhileShowing, std::vector<bool>{true});
   const MenuState m = FileMenuNow();
   QVERIFY(m.save && m.reload && m.close);
   QVERIFY(!m.extract);  // a script carries no files
@@ -274,15 +292,18 @@ void WindowTest::resizeRuleOnRealResize() {
 
 void WindowTest::shortcuts_data() {
   QTest::addColumn<int>("key");
-  QTest::addColumn<QString>("dialogTitle");
-  QTest::newRow("Ctrl+O opens") << int(Qt::Key_O) << "Open File";
-  QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << "Save As...";
-  QTest::newRow("Ctrl+E extracts") << int(Qt::Key_E) << "Select folder to keep the extracted files";
+  QTest::addColumn<QString>("effect");  // "dialog:TITLE", "title:TITLE", "banner:TEXT" or "closed"
+  QTest::newRow("Ctrl+O opens") << int(Qt::Key_O) << "dialog:Open File";
+  QTest::newRow("Ctrl+S saves") << int(Qt::Key_S) << "dialog:Save As...";
+  QTest::newRow("Ctrl+E extracts") << int(Qt::Key_E) << "dialog:Select folder to keep the extracted files";
+  QTest::newRow("Ctrl+I closes") << int(Qt::Key_I) << "title:Tarvik";
+  QTest::newRow("Ctrl+R reloads") << int(Qt::Key_R) << "banner:<--------Reload File, please wait...-------->";
+  QTest::newRow("Ctrl+Q exits") << int(Qt::Key_Q) << "closed";
 }
 
 void WindowTest::shortcuts() {
   QFETCH(int, key);
-  QFETCH(QString, dialogTitle);
+  QFETCH(QString, effect);
   const QString path = Write(QStringLiteral("s.pkg"), QByteArray(kPkgText));
   Open(path);
   window_->app().state.dataMark = 1;  // Extract is offered
@@ -292,8 +313,18 @@ void WindowTest::shortcuts() {
   window_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));
   QTest::keyClick(window_.get(), Qt::Key(key), Qt::ControlModifier);
-  QTRY_COMPARE(desktop_->fileDialogs.size(), std::size_t{1});
-  QCOMPARE(desktop_->fileDialogs[0].title, dialogTitle);
+  const QString kind = effect.section(QLatin1Char(':'), 0, 0);
+  const QString value = effect.section(QLatin1Char(':'), 1);
+  if (kind == QLatin1String("dialog")) {
+    QTRY_COMPARE(desktop_->fileDialogs.size(), std::size_t{1});
+    QCOMPARE(desktop_->fileDialogs[0].title, value);
+  } else if (kind == QLatin1String("title")) {
+    QTRY_COMPARE(window_->windowTitle(), value);
+  } else if (kind == QLatin1String("banner")) {
+    QTRY_COMPARE(window_->Banner()->text(), value);
+  } else {
+    QTRY_VERIFY(!window_->isVisible());
+  }
 }
 
 void WindowTest::workingDirectory() {
@@ -485,6 +516,9 @@ void WindowTest::extractSample() {
   QVERIFY2(desktop_->messages.empty(), qPrintable(desktop_->messages.empty() ? QString() : desktop_->messages[0].text));
   QVERIFY2(result.startsWith(QStringLiteral("The following files were extracted to ")), qPrintable(result));
   QCOMPARE(desktop_->beeps, 1);
+  // While the files were written, nothing could start a second extraction.
+  QVERIFY(!window_->extractOfferedWhileBusy.empty());
+  for (bool offered : window_->extractOfferedWhileBusy) QVERIFY(!offered);
   // Every file of the table is on disk and named in the list.
   for (const Row& row : window_->app().stores.ListView1) {
     std::string rel = row.Get(8);
