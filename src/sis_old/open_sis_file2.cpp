@@ -81,7 +81,6 @@ std::string ReadPackage(OldContext& ctx, std::int64_t fileLength) {
 
   // UID 1, the release mark and its text.
   const std::string uid1 = "0x" + GetData2(buf, kUid1, 4, true);
-  const std::uint32_t uid2 = ctx.U32(kUid2);
   const std::string uid2Text = GetData2(buf, kUid2, 4, true);
   if (uid2Text == "1000006D") {
     ctx.releaseText = kReleaseOld;
@@ -105,7 +104,7 @@ std::string ReadPackage(OldContext& ctx, std::int64_t fileLength) {
 
   // Names are 16-bit only with IUNICODE; the record layout follows the release.
   ctx.wide = (options & 0x0001) != 0;
-  ctx.release6Layout = uid2 == kUidRelease6 || ctx.U32(kInstallerVersion) >= 200;
+  ctx.release6Layout = Release6Layout(buf);
 
   // Language table.
   if (ctx.languages > kMaxLanguages) throw InternalError("too many languages");
@@ -192,6 +191,14 @@ std::string ReadPackage(OldContext& ctx, std::int64_t fileLength) {
 
 }  // namespace
 
+bool Release6Layout(const FileBuffer& buffer) {
+  return ReadLE(buffer, kUid2, 4) == kUidRelease6 || ReadLE(buffer, kInstallerVersion, 4) >= 200;
+}
+
+bool FilesAreDeflated(const FileBuffer& buffer) {
+  return Release6Layout(buffer) && (ReadLE(buffer, kOptions, 2) & 0x0008) == 0;
+}
+
 std::string Hex8(std::uint32_t value) { return "0x" + HexText(value, 8); }
 
 std::string DropChars(const std::string& text, std::size_t count) {
@@ -214,7 +221,11 @@ std::string GetText2(const FileBuffer& buffer, std::int32_t offset, std::int32_t
   if (wide) {
     // Code units as low, high byte pairs; a pair with one byte outside keeps the other.
     std::vector<std::uint8_t> units;
-    for (Pos p = begin; p < end; p += 2) {
+    // Only pairs that touch the buffer can contribute.
+    Pos first = begin;
+    if (first < -1) first += ((-1 - first) / 2) * 2;
+    const Pos last = end < buffer.Size() + 1 ? end : buffer.Size() + 1;
+    for (Pos p = first; p < last; p += 2) {
       const bool lowIn = buffer.Has(p);
       const bool highIn = buffer.Has(p + 1);
       if (!lowIn && !highIn) continue;

@@ -27,4 +27,12 @@ inline constexpr std::uint32_t kUidReleaseOld = 0x1000006D;
 // Bytes outside the buffer add nothing.
 std::string GetText2(const FileBuffer& buffer, std::int32_t offset, std::int32_t length, bool wide);
 
+// True when the carried files of the pre-9.x package in the buffer are stored deflated:
+// files of the release-6 record layout are zlib streams unless NOCOMPRESS (options bit 3) is
+// set; files of the older layout are always stored as they are.
+bool FilesAreDeflated(const FileBuffer& buffer);
+// The release-6 record layout (unpacked lengths and MIME fields in every file record): the
+// release-6 mark in UID 2, or an installer version of 200 or more.
+bool Release6Layout(const FileBuffer& buffer);
+
 }  // namespace tarvik::sis_old

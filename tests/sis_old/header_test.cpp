@@ -208,3 +208,68 @@ TEST(GetText2Test, WideAndNarrowDecoding) {
 
 }  // namespace
 }  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+TEST(CompressionRule, Release6LayoutIsDeflatedUnlessNoCompress) {
+  struct Case {
+    std::uint32_t uid2;
+    std::uint32_t installerVersion;
+    std::uint16_t options;
+    bool release6;
+    bool deflated;
+  };
+  const Case cases[] = {
+      {0x10003A12, 200, 0x0001, true, true},   {0x10003A12, 200, 0x0003, true, true},
+      {0x10003A12, 200, 0x0009, true, false},  {0x10003A12, 200, 0x0019, true, false},
+      {0x10003A12, 100, 0x0001, true, true},   {0x1000006D, 100, 0x0000, false, false},
+      {0x1000006D, 100, 0x0002, false, false}, {0x1000006D, 200, 0x0001, true, true},
+      {0x12345678, 150, 0x0001, false, false},
+  };
+  for (const Case& c : cases) {
+    OldPackage pkg;
+    pkg.uid2 = c.uid2;
+    pkg.installerVersion = c.installerVersion;
+    pkg.options = c.options;
+    FileBuffer buf;
+    buf.data = BuildOldSis(pkg);
+    EXPECT_EQ(sis_old::Release6Layout(buf), c.release6) << c.uid2 << " " << c.installerVersion;
+    EXPECT_EQ(sis_old::FilesAreDeflated(buf), c.deflated) << c.uid2 << " " << c.options;
+  }
+}
+
+// Every single-byte corruption of a package with every kind of record ends cleanly: either
+// a script or the one internal-error message, never a crash.
+TEST_F(HeadTest, CorruptedBytesNeverCrash) {
+  OldPackage pkg;
+  pkg.languages = {1, 2};
+  pkg.names = {"a", "b"};
+  pkg.requisites = {{0x10000001, 1, 0, 0, {"r1", "r2"}}};
+  pkg.capabilities = {{1, 2}};
+  pkg.records = {OldEndIf(), OldLangFile("C:\\l.txt", "!:\\l.txt", {"x", "y"}), OldElse(),
+                 OldFile("C:\\f.txt", "!:\\f.txt", "z", 3, 0x200), OldOptions({{"o1", "o2"}}),
+                 OldIf(oldx::And(oldx::Not(oldx::Exists("e")), oldx::Eq(oldx::Var(0x1000), oldx::Num(1))))};
+  const Bytes good = BuildOldSis(pkg);
+  // The file on disk keeps its length, so the reader works on the corrupted buffer as given.
+  const std::string path = dir.Write("c.sis", good);
+  app.state.currentFile = path;
+  for (std::size_t i = 12; i < good.size(); ++i) {
+    for (std::uint8_t v : {std::uint8_t{0xFF}, std::uint8_t{0x80}, std::uint8_t{0x07}}) {
+      Bytes bad = good;
+      bad[i] = v;
+      ui.messages.clear();
+      app.buffer.data = bad;
+      const std::string text = sis_old::OpenSISFile2(app);
+      for (const auto& m : ui.messages) {
+        EXPECT_TRUE(m.text == kInternalErrorText || m.text == "Unknown SIS file version!") << i;
+      }
+      if (!InternalError()) {
+        EXPECT_FALSE(text.empty()) << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::test
