@@ -3,6 +3,7 @@
 // line to the body list; file records also fill the record table and the file table that
 // extraction reads.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -249,6 +250,10 @@ class Walker {
 
 void WalkRecords(OldContext& ctx, Pos firstRecord, std::uint32_t recordCount) {
   Walker walker(ctx);
+  // Each record takes at least 4 bytes of the file, so this never reserves beyond it.
+  const auto rows = static_cast<std::size_t>(std::min<Pos>(recordCount, ctx.buffer.Size() / 4));
+  ctx.app.stores.ListView3.Reserve(rows);
+  ctx.app.stores.ListView4.Reserve(rows);
   Pos rec = firstRecord;
   for (std::uint32_t i = 0; i < recordCount; ++i) {
     rec = walker.Handle(rec);
