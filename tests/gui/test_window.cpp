@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QWindow>
 
 #include <filesystem>
 #include <memory>
@@ -68,7 +69,8 @@ class WindowTest : public QObject {
   void startsEmpty();
   void openDialogAndCancel();
   void openPkgShowsItUnchanged();
-  void openUpperCaseExtension();
+  void titleShowsFileName_data();
+  void titleShowsFileName();
   void fileMenuRuleRunsWhenMenuOpens();
   void reloadAndClose();
   void bannerPlacement();
@@ -213,10 +215,22 @@ void WindowTest::openPkgShowsItUnchanged() {
   QVERIFY(desktop_->messages.empty());
 }
 
-void WindowTest::openUpperCaseExtension() {
-  const QString path = Write(QStringLiteral("UPPER.PKG"), QByteArray(kPkgText));
+void WindowTest::titleShowsFileName_data() {
+  QTest::addColumn<QString>("name");
+  QTest::newRow("upper-case extension") << QStringLiteral("UPPER.PKG");
+  QTest::newRow("blanks") << QStringLiteral("my script.pkg");
+  QTest::newRow("not a modification mark") << QStringLiteral("a[*]b.pkg");
+  QTest::newRow("accents") << QStringLiteral("\u00e9t\u00e9.pkg");
+}
+
+void WindowTest::titleShowsFileName() {
+  QFETCH(QString, name);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  const QString path = Write(name, QByteArray(kPkgText));
   Open(path);
-  QCOMPARE(window_->windowTitle(), QStringLiteral("UPPER.PKG - Tarvik"));
+  // What the window system shows, folder left out.
+  QCOMPARE(window_->windowHandle()->title(), name + QStringLiteral(" - Tarvik"));
   QCOMPARE(window_->Text(), std::string(kPkgText));
 }
 
