@@ -246,7 +246,6 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
   const std::uint32_t options = d.options & ~0x8000u;
 
   std::string line;
-  bool hasLine = true;
   switch (d.op) {
     case 2:
       line = Quoted(source) + "-" + Quoted(t) + RunOptions(options, d.mime) + kCrLf;
@@ -261,7 +260,7 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
       line = Quoted(source) + "-" + Quoted(t) + ", FF";
       break;
   }
-  if (hasLine) AddLine(blockPos, std::move(line));
+  AddLine(blockPos, std::move(line));
   if (d.op != 8) AddFileRow(d, rest, blockPos, pkg);
 }
 

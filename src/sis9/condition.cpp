@@ -33,7 +33,6 @@ int Arity(std::uint32_t op) {
   return 0;
 }
 
-bool IsComparison(std::uint32_t op) { return op >= kEq && op <= kLe; }
 bool IsPrimary(std::uint32_t op) { return op >= kExists; }
 
 class ExpressionReader {
