@@ -80,11 +80,13 @@ class Writer {
         // A number compared with the Language variable gets its language name at the end.
         if (a && c && a->op == kVariable && a->value == kLanguageAttribute && c->op == kNumber) Comment(c->value);
         if (a && c && c->op == kVariable && c->value == kLanguageAttribute && a->op == kNumber) Comment(a->value);
-        return Side(a) + " " + kOps[n.op - kEq] + " " + Side(c);
+        std::string left = Side(a);  // left first: language names follow the text's order
+        return left + " " + kOps[n.op - kEq] + " " + Side(c);
       }
       case kAnd: case kOr: {
         const char* word = n.op == kAnd ? " AND " : " OR ";
-        return Joined(Operand(n, 0), n.op) + word + Joined(Operand(n, 1), n.op);
+        std::string left = Joined(Operand(n, 0), n.op);
+        return left + word + Joined(Operand(n, 1), n.op);
       }
       case kNot: {
         const Node* a = Operand(n, 0);
