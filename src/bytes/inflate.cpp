@@ -27,7 +27,9 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return zstatus::MemError;
   zs.next_in = const_cast<Bytef*>(src);
-  zs.next_out = out.data();
+  // zlib refuses a null output pointer even for an empty output: give it a byte to point at.
+  Bytef spare = 0;
+  zs.next_out = out.empty() ? &spare : out.data();
   std::size_t inLeft = srcLen;
   std::size_t outLeft = out.size();
   int status = Z_OK;
@@ -48,6 +50,10 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
       break;
     }
     if (status == Z_MEM_ERROR) break;
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      status = Z_DATA_ERROR;  // any other status would repeat for ever
+      break;
+    }
     if (status == Z_BUF_ERROR || status == Z_OK) {
       // No progress possible: either the output is full or the input ran out.
       if (zs.avail_in == 0 && inLeft == 0) {
