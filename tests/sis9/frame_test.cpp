@@ -185,3 +185,22 @@ TEST_F(Frame, CutFileCopiesTheRangeInsideTheBuffer) {
 
 }  // namespace
 }  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+// A declared size of 0 must end: an empty stream inflates to nothing, anything else is corrupt.
+TEST(InflateEmpty, ZeroDeclaredSizeEnds) {
+  Bytes empty;
+  ASSERT_EQ(Compress(nullptr, 0, empty), 0);
+  Bytes out{1, 2, 3};
+  EXPECT_EQ(Uncompress(empty.data(), empty.size(), 0, out), zstatus::Ok);
+  EXPECT_TRUE(out.empty());
+  const std::string text = "some text";
+  Bytes packed;
+  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), packed), 0);
+  EXPECT_EQ(Uncompress(packed.data(), packed.size(), 0, out), zstatus::BufError);
+}
+
+}  // namespace
+}  // namespace tarvik::test
