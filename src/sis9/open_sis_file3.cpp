@@ -191,6 +191,9 @@ std::string Reader::Run() {
     std::uint32_t uid1 = 0;
     if (!ReadU32(buf, 0, uid1) || uid1 != 0x10201A7Au) {
       app.ui.MsgBox("This is not the valid SIS file!", msg::Critical, kTitle);
+      // Nothing of this file can be extracted: the file table is empty, and so is the mark.
+      app.state.dataMark = 0;
+      app.state.stub = false;
       return {};
     }
     st.List1.Add("UID1: " + Hex8(buf, 0));

@@ -77,7 +77,7 @@ TEST_F(Damage, IntactPackageReadsCleanly) {
   o.deflateController = false;
   Read(w::Build(Rich(), o));
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(app.stores.ListView1.Count(), 9u);
+  EXPECT_EQ(app.stores.ListView1.Count(), 8u);
 }
 
 TEST_F(Damage, EveryTruncation) {

@@ -100,8 +100,13 @@ TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
 }
 
 TEST_F(Frame, NotAPackageIsRefused) {
+  Open(Simple());
+  ASSERT_EQ(app.state.dataMark, 1);
+  ui.messages.clear();
   Bytes junk(64, 0x41);
   Open(junk);
+  EXPECT_EQ(app.state.dataMark, 0);
+  EXPECT_FALSE(app.mnFile_Click().extract);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "This is not the valid SIS file!");
   EXPECT_EQ(ui.messages[0].style, msg::Critical);
