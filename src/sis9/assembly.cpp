@@ -1,6 +1,7 @@
 // Assembly of the PKG script (one section per package), the finishing of the file table,
 // and the data positions of the carried files.
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -157,13 +158,20 @@ void Reader::FillDataOffsets() {
   if (!data.ok) Fail("file data", pos);
   const Pos dataEnd = data.ok ? data.end : buf.Size();
 
-  // Rows by (data unit, file index), so that each stored file finds its rows at once.
-  std::unordered_map<std::uint64_t, std::vector<std::size_t>> rowsByKey;
-  for (std::size_t i = 0; i < st.ListView1.Count(); ++i) {
-    const Row& r = st.ListView1.Item(i + 1);
+  // Rows by (data unit, file index), so that each stored file finds its rows at once: the
+  // first row of each key, then each row's next row of the same key.
+  const std::size_t rowCount = st.ListView1.Count();
+  auto key = [](std::uint64_t unit, std::uint64_t index) { return (unit << 32) ^ index; };
+  std::unordered_map<std::uint64_t, std::size_t> firstRow;
+  firstRow.reserve(rowCount);
+  std::vector<std::size_t> nextRow(rowCount, SIZE_MAX);
+  for (std::size_t i = rowCount; i-- > 0;) {
     const auto unit = static_cast<std::uint64_t>(packages[static_cast<std::size_t>(fileRowPackage[i])].unit);
-    const std::uint64_t index = std::strtoull(r.Get(col9::FileDataId).c_str(), nullptr, 10);
-    rowsByKey[(unit << 32) ^ index].push_back(i + 1);
+    auto [it, fresh] = firstRow.try_emplace(key(unit, fileRowIndex[i]), i);
+    if (!fresh) {
+      nextRow[i] = it->second;
+      it->second = i;
+    }
   }
 
   Field units = ReadField(buf, data.index, dataEnd);
@@ -188,13 +196,12 @@ void Reader::FillDataOffsets() {
       }
       Field comp = ReadField(buf, fd.index, fd.end);
       if (comp.type == sistype::Compressed) {
-        auto it = rowsByKey.find((unit << 32) ^ fileNo);
-        if (it != rowsByKey.end())
-          for (std::size_t row : it->second) {
-            Row& r = st.ListView1.Item(row);
-            r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(comp.index + 12)));
-            r.Set(col9::Compression, std::to_string(Word(buf, comp.index)));
-          }
+        auto it = firstRow.find(key(unit, fileNo));
+        for (std::size_t row = it == firstRow.end() ? SIZE_MAX : it->second; row != SIZE_MAX; row = nextRow[row]) {
+          Row& r = st.ListView1.Item(row + 1);
+          r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(comp.index + 12)));
+          r.Set(col9::Compression, std::to_string(Word(buf, comp.index)));
+        }
       }
       q = fd.next;
     }

@@ -234,12 +234,13 @@ void Reader::ReadIf(const Field& element, int blockDepth) {
 
 void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
   const std::string& t = d.target;
+  const bool textNamed = t.empty() && d.op == 4;
   const std::string textName =
-      "TextFileIndex" + std::to_string(ordinal) + std::to_string(d.fileIndex) + ".txt";
+      textNamed ? "TextFileIndex" + std::to_string(ordinal) + std::to_string(d.fileIndex) + ".txt" : std::string();
   std::string rest;
   if (!t.empty())
     rest = (t.size() >= 3 && t[1] == ':' && t[2] == '\\') ? t.substr(3) : t;
-  else if (d.op == 4)
+  else if (textNamed)
     rest = textName;
   const std::string prefix = sourceFolder + "bin\\" + kTag + "\\";
   const std::string source = prefix + (t.size() > 3 ? t.substr(3) : std::string());
@@ -266,6 +267,7 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
 
 void Reader::AddFileRow(const FileDesc& d, const std::string& rest, Pos blockPos, int pkg) {
   Row& r = st.ListView1.Add(std::to_string(ordinal));
+  r.Set(col9::Byte, std::to_string(blockPos));  // the last column first: the row is sized once
   const std::string extract = "bin\\" + packageFolder + "\\" + kTag + "\\" + rest;
   r.Set(col9::FileDataId, std::to_string(d.fileIndex));
   r.Set(col9::Source, sourceFolder + extract);
@@ -283,8 +285,8 @@ void Reader::AddFileRow(const FileDesc& d, const std::string& rest, Pos blockPos
       if (d.caps & (1u << bit)) r.Set(col9::Cap1 + static_cast<std::size_t>(kCapColumn[bit]) - 1, "1");
   if (d.hashAlgorithm == 1) hashAlgorithm = "SHA-1 algorithm";
   r.Set(col9::HashAlgorithm, hashAlgorithm);
-  r.Set(col9::Byte, std::to_string(blockPos));
   fileRowPackage.push_back(pkg);
+  fileRowIndex.push_back(d.fileIndex);
 }
 
 }  // namespace tarvik::sis9

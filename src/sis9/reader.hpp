@@ -118,7 +118,8 @@ class Reader {
   std::vector<int> packageStack;  // packages entered and not yet ended
   std::vector<RowKind> rowKinds;  // parallel to ListView7
   std::vector<int> rowPackages;   // parallel to ListView7: the package a marker belongs to
-  std::vector<int> fileRowPackage; // parallel to ListView1
+  std::vector<int> fileRowPackage; // parallel to ListView1: the package owning the row
+  std::vector<std::uint32_t> fileRowIndex;  // parallel to ListView1: the file index
   std::vector<std::string> errors;
   std::vector<int> dataIndexRows;  // per package: its ListView5 row (1-based), 0 for none
   Pos lastInstallBlock = 0;
