@@ -278,8 +278,7 @@ void Reader::AddFileRow(const FileDesc& d, const std::string& rest, Pos blockPos
   r.Set(col9::UncompressByte, HexText(d.uncompressed, 16));
   r.Set(col9::ExtractPath, extract);
   r.Set(col9::Mime, d.mime);
-  const std::size_t hashBytes = std::min<std::size_t>(d.hash.size(), 24);
-  for (std::size_t i = 0; i < hashBytes; ++i) r.Set(col9::Hash1 + i, HexText(d.hash[i], 2));
+  for (std::size_t i = 0; i < d.hashLength; ++i) r.Set(col9::Hash1 + i, HexText(d.hash[i], 2));
   if (d.caps != 0)
     for (int bit = 0; bit < 20; ++bit)
       if (d.caps & (1u << bit)) r.Set(col9::Cap1 + static_cast<std::size_t>(kCapColumn[bit]) - 1, "1");

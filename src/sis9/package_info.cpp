@@ -94,8 +94,8 @@ FileDesc ParseFileDesc(const FileBuffer& b, Pos pos, Pos limit) {
   d.hashAlgorithm = Word(b, f.index);
   Field blob = ReadField(b, f.index + 4, f.end);
   if (blob.ok && blob.length > 0) {
-    const Pos n = std::min<Pos>(blob.length, 64);
-    for (Pos i = 0; i < n; ++i) d.hash.push_back(b.At(blob.index + i));
+    d.hashLength = static_cast<std::size_t>(std::min<Pos>(blob.length, static_cast<Pos>(d.hash.size())));
+    for (std::size_t i = 0; i < d.hashLength; ++i) d.hash[i] = b.At(blob.index + static_cast<Pos>(i));
   }
   p = f.next;
   if (p + 28 > limit) return d;

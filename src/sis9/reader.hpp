@@ -2,6 +2,7 @@
 // Internals of the 9.x reader: the per-open context and the field walking helpers shared by
 // its stages (frame, package information, install blocks, conditions, assembly).
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -129,7 +130,8 @@ class Reader {
 struct FileDesc {
   std::string target, mime;
   std::uint32_t caps = 0;
-  std::vector<std::uint8_t> hash;
+  std::array<std::uint8_t, 24> hash{};  // the first bytes of the digest (the table shows 24)
+  std::size_t hashLength = 0;
   std::uint32_t hashAlgorithm = 0;
   std::uint32_t op = 0, options = 0;
   std::uint64_t compressed = 0, uncompressed = 0;
