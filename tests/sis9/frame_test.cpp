@@ -209,3 +209,22 @@ TEST(InflateEmpty, ZeroDeclaredSizeEnds) {
 
 }  // namespace
 }  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+// A size the input merely claims costs no memory beyond what the stream produces.
+TEST(InflateEmpty, ClaimedSizeCostsOnlyWhatIsProduced) {
+  Bytes data(200 * 1024);
+  std::uint32_t x = 12345;
+  for (auto& b : data) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  Bytes packed;
+  ASSERT_EQ(Compress(data.data(), data.size(), packed), 0);
+  Bytes out;
+  EXPECT_EQ(Uncompress(packed.data(), packed.size(), 150u * 1024 * 1024, out), zstatus::Ok);
+  EXPECT_EQ(out, data);
+  EXPECT_LE(out.capacity(), std::size_t{1} << 20);
+}
+
+}  // namespace
+}  // namespace tarvik::test
