@@ -106,7 +106,7 @@ void Reader::ReadController(Pos infoPos, Pos limit, int parent) {
       break;
     }
     if (f.type == sistype::InstallBlock) {
-      ReadInstallBlock(f, 0);
+      ReadInstallBlock(f);
     } else if (f.type == sistype::DataIndex) {
       AddLine(f.start, "+++>>>" + ThreeDigits(depth), RowKind::End, id);
       PackageRec& r = packages[static_cast<std::size_t>(id)];
@@ -130,11 +130,19 @@ void Reader::ReadController(Pos infoPos, Pos limit, int parent) {
   --controllerDepth;
 }
 
-void Reader::ReadInstallBlock(const Field& block, int blockDepth) {
-  if (blockDepth > kMaxBlockDepth) {
+void Reader::ReadInstallBlock(const Field& block) {
+  // Install blocks nest through condition blocks and embedded packages; the whole nesting
+  // is bounded, so that no package can exhaust the stack.
+  if (blockNesting >= kMaxBlockDepth) {
     Fail("condition blocks nested too deep", block.start);
     return;
   }
+  ++blockNesting;
+  ReadBlockMembers(block);
+  --blockNesting;
+}
+
+void Reader::ReadBlockMembers(const Field& block) {
   if (!block.ok) Fail("install block", block.start);
   lastInstallBlock = block.start;
   const Pos lim = block.ok ? block.end : block.next;
@@ -185,12 +193,12 @@ void Reader::ReadInstallBlock(const Field& block, int blockDepth) {
       Fail("condition", p);
       break;
     }
-    ReadIf(e, blockDepth);
+    ReadIf(e);
     p = e.next;
   }
 }
 
-void Reader::ReadIf(const Field& element, int blockDepth) {
+void Reader::ReadIf(const Field& element) {
   Field expr = ReadField(buf, element.index, element.end);
   if (expr.type != sistype::Expression || !expr.ok) {
     Fail("condition", element.start);
@@ -200,7 +208,7 @@ void Reader::ReadIf(const Field& element, int blockDepth) {
   Field block = ReadField(buf, expr.next, element.end);
   AddLine(block.start, "If " + cond);
   if (block.type == sistype::InstallBlock)
-    ReadInstallBlock(block, blockDepth + 1);
+    ReadInstallBlock(block);
   else
     Fail("install block", block.start);
 
@@ -218,7 +226,7 @@ void Reader::ReadIf(const Field& element, int blockDepth) {
         Field b = ReadField(buf, x.next, e.end);
         AddLine(b.start, "ElseIf " + c);
         if (b.type == sistype::InstallBlock)
-          ReadInstallBlock(b, blockDepth + 1);
+          ReadInstallBlock(b);
         else
           Fail("install block", b.start);
       } else {

@@ -18,10 +18,11 @@ inline constexpr const char* kTitle = "Brimond";
 inline constexpr const char* kTag = "$TEMP_TAG_TO_REMOVE$";
 inline constexpr const char* kCrLf = "\r\n";
 
-// Deepest nesting of embedded controllers, and of install blocks inside condition blocks,
-// that the reader follows; anything deeper is reported as damaged.
+// Deepest nesting of embedded controllers, of install blocks (through condition blocks and
+// embedded packages) and of expressions that the reader follows; anything deeper is
+// reported as damaged.
 inline constexpr int kMaxControllerDepth = 16;
-inline constexpr int kMaxBlockDepth = 64;
+inline constexpr int kMaxBlockDepth = 128;
 inline constexpr int kMaxExpressionDepth = 64;
 
 // One field as laid out in the buffer: type, length part, value, padding.
@@ -83,9 +84,10 @@ class Reader {
 
   // Stages (one source file each).
   void ReadPackageInfo(Pos& pos, Pos limit, int pkg);
-  void ReadInstallBlock(const Field& block, int blockDepth);
+  void ReadInstallBlock(const Field& block);
+  void ReadBlockMembers(const Field& block);
   void ReadController(Pos infoPos, Pos limit, int parent);
-  void ReadIf(const Field& element, int blockDepth);
+  void ReadIf(const Field& element);
   std::string ReadCondition(Pos exprPos, Pos limit);
   void ReadFile(const FileDesc& d, Pos blockPos, int pkg);
   // Adds the file-table row of a file whose extraction path ends in `rest`.
@@ -113,6 +115,7 @@ class Reader {
   int fileCounter = 0;
   std::string hashAlgorithm;  // carried from one file row to the next
   int controllerDepth = 0;
+  int blockNesting = 0;
 
   PackageTexts texts;
   std::vector<PackageRec> packages;

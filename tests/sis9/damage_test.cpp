@@ -117,5 +117,25 @@ TEST_F(Damage, HugeLengthsAndCounts) {
     }
 }
 
+TEST_F(Damage, DeepNestingOfBlocksAndExpressionsIsBounded) {
+  w::If inner;
+  inner.cond = w::Num(1);
+  for (int i = 0; i < 200; ++i) {
+    w::If outer;
+    outer.cond = w::Num(1);
+    outer.ifs = {inner};
+    inner = outer;
+  }
+  w::Expr deep = w::Num(1);
+  for (int i = 0; i < 200; ++i) deep = w::Not(deep);
+  inner.cond = deep;
+  w::Controller c;
+  c.ifs = {inner};
+  Open(c);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].text.find("nested too deep"), std::string::npos);
+  EXPECT_NE(ui.messages[0].text.find("condition at"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvik::test
