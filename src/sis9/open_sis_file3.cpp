@@ -102,6 +102,9 @@ namespace {
 Field Finish(Field f, Pos limit) {
   f.end = AddPos(f.index, f.length);
   f.ok = f.end <= limit && f.index <= limit;
+  // A field that overruns its parent is cut at the parent's end: nothing inside it is read
+  // beyond that, so nested walks never cover the same bytes twice.
+  if (!f.ok) f.end = std::max<Pos>(f.index, limit);
   f.next = f.ok ? AlignUp(f.end) : limit;
   if (f.next <= f.start) f.next = f.start + 4;  // always move on
   return f;
