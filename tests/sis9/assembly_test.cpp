@@ -94,7 +94,11 @@ TEST_F(Assembly, NestedEmbeddedPackagesGetSectionsInnermostFirst) {
   EXPECT_EQ(FileTable().Item(2).Text(), "3");
   EXPECT_EQ(FileTable().Item(2).Get(col9::Source), "\\bin\\pkg\\Embedded Components\\A1\\a1.txt");
   EXPECT_EQ(RowData(app.buffer, FileTable().Item(2)), "a1");
-  EXPECT_EQ(app.stores.ListView5.Count(), 2u);
+  // Data-index rows, in the order the controllers end: A1, then A, each with its unit.
+  ASSERT_EQ(app.stores.ListView5.Count(), 2u);
+  EXPECT_EQ(app.stores.ListView5.Item(1).Text(), "3");
+  EXPECT_EQ(app.stores.ListView5.Item(1).Get(1), "3");
+  EXPECT_EQ(app.stores.ListView5.Item(2).Text(), "2");
   EXPECT_TRUE(ui.messages.empty());
 }
 
