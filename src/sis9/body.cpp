@@ -2,6 +2,7 @@
 // controllers and condition blocks, walked in stored order.
 
 #include <string>
+#include <string_view>
 
 #include "sis9/reader.hpp"
 #include "store/tables.hpp"
@@ -245,38 +246,58 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
   const bool textNamed = t.empty() && d.op == 4;
   const std::string textName =
       textNamed ? "TextFileIndex" + std::to_string(ordinal) + std::to_string(d.fileIndex) + ".txt" : std::string();
-  std::string rest;
+  const std::string_view afterDrive = t.size() > 3 ? std::string_view(t).substr(3) : std::string_view();
+  std::string_view rest;
   if (!t.empty())
-    rest = (t.size() >= 3 && t[1] == ':' && t[2] == '\\') ? t.substr(3) : t;
+    rest = (t.size() >= 3 && t[1] == ':' && t[2] == '\\') ? afterDrive : std::string_view(t);
   else if (textNamed)
     rest = textName;
-  const std::string prefix = sourceFolder + "bin\\" + kTag + "\\";
-  const std::string source = prefix + (t.size() > 3 ? t.substr(3) : std::string());
   const std::uint32_t options = d.options & ~0x8000u;
 
+  // The line: the made-up source, "-", the target, then the options of the operation.
   std::string line;
+  line.reserve(sourcePrefix.size() + 2 * t.size() + 32);
+  auto quoted = [&line](std::string_view a, std::string_view b = {}) {
+    line += '"';
+    line += a;
+    line += b;
+    line += '"';
+  };
   switch (d.op) {
     case 2:
-      line = Quoted(source) + "-" + Quoted(t) + RunOptions(options, d.mime) + kCrLf;
+      quoted(sourcePrefix, afterDrive);
+      line += '-';
+      quoted(t);
+      line += RunOptions(options, d.mime);
+      line += kCrLf;
       break;
     case 4:
-      line = Quoted(t.empty() ? prefix + textName : source) + "-" + Quoted("") + ", FT" + TextOption(options) + kCrLf;
+      quoted(sourcePrefix, t.empty() ? std::string_view(textName) : afterDrive);
+      line += "-\"\", FT";
+      line += TextOption(options);
+      line += kCrLf;
       break;
     case 8:
-      line = Quoted("") + "-" + Quoted(t) + ", FN";
+      line += "\"\"-";
+      quoted(t);
+      line += ", FN";
       break;
     default:
-      line = Quoted(source) + "-" + Quoted(t) + ", FF";
+      quoted(sourcePrefix, afterDrive);
+      line += '-';
+      quoted(t);
+      line += ", FF";
       break;
   }
   AddLine(blockPos, std::move(line));
   if (d.op != 8) AddFileRow(d, rest, blockPos, pkg);
 }
 
-void Reader::AddFileRow(const FileDesc& d, const std::string& rest, Pos blockPos, int pkg) {
+void Reader::AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg) {
   Row& r = st.ListView1.Add(std::to_string(ordinal));
   r.Set(col9::Byte, std::to_string(blockPos));  // the last column first: the row is sized once
-  const std::string extract = "bin\\" + packageFolder + "\\" + kTag + "\\" + rest;
+  std::string extract = extractPrefix;
+  extract += rest;
   r.Set(col9::FileDataId, std::to_string(d.fileIndex));
   r.Set(col9::Source, sourceFolder + extract);
   r.Set(col9::Target, d.target);

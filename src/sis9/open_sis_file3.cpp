@@ -158,6 +158,8 @@ Reader::Reader(App& a, std::string name) : app(a), buf(a.buffer), st(a.stores), 
   packageFolder = dot == std::string::npos ? base : base.substr(0, dot);
   sourceFolder = app.state.defaultSourceFolder;
   if (sourceFolder.empty() || (sourceFolder.back() != '\\' && sourceFolder.back() != '/')) sourceFolder += '\\';
+  sourcePrefix = sourceFolder + "bin\\" + kTag + "\\";
+  extractPrefix = "bin\\" + packageFolder + "\\" + kTag + "\\";
 }
 
 void Reader::AddLine(Pos byte, std::string line, RowKind kind, int pkg) {

@@ -335,7 +335,7 @@ void Reader::ReadPackageInfo(Pos& pos, Pos limit, int pkg) {
       rest = d.target.substr(3);
     else
       rest = d.target;
-    const std::string source = sourceFolder + "bin\\" + kTag + "\\" + rest;
+    const std::string source = sourcePrefix + rest;
     AddLine(f.start, "=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
     if (d.op != 8) AddFileRow(d, rest, f.start, pkg);
     pos = f.next;

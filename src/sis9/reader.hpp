@@ -91,7 +91,7 @@ class Reader {
   std::string ReadCondition(Pos exprPos, Pos limit);
   void ReadFile(const FileDesc& d, Pos blockPos, int pkg);
   // Adds the file-table row of a file whose extraction path ends in `rest`.
-  void AddFileRow(const FileDesc& d, const std::string& rest, Pos blockPos, int pkg);
+  void AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg);
   std::string Assemble();
   void FillDataOffsets();
 
@@ -107,6 +107,8 @@ class Reader {
 
   std::string packageFolder;  // the file name up to its last "."
   std::string sourceFolder;   // the default source folder ending in a backslash
+  std::string sourcePrefix;   // made-up source names begin with this
+  std::string extractPrefix;  // extraction paths begin with this
   Pos controllerEnd = 0;
   bool isStub = false;
   Pos dataFieldPos = -1;      // SISData in the package file
