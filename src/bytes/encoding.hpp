@@ -20,6 +20,7 @@ std::string Utf8ToCp1252(std::string_view utf8, std::optional<char32_t>* firstBa
 // UTF-16 code units (little-endian pairs) to UTF-8; surrogate pairs are joined, a lone
 // surrogate becomes U+FFFD.
 std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t units);
+std::string Utf16ToUtf8(std::u16string_view units);
 std::string Utf8ToUtf16Le(std::string_view utf8);
 // Decodes the next code point of UTF-8 text at `i` (advancing it); invalid bytes give U+FFFD.
 char32_t NextUtf8(std::string_view text, std::size_t& i);

@@ -65,13 +65,9 @@ std::string GetByteLength(const FileBuffer& buffer, Pos ByteOffset, bool HexData
 std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
 
 // Rounds a position up to the next multiple of 4.
-inline Pos AlignUp(Pos pos) { return pos % 4 == 0 ? pos : (pos / 4 + 1) * 4; }
-
-// Saturating addition for positions built from lengths read out of a file.
-inline Pos AddPos(Pos a, Pos b) {
-  constexpr Pos kMax = INT64_MAX;
-  if (b > 0 && a > kMax - b) return kMax;
-  return a + b;
+inline Pos AlignUp(Pos pos) {
+  if (pos % 4 == 0 || pos > INT64_MAX - 4) return pos;
+  return pos < 0 ? pos - pos % 4 : (pos / 4 + 1) * 4;
 }
 
 }  // namespace tarvik

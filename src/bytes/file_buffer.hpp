@@ -16,6 +16,15 @@ namespace tarvik {
 using Pos = std::int64_t;
 using Bytes = std::vector<std::uint8_t>;
 
+// Saturating addition for positions built from lengths read out of a file.
+inline Pos AddPos(Pos a, Pos b) {
+  constexpr Pos kMax = INT64_MAX;
+  constexpr Pos kMin = INT64_MIN;
+  if (b > 0 && a > kMax - b) return kMax;
+  if (b < 0 && a < kMin - b) return kMin;
+  return a + b;
+}
+
 class FileBuffer {
  public:
   FileBuffer() { Reset(); }

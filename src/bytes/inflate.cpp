@@ -50,12 +50,12 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
     if (status == Z_MEM_ERROR) break;
     if (status == Z_BUF_ERROR || status == Z_OK) {
       // No progress possible: either the output is full or the input ran out.
-      if (zs.avail_out == 0 && outLeft == 0) {
-        status = Z_BUF_ERROR;
+      if (zs.avail_in == 0 && inLeft == 0) {
+        status = Z_DATA_ERROR;  // the stream is cut short
         break;
       }
-      if (zs.avail_in == 0 && inLeft == 0) {
-        status = Z_DATA_ERROR;  // truncated stream
+      if (zs.avail_out == 0 && outLeft == 0) {
+        status = Z_BUF_ERROR;
         break;
       }
     }

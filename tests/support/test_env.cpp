@@ -5,6 +5,10 @@
 #include <iterator>
 #include <stdexcept>
 
+#include <sys/wait.h>
+
+#include <cstdio>
+
 #include "support/fake_ui.hpp"
 
 namespace fs = std::filesystem;
@@ -53,6 +57,22 @@ std::optional<std::string> SharedDir() {
   fs::path p = fs::path(TARVIK_SHARED_DIR);
   if (fs::is_directory(p / "corpus", ec)) return fs::canonical(p, ec).string();
   return std::nullopt;
+}
+
+CliResult RunCli(const std::string& args, const TempDir& dir) {
+  const std::string errPath = dir / "cli-stderr.txt";
+  const std::string cmd = "XDG_DATA_HOME='" + (dir / "data") + "' TMPDIR='" + (dir / "tmp") + "' '" +
+                          TARVIK_CLI_PATH + "' " + args + " 2>'" + errPath + "'";
+  CliResult r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.err = ReadFile(errPath);
+  return r;
 }
 
 void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path) {

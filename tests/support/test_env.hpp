@@ -41,6 +41,15 @@ Bytes ReadBytes(const std::string& path);
 // The shared folder beside the project, when it is there.
 std::optional<std::string> SharedDir();
 
+// Runs tarvik-cli with `args` (already quoted for the shell), with data and temporary
+// folders inside `dir`; stdout and stderr are captured.
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+CliResult RunCli(const std::string& args, const TempDir& dir);
+
 // Opens `path` through the Open command of `app` (answering the dialog with it).
 class FakeUi;
 void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path);

@@ -1,0 +1,126 @@
+#include "bytes/field_reader.hpp"
+
+#include <algorithm>
+
+#include "bytes/encoding.hpp"
+
+namespace tarvik {
+
+namespace {
+
+std::string SignedWord(const FileBuffer& buffer, Pos pos) { return AdjustVal(GetData(buffer, pos, 4, true)); }
+
+std::string Render(const FileBuffer& buffer, std::uint32_t type, Pos index) {
+  switch (type) {
+    case sistype::Property:
+      return SignedWord(buffer, index) + "=" + SignedWord(buffer, AddPos(index, 4));
+    case sistype::Version:
+      return SignedWord(buffer, index) + ", " + SignedWord(buffer, AddPos(index, 4)) + ", " +
+             SignedWord(buffer, AddPos(index, 8));
+    case sistype::Date: {
+      const auto year = ReadLE(buffer, index, 2);
+      const auto month = ReadLE(buffer, AddPos(index, 2), 1);
+      const auto day = ReadLE(buffer, AddPos(index, 3), 1);
+      return std::to_string(day) + "-" + std::to_string(month + 1) + "-" + std::to_string(year);
+    }
+    case sistype::Time:
+      return std::to_string(ReadLE(buffer, index, 1)) + ":" + std::to_string(ReadLE(buffer, AddPos(index, 1), 1)) +
+             ":" + std::to_string(ReadLE(buffer, AddPos(index, 2), 1));
+    default:
+      return GetData(buffer, index, 4, true);
+  }
+}
+
+}  // namespace
+
+void DecodeLength(const FileBuffer& buffer, Pos pos, Pos& length, int& width) {
+  const std::uint64_t first = ReadLE(buffer, pos, 4);
+  if (first & 0x80000000u) {
+    const std::uint64_t second = ReadLE(buffer, AddPos(pos, 4), 4);
+    // At most (2^31 - 1) + (2^32 - 1) * 2^31 = 2^63 - 1: always fits.
+    length = static_cast<Pos>((first & 0x7FFFFFFFu) + (second << 31));
+    width = 8;
+  } else {
+    length = static_cast<Pos>(first);
+    width = 4;
+  }
+}
+
+XField XReadField(const FileBuffer& buffer, Pos pos, bool text, bool render) {
+  XField f;
+  std::uint32_t type = 0;
+  f.type = ReadU32(buffer, pos, type) ? type : sistype::Truncated;
+  if (render) f.typeText = GetData(buffer, pos, 4, true);
+  Pos index = AddPos(pos, 4);
+  int width = 4;
+  DecodeLength(buffer, index, f.length, width);
+  if (f.type == sistype::ControllerChecksum || f.type == sistype::DataChecksum) f.length = AddPos(f.length, f.length);
+  f.index = AddPos(index, width);
+  f.end = AddPos(f.index, f.length);
+  if (render) f.value = text ? GetText(buffer, f.index, f.length, true) : Render(buffer, f.type, f.index);
+  return f;
+}
+
+void XGetValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
+               bool Rooth, bool Text) {
+  XField f = XReadField(buffer, Bstart, Text);
+  BLength = f.length;
+  Bindex = f.index;
+  Bend = f.end;
+  BValue = std::move(f.value);
+  Bstart = Rooth ? Bindex : Bend;
+}
+
+void GetArrayValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
+                   std::int32_t Cate) {
+  int width = 4;
+  DecodeLength(buffer, Bstart, BLength, width);
+  Bindex = AddPos(Bstart, width);
+  if (Cate == 1)
+    BValue = GetText(buffer, Bindex, BLength, true);
+  else if (Cate == 2)
+    BValue = SignedWord(buffer, Bindex) + "=" + SignedWord(buffer, AddPos(Bindex, 4));
+  else
+    BValue = GetData(buffer, Bindex, 4, true);
+  Bend = Bstart = AddPos(Bindex, BLength);
+}
+
+std::string GetByteLength(const FileBuffer& buffer, Pos ByteOffset, bool HexData) {
+  Pos length = 0;
+  int width = 4;
+  DecodeLength(buffer, ByteOffset, length, width);
+  return HexData ? HexText(static_cast<std::uint64_t>(length)) : NumText(static_cast<double>(length));
+}
+
+std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bool unicode) {
+  if (ByteLength <= 0) return {};
+  const Pos lo = std::max<Pos>(ByteOffset, 0);
+  if (!unicode) {
+    const Pos hi = std::min<Pos>(AddPos(ByteOffset, ByteLength), buffer.Size());
+    if (hi <= lo) return {};
+    return Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(buffer.Ptr(lo)), static_cast<size_t>(hi - lo)));
+  }
+  // Code units start at ByteOffset; an odd length takes the high byte of its last unit from
+  // just after the range. Units wholly outside the buffer add nothing; a unit whose high
+  // byte is missing is its low byte alone.
+  const Pos units = ByteLength / 2 + (ByteLength % 2);
+  std::u16string codes;
+  const Pos size = buffer.Size();
+  Pos first = ByteOffset < 0 ? (-ByteOffset - 1) / 2 : 0;  // first unit with a byte inside
+  for (Pos u = first; u < units; ++u) {
+    const Pos p = ByteOffset + 2 * u;
+    if (p >= size) break;
+    const bool lowIn = buffer.Has(p);
+    const bool highIn = buffer.Has(p + 1);
+    if (!lowIn && !highIn) continue;
+    char16_t c = 0;
+    if (lowIn && highIn)
+      c = static_cast<char16_t>(buffer.data[static_cast<size_t>(p)] | buffer.data[static_cast<size_t>(p + 1)] << 8);
+    else
+      c = static_cast<char16_t>(buffer.At(lowIn ? p : p + 1));
+    codes.push_back(c);
+  }
+  return Utf16ToUtf8(codes);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,165 @@
+#include "bytes/file_buffer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace tarvik {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string ReadText(const FileBuffer& buffer, Pos pos, Pos len, bool hex) {
+  std::string s;
+  if (len > 0) {
+    // Only the positions inside the buffer add digits; walk just those.
+    const Pos lo = std::max<Pos>(pos, 0);
+    const Pos hi = std::min<Pos>(AddPos(pos, len), buffer.Size());  // exclusive
+    if (hi > lo) {
+      s.reserve(static_cast<size_t>(hi - lo) * 2);
+      for (Pos i = hi - 1; i >= lo; --i) {
+        const std::uint8_t b = buffer.data[static_cast<size_t>(i)];
+        s.push_back(kHexDigits[b >> 4]);
+        s.push_back(kHexDigits[b & 15]);
+      }
+    }
+  }
+  if (hex) return s;
+  return NumText(HexToLong(s));
+}
+
+}  // namespace
+
+bool OpenBinary(FileBuffer& buffer, const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return false;
+  const std::streamoff n = in.tellg();
+  if (n < 0) return false;
+  try {
+    buffer.data.assign(static_cast<size_t>(n), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  in.seekg(0);
+  if (n > 0 && !in.read(reinterpret_cast<char*>(buffer.data.data()), n)) return false;
+  return true;
+}
+
+bool XOpenBinary(FileBuffer& buffer, const std::string& path) { return OpenBinary(buffer, path); }
+
+std::string GetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
+std::string XGetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
+std::string GetData2(const FileBuffer& buffer, std::int32_t pos, std::int32_t len, bool hex) {
+  return ReadText(buffer, pos, len, hex);
+}
+
+std::uint64_t ReadLE(const FileBuffer& buffer, Pos pos, int len) {
+  std::uint64_t v = 0;
+  int shift = 0;
+  for (int k = 0; k < len && k < 8; ++k) {
+    const Pos p = pos + k;
+    if (!buffer.Has(p)) continue;
+    v |= static_cast<std::uint64_t>(buffer.data[static_cast<size_t>(p)]) << shift;
+    shift += 8;
+  }
+  return v;
+}
+
+bool ReadU32(const FileBuffer& buffer, Pos pos, std::uint32_t& out) {
+  if (!buffer.HasRange(pos, 4)) {
+    out = 0;
+    return false;
+  }
+  const std::uint8_t* p = buffer.Ptr(pos);
+  out = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  return true;
+}
+
+bool ReadU16(const FileBuffer& buffer, Pos pos, std::uint16_t& out) {
+  if (!buffer.HasRange(pos, 2)) {
+    out = 0;
+    return false;
+  }
+  const std::uint8_t* p = buffer.Ptr(pos);
+  out = static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  return true;
+}
+
+double HexToLong(std::string_view text) {
+  double sum = 0;
+  for (char c : text) {
+    const int d = HexDigitValue(c);
+    if (d < 0) return 0;
+    sum = sum * 16 + d;
+  }
+  return sum;
+}
+
+double HexToDouble(std::string_view text) { return HexToLong(text); }
+
+std::string AdjustVal(std::string_view text) {
+  const int first = text.empty() ? 0 : HexDigitValue(text[0]);
+  if (first < 8) return NumText(HexToDouble(text));
+  std::string complement(text.size(), '0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    const int d = HexDigitValue(text[i]);
+    complement[i] = kHexDigits[15 - (d < 0 ? 0 : d)];
+  }
+  return "-" + NumText(HexToDouble(complement) + 1);
+}
+
+std::string NumText(double value) {
+  if (!std::isfinite(value)) return "0";
+  const double mag = std::fabs(value);
+  char buf[64];
+  if (mag < 1e15) {
+    std::snprintf(buf, sizeof buf, "%.0f", value);
+    std::string s = buf;
+    if (s == "-0") s = "0";
+    return s;
+  }
+  // Fifteen significant digits, trailing zeros of the fraction dropped.
+  std::snprintf(buf, sizeof buf, "%.14E", value);
+  std::string s = buf;  // d.ddddddddddddddE+XX
+  const size_t e = s.find('E');
+  std::string mant = s.substr(0, e);
+  std::string exp = s.substr(e + 1);
+  while (!mant.empty() && mant.back() == '0') mant.pop_back();
+  if (!mant.empty() && mant.back() == '.') mant.pop_back();
+  // Exponent without leading zeros beyond two digits, always signed.
+  const char sign = exp[0];
+  std::string digits = exp.substr(1);
+  while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
+  return mant + "E" + sign + digits;
+}
+
+std::string HexText(std::uint64_t value) {
+  if (value == 0) return "0";
+  std::string s;
+  while (value) {
+    s.insert(s.begin(), kHexDigits[value & 15]);
+    value >>= 4;
+  }
+  return s;
+}
+
+std::string HexText(std::uint64_t value, int digits) {
+  std::string s(static_cast<size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i) {
+    s[static_cast<size_t>(i)] = kHexDigits[value & 15];
+    value >>= 4;
+  }
+  return s;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,132 @@
+// tarvik-cli: the program's commands without a window, for scripts and batch work.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+
+#include "bytes/file_buffer.hpp"
+#include "cli/cli_ui.hpp"
+#include "shell/app.hpp"
+
+namespace {
+
+using tarvik::App;
+using tarvik::cli::CliUi;
+
+// Text with CR LF line breaks, as printed on a terminal.
+std::string ToLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+// Opens `file` through the Open command, after setting the Working Directory when given.
+bool OpenFile(App& app, CliUi& ui, const std::string& file, const std::string& sourceDir) {
+  if (!tarvik::fsys::FileExists(file)) {
+    std::cerr << "tarvik-cli: cannot read " << file << '\n';
+    return false;
+  }
+  if (!sourceDir.empty()) {
+    ui.folderAnswer = sourceDir;
+    app.mnWD_Click();
+    ui.folderAnswer.reset();
+  }
+  ui.openAnswer = file;
+  app.mnOpen_Click();
+  return true;
+}
+
+void PrintInfo(const App& app) {
+  for (const auto& line : app.stores.List1) std::cout << line << '\n';
+  auto dec = [](const std::string& hex) { return tarvik::NumText(tarvik::HexToDouble(hex)); };
+  if (app.state.formatMarker == 1) {
+    if (app.stores.ListView1.Empty()) return;
+    std::cout << "\nFiles (" << app.stores.ListView1.Count() << "):\n"
+              << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
+    for (const auto& r : app.stores.ListView1) {
+      namespace c = tarvik::col9;
+      std::cout << r.Get(c::ExtractPath) << '\t' << dec(r.Get(c::Offset)) << '\t'
+                << (r.Get(c::Compression) == "1" ? "deflate" : "stored") << '\t' << dec(r.Get(c::CompressByte))
+                << '\t' << dec(r.Get(c::UncompressByte)) << '\n';
+    }
+  } else {
+    if (app.stores.ListView2.Empty()) return;
+    std::cout << "\nFiles (" << app.stores.ListView2.Count() << "):\n"
+              << "Extract path\tUncompressed size\tCompressed size\tOffset\tLength\n";
+    for (const auto& r : app.stores.ListView2) {
+      namespace c = tarvik::col2;
+      std::cout << r.Get(c::Name) << '\t' << r.Get(c::Uncompress) << '\t' << r.Get(c::Compress) << '\t'
+                << r.Get(c::Offset) << '\t' << r.Get(c::Length) << '\n';
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App cli{"tarvik-cli: look inside Symbian OS installation packages (.sis, .sisx), read their PKG script, "
+               "extract their files, save sessions."};
+  cli.set_version_flag("--version", std::string("tarvik-cli ") + TARVIK_VERSION);
+  cli.require_subcommand(1);
+
+  std::string file, dir, out, sourceDir;
+  bool quiet = false, force = false;
+
+  auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
+  pkg->add_option("FILE", file, "package, PKG script or session file")->required();
+  pkg->add_option("--source-dir", sourceDir, "default source folder written into the script's file lines");
+
+  auto* info = cli.add_subcommand("info", "Open FILE and print its header facts and file table");
+  info->add_option("FILE", file, "package file")->required();
+  info->add_option("--source-dir", sourceDir, "default source folder");
+
+  auto* extract = cli.add_subcommand("extract", "Extract the files carried by FILE into DIR");
+  extract->add_option("FILE", file, "package file")->required();
+  extract->add_option("DIR", dir, "destination folder")->required();
+  extract->add_flag("-q,--quiet", quiet, "no progress bar");
+
+  auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
+  save->add_option("FILE", file, "package, PKG script or session file")->required();
+  save->add_option("OUT", out, "file to write")->required();
+  save->add_flag("-f,--force", force, "replace OUT when it exists");
+  save->add_option("--source-dir", sourceDir, "default source folder");
+
+  CLI11_PARSE(cli, argc, argv);
+
+  CliUi ui;
+  App app(ui);
+  app.Form_Load();
+  int status = 0;
+  if (!OpenFile(app, ui, file, sourceDir)) {
+    status = 2;
+  } else if (*pkg) {
+    std::cout << ui.text << std::flush;
+  } else if (*info) {
+    PrintInfo(app);
+  } else if (*extract) {
+    if (!app.mnFile_Click().extract) {
+      std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
+      status = 1;
+    } else {
+      ui.showProgress = !quiet && isatty(STDERR_FILENO);
+      ui.folderAnswer = dir;
+      app.mnExtr_Click();
+      ui.FinishProgress();
+      std::cout << ToLf(ui.resultText);
+      if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
+    }
+  } else if (*save) {
+    ui.saveAnswer = out;
+    ui.answerYes = force;
+    app.mnSave_Click();
+  }
+  app.Form_Unload();
+  if (status == 0 && ui.sawCritical) status = 1;
+  return status;
+}

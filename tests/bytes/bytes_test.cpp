@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "bytes/file_buffer.hpp"
+#include "bytes/inflate.hpp"
+#include "support/test_env.hpp"
+
+namespace tarvik {
+namespace {
+
+FileBuffer Buf(std::initializer_list<std::uint8_t> bytes) {
+  FileBuffer b;
+  b.data.assign(bytes);
+  return b;
+}
+
+TEST(GetData, ReadsMostSignificantByteFirst) {
+  const FileBuffer b = Buf({0x19, 0x04, 0x00, 0x10, 0x0A});
+  EXPECT_EQ(GetData(b, 0, 4, true), "10000419");
+  EXPECT_EQ(GetData(b, 0, 4, false), "268436505");
+  EXPECT_EQ(XGetData(b, 4, 1, true), "0A");  // two digits, never one
+  EXPECT_EQ(GetData2(b, 0, 0, true), "");
+  EXPECT_EQ(GetData2(b, 0, 0, false), "0");
+  // A range past the end gives only the digits of the bytes inside it; so does one that
+  // starts before the buffer.
+  EXPECT_EQ(GetData(b, 3, 4, true), "0A10");
+  EXPECT_EQ(GetData(b, -2, 4, true), "0419");
+  EXPECT_EQ(GetData(b, 9, 4, true), "");
+  EXPECT_EQ(GetData(b, 9, 4, false), "0");
+}
+
+TEST(GetData, IntegerReadsAgreeWithTheText) {
+  const FileBuffer b = Buf({0x78, 0x56, 0x34, 0x12, 0xFF});
+  for (Pos pos = -3; pos <= 6; ++pos)
+    for (int len = 0; len <= 4; ++len)
+      EXPECT_EQ(static_cast<double>(ReadLE(b, pos, len)), HexToLong(GetData(b, pos, len, true)))
+          << pos << "," << len;
+  std::uint32_t v = 0;
+  EXPECT_TRUE(ReadU32(b, 0, v));
+  EXPECT_EQ(v, 0x12345678u);
+  EXPECT_FALSE(ReadU32(b, 2, v));  // only 3 bytes left: not a whole word
+  EXPECT_EQ(v, 0u);
+}
+
+TEST(GetData, LargeValuesUseTheExponentForm) {
+  FileBuffer b;
+  b.data.assign(8, 0xFF);
+  EXPECT_EQ(GetData(b, 0, 8, false), "1.84467440737096E+19");
+}
+
+TEST(HexHelpers, ConvertTextToNumbers) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  for (const Case& c : {Case{"7g", 0}, {"ff", 255}, {"FF", 255}, {"", 0}, {"FFFFFFFF", 4294967295.0},
+                        {"80000000", 2147483648.0}, {"10000419", 268436505}, {"-1", 0}, {" 1", 0}})
+    EXPECT_EQ(HexToLong(c.text), c.value) << c.text;
+  EXPECT_EQ(HexToDouble("12345678"), HexToLong("12345678"));
+}
+
+TEST(HexHelpers, AdjustValGivesSignedDecimal) {
+  struct Case {
+    const char* text;
+    const char* out;
+  };
+  for (const Case& c : {Case{"FFFFFFFF", "-1"}, {"FFFFFFFE", "-2"}, {"FFFF", "-1"}, {"80000000", "-2147483648"},
+                        {"FF", "-1"}, {"7FFFFFFF", "2147483647"}, {"FFFFFFF0", "-16"}, {"", "0"},
+                        {"00000005", "5"}, {"zz", "0"}})
+    EXPECT_EQ(AdjustVal(c.text), c.out) << c.text;
+}
+
+TEST(HexHelpers, NumTextFollowsTheDecimalRule) {
+  struct Case {
+    double value;
+    const char* out;
+  };
+  for (const Case& c : {Case{0, "0"}, {1, "1"}, {999999999999999.0, "999999999999999"}, {1e15, "1E+15"},
+                        {1234567890123456.0, "1.23456789012346E+15"}, {18446744073709551615.0, "1.84467440737096E+19"},
+                        {-5, "-5"}})
+    EXPECT_EQ(NumText(c.value), c.out) << c.value;
+  EXPECT_EQ(HexText(0x1A2B), "1A2B");
+  EXPECT_EQ(HexText(0), "0");
+  EXPECT_EQ(HexText(0xC, 8), "0000000C");
+}
+
+TEST(OpenBinary, LoadsWholeFileAndFailsSilently) {
+  test::TempDir dir;
+  const std::string path = dir.Write("f.bin", std::string("\x01\x02\x03", 3));
+  FileBuffer b;
+  EXPECT_TRUE(OpenBinary(b, path));
+  EXPECT_EQ(b.data, (Bytes{1, 2, 3}));
+  EXPECT_FALSE(XOpenBinary(b, dir / "missing"));
+  EXPECT_EQ(b.data, (Bytes{1, 2, 3}));  // unchanged
+  EXPECT_TRUE(OpenBinary(b, dir.Write("empty", std::string())));
+  EXPECT_EQ(b.Size(), 0);
+}
+
+TEST(Inflate, ChecksTheDeclaredSizeBeforeAllocating) {
+  const std::string text(5000, 'a');
+  Bytes z;
+  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), z), zstatus::Ok);
+  Bytes out;
+  EXPECT_EQ(Uncompress(z.data(), z.size(), text.size(), out), zstatus::Ok);
+  EXPECT_EQ(std::string(out.begin(), out.end()), text);
+  // A larger declared size is fine: the output holds what zlib produced.
+  EXPECT_EQ(Uncompress(z.data(), z.size(), text.size() + 100, out), zstatus::Ok);
+  EXPECT_EQ(out.size(), text.size());
+  EXPECT_EQ(Uncompress(z.data(), z.size(), text.size() - 1, out), zstatus::BufError);
+  EXPECT_EQ(Uncompress(z.data(), z.size() - 3, text.size(), out), zstatus::DataError);  // truncated
+  Bytes junk = {1, 2, 3, 4, 5};
+  EXPECT_EQ(Uncompress(junk.data(), junk.size(), 10, out), zstatus::DataError);
+  // 4 GiB announced for 5 bytes cannot be deflate: refused as corrupt without allocating.
+  EXPECT_EQ(Uncompress(junk.data(), junk.size(), 1ull << 32, out), zstatus::DataError);
+  EXPECT_EQ(MaxInflatedSize(5), 5 * 1032 + 1024u);
+}
+
+}  // namespace
+}  // namespace tarvik
