@@ -1,0 +1,18 @@
+// Bytes opened as a session file (.qsd), then saved again as a session and as text.
+#include "support.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tarvik;
+  fuzz::ResetScratch();
+  const std::string path = fuzz::WriteInput("input.qsd", data, size);
+  fuzz::SilentUi ui;
+  App app(ui, fuzz::SandboxPlatform());
+  app.Form_Load();
+  ui.openAnswer = path;
+  app.mnOpen_Click();
+  ui.saveAnswer = fuzz::Scratch().out + "/again.qsd";
+  app.mnSave_Click();
+  ui.saveAnswer = fuzz::Scratch().out + "/again.pkg";
+  app.mnSave_Click();
+  return 0;
+}
