@@ -102,17 +102,48 @@ std::string BareName(const std::string& name) {
   return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
-// Inflates src into `out`, hashing what it writes. Returns the zlib status (Ok only for a
-// complete stream of at most `declared` bytes); `writeFailed` tells a failed write apart.
-int InflateToFile(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declared, OutputFile& out, Sha1& sha,
-                  bool& writeFailed) {
-  writeFailed = false;
+// Where inflated bytes go: the file being written (and the running hash), or nowhere.
+struct Sink {
+  OutputFile* out = nullptr;
+  Sha1* sha = nullptr;
+  bool writeFailed = false;
+  bool Take(const std::uint8_t* data, std::size_t n) {
+    if (sha) sha->Update(data, n);
+    if (out && !out->Write(data, n)) {
+      writeFailed = true;
+      return false;
+    }
+    return true;
+  }
+};
+
+// The two-byte head of a zlib stream: deflate, a window zlib accepts, no preset dictionary,
+// and the check bits.
+bool ZlibHeaderOk(const std::uint8_t* src, std::size_t len) {
+  if (len < 2) return false;
+  const unsigned cmf = src[0];
+  const unsigned flg = src[1];
+  return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && (flg & 0x20) == 0;
+}
+
+// Inflates a zlib stream of at most `declared` bytes into `sink`. Returns the zlib status:
+// Ok only for a complete stream. With `trustHash` the stream's Adler-32 is not computed,
+// because the caller checks the whole output against a SHA-1 instead (a far stronger check
+// that costs about the same); the trailer must still be present.
+int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declared, Sink& sink, bool trustHash) {
   if (declared > MaxInflatedSize(srcLen)) return zstatus::DataError;
   z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return zstatus::MemError;
+  std::size_t skip = 0;
+  if (trustHash) {
+    if (!ZlibHeaderOk(src, srcLen)) return zstatus::DataError;
+    skip = 2;
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return zstatus::MemError;
+  } else if (inflateInit(&zs) != Z_OK) {
+    return zstatus::MemError;
+  }
   std::vector<std::uint8_t> chunk(kChunk);
-  zs.next_in = const_cast<Bytef*>(src);
-  std::size_t inLeft = srcLen;
+  zs.next_in = const_cast<Bytef*>(src + skip);
+  std::size_t inLeft = srcLen - skip;
   std::uint64_t produced = 0;
   std::uint64_t consumedShown = 0;
   int result = zstatus::DataError;
@@ -136,11 +167,7 @@ int InflateToFile(const std::uint8_t* src, std::size_t srcLen, std::uint64_t dec
         result = zstatus::BufError;
         break;
       }
-      sha.Update(chunk.data(), got);
-      if (!out.Write(chunk.data(), got)) {
-        writeFailed = true;
-        break;
-      }
+      if (!sink.Take(chunk.data(), got)) break;
     }
     const std::uint64_t consumed = srcLen - inLeft - zs.avail_in;
     if (consumed - consumedShown >= kProgressStep) {
@@ -148,7 +175,8 @@ int InflateToFile(const std::uint8_t* src, std::size_t srcLen, std::uint64_t dec
       consumedShown = consumed;
     }
     if (st == Z_STREAM_END) {
-      result = zstatus::Ok;
+      // A raw stream ends at its last block: the 4-byte trailer must follow it.
+      result = (trustHash && zs.avail_in + inLeft < 4) ? zstatus::DataError : zstatus::Ok;
       break;
     }
     if (st == Z_MEM_ERROR) {
@@ -242,11 +270,13 @@ std::optional<Sha1Digest> RowSha1(const Row& row) {
 }
 
 int ExtractData(App& app, const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
-                std::int64_t offset, Sha1Digest* digest) {
+                std::int64_t offset, const std::optional<Sha1Digest>& expected, HashCheck* check) {
+  if (check) *check = HashCheck::None;
   if (name.empty() || compressSize == 0) return 0;
   if (compressSize < 0 || uncompressSize < 0 || !app.buffer.HasRange(offset, compressSize)) return 0;
-  const auto srcLen = static_cast<std::uint64_t>(compressSize);
+  const auto srcLen = static_cast<std::size_t>(compressSize);
   const auto declared = static_cast<std::uint64_t>(uncompressSize);
+  const std::uint8_t* src = app.buffer.Ptr(offset);
   if (declared > MaxInflatedSize(srcLen)) {
     // Deflate cannot expand this much: corrupt input, refused before anything is made.
     ShowStatusMessage(app, zstatus::DataError);
@@ -256,39 +286,53 @@ int ExtractData(App& app, const std::string& name, std::int64_t compressSize, st
   OutputFile out;
   if (!out.Open(base, name)) return 0;
   Sha1 sha;
-  bool writeFailed = false;
-  const int status = InflateToFile(app.buffer.Ptr(offset), static_cast<std::size_t>(srcLen), declared, out, sha,
-                                   writeFailed);
-  if (status != zstatus::Ok || writeFailed) {
+  Sink sink{&out, expected ? &sha : nullptr};
+  int status = InflateTo(src, srcLen, declared, sink, expected.has_value());
+  HashCheck outcome = HashCheck::None;
+  if (status == zstatus::Ok && !sink.writeFailed && expected) {
+    Sha1Digest digest{};
+    outcome = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
+    if (outcome == HashCheck::Mismatch) {
+      // zlib has the last word on the stream: inflate it again with its own check.
+      Sink none;
+      status = InflateTo(src, srcLen, declared, none, false);
+    }
+  }
+  if (status != zstatus::Ok || sink.writeFailed) {
     out.Abort();
-    if (!writeFailed) ShowStatusMessage(app, status);
+    if (!sink.writeFailed) ShowStatusMessage(app, status);
     return 0;
   }
   if (!out.Commit()) return 0;
-  if (digest && !sha.Final(*digest)) digest->fill(0);
+  if (check) *check = outcome;
   if (!app.state.stopExtraction) ++app.state.extractedCount;
   return 1;
 }
 
-int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length, Sha1Digest* digest) {
+int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length,
+             const std::optional<Sha1Digest>& expected, HashCheck* check) {
+  if (check) *check = HashCheck::None;
   if (name.empty() || length <= 0 || !app.buffer.HasRange(offset, length)) return 0;
   FolderHandle base = FolderHandle::Open(app.state.extractionFolder);
   OutputFile out;
   if (!out.Open(base, name)) return 0;
   Sha1 sha;
+  Sink sink{&out, expected ? &sha : nullptr};
   const std::uint8_t* p = app.buffer.Ptr(offset);
   auto left = static_cast<std::uint64_t>(length);
   // Written in pieces so that the hash runs over bytes still in the cache.
   while (left > 0) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
-    sha.Update(p, n);
-    if (!out.Write(p, n)) return 0;
+    if (!sink.Take(p, n)) return 0;
     AddProgress(n);
     p += n;
     left -= n;
   }
   if (!out.Commit()) return 0;
-  if (digest && !sha.Final(*digest)) digest->fill(0);
+  if (check && expected) {
+    Sha1Digest digest{};
+    *check = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
+  }
   return 1;
 }
 
@@ -369,21 +413,21 @@ void ExtractTwo(App& app) {
       const std::int64_t offset = HexValue(row.Get(col9::Offset));
       const std::int64_t compressSize = HexValue(row.Get(col9::CompressByte));
       const std::int64_t uncompressSize = HexValue(row.Get(col9::UncompressByte));
-      Sha1Digest digest{};
+      const auto expected = RowSha1(row);
+      HashCheck check = HashCheck::None;
       bool written;
       if (row.Get(col9::Compression) == "1") {
-        written = hasData && ExtractData(app, name, compressSize, uncompressSize, offset, &digest) == 1;
+        written = hasData && ExtractData(app, name, compressSize, uncompressSize, offset, expected, &check) == 1;
         if (!written) app.ui.MsgBox(kErrorExtracting + ShownPath(app, name), msg::Critical, kProgramName);
       } else {
-        written = hasData && CutFile2(app, name, offset, uncompressSize, &digest) == 1;
+        written = hasData && CutFile2(app, name, offset, uncompressSize, expected, &check) == 1;
         if (written)
           ++app.state.extractedCount;
         else
           app.ui.MsgBox(kErrorCutting + ShownPath(app, name), msg::Critical, kProgramName);
       }
       if (!written) continue;
-      const auto expected = RowSha1(row);
-      if (expected && *expected != digest) {
+      if (check == HashCheck::Mismatch) {
         list += BareName(name) + kHashMismatchMark + kCrLf;
         mismatches.push_back(ShownPath(app, name));
       } else {

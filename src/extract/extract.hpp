@@ -35,18 +35,23 @@ void mnExtr_Click(App& app);
 void ExtractOne(App& app);
 void ExtractTwo(App& app);
 
+// What the hash check of a written file found.
+enum class HashCheck { None, Match, Mismatch };
+
 // Inflates the `compressSize` bytes at the 0-based `offset` of the file buffer into the file
 // `name` (relative to the extraction folder). 1 when the file was written, 0 otherwise.
 // zlib's failures show their message; only a complete stream writes the file, which then
 // holds exactly the bytes zlib produced. Counts the file when extraction is not stopped.
-// `digest`, when given, receives the SHA-1 of the bytes written.
+// With an `expected` SHA-1 the written bytes are checked against it (`check` tells the
+// outcome; a mismatching file is still written when zlib accepts the stream).
 int ExtractData(App& app, const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
-                std::int64_t offset, Sha1Digest* digest = nullptr);
+                std::int64_t offset, const std::optional<Sha1Digest>& expected = std::nullopt,
+                HashCheck* check = nullptr);
 // Copies `length` bytes at the 0-based `offset` of the file buffer into the file `name`
 // (relative to the extraction folder). 1 when written; 0 for an empty or out-of-range
-// length, an unsafe destination or a failed write.
+// length, an unsafe destination or a failed write. `expected` and `check` as above.
 int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length,
-             Sha1Digest* digest = nullptr);
+             const std::optional<Sha1Digest>& expected = std::nullopt, HashCheck* check = nullptr);
 
 // Whether the files of the pre-9.x package in the buffer are stored deflated: in the
 // release-6 record layout unless the options word sets NOCOMPRESS; never in the older one.

@@ -102,6 +102,64 @@ TEST_F(ExtractSis9Test, RowsWithoutASha1HashAreNotChecked) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
+// Rows with a SHA-1 are inflated without the stream's Adler-32, the hash being the stronger
+// check; zlib still decides whenever the hash does not match.
+struct HashedStream {
+  const char* name;
+  std::size_t cut;        // bytes cut off the stream's end
+  int flipFromEnd;        // a byte flipped this far from the end (0: none)
+  bool hashOfOther;       // the row's hash is of other content
+  bool written;
+  bool marked;
+  bool corruptMessage;
+};
+
+class ExtractSis9HashedStreamTest : public ExtractSis9Test, public ::testing::WithParamInterface<HashedStream> {};
+
+TEST_P(ExtractSis9HashedStreamTest, WritesOnlyWhatIsSound) {
+  const auto& c = GetParam();
+  const std::string content = std::string(3000, 'k') + "end";
+  Bytes z = Deflate(content);
+  if (c.flipFromEnd) z[z.size() - static_cast<std::size_t>(c.flipFromEnd)] ^= 0xFF;
+  z.resize(z.size() - c.cut);
+  const auto at = pkg.Add(z);
+  Row& r = AddRow("bin\\d\\s.txt", "1", static_cast<std::uint64_t>(at), z.size(), content.size());
+  SetHash(r, Sha1Cells(c.hashOfOther ? "other" : content));
+  Load(pkg.bytes, 1);
+  Extract();
+
+  EXPECT_EQ(Exists("bin\\d\\s.txt"), c.written);
+  if (c.written) {
+    EXPECT_EQ(ReadFile(Written("bin\\d\\s.txt")), content);
+    EXPECT_EQ(ui.resultText, ResultHead() + "s.txt" + (c.marked ? extract::kHashMismatchMark : "") + "\r\n");
+  }
+  EXPECT_EQ(ui.HasMessage("Internal Error: Input file corrupted  "), c.corruptMessage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExtractSis9HashedStreamTest,
+    ::testing::Values(HashedStream{"Sound", 0, 0, false, true, false, false},
+                      HashedStream{"SoundOtherHash", 0, 0, true, true, true, false},
+                      // The content is proven by its hash; only the Adler-32 is damaged.
+                      HashedStream{"DamagedAdlerHashMatches", 0, 1, false, true, false, false},
+                      HashedStream{"DamagedAdlerHashDiffers", 0, 1, true, false, false, true},
+                      HashedStream{"NoTrailer", 4, 0, false, false, false, true},
+                      HashedStream{"Truncated", 9, 0, false, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExtractSis9Test, HashedRowWithABadStreamHeaderIsCorrupt) {
+  Bytes z = Deflate("data");
+  z[0] = 0x79;
+  const auto at = pkg.Add(z);
+  Row& r = AddRow("bin\\d\\h.txt", "1", static_cast<std::uint64_t>(at), z.size(), 4);
+  SetHash(r, Sha1Cells("data"));
+  Load(pkg.bytes, 1);
+  Extract();
+  EXPECT_FALSE(Exists("bin\\d\\h.txt"));
+  EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"Internal Error: Input file corrupted  ",
+                                                         "Error while extracting " + Written("bin\\d\\h.txt")}));
+}
+
 TEST(RowSha1Test, ReadsTwentyHashColumns) {
   Row r("1");
   const auto cells = Sha1Cells("abc");
