@@ -12,6 +12,7 @@
 
 #include "bytes/inflate.hpp"
 #include "extract/safe_path.hpp"
+#include "sis_old/sis_old.hpp"
 
 namespace tarvik::extract {
 
@@ -236,23 +237,6 @@ void ShowUnexpected(App& app, const std::exception& e) {
 
 }  // namespace
 
-bool OldPackageCompressed(const FileBuffer& buffer) {
-  std::uint32_t uid2 = 0;
-  std::uint32_t version = 0;
-  std::uint16_t options = 0;
-  ReadU32(buffer, 4, uid2);
-  ReadU32(buffer, 32, version);
-  ReadU16(buffer, 36, options);
-  bool release6;
-  if (version >= 100 && version <= 199)
-    release6 = false;
-  else if (version >= 200)
-    release6 = true;
-  else
-    release6 = uid2 == 0x10003A12u;
-  return release6 && (options & 0x0008) == 0;
-}
-
 std::optional<Sha1Digest> RowSha1(const Row& row) {
   if (row.Get(col9::HashAlgorithm) != "SHA-1 algorithm") return std::nullopt;
   Sha1Digest d{};
@@ -345,7 +329,8 @@ void ExtractOne(App& app) {
   std::string list;
   try {
     const FolderHandle base = FolderHandle::Open(app.state.extractionFolder);
-    const bool compressed = OldPackageCompressed(app.buffer);
+    // The reader's rule: deflated in the release-6 record layout unless NOCOMPRESS is set.
+    const bool compressed = sis_old::FilesAreDeflated(app.buffer);
     for (const Row& row : app.stores.ListView2) {
       const std::int64_t uncompressSize = DecimalValue(row.Get(col2::Uncompress));
       const std::int64_t compressSize = DecimalValue(row.Get(col2::Compress));

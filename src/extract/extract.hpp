@@ -53,10 +53,6 @@ int ExtractData(App& app, const std::string& name, std::int64_t compressSize, st
 int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length,
              const std::optional<Sha1Digest>& expected = std::nullopt, HashCheck* check = nullptr);
 
-// Whether the files of the pre-9.x package in the buffer are stored deflated: in the
-// release-6 record layout unless the options word sets NOCOMPRESS; never in the older one.
-bool OldPackageCompressed(const FileBuffer& buffer);
-
 // The SHA-1 hash a 9.x file-table row gives for its file, when it gives one.
 std::optional<Sha1Digest> RowSha1(const Row& row);
 

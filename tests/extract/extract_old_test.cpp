@@ -27,46 +27,6 @@ Bytes OldHeader(std::uint32_t uid2, std::uint32_t version, std::uint16_t options
 constexpr std::uint32_t kUidR6 = 0x10003A12;
 constexpr std::uint32_t kUidR5 = 0x1000006D;
 
-struct CompressionCase {
-  std::uint32_t uid2;
-  std::uint32_t version;
-  std::uint16_t options;
-  bool compressed;
-};
-
-class OldCompressionTest : public ::testing::TestWithParam<CompressionCase> {};
-
-TEST_P(OldCompressionTest, FollowsLayoutAndNoCompress) {
-  const auto& c = GetParam();
-  FileBuffer b;
-  b.data = OldHeader(c.uid2, c.version, c.options);
-  EXPECT_EQ(extract::OldPackageCompressed(b), c.compressed);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, OldCompressionTest,
-                         ::testing::Values(CompressionCase{kUidR6, 200, 0x0001, true},
-                                           // Any options word without NOCOMPRESS deflates in
-                                           // the release-6 layout, not only 1 and 17.
-                                           CompressionCase{kUidR6, 200, 0x0003, true},
-                                           CompressionCase{kUidR6, 200, 0x0000, true},
-                                           CompressionCase{kUidR6, 200, 0x0011, true},
-                                           CompressionCase{kUidR6, 200, 0x0009, false},
-                                           CompressionCase{kUidR6, 200, 0x0008, false},
-                                           // The older layout never compresses.
-                                           CompressionCase{kUidR5, 100, 0x0000, false},
-                                           CompressionCase{kUidR5, 100, 0x0001, false},
-                                           CompressionCase{kUidR6, 150, 0x0001, false},
-                                           // Unknown versions follow UID 2.
-                                           CompressionCase{kUidR6, 0, 0x0001, true},
-                                           CompressionCase{kUidR5, 0, 0x0001, false},
-                                           CompressionCase{kUidR5, 300, 0x0000, true}));
-
-TEST(OldCompressionTest, ShortBufferIsNotCompressed) {
-  FileBuffer b;
-  b.data = Bytes(10, 0);
-  EXPECT_FALSE(extract::OldPackageCompressed(b));
-}
-
 class ExtractOldTest : public ExtractTest {
  protected:
   PackageBytes pkg;
@@ -129,6 +89,15 @@ TEST_F(ExtractOldTest, NoCompressCopiesBytesAsStored) {
   Extract();
   EXPECT_EQ(ReadBytes(Written("bin\\P\\raw.bin")), z);
   EXPECT_EQ(ui.resultText, ResultHead() + "raw.bin\r\n");
+}
+
+TEST_F(ExtractOldTest, AnyOptionsWithoutNoCompressDeflate) {
+  // Not only the options words 1 and 17: 3 (unicode, distributable) deflates as well.
+  pkg.Add(OldHeader(kUidR6, 200, 0x0003));
+  AddDeflated("bin\\P\\three.txt", "options three");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\P\\three.txt")), "options three");
 }
 
 TEST_F(ExtractOldTest, OlderLayoutCopiesStoredFiles) {
