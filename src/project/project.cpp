@@ -174,9 +174,13 @@ std::string OpenProject(App& app, std::int64_t fileLength, const std::string& pa
   }
 
   // Decode: zero bytes are skipped, every other byte is a character code + 20.
+  // A long decode lets the window handle its events now and then.
+  constexpr std::size_t kEventsEvery = 1u << 20;
   std::string record;
   record.reserve(payload.size() / 2);
-  for (const std::uint8_t b : payload) {
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    if (i % kEventsEvery == kEventsEvery - 1) app.ui.DoEvents();
+    const std::uint8_t b = payload[i];
     if (b == 0) continue;
     if (b < kShift) {
       app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);

@@ -88,6 +88,7 @@ class SessionTest : public ::testing::Test {
     std::string title;
     std::string carried;
     std::vector<FakeUi::Message> messages;
+    int doEvents;
   };
   Reopened Open(const std::string& path) {
     FakeUi ui2;
@@ -96,7 +97,8 @@ class SessionTest : public ::testing::Test {
     app2.state.dataMark = 7;
     app2.state.formatMarker = 5;
     OpenThroughMenu(app2, ui2, path);
-    return {ui2.text, app2.state.formatMarker, app2.state.dataMark, ui2.title, app2.state.carriedText, ui2.messages};
+    return {ui2.text, app2.state.formatMarker, app2.state.dataMark, ui2.title, app2.state.carriedText, ui2.messages,
+            ui2.doEvents};
   }
 };
 
@@ -153,6 +155,14 @@ TEST_F(SessionTest, FileFollowsTheFormatTable) {
                             record.substr(record.size() - timeLength)},
                            ""));
   EXPECT_GT(timeLength, 0u);
+}
+
+TEST_F(SessionTest, LongDecodeLetsTheWindowHandleEvents) {
+  const std::string text(1500000, 'x');
+  Save(text, 1);
+  const auto r = Open(dir / "s.qsd");
+  EXPECT_EQ(r.text, text);
+  EXPECT_GE(r.doEvents, 2);
 }
 
 TEST_F(SessionTest, PreNineSessionNamesItsKind) {
