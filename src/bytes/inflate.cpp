@@ -17,8 +17,13 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
   out.clear();
   if (declaredSize > MaxInflatedSize(srcLen) || declaredSize > std::numeric_limits<uLong>::max())
     return zstatus::DataError;
+  const auto declared = static_cast<std::size_t>(declaredSize);
+  // The output grows as zlib fills it, up to the declared size: a size that the input
+  // merely claims never costs memory the stream does not produce.
+  constexpr std::size_t kFirst = std::size_t{1} << 20;
+  constexpr std::size_t kChunk = std::size_t{1} << 30;
   try {
-    out.resize(static_cast<std::size_t>(declaredSize));
+    out.resize(declared < kFirst ? declared : kFirst);
   } catch (const std::bad_alloc&) {
     out.clear();
     return zstatus::MemError;
@@ -27,19 +32,31 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return zstatus::MemError;
   zs.next_in = const_cast<Bytef*>(src);
-  zs.next_out = out.data();
+  // zlib refuses a null output pointer even for an empty output: give it a byte to point at.
+  Bytef spare = 0;
+  zs.next_out = out.empty() ? &spare : out.data();
   std::size_t inLeft = srcLen;
-  std::size_t outLeft = out.size();
+  std::size_t given = 0;  // output bytes handed to zlib so far
   int status = Z_OK;
-  constexpr std::size_t kChunk = 1u << 30;
   while (true) {
     if (zs.avail_in == 0) {
       zs.avail_in = static_cast<uInt>(inLeft < kChunk ? inLeft : kChunk);
       inLeft -= zs.avail_in;
     }
-    if (zs.avail_out == 0) {
-      zs.avail_out = static_cast<uInt>(outLeft < kChunk ? outLeft : kChunk);
-      outLeft -= zs.avail_out;
+    if (zs.avail_out == 0 && given < declared) {
+      if (given == out.size()) {
+        const std::size_t grown = out.size() > declared / 2 ? declared : out.size() * 2;
+        try {
+          out.resize(grown);
+        } catch (const std::bad_alloc&) {
+          status = Z_MEM_ERROR;
+          break;
+        }
+      }
+      const std::size_t room = out.size() - given;
+      zs.next_out = out.data() + given;
+      zs.avail_out = static_cast<uInt>(room < kChunk ? room : kChunk);
+      given += zs.avail_out;
     }
     status = inflate(&zs, Z_NO_FLUSH);
     if (status == Z_STREAM_END) break;
@@ -48,19 +65,21 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
       break;
     }
     if (status == Z_MEM_ERROR) break;
-    if (status == Z_BUF_ERROR || status == Z_OK) {
-      // No progress possible: either the output is full or the input ran out.
-      if (zs.avail_in == 0 && inLeft == 0) {
-        status = Z_DATA_ERROR;  // the stream is cut short
-        break;
-      }
-      if (zs.avail_out == 0 && outLeft == 0) {
-        status = Z_BUF_ERROR;
-        break;
-      }
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      status = Z_DATA_ERROR;  // any other status would repeat for ever
+      break;
+    }
+    // No progress possible: either the output is full or the input ran out.
+    if (zs.avail_in == 0 && inLeft == 0) {
+      status = Z_DATA_ERROR;  // the stream is cut short
+      break;
+    }
+    if (zs.avail_out == 0 && given >= declared) {
+      status = Z_BUF_ERROR;
+      break;
     }
   }
-  const std::size_t produced = out.size() - outLeft - zs.avail_out;
+  const std::size_t produced = static_cast<std::size_t>(zs.total_out);
   inflateEnd(&zs);
   if (status != Z_STREAM_END) {
     out.clear();

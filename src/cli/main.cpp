@@ -47,7 +47,8 @@ void PrintInfo(const App& app) {
   auto dec = [](const std::string& hex) { return tarvik::NumText(tarvik::HexToDouble(hex)); };
   if (app.state.formatMarker == 1) {
     if (app.stores.ListView1.Empty()) return;
-    std::cout << "\nFiles (" << app.stores.ListView1.Count() << "):\n"
+    if (!app.stores.List1.Empty()) std::cout << '\n';
+    std::cout << "Files (" << app.stores.ListView1.Count() << "):\n"
               << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
     for (const auto& r : app.stores.ListView1) {
       namespace c = tarvik::col9;
@@ -57,7 +58,8 @@ void PrintInfo(const App& app) {
     }
   } else {
     if (app.stores.ListView2.Empty()) return;
-    std::cout << "\nFiles (" << app.stores.ListView2.Count() << "):\n"
+    if (!app.stores.List1.Empty()) std::cout << '\n';
+    std::cout << "Files (" << app.stores.ListView2.Count() << "):\n"
               << "Extract path\tUncompressed size\tCompressed size\tOffset\tLength\n";
     for (const auto& r : app.stores.ListView2) {
       namespace c = tarvik::col2;

@@ -1,0 +1,182 @@
+// Condition blocks: If, ElseIf and EndIf lines and the text of their conditions.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "sis9_fixture.hpp"
+
+namespace tarvik::test {
+namespace {
+
+using w::And;
+using w::Eq;
+using w::Exists;
+using w::Lang;
+using w::Not;
+using w::Num;
+using w::Or;
+
+w::Controller WithIfs(std::vector<w::If> ifs) {
+  w::Controller c;
+  c.ifs = std::move(ifs);
+  return c;
+}
+
+w::If IfOf(w::Expr e) {
+  w::If i;
+  i.cond = std::move(e);
+  return i;
+}
+
+w::Expr Opt1() { return Eq(w::Option(1), Num(1)); }
+w::Expr Opt2() { return Eq(w::Option(2), Num(1)); }
+w::Expr Opt3() { return Eq(w::Option(3), Num(1)); }
+
+struct CondCase {
+  const char* name;
+  w::Expr expr;
+  const char* line;
+};
+
+class Conditions : public Sis9Fixture, public ::testing::WithParamInterface<CondCase> {};
+
+TEST_P(Conditions, ConditionIsWrittenAsInfixText) {
+  Open(WithIfs({IfOf(GetParam().expr)}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{GetParam().line, "EndIf ", "+++>>>001"}));
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Conditions,
+    ::testing::Values(
+        CondCase{"Option", Opt1(), "If  Option1 = 0x00000001"},
+        CondCase{"LoneNumber", Num(1), "If  0x00000001"},
+        CondCase{"LoneExists", Exists("c:\\sys\\bin\\x.exe"), "If  EXISTS(\"c:\\sys\\bin\\x.exe\")"},
+        CondCase{"Package", w::Package(0xE0F00002), "If  PACKAGE(0xE0F00002)"},
+        CondCase{"AppProp", w::Bin(w::GE, w::AppProp(0xE0F00002, 1), Num(5)),
+                 "If  APPPROP(0xE0F00002,0x00000001) >= 0x00000005"},
+        CondCase{"Variable", w::Bin(w::NE, w::Var(5), Num(0x101F4FC3)), "If  MachineUid <> 0x101F4FC3"},
+        CondCase{"StringValue", Eq(w::Var(0), w::Str("Nokia")), "If  Manufacturer = Nokia"},
+        CondCase{"NotBeforeFunction", Not(Exists("z:\\x.txt")), "If  NOT EXISTS(\"z:\\x.txt\")"},
+        CondCase{"NotBeforeVariable", Not(w::Var(0)), "If  NOT Manufacturer"},
+        CondCase{"NotOfComparison", Not(Opt1()), "If  NOT(Option1 = 0x00000001)"},
+        CondCase{"Else", w::Else(), "If  NOT 0x00000000"},
+        CondCase{"AndOfTwo", And(Opt1(), Opt2()), "If  Option1 = 0x00000001 AND Option2 = 0x00000001"},
+        CondCase{"LeftChain", And(And(Opt1(), Opt2()), Opt3()),
+                 "If  Option1 = 0x00000001 AND Option2 = 0x00000001 AND Option3 = 0x00000001"},
+        CondCase{"RightChain", Or(Opt1(), Or(Opt2(), Opt3())),
+                 "If  Option1 = 0x00000001 OR Option2 = 0x00000001 OR Option3 = 0x00000001"},
+        CondCase{"OrInsideAnd", And(Opt1(), Or(Opt2(), Opt3())),
+                 "If  Option1 = 0x00000001 AND (Option2 = 0x00000001 OR Option3 = 0x00000001)"},
+        CondCase{"AndInsideOr", Or(And(Opt1(), Opt2()), Opt3()),
+                 "If  (Option1 = 0x00000001 AND Option2 = 0x00000001) OR Option3 = 0x00000001"},
+        CondCase{"NotOfCompound", Not(Or(Opt1(), Opt2())), "If  NOT(Option1 = 0x00000001 OR Option2 = 0x00000001)"},
+        CondCase{"Language", Eq(Lang(), Num(1)), "If  Language = 0x00000001;British English Language"},
+        CondCase{"LanguageTen", Eq(Lang(), Num(10)), "If  Language = 0x0000000A;American English Language"},
+        CondCase{"TwoLanguages", Or(Eq(Lang(), Num(1)), Eq(Lang(), Num(2))),
+                 "If  Language = 0x00000001 OR Language = 0x00000002;British English Language;French Language"},
+        CondCase{"LanguageAndOption", And(Eq(Lang(), Num(1)), Opt1()),
+                 "If  Language = 0x00000001 AND Option1 = 0x00000001;British English Language"},
+        CondCase{"PkgFileExample",
+                 And(Not(Exists("z:\\x.txt")),
+                     And(Or(Eq(Lang(), Num(1)), w::Bin(w::NE, w::Var(5), Num(0x101F4FC3))),
+                         w::Bin(w::GE, w::AppProp(0xE0F00002, 1), Num(5)))),
+                 "If  NOT EXISTS(\"z:\\x.txt\") AND (Language = 0x00000001 OR MachineUid <> 0x101F4FC3) AND "
+                 "APPPROP(0xE0F00002,0x00000001) >= 0x00000005;British English Language"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+using Blocks = Sis9Fixture;
+
+TEST_F(Blocks, IfWithTwoElseIfs) {
+  w::If i = IfOf(Opt1());
+  i.elseIfs = {{Opt2(), {}, {}, {}}, {Num(1), {}, {}, {}}};
+  Open(WithIfs({i}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "ElseIf  Option2 = 0x00000001",
+                                                  "ElseIf  0x00000001", "EndIf ", "+++>>>001"}));
+}
+
+TEST_F(Blocks, TwoIfsInOneArray) {
+  Open(WithIfs({IfOf(Opt1()), IfOf(Opt2())}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "EndIf ", "If  Option2 = 0x00000001",
+                                                  "EndIf ", "+++>>>001"}));
+}
+
+TEST_F(Blocks, NestedBlocksEndingTogether) {
+  w::If outer = IfOf(Opt1());
+  outer.ifs = {IfOf(Opt2())};
+  Open(WithIfs({outer}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "If  Option2 = 0x00000001", "EndIf ",
+                                                  "EndIf ", "+++>>>001"}));
+}
+
+TEST_F(Blocks, ElseAfterNestedIfBelongsToTheOuterBlock) {
+  w::If outer = IfOf(Opt1());
+  outer.files = {TextFile("!:\\a.txt", "a")};
+  outer.ifs = {IfOf(Opt2())};
+  outer.ifs[0].files = {TextFile("!:\\b.txt", "b")};
+  outer.elseIfs = {{w::Else(), {TextFile("!:\\c.txt", "c")}, {}, {}}};
+  Open(WithIfs({outer}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{
+                            "If  Option1 = 0x00000001", "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\a.txt\"-\"!:\\a.txt\", FF",
+                            "If  Option2 = 0x00000001", "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\b.txt\"-\"!:\\b.txt\", FF",
+                            "EndIf ", "ElseIf  NOT 0x00000000",
+                            "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\c.txt\"-\"!:\\c.txt\", FF", "EndIf ", "+++>>>001"}));
+}
+
+TEST_F(Blocks, EmbeddedPackageInsideAnIfKeepsTheParentsEndIf) {
+  w::Controller child;
+  child.uid = 0xE0000002;
+  child.names = {"Child"};
+  child.signatureChains = 2;  // with words that look like If records
+  child.files = {TextFile("!:\\child.txt", "c")};
+  w::If i = IfOf(Not(Exists("c:\\child.txt")));
+  i.embedded = {child};
+  w::Controller c;
+  c.files = {TextFile("!:\\main.txt", "m")};
+  c.embedded = {child};
+  c.ifs = {i};
+  c.signatureChains = 1;
+  Open(c);
+  const auto lines = Lines();
+  const std::vector<std::string> expected = {
+      "\"\\bin\\pkg\\main.txt\"-\"!:\\main.txt\", FF",
+      "@\"\\bin\\pkg\\Embedded Components\\Child.sis\", (0xE0000002)",
+      "If  NOT EXISTS(\"c:\\child.txt\")",
+      "@\"\\bin\\pkg\\Embedded Components\\Child (2).sis\", (0xE0000002)",
+      "EndIf ",
+      "  ",
+  };
+  const auto at = std::find(lines.begin(), lines.end(), expected.front());
+  ASSERT_NE(at, lines.end()) << ui.text;
+  EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(expected.size())), expected);
+  // Both embedded packages keep their file (the first install block is read).
+  EXPECT_EQ(FileTable().Count(), 3u);
+  EXPECT_TRUE(ui.messages.empty());
+  for (const std::string& l : lines) EXPECT_NE(l, "If ");
+}
+
+TEST_F(Blocks, DamagedExpressionStopsWithTheTokensReadSoFar) {
+  w::Expr bad;
+  bad.raw = w::FieldBytes(0x1D, Bytes{0x77, 0, 0, 0, 0, 0, 0, 0});  // no such operator
+  w::Expr partial = And(Opt1(), bad);
+  Open(WithIfs({IfOf(partial), IfOf(Opt2())}));
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001 AND ", "EndIf ",
+                                                  "If  Option2 = 0x00000001", "EndIf ", "+++>>>001"}));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].style, msg::Plain);
+  EXPECT_EQ(ui.messages[0].title, "Tarvik");
+  EXPECT_NE(ui.messages[0].text.find("condition"), std::string::npos);
+}
+
+TEST_F(Blocks, IfWithoutExpressionIsNotAStatement) {
+  w::Expr notExpr;
+  notExpr.raw = w::FieldBytes(0x01, Bytes{'x', 0});  // a string where the expression belongs
+  w::Controller c = WithIfs({IfOf(notExpr), IfOf(Opt2())});
+  Open(c);
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option2 = 0x00000001", "EndIf ", "+++>>>001"}));
+  ASSERT_EQ(ui.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvik::test

@@ -1,0 +1,230 @@
+// The file frame: UIDs, checksums, the controller's compression, stubs and invalid files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "bytes/file_buffer.hpp"
+#include "bytes/inflate.hpp"
+#include "sis9/sis9.hpp"
+#include "sis9_fixture.hpp"
+
+namespace tarvik::test {
+namespace {
+
+// Offsets in a package made by the writer: the SISCompressed of the controller is the third
+// child of the SISContents (16 + 8 + 12 + 12).
+constexpr std::size_t kCompressedField = 48;
+constexpr std::size_t kUncompressedSize = kCompressedField + 12;
+constexpr std::size_t kControllerPayload = kCompressedField + 20;
+
+void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+w::Controller Simple() {
+  w::Controller c;
+  c.uid = 0xE1234567;
+  c.files = {TextFile("!:\\data\\a.txt", "alpha")};
+  return c;
+}
+
+using Frame = Sis9Fixture;
+
+TEST_F(Frame, DeflatedControllerGivesTheFrameLinesInOrder) {
+  const Bytes bytes = w::Build(Simple());
+  Open(bytes);
+  const auto h = Header();
+  ASSERT_GE(h.size(), 10u);
+  EXPECT_EQ(h[0], "UID1: 10201A7A");
+  EXPECT_EQ(h[1], "UID2: 00000000");
+  EXPECT_EQ(h[2], "UID3: E1234567");
+  EXPECT_EQ(h[3], "UID Checksum: " + HexText(ReadLE(app.buffer, 12, 4), 8));
+  EXPECT_EQ(h[4], "SIS Controller Checksum: 0000" + HexText(ReadLE(app.buffer, 32, 2), 4));
+  EXPECT_EQ(h[5], "SIS Data Checksum: 0000" + HexText(ReadLE(app.buffer, 44, 2), 4));
+  EXPECT_EQ(h[6], "SISController Compression Algorithm: 00000001");
+  const std::uint32_t fieldLen = static_cast<std::uint32_t>(ReadLE(app.buffer, kCompressedField + 4, 4));
+  EXPECT_EQ(h[7], "SISController UnCompressed Data Size: " + HexText(ReadLE(app.buffer, kUncompressedSize, 4)));
+  EXPECT_EQ(h[8], "SISController Compress Data Size: " + HexText(fieldLen - 12));
+  EXPECT_EQ(h[9], "SIS UID: E1234567");
+  EXPECT_NE(std::find(h.begin(), h.end(), "SIS Install Flag: , IU"), h.end());
+  EXPECT_TRUE(ui.messages.empty());
+  // The package file is in the buffer again, for extraction.
+  EXPECT_EQ(app.buffer.data, bytes);
+  EXPECT_EQ(app.state.formatMarker, 1);
+  EXPECT_FALSE(app.state.stub);
+  EXPECT_EQ(app.state.dataMark, 1);
+}
+
+TEST_F(Frame, StoredControllerIsCopiedAndMarkedNC) {
+  w::PackageOptions o;
+  o.deflateController = false;
+  const Bytes bytes = w::Build(Simple(), o);
+  Open(bytes);
+  const auto h = Header();
+  EXPECT_EQ(h[6], "SISController Compression Algorithm: 00000000");
+  EXPECT_NE(std::find(h.begin(), h.end(), "SIS Install Flag: , NC"), h.end());
+  EXPECT_NE(ui.text.find("(0xE1234567),1, 0, 0, NC,TYPE=SA"), std::string::npos);
+  // The unpacked controller file holds the controller byte for byte.
+  const Bytes controller(bytes.begin() + kControllerPayload,
+                         bytes.begin() + kControllerPayload + ReadLE(app.buffer, kUncompressedSize, 4));
+  EXPECT_EQ(ReadBytes(*app.TempDir() + "Brimond/tmp.bin"), controller);
+}
+
+TEST_F(Frame, FirstMarkerStandsAtTheSisInfo) {
+  Open(Simple());
+  ASSERT_FALSE(app.stores.ListView7.Empty());
+  EXPECT_EQ(app.stores.ListView7.Item(1).Text(), "8");
+  EXPECT_EQ(app.stores.ListView7.Item(1).Get(1), "<<<+++001");
+  const Row& last = app.stores.ListView7.Item(app.stores.ListView7.Count());
+  EXPECT_EQ(last.Get(1), "+++>>>001");
+}
+
+TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
+  w::PackageOptions o;
+  o.stub = true;
+  w::Controller c = Simple();
+  c.files.push_back(TextFile("c:\\sys\\bin\\x.exe", "x"));
+  Open(c, o);
+  EXPECT_EQ(Header().front(), "SIS UID: E1234567");
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "This is a stub sis file which contains no file inside");
+  EXPECT_EQ(ui.messages[0].style, msg::Information);
+  EXPECT_EQ(ui.messages[0].title, "Brimond");
+  EXPECT_TRUE(app.state.stub);
+  EXPECT_EQ(app.state.formatMarker, 1);
+  EXPECT_EQ(FileTable().Count(), 2u);
+  EXPECT_NE(ui.text.find("\"!:\\data\\a.txt\", FF"), std::string::npos);
+  EXPECT_EQ(FileTable().Item(1).Get(col9::Offset), "");  // a stub carries no data
+}
+
+TEST_F(Frame, NotAPackageIsRefused) {
+  Open(Simple());
+  ASSERT_EQ(app.state.dataMark, 1);
+  ui.messages.clear();
+  Bytes junk(64, 0x41);
+  Open(junk);
+  EXPECT_EQ(app.state.dataMark, 0);
+  EXPECT_FALSE(app.mnFile_Click().extract);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "This is not the valid SIS file!");
+  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  EXPECT_EQ(ui.messages[0].title, "Brimond");
+  EXPECT_EQ(ui.text, "");
+  EXPECT_TRUE(Header().empty());
+}
+
+struct DamagedController {
+  const char* name;
+  void (*damage)(Bytes&);
+};
+
+class FrameDamage : public Sis9Fixture, public ::testing::WithParamInterface<DamagedController> {};
+
+TEST_P(FrameDamage, EndsWithTheCorruptDataMessageAndOnlyTheFrameLines) {
+  Bytes bytes = w::Build(Simple());
+  GetParam().damage(bytes);
+  Open(bytes);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Extraction Error: Input file corrupted  ");
+  EXPECT_EQ(ui.messages[0].style, msg::Exclamation);
+  EXPECT_EQ(ui.messages[0].title, "Brimond");
+  EXPECT_EQ(Header().size(), 9u);
+  EXPECT_EQ(ui.text, "");
+  EXPECT_EQ(app.buffer.data, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FrameDamage,
+    ::testing::Values(
+        DamagedController{"BrokenStream", [](Bytes& b) { b[kControllerPayload + 4] ^= 0xFF; b[kControllerPayload + 5] ^= 0xFF; }},
+        // A declared size no deflate stream of this length can give: refused before allocating.
+        DamagedController{"ImpossibleSize", [](Bytes& b) { PutU32(b, kUncompressedSize, 0x7FFFFFF0); }},
+        DamagedController{"SizeBeyond32Bits", [](Bytes& b) { PutU32(b, kUncompressedSize + 4, 0xCCCCCCCC); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Frame, ScriptIsKeptInTheScratchFile) {
+  Open(Simple());
+  ASSERT_FALSE(app.state.pkgScratchFile.empty());
+  EXPECT_EQ(app.state.pkgScratchFile.rfind(*app.TempDir() + "Brimond/", 0), 0u);
+  EXPECT_EQ(ReadFile(app.state.pkgScratchFile), ui.text);
+  const std::string first = app.state.pkgScratchFile;
+  Open(Simple());
+  EXPECT_FALSE(ReadFile(app.state.pkgScratchFile).empty());
+  if (first != app.state.pkgScratchFile) {
+    EXPECT_TRUE(ReadFile(first).empty());
+  }
+}
+
+TEST_F(Frame, ExtractDataWritesInflatedBytesAndNumbersFolderNames) {
+  const std::string text = "hello hello hello hello hello";
+  Bytes packed;
+  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), packed), 0);
+  app.buffer.data = packed;
+  const std::string out = dir / "out.bin";
+  EXPECT_EQ(sis9::XExtractData(app, out, static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 1);
+  EXPECT_EQ(ReadFile(out), text);
+  EXPECT_EQ(sis9::XExtractData(app, dir / "folder/", static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 0)
+      << "no such folder";
+  std::filesystem::create_directories(dir / "folder");
+  EXPECT_EQ(sis9::XExtractData(app, dir / "folder/", static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 1);
+  EXPECT_EQ(ReadFile(dir / "folder/002"), text);
+  // Too small an output: the buffer message, nothing written.
+  EXPECT_EQ(sis9::XExtractData(app, dir / "small.bin", static_cast<std::int64_t>(packed.size()), 3, 1), 0);
+  EXPECT_EQ(ui.messages.back().text, "Extraction Error: Buffer to small");
+  EXPECT_FALSE(std::filesystem::exists(dir / "small.bin"));
+  // Nothing at all for an empty name or no compressed bytes.
+  EXPECT_EQ(sis9::XExtractData(app, "", 5, 5, 1), 0);
+  EXPECT_EQ(sis9::XExtractData(app, dir / "zero.bin", 0, 5, 1), 0);
+}
+
+TEST_F(Frame, CutFileCopiesTheRangeInsideTheBuffer) {
+  app.buffer.data = {'a', 'b', 'c', 'd', 'e'};
+  EXPECT_TRUE(sis9::XCutFile(app, dir / "cut.bin", 2, 3));
+  EXPECT_EQ(ReadFile(dir / "cut.bin"), "bcd");
+  EXPECT_TRUE(sis9::XCutFile(app, dir / "tail.bin", 4, 10));
+  EXPECT_EQ(ReadFile(dir / "tail.bin"), "de");
+  EXPECT_FALSE(sis9::XCutFile(app, dir / "none.bin", 1, 0));
+}
+
+}  // namespace
+}  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+// A declared size of 0 must end: an empty stream inflates to nothing, anything else is corrupt.
+TEST(InflateEmpty, ZeroDeclaredSizeEnds) {
+  Bytes empty;
+  ASSERT_EQ(Compress(nullptr, 0, empty), 0);
+  Bytes out{1, 2, 3};
+  EXPECT_EQ(Uncompress(empty.data(), empty.size(), 0, out), zstatus::Ok);
+  EXPECT_TRUE(out.empty());
+  const std::string text = "some text";
+  Bytes packed;
+  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), packed), 0);
+  EXPECT_EQ(Uncompress(packed.data(), packed.size(), 0, out), zstatus::BufError);
+}
+
+}  // namespace
+}  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+// A size the input merely claims costs no memory beyond what the stream produces.
+TEST(InflateEmpty, ClaimedSizeCostsOnlyWhatIsProduced) {
+  Bytes data(200 * 1024);
+  std::uint32_t x = 12345;
+  for (auto& b : data) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  Bytes packed;
+  ASSERT_EQ(Compress(data.data(), data.size(), packed), 0);
+  Bytes out;
+  EXPECT_EQ(Uncompress(packed.data(), packed.size(), 150u * 1024 * 1024, out), zstatus::Ok);
+  EXPECT_EQ(out, data);
+  EXPECT_LE(out.capacity(), std::size_t{1} << 20);
+}
+
+}  // namespace
+}  // namespace tarvik::test

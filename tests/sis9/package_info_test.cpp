@@ -1,0 +1,188 @@
+// Package information: header list lines and PKG header lines of one controller.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "sis9_fixture.hpp"
+
+namespace tarvik::test {
+namespace {
+
+using Info = Sis9Fixture;
+
+w::Controller Base() {
+  w::Controller c;
+  c.uid = 0xE1234567;
+  c.names = {"Pack"};
+  c.vendors = {"Vend"};
+  c.vendorUnique = "Unique";
+  c.year = 2007;
+  c.month0 = 0;
+  c.day = 1;
+  c.hour = 23;
+  c.minute = 59;
+  c.second = 7;
+  return c;
+}
+
+TEST_F(Info, PlainPackageGivesItsLinesInOrder) {
+  w::Controller c = Base();
+  c.languages = {1, 2};
+  Open(c);
+  const auto h = Header();
+  const std::vector<std::string> tail(h.begin() + 9, h.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"SIS UID: E1234567", "SIS Version: 1, 0, 0", "SIS Date: 1-1-2007",
+                                            "SIS Time: 23:59:7", "SIS Type: ,TYPE=SA", "SIS Install Flag: , IU",
+                                            "Language: British English", "Language: French"}));
+  const auto rows = PkgRows();
+  ASSERT_GE(rows.size(), 7u);
+  EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + 7),
+            (std::vector<std::string>{"<<<+++001", ";Date 1-1-2007", ";Time 23:59:7", "&EN, FR",
+                                      "#{\"Pack\"}, (0xE1234567),1, 0, 0, IU,TYPE=SA", ":\"Unique\"",
+                                      "%{\"Vend\"}"}));
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(Info, SeveralNamesAndVendorsAfterPaddedStrings) {
+  w::Controller c = Base();
+  c.vendorUnique = "abc";  // 6 bytes, then 2 of padding
+  c.names = {"A", "Bee"};
+  c.vendors = {"V1", "V22"};
+  c.version = {3, 14, 159};
+  c.languages = {1, 3};
+  Open(c);
+  const auto rows = PkgRows();
+  EXPECT_EQ(rows[4], "#{\"A\",\"Bee\"}, (0xE1234567),3, 14, 159, IU,TYPE=SA");
+  EXPECT_EQ(rows[5], ":\"abc\"");
+  EXPECT_EQ(rows[6], "%{\"V1\",\"V22\"}");
+  EXPECT_EQ(rows[3], "&EN, GE");
+}
+
+struct FlagCase {
+  std::optional<std::uint8_t> flags;
+  std::uint8_t type;
+  const char* options;
+  const char* typeText;
+};
+
+class InfoFlags : public Sis9Fixture, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(InfoFlags, FlagBitsAndInstallTypeReachTheHeaderLine) {
+  w::Controller c = Base();
+  c.flags = GetParam().flags;
+  c.type = GetParam().type;
+  Open(c);
+  const auto h = Header();
+  EXPECT_NE(std::find(h.begin(), h.end(), std::string("SIS Install Flag: ") + GetParam().options), h.end());
+  EXPECT_NE(std::find(h.begin(), h.end(), std::string("SIS Type: ") + GetParam().typeText), h.end());
+  EXPECT_EQ(PkgRows()[4], std::string("#{\"Pack\"}, (0xE1234567),1, 0, 0") + GetParam().options + GetParam().typeText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InfoFlags,
+    ::testing::Values(FlagCase{0, 0, ", IU", ",TYPE=SA"}, FlagCase{1, 1, ", IU, SH", ",TYPE=SP"},
+                      FlagCase{3, 2, ", IU, SH, NR", ",TYPE=PU"}, FlagCase{4, 3, ", IU, RU", ",TYPE=PA"},
+                      FlagCase{8, 4, ", IU, H", ",TYPE=PP"}, FlagCase{0x0F, 9, ", IU, SH, NR, RU, H", ",TYPE=SA"},
+                      FlagCase{0x02, 0, ", IU, NR", ",TYPE=SA"},
+                      // Early packages end their SISInfo after the type byte.
+                      FlagCase{std::nullopt, 1, ", IU", ",TYPE=SP"}));
+
+TEST_F(Info, OptionsLineFollowsTheProperties) {
+  w::Controller c = Base();
+  c.options = {{"One", "Un"}, {"Two", "Deux"}};
+  c.properties = {{1, 5}, {2, 0}, {7, -2}};
+  c.files = {TextFile("!:\\data\\a.txt", "a")};
+  Open(c);
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"+(1=5, 2=0, 7=-2)", "!({\"One\",\"Un\"},{\"Two\",\"Deux\"})",
+                                                  "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\data\\a.txt\"-\"!:\\data\\a.txt\", FF", "+++>>>001"}));
+}
+
+TEST_F(Info, NoOptionsNoPropertiesNoLines) {
+  w::Controller c = Base();
+  Open(c);
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"+++>>>001"}));
+}
+
+TEST_F(Info, EveryTargetDeviceAndDependencyGetsItsLine) {
+  w::Controller c = Base();
+  c.targets = {{0x101F7961, {0, 0, 0}, {}, {"S60", "S60 FR"}},
+               {0x1028315F, {5, 0, -1}, w::Version{5, 9, -1}, {"S60 5th"}},
+               {0x20022E6D, {0, 0, 0}, {}, {}}};
+  c.dependencies = {{0xE0F00002, {1, 0, 0}, w::Version{2, 5, 0}, {"Child"}},
+                    {0x10202BE9, {-1, -1, -1}, {}, {"Qt"}}};
+  Open(c);
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{
+                            "[0x101F7961], 0, 0, 0, {\"S60\", \"S60 FR\"}",
+                            "[0x1028315F], 5, 0, *~5, 9, *, {\"S60 5th\"}",
+                            "[0x20022E6D], 0, 0, 0, {}",
+                            "(0xE0F00002), 1, 0, 0~2, 5, 0, {\"Child\"}",
+                            "(0x10202BE9), *, *, *, {\"Qt\"}",
+                            "+++>>>001"}));
+}
+
+TEST_F(Info, DependencyWithoutTargetDeviceIsWritten) {
+  w::Controller c = Base();
+  c.dependencies = {{0xE0F00004, {1, 0, 0}, {}, {"FileOps"}}};
+  Open(c);
+  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"(0xE0F00004), 1, 0, 0, {\"FileOps\"}", "+++>>>001"}));
+}
+
+struct LogoCase {
+  const char* mime;
+  const char* target;
+  const char* source;  // after assembly, with an empty default source folder
+};
+
+class InfoLogo : public Sis9Fixture, public ::testing::WithParamInterface<LogoCase> {};
+
+TEST_P(InfoLogo, LogoLineAndFileRow) {
+  w::Controller c = Base();
+  w::File logo = TextFile(GetParam().target, "PNGDATA");
+  logo.op = 3;
+  logo.options = 0x800A;
+  logo.mime = GetParam().mime;
+  c.logo = logo;
+  c.files = {TextFile("!:\\data\\a.txt", "a")};
+  Open(c, {}, "pkg.sis");
+  // The logo line comes right after the vendor names (no prerequisites, properties, options).
+  const auto lines = Lines();
+  const auto vendors = std::find(lines.begin(), lines.end(), "%{\"Vend\"}");
+  ASSERT_NE(vendors, lines.end());
+  ASSERT_NE(vendors + 1, lines.end());
+  EXPECT_EQ(vendors[1], std::string("=\"") + GetParam().source + "\", \"" + GetParam().mime + "\",\"" +
+                            GetParam().target + "\"");
+  ASSERT_EQ(FileTable().Count(), 2u);
+  const Row& r = FileTable().Item(1);
+  EXPECT_EQ(r.Get(col9::FileDataId), "0");
+  EXPECT_EQ(r.Get(col9::Mime), GetParam().mime);
+  EXPECT_EQ("\\" + r.Get(col9::ExtractPath), GetParam().source);
+  EXPECT_FALSE(r.Get(col9::Offset).empty());
+  EXPECT_EQ(FileTable().Item(2).Get(col9::FileDataId), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InfoLogo,
+    ::testing::Values(LogoCase{"image/png", "!:\\resource\\apps\\logo.png", "\\bin\\pkg\\resource\\apps\\logo.png"},
+                      LogoCase{"image/png", "", "\\bin\\pkg\\LogoFileIndex10.png"},
+                      LogoCase{"image/vnd.wap.wbmp", "", "\\bin\\pkg\\LogoFileIndex10.wbmp"},
+                      LogoCase{"image/jpeg", "", "\\bin\\pkg\\LogoFileIndex10.jpeg"},
+                      LogoCase{"image/x-epoc-mbm", "", "\\bin\\pkg\\LogoFileIndex10.mbm"},
+                      LogoCase{"application/other", "", "\\bin\\pkg\\LogoFileIndex10.bmp"}));
+
+TEST_F(Info, EmbeddedPackageHasItsOwnHeaderLine) {
+  w::Controller child = Base();
+  child.uid = 0xE0000002;
+  child.names = {"Child"};
+  child.flags = 1;
+  w::Controller c = Base();
+  c.embedded = {child};
+  Open(c);
+  const auto rows = PkgRows();
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "#{\"Child\"}, (0xE0000002),1, 0, 0, SH,TYPE=SA"), rows.end());
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "#{\"Pack\"}, (0xE1234567),1, 0, 0, IU,TYPE=SA"), rows.end());
+}
+
+}  // namespace
+}  // namespace tarvik::test
