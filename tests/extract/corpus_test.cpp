@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "extract_fixture.hpp"
+#include "script_files.hpp"
 #include "sis_old/sis_old.hpp"
 
 namespace tarvik::test {
@@ -61,6 +62,9 @@ struct Extracted {
   explicit Extracted(const std::string& path) {
     app.Form_Load();
     fs::create_directories(out);
+    // The extraction folder is the Working Directory: the script's sources point into it.
+    ui.folderAnswers.push_back(out);
+    app.mnWD_Click();
     OpenThroughMenu(app, ui, path);
     opened = ui.messages.size();
     if (!app.mnFile_Click().extract) return;
@@ -132,6 +136,59 @@ TEST(CorpusExtractTest, PreNinePackagesExtractEveryFile) {
   EXPECT_GE(packages, 10);
   EXPECT_GT(compared, 10);
   std::cout << packages << " pre-9.x packages extracted, " << compared << " files compared with their sources\n";
+}
+
+bool Malformed(const CorpusEntry& e) {
+  return !e.problems.empty() || e.note.find("malformed") != std::string::npos;
+}
+
+TEST(CorpusExtractTest, NineXPackagesExtractMatchingTheirHashes) {
+  TARVIK_REQUIRE_SHARED();
+  const std::string shared = *SharedDir();
+  int packages = 0, embedded = 0;
+  std::size_t files = 0, sources = 0;
+  for (const auto& e : Packages(shared)) {
+    SCOPED_TRACE(e.file);
+    Extracted x(shared + "/corpus/" + e.file);
+    if (x.app.state.formatMarker != 1 || x.app.state.stub || Malformed(e)) continue;
+    const auto& table = x.app.stores.ListView1;
+    if (table.Empty()) continue;
+    ++packages;
+    EXPECT_EQ(x.ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << x.ui.resultText;
+    std::vector<std::string> expectedMessages;
+    // Variants of one file (per language, say) share a target and so an extraction path:
+    // the last one written is on disk.
+    std::map<std::string, const Row*> last;
+    for (const Row& row : table) last[row.Get(col9::ExtractPath)] = &row;
+    for (const Row& row : table) {
+      const std::string path = x.Path(row.Get(col9::ExtractPath));
+      const auto size = static_cast<std::uintmax_t>(HexToDouble(row.Get(col9::UncompressByte)));
+      if (row.Get(col9::Offset).empty() || (size == 0 && row.Get(col9::Compression) != "1")) {
+        // No data in this package (a pre-installed package's files are on the device), or a
+        // stored empty file: reported, not written.
+        expectedMessages.push_back((row.Get(col9::Compression) == "1" ? "Error while extracting " : "Error while cutting ") + path);
+        continue;
+      }
+      ASSERT_TRUE(fs::is_regular_file(path)) << path;
+      if (last[row.Get(col9::ExtractPath)] != &row) continue;
+      EXPECT_EQ(fs::file_size(path), size) << path;
+      EXPECT_TRUE(extract::RowSha1(row) || row.Get(col9::Hash1).empty()) << path;
+      ++files;
+      if (row.Get(col9::ExtractPath).find("\\Embedded Components\\") != std::string::npos) ++embedded;
+    }
+    EXPECT_EQ(x.ExtractMessages(), expectedMessages);
+
+    // The script and the extracted files belong together.
+    const auto missing = MissingSources(x.ui.text);
+    sources += missing.checked;
+    if (expectedMessages.empty()) {
+      EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+    }
+  }
+  EXPECT_GE(packages, 40);
+  EXPECT_GT(embedded, 0);
+  std::cout << packages << " 9.x packages extracted: " << files << " files (" << embedded
+            << " of embedded packages), " << sources << " script sources checked\n";
 }
 
 }  // namespace
