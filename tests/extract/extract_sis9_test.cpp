@@ -274,3 +274,38 @@ TEST_F(ExtractSis9Test, LargeFileReportsProgressInsideTheFile) {
 
 }  // namespace
 }  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+TEST_F(ExtractTest, ByteRangeOperationsCountOnlyInflatedFilesWhileNotStopped) {
+  PackageBytes pkg;
+  const Bytes z = Deflate("inflated");
+  const auto zAt = pkg.Add(z);
+  const auto rawAt = pkg.Add("raw");
+  Load(pkg.bytes, 1);
+  app.state.extractionFolder = out + "/";
+  const auto zLen = static_cast<std::int64_t>(z.size());
+
+  app.state.stopExtraction = false;
+  app.state.extractedCount = 0;
+  EXPECT_EQ(extract::ExtractData(app, "a\\z.txt", zLen, 8, zAt), 1);
+  EXPECT_EQ(extract::CutFile2(app, "a\\raw.txt", rawAt, 3), 1);
+  EXPECT_EQ(app.state.extractedCount, 1);  // the caller counts a cut file
+
+  app.state.stopExtraction = true;
+  EXPECT_EQ(extract::ExtractData(app, "a\\z2.txt", zLen, 8, zAt), 1);
+  EXPECT_EQ(app.state.extractedCount, 1);
+
+  EXPECT_EQ(ReadFile(out + "/a/z2.txt"), "inflated");
+  EXPECT_EQ(ReadFile(out + "/a/raw.txt"), "raw");
+  // Nothing to do: no name, no bytes.
+  EXPECT_EQ(extract::ExtractData(app, "", zLen, 8, zAt), 0);
+  EXPECT_EQ(extract::ExtractData(app, "a\\n.txt", 0, 8, zAt), 0);
+  EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", rawAt, 0), 0);
+  EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", -1, 3), 0);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+}  // namespace
+}  // namespace tarvik::test
