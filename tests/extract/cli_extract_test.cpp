@@ -26,5 +26,15 @@ TEST(CliExtract, WritesAndListsTheFiles) {
   EXPECT_EQ(ReadFile(out + "/bin/demo/system/apps/demo/b.dat"), std::string(5000, 'b'));
 }
 
+TEST(CliExtract, MakesAMissingDestinationFolder) {
+  TempDir dir;
+  OldPackage p;
+  p.records = {OldFile("c:\\src\\a.txt", "!:\\a.txt", "only")};
+  const std::string pkg = dir.Write("one.sis", BuildOldSis(p));
+  const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + (dir / "new/deeper") + "'", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "new/deeper/bin/one/a.txt"), "only");
+}
+
 }  // namespace
 }  // namespace tarvik::test
