@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -117,6 +118,9 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       ui.showProgress = !quiet && isatty(STDERR_FILENO);
+      // A destination that does not exist yet is made, as a person would expect.
+      std::error_code ec;
+      std::filesystem::create_directories(dir, ec);
       ui.folderAnswer = dir;
       app.mnExtr_Click();
       ui.FinishProgress();

@@ -1,14 +1,234 @@
-#include "shell/app.hpp"
+#include "project/project.hpp"
+
+#include <array>
+#include <cmath>
+#include <ctime>
+
+#include "bytes/encoding.hpp"
+#include "bytes/inflate.hpp"
 
 namespace tarvik::project {
 
-std::string OpenProject(App& app, std::int64_t fileLength, const std::string& path) {
-  (void)app;
-  (void)fileLength;
-  (void)path;
-  return {};
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr std::size_t kHeaderSize = 12;
+constexpr std::size_t kMaxDirValue = 0xFFFF;
+constexpr std::size_t kMaxCode = 255 - kShift;  // 235: the shifted code must fit in a byte
+
+// The time of day, as the system writes it.
+std::string TimeOfDay() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::array<char, 32> buf{};
+  const std::size_t n = std::strftime(buf.data(), buf.size(), "%X", &local);
+  return std::string(buf.data(), n);
 }
 
-void mnSave_Click(App& app) { (void)app; }
+std::string InvalidFileMessage(const std::string& path) {
+  return "Error openning file, " + path + kCrLf + "Invalid Brimond Session File.";
+}
+
+// Mid(text, start, length) of the program's text functions: 1-based, clipped to the text;
+// a start before the text gives nothing.
+std::string SaveFailedMessage(const std::string& path) { return "Error while saving " + path; }
+
+std::string_view Mid(std::string_view text, double start, double length) {
+  if (start < 1 || length <= 0 || start > static_cast<double>(text.size())) return {};
+  const auto from = static_cast<std::size_t>(start) - 1;
+  const std::size_t room = text.size() - from;
+  const std::size_t n = length >= static_cast<double>(room) ? room : static_cast<std::size_t>(length);
+  return text.substr(from, n);
+}
+
+std::string_view MidToEnd(std::string_view text, double start) {
+  if (start < 1 || start > static_cast<double>(text.size())) return {};
+  return text.substr(static_cast<std::size_t>(start) - 1);
+}
+
+std::string U4(std::size_t value) { return HexText(value, 4); }
+
+std::string CodePointText(char32_t cp) {
+  std::string hex = HexText(static_cast<std::uint64_t>(cp));
+  while (hex.size() < 4) hex.insert(hex.begin(), '0');
+  return "U+" + hex;
+}
+
+}  // namespace
+
+std::optional<std::string> BuildRecordText(std::int32_t formatMarker, std::string_view carriedText,
+                                           std::string_view timeText, std::string_view pkgText) {
+  const std::array<std::string_view, 6> items = {
+      kItemUnnamed, formatMarker == 0 ? kItemPre9 : kItem9, kItemMaker, kItemUnnamed, carriedText, timeText};
+  std::string text = kRecordMagic;
+  std::size_t pos = kFirstItemPos;
+  for (const auto& item : items) {
+    if (item.size() > kMaxDirValue || pos > kMaxDirValue) return std::nullopt;
+    text += U4(item.size()) + U4(pos);
+    pos += item.size();
+  }
+  for (const auto& item : items) text += item;
+  text += pkgText;
+  return text;
+}
+
+Bytes EncodePayload(std::string_view recordText) {
+  Bytes out(recordText.size() * 2, 0);
+  for (std::size_t k = 0; k < recordText.size(); ++k)
+    out[2 * k] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(recordText[k]) + kShift);
+  return out;
+}
+
+std::optional<char32_t> FirstUnsavableChar(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char32_t cp = NextUtf8(text, i);
+    const auto code = UnicodeToCp1252(cp);
+    if (!code || *code > kMaxCode) return cp;
+  }
+  return std::nullopt;
+}
+
+bool SaveProject(App& app, const std::string& fileName, const std::string& projectText) {
+  // Every character must survive the trip: refuse, naming the first that cannot.
+  for (const std::string* part : {static_cast<const std::string*>(&app.state.carriedText), &projectText}) {
+    if (const auto bad = FirstUnsavableChar(*part)) {
+      std::string shown;
+      AppendUtf8(shown, *bad);
+      app.ui.MsgBox(SaveFailedMessage(fileName) + kCrLf + "The character \"" + shown + "\" (" +
+                        CodePointText(*bad) + ") cannot be stored in a Brimond Session File.",
+                    msg::Critical, kProgramName);
+      return false;
+    }
+  }
+  const auto record = BuildRecordText(app.state.formatMarker, Utf8ToCp1252(app.state.carriedText), TimeOfDay(),
+                                      Utf8ToCp1252(projectText));
+  // The directory and the header have fixed widths for their numbers.
+  if (!record || record->size() * 2 > 0xFFFFFFFFu) {
+    app.ui.MsgBox(SaveFailedMessage(fileName) + kCrLf + "The text is too long for a Brimond Session File.",
+                  msg::Critical, kProgramName);
+    return false;
+  }
+  const Bytes payload = EncodePayload(*record);
+  Bytes packed;
+  const int status = Compress(payload.data(), payload.size(), packed);
+  if (status == zstatus::BufError) {
+    app.ui.MsgBox("Buffer too small", msg::Exclamation, kProgramName);
+    return false;
+  }
+  if (status == zstatus::MemError) {
+    app.ui.MsgBox("Insufficient memory", msg::Exclamation, kProgramName);
+    return false;
+  }
+  if (status != zstatus::Ok) {
+    app.ui.MsgBox(SaveFailedMessage(fileName), msg::Critical, kProgramName);
+    return false;
+  }
+  std::string file = std::string(kSessionMagic) + HexText(payload.size(), 8) + (app.state.formatMarker == 0 ? "0" : "1");
+  file.append(reinterpret_cast<const char*>(packed.data()), packed.size());
+  if (!fsys::WriteFileAtomic(fileName, file)) {
+    app.ui.MsgBox(SaveFailedMessage(fileName), msg::Critical, kProgramName);
+    return false;
+  }
+  return true;
+}
+
+std::string OpenProject(App& app, std::int64_t fileLength, const std::string& path) {
+  (void)fileLength;  // the file is read whole; its length is that of what was read
+  Bytes file;
+  if (!fsys::ReadWholeFile(path, file)) file.clear();
+
+  // The header text: the first 12 bytes without their zero bytes.
+  std::string header;
+  for (std::size_t i = 0; i < file.size() && i < kHeaderSize; ++i)
+    if (file[i] != 0) header += static_cast<char>(file[i]);
+  if (EndsWithNoCase(path, ".qsd") && ToUpper(header.substr(0, 3)) != kSessionMagic) {
+    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
+    return {};
+  }
+  app.state.dataMark = 0;
+  const double size = HexToLong(header.size() > 3 ? header.substr(3, 8) : std::string());
+  const double kind = HexToLong(header.size() > 11 ? header.substr(11, 1) : std::string());
+  app.state.formatMarker = kind == 0 ? 0 : 1;
+  if (file.size() <= kHeaderSize || size == 0) {
+    // Nothing to decompress: not a session this program can read.
+    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
+    return {};
+  }
+
+  const auto n = static_cast<std::uint64_t>(size);
+  const std::string expected = NumText(size);
+  Bytes payload;
+  const int status = Uncompress(file.data() + kHeaderSize, file.size() - kHeaderSize, n, payload);
+  if (status != zstatus::Ok) {
+    std::string text;
+    if (status == zstatus::MemError)
+      text = "Internal Error: Insufficient memory, expected memory allocate " + expected;
+    else if (status == zstatus::BufError)
+      text = "Internal Error: Buffer too small, expected memory allocate " + expected;
+    else
+      text = "Error to open file: Input file corrupted, expected file size " + expected;
+    app.ui.MsgBox(text, msg::Critical, kProgramName);
+    return {};
+  }
+
+  // Decode: zero bytes are skipped, every other byte is a character code + 20.
+  // A long decode lets the window handle its events now and then.
+  constexpr std::size_t kEventsEvery = 1u << 20;
+  std::string record;
+  record.reserve(payload.size() / 2);
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    if (i % kEventsEvery == kEventsEvery - 1) app.ui.DoEvents();
+    const std::uint8_t b = payload[i];
+    if (b == 0) continue;
+    if (b < kShift) {
+      app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
+      return {};
+    }
+    record += static_cast<char>(b - kShift);
+  }
+
+  const std::string_view rec(record);
+  const double firstPos = HexToLong(Mid(rec, 18, 4));
+  if (ToLower(Mid(rec, 1, 7)) != "brimond" || firstPos != static_cast<double>(kFirstItemPos)) {
+    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
+    return {};
+  }
+  auto entryLength = [&](int k) { return HexToLong(Mid(rec, 14 + 8.0 * (k - 1), 4)); };
+  auto entryPos = [&](int k) { return HexToLong(Mid(rec, 18 + 8.0 * (k - 1), 4)); };
+  app.state.carriedText = Cp1252ToUtf8(Mid(rec, entryPos(5), entryLength(5)));
+  const std::string pkg = Cp1252ToUtf8(MidToEnd(rec, entryPos(6) + entryLength(6)));
+
+  app.state.title = BaseName(path) + kTitleSuffix;
+  app.ui.SetTitle(app.state.title);
+  return pkg;
+}
+
+bool SaveText(const std::string& fileName, std::string_view text) {
+  std::optional<char32_t> bad;
+  std::string bytes = Utf8ToCp1252(text, &bad);
+  if (bad) {
+    // Not every character fits the code page: UTF-16LE with its byte-order mark loses none.
+    bytes = "\xFF\xFE" + Utf8ToUtf16Le(text);
+  }
+  return fsys::WriteFileAtomic(fileName, bytes);
+}
+
+void mnSave_Click(App& app) {
+  const auto chosen = app.ui.ChooseSaveFile(kSaveFilter, kSaveTitle, kProposedName);
+  if (!chosen || chosen->empty()) return;
+  const std::string& path = *chosen;
+  if (fsys::FileExists(path) || fsys::IsSymlink(path)) {
+    const int answer = app.ui.MsgBox(path + " already exists." + kCrLf + "Do you want to replace it?",
+                                     msg::Exclamation + msg::YesNo, kProgramName);
+    if (answer != msg::Yes) return;
+  }
+  if (EndsWithNoCase(path, "qsd")) {
+    SaveProject(app, path, app.state.projectText);
+  } else if (!SaveText(path, app.ui.Text() + kCrLf)) {
+    app.ui.MsgBox(SaveFailedMessage(path), msg::Critical, kProgramName);
+  }
+}
 
 }  // namespace tarvik::project

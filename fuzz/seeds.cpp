@@ -1,0 +1,67 @@
+// Writes seed inputs for a fuzz target, made with the test package builders:
+//   fuzz_seeds TARGET DIR
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
+
+namespace {
+
+using tarvik::Bytes;
+namespace w = tarvik::test::sis9w;
+namespace t = tarvik::test;
+
+void Save(const std::string& dir, const std::string& name, const Bytes& b) {
+  std::ofstream out(dir + "/" + name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+void Packages(const std::string& dir) {
+  Save(dir, "demo.sisx", w::MakeDemoPackage());
+  Save(dir, "many.sis", w::MakeManyFiles(12, 40, true));
+  w::Controller c;
+  c.files.push_back(w::File{});
+  c.files.back().target = "!:\\data\\a.txt";
+  c.files.back().data = Bytes{'h', 'i'};
+  Save(dir, "stub.sis", w::Build(c, {.deflateController = false, .stub = true}));
+  Save(dir, "stored.sis", w::Build(c, {.deflateController = false, .stub = false}));
+
+  t::OldPackage r6;
+  r6.languages = {1, 2};
+  r6.names = {"Demo", "Demo FR"};
+  const auto cond = t::oldx::Or(t::oldx::Eq(t::oldx::Var(0x1000), t::oldx::Num(1)), t::oldx::Exists("c:\\x"));
+  r6.records = {t::OldIf(cond), t::OldFile("a.txt", "!:\\a.txt", "hello"), t::OldElse(),
+                t::OldLangFile("b.txt", "!:\\b.txt", {"en", "fr"}), t::OldEndIf(),
+                t::OldOptions({{"One", "Un"}, {"Two", "Deux"}})};
+  r6.capabilities = {{1, 4}, {0, 1}};
+  Save(dir, "old6.sis", t::BuildOldSis(r6));
+  t::OldPackage r5 = r6;
+  r5.uid2 = 0x1000006D;
+  r5.installerVersion = 100;
+  r5.options = 0x0002;
+  Save(dir, "old5.sis", t::BuildOldSis(r5));
+}
+
+void Scripts(const std::string& dir) {
+  const std::string pkg = "&EN\r\n#{\"Demo\"},(0x10000001),1,0,0\r\n\"a.txt\"-\"!:\\a.txt\"\r\n";
+  Save(dir, "a.pkg", Bytes(pkg.begin(), pkg.end()));
+  const std::string bom = "\xFF\xFE&\0E\0N\0";
+  Save(dir, "bom.pkg", Bytes(bom.begin(), bom.end()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: fuzz_seeds TARGET DIR\n");
+    return 2;
+  }
+  const std::string target = argv[1], dir = argv[2];
+  if (target == "fuzz_open_pkg")
+    Scripts(dir);
+  else if (target != "fuzz_open_qsd")
+    Packages(dir);
+  return 0;
+}

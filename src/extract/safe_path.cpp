@@ -1,0 +1,138 @@
+#include "extract/safe_path.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace tarvik::extract {
+
+namespace {
+
+bool IsSep(char c) { return c == '\\' || c == '/'; }
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A name for a temporary file that no other writer of this process or another one picks.
+std::string TempName() {
+  static std::atomic<unsigned long> counter{0};
+  return ".tarvik-" + std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(++counter) + ".part";
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> SafeComponents(std::string_view relative) {
+  if (relative.empty() || IsSep(relative.front()) || IsSep(relative.back())) return std::nullopt;
+  if (relative.size() >= 2 && IsAsciiLetter(relative[0]) && relative[1] == ':') return std::nullopt;
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= relative.size(); ++i) {
+    if (i < relative.size()) {
+      const auto c = static_cast<unsigned char>(relative[i]);
+      if (c < 0x20 || c == 0x7F) return std::nullopt;
+      if (!IsSep(relative[i])) continue;
+    }
+    std::string_view part = relative.substr(start, i - start);
+    start = i + 1;
+    if (part.empty()) continue;
+    if (part == "." || part == "..") return std::nullopt;
+    parts.emplace_back(part);
+  }
+  if (parts.empty()) return std::nullopt;
+  return parts;
+}
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) close(fd_);
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+FolderHandle FolderHandle::Open(const std::string& path) {
+  return FolderHandle(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count) {
+  if (!base.Valid()) return {};
+  FolderHandle current(dup(base.Fd()));
+  for (std::size_t i = 0; i < count && i < components.size() && current.Valid(); ++i) {
+    const char* name = components[i].c_str();
+    if (mkdirat(current.Fd(), name, 0777) != 0 && errno != EEXIST) return {};
+    // O_NOFOLLOW refuses a level that is a symbolic link, O_DIRECTORY one that is a file.
+    current = FolderHandle(openat(current.Fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  return current;
+}
+
+bool CreateDestinationFolders(const FolderHandle& base, std::string_view relative) {
+  auto parts = SafeComponents(relative);
+  if (!parts) return false;
+  return OpenFolders(base, *parts, parts->size() - 1).Valid();
+}
+
+OutputFile::~OutputFile() { Abort(); }
+
+bool OutputFile::Open(const FolderHandle& base, std::string_view relative) {
+  Abort();
+  auto parts = SafeComponents(relative);
+  if (!parts) return false;
+  folder_ = OpenFolders(base, *parts, parts->size() - 1);
+  if (!folder_.Valid()) return false;
+  name_ = parts->back();
+  struct stat st {};
+  if (fstatat(folder_.Fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+    return false;  // a link, a folder or a device stands there: leave it alone
+  tempName_ = TempName();
+  fd_ = openat(folder_.Fd(), tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  failed_ = fd_ < 0;
+  return !failed_;
+}
+
+bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
+  if (fd_ < 0 || failed_) return false;
+  while (size > 0) {
+    const ssize_t n = write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (fd_ < 0) return false;
+  const bool closed = close(fd_) == 0;
+  fd_ = -1;
+  if (failed_ || !closed || renameat(folder_.Fd(), tempName_.c_str(), folder_.Fd(), name_.c_str()) != 0) {
+    unlinkat(folder_.Fd(), tempName_.c_str(), 0);
+    tempName_.clear();
+    return false;
+  }
+  tempName_.clear();
+  return true;
+}
+
+void OutputFile::Abort() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!tempName_.empty() && folder_.Valid()) unlinkat(folder_.Fd(), tempName_.c_str(), 0);
+  tempName_.clear();
+  failed_ = false;
+}
+
+}  // namespace tarvik::extract

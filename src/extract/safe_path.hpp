@@ -1,0 +1,82 @@
+#pragma once
+// Safe destinations for extracted files.
+//
+// A package names its files by paths relative to the extraction folder, with backslashes.
+// Those names come from the package and cannot be trusted: a name may climb out of the
+// folder (".."), be absolute, carry a drive prefix or control characters, or lead through a
+// symbolic link that something else planted in the folder. Every file is therefore created
+// relative to an open handle of the extraction folder, one folder level at a time, never
+// following a link, and written under a temporary name that is renamed into place only when
+// the whole content has been written.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik::extract {
+
+// The components of a package path relative to the extraction folder (separators "\" and
+// "/"; empty components between separators are dropped). Nothing when the path is unsafe:
+// empty, absolute, drive-prefixed ("C:..."), holding a "." or ".." component or a control
+// character, or ending in a separator (no file name).
+std::optional<std::vector<std::string>> SafeComponents(std::string_view relative);
+
+// An open folder handle.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  explicit FolderHandle(int fd) : fd_(fd) {}
+  ~FolderHandle();
+  FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  // Opens a folder chosen by the person (a native path; links in it are the person's own).
+  static FolderHandle Open(const std::string& path);
+  bool Valid() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Creates (where missing) and opens the folders `components[0 .. count)` below `base`, one
+// level at a time; a level that is a symbolic link or not a folder fails the walk.
+FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count);
+
+// Creates the folders of a destination (every component but the last) below `base`.
+// False when the path is unsafe or a level cannot be made.
+bool CreateDestinationFolders(const FolderHandle& base, std::string_view relative);
+
+// A file being written below the extraction folder: the bytes go to a temporary file in
+// the destination's folder, which Commit renames over the destination.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Prepares the destination `relative` below `base`. False when the path is unsafe, leads
+  // through a symbolic link, names a folder or a link, or a folder or the file cannot be
+  // created.
+  bool Open(const FolderHandle& base, std::string_view relative);
+  bool Write(const std::uint8_t* data, std::size_t size);
+  // Closes the file and moves it into place; false (and nothing left behind) on failure.
+  bool Commit();
+  // Removes the temporary file.
+  void Abort();
+
+ private:
+  FolderHandle folder_;
+  std::string name_;
+  std::string tempName_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+}  // namespace tarvik::extract

@@ -1,0 +1,54 @@
+#pragma once
+// Session files (.qsd) and the Save As command.
+//
+// A session file is a 12-byte header ("QSD", the payload length as 8 upper-case hexadecimal
+// digits, the package kind "0" or "1") followed by a zlib stream. The payload holds the
+// record text two bytes per character: the character's Windows-1252 code plus 20, then a
+// zero byte. The record text is "Brimond030000", a directory of six entries (4 hexadecimal
+// digits of length, 4 of 1-based position), six items, and the PKG text.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bytes/file_buffer.hpp"
+#include "shell/app.hpp"
+
+namespace tarvik::project {
+
+inline constexpr const char* kSessionMagic = "QSD";
+inline constexpr const char* kRecordMagic = "Brimond030000";
+inline constexpr std::size_t kFirstItemPos = 62;
+inline constexpr int kShift = 20;
+inline constexpr const char* kItemUnnamed = "Unnamed";
+inline constexpr const char* kItemPre9 = "Pre Symbian 9.x SIS File";
+inline constexpr const char* kItem9 = "Symbian 9.x SIS File";
+inline constexpr const char* kItemMaker = "Lindqvar Technology Inc.";
+
+inline constexpr const char* kSaveFilter =
+    "PKG File (.pkg)|*.pkg|Brimond Session File (.qsd)|*.qsd|Text File (.txt)|*.txt|All Files|*.*";
+inline constexpr const char* kSaveTitle = "Save As...";
+inline constexpr const char* kProposedName = "Unnamed";
+
+// The record text of a session (Windows-1252 bytes): magic, directory, the six items and the
+// PKG text. Nothing when a directory value does not fit in its 4 digits.
+std::optional<std::string> BuildRecordText(std::int32_t formatMarker, std::string_view carriedText,
+                                           std::string_view timeText, std::string_view pkgText);
+// The payload: every character's code + 20, then a zero byte. Codes above 235 do not fit;
+// the caller checks them first.
+Bytes EncodePayload(std::string_view recordText);
+
+// The first character of UTF-8 `text` that a session cannot hold (not in Windows-1252, or
+// with a code above 235), if any.
+std::optional<char32_t> FirstUnsavableChar(std::string_view text);
+
+// Writes the session file `fileName` for `projectText` (UTF-8). False when nothing was
+// written; every failure shows its message here.
+bool SaveProject(App& app, const std::string& fileName, const std::string& projectText);
+
+// Writes a PKG or text file: Windows-1252 when every character fits, otherwise UTF-16LE
+// with a byte-order mark. The old file is replaced only when the new one is complete.
+bool SaveText(const std::string& fileName, std::string_view text);
+
+}  // namespace tarvik::project

@@ -1,0 +1,195 @@
+// Real packages: every corpus package that carries files extracts completely; files whose
+// source is known come out byte for byte, 9.x files match the hashes their package gives.
+
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "extract_fixture.hpp"
+#include "script_files.hpp"
+#include "sis_old/sis_old.hpp"
+
+namespace tarvik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CorpusEntry {
+  std::string file;        // relative to corpus/
+  std::string generation;  // "9.x", "9.x-stub", "pre-9.x"
+  std::string note;
+  std::string problems;
+};
+
+std::vector<CorpusEntry> Manifest(const std::string& shared) {
+  std::ifstream in(shared + "/corpus/MANIFEST.tsv");
+  std::vector<std::string> header;
+  std::vector<CorpusEntry> out;
+  std::string line;
+  auto split = [](const std::string& l) {
+    std::vector<std::string> cells;
+    std::stringstream ss(l);
+    std::string cell;
+    while (std::getline(ss, cell, '\t')) cells.push_back(cell);
+    return cells;
+  };
+  if (!std::getline(in, line)) return out;
+  header = split(line);
+  auto col = [&header](const std::string& name) {
+    for (std::size_t i = 0; i < header.size(); ++i)
+      if (header[i] == name) return i;
+    return header.size();
+  };
+  const std::size_t cFile = col("file"), cGen = col("generation"), cNote = col("note"), cProblems = col("problems");
+  while (std::getline(in, line)) {
+    auto cells = split(line);
+    cells.resize(header.size() + 1);
+    out.push_back({cells[cFile], cells[cGen], cells[cNote], cells[cProblems]});
+  }
+  return out;
+}
+
+// Opens a corpus package and extracts it into a fresh folder.
+struct Extracted {
+  FakeUi ui;
+  TempDir dir;
+  App app{ui, TestPlatform(dir)};
+  std::string out = dir / "out";
+
+  explicit Extracted(const std::string& path) {
+    app.Form_Load();
+    fs::create_directories(out);
+    // The extraction folder is the Working Directory: the script's sources point into it.
+    ui.folderAnswers.push_back(out);
+    app.mnWD_Click();
+    OpenThroughMenu(app, ui, path);
+    opened = ui.messages.size();
+    if (!app.mnFile_Click().extract) return;
+    ui.folderAnswers.push_back(out);
+    app.mnExtr_Click();
+  }
+  // Messages of the extraction alone.
+  std::vector<std::string> ExtractMessages() const {
+    std::vector<std::string> m;
+    for (std::size_t i = opened; i < ui.messages.size(); ++i) m.push_back(ui.messages[i].text);
+    return m;
+  }
+  std::string Path(const std::string& packagePath) const { return out + "/" + ToNative(packagePath); }
+  std::size_t opened = 0;
+};
+
+// Every package file of the corpus, the manifest's facts beside it where it has them.
+std::vector<CorpusEntry> Packages(const std::string& shared) {
+  std::map<std::string, CorpusEntry> known;
+  for (auto& e : Manifest(shared)) known[e.file] = e;
+  std::vector<CorpusEntry> out;
+  const fs::path root = fs::path(shared) / "corpus";
+  for (const auto& f : fs::recursive_directory_iterator(root)) {
+    if (!f.is_regular_file()) continue;
+    const std::string ext = ToLower(f.path().extension().string());
+    if (ext != ".sis" && ext != ".sisx") continue;
+    const std::string rel = fs::relative(f.path(), root).string();
+    auto it = known.find(rel);
+    out.push_back(it != known.end() ? it->second : CorpusEntry{rel, "", "", ""});
+  }
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+  return out;
+}
+
+TEST(CorpusExtractTest, PreNinePackagesExtractEveryFile) {
+  TARVIK_REQUIRE_SHARED();
+  const std::string shared = *SharedDir();
+  const std::string sources = shared + "/corpus/made/old";
+  int packages = 0, compared = 0;
+  for (const auto& e : Packages(shared)) {
+    SCOPED_TRACE(e.file);
+    Extracted x(shared + "/corpus/" + e.file);
+    if (x.app.state.formatMarker != 0) continue;
+    const auto& table = x.app.stores.ListView2;
+    ASSERT_FALSE(table.Empty());
+    ++packages;
+    EXPECT_TRUE(x.ExtractMessages().empty()) << ::testing::PrintToString(x.ExtractMessages());
+    EXPECT_EQ(x.ui.resultShown, 1);
+    const bool deflated = sis_old::FilesAreDeflated(x.app.buffer);
+    for (const Row& row : table) {
+      const std::string path = x.Path(row.Text());
+      if (row.Get(col2::Length) == "0") {
+        EXPECT_FALSE(fs::exists(path)) << path;
+        continue;
+      }
+      ASSERT_TRUE(fs::is_regular_file(path)) << path;
+      const std::string size = row.Get(deflated ? col2::Uncompress : col2::Length);
+      EXPECT_EQ(std::to_string(fs::file_size(path)), size) << path;
+      // Files made for the corpus from known sources: byte for byte.
+      const std::string name = fs::path(ToNative(row.Text())).filename().string();
+      for (const std::string& candidate : {sources + "/files/" + name, sources + "/" + name}) {
+        if (e.file.rfind("made/old/", 0) == 0 && fs::is_regular_file(candidate)) {
+          EXPECT_EQ(ReadFile(path), ReadFile(candidate)) << path;
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GE(packages, 10);
+  EXPECT_GT(compared, 10);
+  std::cout << packages << " pre-9.x packages extracted, " << compared << " files compared with their sources\n";
+}
+
+bool Malformed(const CorpusEntry& e) {
+  return !e.problems.empty() || e.note.find("malformed") != std::string::npos;
+}
+
+TEST(CorpusExtractTest, NineXPackagesExtractMatchingTheirHashes) {
+  TARVIK_REQUIRE_SHARED();
+  const std::string shared = *SharedDir();
+  int packages = 0, embedded = 0;
+  std::size_t files = 0, sources = 0;
+  for (const auto& e : Packages(shared)) {
+    SCOPED_TRACE(e.file);
+    Extracted x(shared + "/corpus/" + e.file);
+    if (x.app.state.formatMarker != 1 || x.app.state.stub || Malformed(e)) continue;
+    const auto& table = x.app.stores.ListView1;
+    if (table.Empty()) continue;
+    ++packages;
+    EXPECT_EQ(x.ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << x.ui.resultText;
+    std::vector<std::string> expectedMessages;
+    // Variants of one file (per language, say) share a target and so an extraction path:
+    // the last one written is on disk.
+    std::map<std::string, const Row*> last;
+    for (const Row& row : table) last[row.Get(col9::ExtractPath)] = &row;
+    for (const Row& row : table) {
+      const std::string path = x.Path(row.Get(col9::ExtractPath));
+      const auto size = static_cast<std::uintmax_t>(HexToDouble(row.Get(col9::UncompressByte)));
+      if (row.Get(col9::Offset).empty() || (size == 0 && row.Get(col9::Compression) != "1")) {
+        // No data in this package (a pre-installed package's files are on the device), or a
+        // stored empty file: reported, not written.
+        expectedMessages.push_back((row.Get(col9::Compression) == "1" ? "Error while extracting " : "Error while cutting ") + path);
+        continue;
+      }
+      ASSERT_TRUE(fs::is_regular_file(path)) << path;
+      if (last[row.Get(col9::ExtractPath)] != &row) continue;
+      EXPECT_EQ(fs::file_size(path), size) << path;
+      EXPECT_TRUE(extract::RowSha1(row) || row.Get(col9::Hash1).empty()) << path;
+      ++files;
+      if (row.Get(col9::ExtractPath).find("\\Embedded Components\\") != std::string::npos) ++embedded;
+    }
+    EXPECT_EQ(x.ExtractMessages(), expectedMessages);
+
+    // The script and the extracted files belong together.
+    const auto missing = MissingSources(x.ui.text);
+    sources += missing.checked;
+    if (expectedMessages.empty()) {
+      EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+    }
+  }
+  EXPECT_GE(packages, 40);
+  EXPECT_GT(embedded, 0);
+  std::cout << packages << " 9.x packages extracted: " << files << " files (" << embedded
+            << " of embedded packages), " << sources << " script sources checked\n";
+}
+
+}  // namespace
+}  // namespace tarvik::test

@@ -1,0 +1,256 @@
+// Extraction of pre-9.x packages from a hand-filled file table.
+
+#include <filesystem>
+
+#include "extract_fixture.hpp"
+
+namespace tarvik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A pre-9.x header: UID 2, installer version and options at their offsets; 100 bytes.
+Bytes OldHeader(std::uint32_t uid2, std::uint32_t version, std::uint16_t options) {
+  Bytes h(100, 0);
+  auto put32 = [&h](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put32(0, 0x10F00001);
+  put32(4, uid2);
+  put32(8, 0x10000419);
+  put32(32, version);
+  h[36] = static_cast<std::uint8_t>(options);
+  h[37] = static_cast<std::uint8_t>(options >> 8);
+  return h;
+}
+
+constexpr std::uint32_t kUidR6 = 0x10003A12;
+constexpr std::uint32_t kUidR5 = 0x1000006D;
+
+class ExtractOldTest : public ExtractTest {
+ protected:
+  PackageBytes pkg;
+
+  void AddRow(const std::string& name, std::int64_t uncompress, std::int64_t compress, std::int64_t offset,
+              std::int64_t length) {
+    Row& r = app.stores.ListView2.Add(name);
+    r.Set(col2::Uncompress, std::to_string(uncompress));
+    r.Set(col2::Compress, std::to_string(compress));
+    r.Set(col2::Offset, std::to_string(offset));
+    r.Set(col2::Length, std::to_string(length));
+    r.Set(col2::Index, std::to_string(app.stores.ListView2.Count()));
+  }
+  // A deflated file row.
+  void AddDeflated(const std::string& name, std::string_view content) {
+    const Bytes z = Deflate(content);
+    const auto at = pkg.Add(z);
+    AddRow(name, static_cast<std::int64_t>(content.size()), static_cast<std::int64_t>(z.size()), at,
+           static_cast<std::int64_t>(z.size()));
+  }
+  void AddStored(const std::string& name, std::string_view content) {
+    const auto at = pkg.Add(content);
+    const auto n = static_cast<std::int64_t>(content.size());
+    AddRow(name, n, n, at, n);
+  }
+};
+
+TEST_F(ExtractOldTest, InflatesEveryFileAndListsBareNames) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  const std::string a(5000, 'a');
+  const std::string b = "second file\r\n";
+  AddDeflated("bin\\Demo\\system\\apps\\demo\\demo.app", a);
+  AddDeflated("bin\\Demo\\readme.txt", b);
+  Load(pkg.bytes, 0);
+  Extract();
+
+  EXPECT_EQ(ReadFile(Written("bin\\Demo\\system\\apps\\demo\\demo.app")), a);
+  EXPECT_EQ(ReadFile(Written("bin\\Demo\\readme.txt")), b);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.resultShown, 1);
+  EXPECT_EQ(ui.beeps, 1);
+  EXPECT_EQ(ui.resultText, ResultHead() + "demo.app\r\nreadme.txt\r\n");
+  EXPECT_EQ(ui.resultFolder, out + "/bin");
+  EXPECT_EQ(app.state.extractedCount, 2);
+  EXPECT_EQ(app.state.extractionFolder, out + "/");
+  EXPECT_FALSE(app.state.busy);
+  EXPECT_FALSE(ui.busy);
+  EXPECT_TRUE(ui.extractEnabled);
+  ASSERT_FALSE(ui.progress.empty());
+  EXPECT_EQ(ui.progress.back().first, ui.progress.back().second);
+}
+
+TEST_F(ExtractOldTest, NoCompressCopiesBytesAsStored) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0009));
+  // Deflate-looking bytes are copied as they are.
+  const Bytes z = Deflate("payload");
+  const auto at = pkg.Add(z);
+  AddRow("bin\\P\\raw.bin", 7, static_cast<std::int64_t>(z.size()), at, static_cast<std::int64_t>(z.size()));
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadBytes(Written("bin\\P\\raw.bin")), z);
+  EXPECT_EQ(ui.resultText, ResultHead() + "raw.bin\r\n");
+}
+
+TEST_F(ExtractOldTest, AnyOptionsWithoutNoCompressDeflate) {
+  // Not only the options words 1 and 17: 3 (unicode, distributable) deflates as well.
+  pkg.Add(OldHeader(kUidR6, 200, 0x0003));
+  AddDeflated("bin\\P\\three.txt", "options three");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\P\\three.txt")), "options three");
+}
+
+TEST_F(ExtractOldTest, OlderLayoutCopiesStoredFiles) {
+  pkg.Add(OldHeader(kUidR5, 100, 0x0000));
+  AddStored("bin\\Old\\x.txt", "plain text");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\Old\\x.txt")), "plain text");
+}
+
+TEST_F(ExtractOldTest, EmptyRowsAreSkippedSilently) {
+  // A compressed row of size 0 and a stored row of length 0 write nothing and say nothing.
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddRow("bin\\P\\empty.txt", 0, 0, 100, 0);
+  AddDeflated("bin\\P\\full.txt", "content");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_FALSE(Exists("bin\\P\\empty.txt"));
+  EXPECT_EQ(ui.resultText, ResultHead() + "full.txt\r\n");
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(ExtractOldTest, StoredRowOfLengthZeroIsSkipped) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0008));
+  AddRow("bin\\P\\null.txt", 0, 0, 100, 0);
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_FALSE(Exists("bin\\P\\null.txt"));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.resultShown, 0);
+  EXPECT_EQ(ui.beeps, 0);
+}
+
+TEST_F(ExtractOldTest, RowBeyondThePackageStopsSilently) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddDeflated("bin\\P\\first.txt", "first");
+  AddRow("bin\\P\\beyond.txt", 10, 10, 1 << 20, 10);
+  AddDeflated("bin\\P\\third.txt", "third");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\P\\first.txt")), "first");
+  EXPECT_FALSE(Exists("bin\\P\\beyond.txt"));
+  EXPECT_FALSE(Exists("bin\\P\\third.txt"));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.resultShown, 0);
+  EXPECT_TRUE(app.state.stopExtraction);
+  EXPECT_FALSE(app.state.busy);
+  EXPECT_TRUE(ui.extractEnabled);
+}
+
+TEST_F(ExtractOldTest, HugeNumbersInTheTableStopWithoutOverflow) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddRow("bin\\P\\x.txt", 10, 10, 0, 0);
+  app.stores.ListView2.Item(1).Set(col2::Offset, "9223372036854775807");
+  app.stores.ListView2.Item(1).Set(col2::Length, "9223372036854775807");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_TRUE(app.state.stopExtraction);
+  EXPECT_EQ(ui.resultShown, 0);
+}
+
+struct ZlibFailure {
+  const char* name;
+  Bytes data;
+  std::int64_t declared;
+  const char* message;
+};
+
+class ExtractOldZlibTest : public ExtractOldTest, public ::testing::WithParamInterface<ZlibFailure> {};
+
+TEST_P(ExtractOldZlibTest, ReportsAndGoesOn) {
+  const auto& c = GetParam();
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  const auto at = pkg.Add(c.data);
+  AddRow("bin\\P\\bad.bin", c.declared, static_cast<std::int64_t>(c.data.size()), at,
+         static_cast<std::int64_t>(c.data.size()));
+  AddDeflated("bin\\P\\good.txt", "good");
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_FALSE(Exists("bin\\P\\bad.bin"));
+  // No temporary file is left behind either.
+  EXPECT_EQ(std::distance(fs::directory_iterator(Written("bin\\P")), fs::directory_iterator()), 1);
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[0].text, c.message);
+  EXPECT_EQ(ui.messages[0].style, msg::Exclamation);
+  EXPECT_EQ(ui.messages[0].title, "Tarvik");
+  EXPECT_EQ(ui.messages[1].text, "Error while extracting " + Written("bin\\P\\bad.bin"));
+  EXPECT_EQ(ui.messages[1].style, msg::Critical);
+  EXPECT_EQ(ui.resultText, ResultHead() + "good.txt\r\n");
+  EXPECT_EQ(app.state.extractedCount, 1);
+}
+
+Bytes Truncated(std::string_view s) {
+  Bytes z = Deflate(s);
+  z.resize(z.size() / 2);
+  return z;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExtractOldZlibTest,
+    ::testing::Values(ZlibFailure{"corrupt", ToBytes("this is not a zlib stream at all"), 100,
+                                  "Internal Error: Input file corrupted  "},
+                      ZlibFailure{"truncated", Truncated(std::string(4000, 'q') + "tail"), 4004,
+                                  "Internal Error: Input file corrupted  "},
+                      // A stream that inflates to more than the table says.
+                      ZlibFailure{"overlong", Deflate(std::string(3000, 'z')), 2999, "Internal Error: Buffer to small"},
+                      // A declared size that deflate cannot reach is refused before allocating.
+                      ZlibFailure{"impossible", Deflate("tiny"), std::int64_t{1} << 40,
+                                  "Internal Error: Input file corrupted  "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExtractOldTest, ShortStreamWritesExactlyWhatZlibProduced) {
+  // The table announces more than the stream holds: the file is not padded.
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  const Bytes z = Deflate("short");
+  const auto at = pkg.Add(z);
+  AddRow("bin\\P\\short.txt", 4096, static_cast<std::int64_t>(z.size()), at, static_cast<std::int64_t>(z.size()));
+  Load(pkg.bytes, 0);
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\P\\short.txt")), "short");
+}
+
+TEST_F(ExtractOldTest, ReplacesAnExistingFile) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddDeflated("bin\\P\\f.txt", "new");
+  Load(pkg.bytes, 0);
+  dir.Write("out/bin/P/f.txt", std::string(100, 'o'));
+  Extract();
+  EXPECT_EQ(ReadFile(Written("bin\\P\\f.txt")), "new");
+}
+
+TEST_F(ExtractOldTest, CancelOrEmptyFolderDoesNothing) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddDeflated("bin\\P\\f.txt", "x");
+  Load(pkg.bytes, 0);
+  app.mnExtr_Click();  // no answer queued: cancel
+  Extract("");
+  EXPECT_EQ(ui.dialogTitles, (std::vector<std::string>{"Select folder to keep the extracted files",
+                                                        "Select folder to keep the extracted files"}));
+  EXPECT_EQ(app.state.extractionFolder, "");
+  EXPECT_FALSE(fs::exists(out + "/bin"));
+}
+
+TEST_F(ExtractOldTest, FolderPathIsCutAtNulAndGetsOneSeparator) {
+  pkg.Add(OldHeader(kUidR6, 200, 0x0001));
+  AddDeflated("bin\\P\\f.txt", "x");
+  Load(pkg.bytes, 0);
+  Extract(out + std::string(1, '\0') + "garbage");
+  EXPECT_EQ(app.state.extractionFolder, out + "/");
+  Extract(out + "/");
+  EXPECT_EQ(app.state.extractionFolder, out + "/");
+  EXPECT_EQ(ReadFile(Written("bin\\P\\f.txt")), "x");
+}
+
+}  // namespace
+}  // namespace tarvik::test

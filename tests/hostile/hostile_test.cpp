@@ -1,0 +1,306 @@
+// Hostile input: truncated packages, extreme length fields, impossible counts and sizes.
+// Every case must end (with its message where one is specified) without a crash, a hang,
+// a leak or undefined behaviour; the sanitizer build runs the same table.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bytes/field_reader.hpp"
+#include "bytes/inflate.hpp"
+#include "shell/app.hpp"
+#include "support/fake_ui.hpp"
+#include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
+#include "support/test_env.hpp"
+
+namespace tarvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One app reused for many opens, as a person opening file after file would.
+struct Opener {
+  test::FakeUi ui;
+  test::TempDir dir;
+  App app{ui, test::TestPlatform(dir)};
+  Opener() { app.Form_Load(); }
+
+  std::string Open(const Bytes& bytes, const std::string& name = "hostile.sis") {
+    const std::string path = dir.Write(name, bytes);
+    ui.messages.clear();
+    test::OpenThroughMenu(app, ui, path);
+    return ui.text;
+  }
+};
+
+std::vector<std::string> CorpusPackages(std::uintmax_t maxSize) {
+  std::vector<std::string> out;
+  auto shared = test::SharedDir();
+  if (!shared) return out;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(*shared + "/corpus", ec)) {
+    if (!e.is_regular_file()) continue;
+    const std::string ext = ToLower(e.path().extension().string());
+    if ((ext == ".sis" || ext == ".sisx") && e.file_size() <= maxSize) out.push_back(e.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// At most `n` of the items, spread evenly over the list.
+std::vector<std::string> Spread(const std::vector<std::string>& items, std::size_t n) {
+  if (items.size() <= n) return items;
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < n; ++k) out.push_back(items[k * items.size() / n]);
+  return out;
+}
+
+// Offsets at which to cut a file of `size` bytes: every offset of the first 192 bytes (the
+// headers and the first fields), then about 200 more spread over the rest, and the last few.
+std::vector<std::size_t> CutPoints(std::size_t size) {
+  std::vector<std::size_t> cuts;
+  for (std::size_t k = 0; k < std::min<std::size_t>(size, 192); ++k) cuts.push_back(k);
+  if (size > 192) {
+    const std::size_t step = std::max<std::size_t>(1, (size - 192) / 200);
+    for (std::size_t k = 192; k < size; k += step) cuts.push_back(k);
+    for (std::size_t k = size > 8 ? size - 8 : 0; k < size; ++k) cuts.push_back(k);
+  }
+  return cuts;
+}
+
+TEST(Hostile, TruncatedCorpusPackagesOpen) {
+  TARVIK_REQUIRE_SHARED();
+  Opener o;
+  int opened = 0;
+  for (const auto& path : Spread(CorpusPackages(64 * 1024), 16)) {
+    const Bytes whole = test::ReadBytes(path);
+    for (std::size_t cut : CutPoints(whole.size())) {
+      o.Open(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+      ++opened;
+    }
+  }
+  EXPECT_GT(opened, 500);
+}
+
+// Inflates the controller of a 9.x package file (header, SISContents, checksums, SISCompressed).
+std::optional<Bytes> Controller(const Bytes& file) {
+  FileBuffer b;
+  b.data = file;
+  std::uint32_t uid1 = 0;
+  if (!ReadU32(b, 0, uid1) || uid1 != 0x10201A7A) return std::nullopt;
+  XField contents = XReadField(b, 16, false, false);
+  Pos pos = contents.index;
+  for (int k = 0; k < 4 && pos < b.Size(); ++k) {
+    XField f = XReadField(b, pos, false, false);
+    if (f.type == sistype::Compressed) {
+      const auto algorithm = ReadLE(b, f.index, 4);
+      const auto size = ReadLE(b, f.index + 4, 8);
+      const Pos start = f.index + 12;
+      const Pos len = std::min<Pos>(f.length - 12, b.Size() - start);
+      if (len <= 0) return std::nullopt;
+      if (algorithm == 0) return Bytes(b.Ptr(start), b.Ptr(start) + len);
+      Bytes out;
+      if (Uncompress(b.Ptr(start), static_cast<std::size_t>(len), size, out) != zstatus::Ok) return std::nullopt;
+      return out;
+    }
+    pos = AlignUp(f.end);
+  }
+  return std::nullopt;
+}
+
+// Positions of the length parts of the fields reachable by walking containers and arrays.
+void CollectLengths(const FileBuffer& b, Pos begin, Pos end, int depth, std::vector<Pos>& out) {
+  if (depth > 12) return;
+  Pos pos = begin;
+  while (pos + 8 <= end) {
+    std::uint32_t type = 0;
+    ReadU32(b, pos, type);
+    if (type == 0 || type > 0x29) return;  // packed members, not fields
+    XField f = XReadField(b, pos, false, false);
+    if (f.end > end || f.length < 0) return;
+    out.push_back(pos + 4);
+    switch (type) {
+      case sistype::Array: case sistype::SupportedLanguages: case sistype::SupportedOptions:
+      case sistype::Properties: case sistype::Data: case sistype::DataUnit: case sistype::SupportedOption: {
+        // Array: element type, then length + value elements.
+        std::uint32_t elementType = 0;
+        ReadU32(b, f.index, elementType);
+        Pos e = f.index + 4;
+        while (e + 4 <= f.end) {
+          Pos len = 0;
+          int width = 4;
+          DecodeLength(b, e, len, width);
+          if (len < 0 || AddPos(e + width, len) > f.end) break;
+          out.push_back(e);
+          if (elementType != sistype::String) CollectLengths(b, e + width, e + width + len, depth + 1, out);
+          e = AlignUp(e + width + len);
+        }
+        break;
+      }
+      case sistype::String: case sistype::Uid: case sistype::Language: case sistype::Version:
+      case sistype::Date: case sistype::Time: case sistype::Property: case sistype::Blob:
+      case sistype::Compressed: case sistype::Capabilities: case sistype::DataIndex:
+      case sistype::ControllerChecksum: case sistype::DataChecksum:
+        break;
+      default:
+        CollectLengths(b, f.index, f.end, depth + 1, out);
+    }
+    pos = AlignUp(f.end);
+  }
+}
+
+void Put32(Bytes& b, Pos at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k)
+    if (at + k < static_cast<Pos>(b.size())) b[static_cast<size_t>(at + k)] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+TEST(Hostile, ExtremeLengthFieldsInControllers) {
+  TARVIK_REQUIRE_SHARED();
+  Opener o;
+  int mutated = 0;
+  for (const auto& path : Spread(CorpusPackages(128 * 1024), 24)) {
+    auto controller = Controller(test::ReadBytes(path));
+    if (!controller) continue;
+    FileBuffer b;
+    b.data = *controller;
+    std::vector<Pos> lengths;
+    CollectLengths(b, 0, b.Size(), 0, lengths);
+    // A sample of the length fields of each controller; each opened as a stub (a bare
+    // controller is a complete package on its own).
+    const std::size_t step = std::max<std::size_t>(1, lengths.size() / 40);
+    for (std::size_t i = 0; i < lengths.size(); i += step) {
+      const Pos at = lengths[i];
+      struct Form {
+        std::uint32_t first, second;
+        bool wide;
+      };
+      const Form forms[] = {{0, 0, false},
+                            {static_cast<std::uint32_t>(controller->size()), 0, false},
+                            {0x7FFFFFFF, 0, false},
+                            {0xFFFFFFFF, 0xFFFFFFFF, true}};
+      for (const Form& f : forms) {
+        Bytes m = *controller;
+        Put32(m, at, f.first);
+        if (f.wide) Put32(m, at + 4, f.second);
+        o.Open(m, "stub.sis");
+        ++mutated;
+      }
+    }
+  }
+  EXPECT_GT(mutated, 100);
+}
+
+TEST(Hostile, ImpossibleRecordCountOverAShortRecordList) {
+  TARVIK_REQUIRE_SHARED();
+  Opener o;
+  int seen = 0;
+  for (const auto& path : CorpusPackages(1 << 20)) {
+    Bytes b = test::ReadBytes(path);
+    if (b.size() < 64 || !(b[8] == 0x19 && b[9] == 0x04 && b[10] == 0x00 && b[11] == 0x10)) continue;
+    b[20] = 0xFF;
+    b[21] = 0xFF;  // 65535 records
+    o.Open(b);
+    ++seen;
+    // Never more body lines than the records that fit in the file.
+    EXPECT_LT(o.app.stores.ListView3.Count(), b.size() / 4) << path;
+  }
+  EXPECT_GT(seen, 0);
+}
+
+TEST(Hostile, SessionAnnouncingFourGigabytes) {
+  Opener o;
+  const std::string payload = "x";
+  Bytes z;
+  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size(), z), zstatus::Ok);
+  const std::string header = "QSDFFFFFFFF1";
+  Bytes file(header.begin(), header.end());
+  file.resize(header.size() + z.size());
+  std::copy(z.begin(), z.end(), file.begin() + static_cast<std::ptrdiff_t>(header.size()));
+  EXPECT_EQ(o.Open(file, "big.qsd"), "");
+  EXPECT_EQ(o.ui.MessageTexts(),
+            (std::vector<std::string>{"Error to open file: Input file corrupted, expected file size 4294967295"}));
+}
+
+TEST(Hostile, EmptyAndTinyFilesOfEveryKind) {
+  Opener o;
+  for (const char* name : {"e.sis", "e.sisx", "e.qsd", "e.pkg"}) {
+    for (std::size_t n : {0u, 1u, 4u, 12u, 16u, 24u}) {
+      o.Open(Bytes(n, 0xFF), name);
+      o.Open(Bytes(n, 0x00), name);
+    }
+  }
+}
+
+TEST(Hostile, PreNineBlocksThatEndBeforeTheyBegin) {
+  Opener o;
+  using test::OldPackage;
+  struct Case {
+    const char* name;
+    std::vector<test::OldRecord> records;
+  };
+  const auto file = test::OldFile("a.txt", "!:\\a.txt");
+  const auto cond = test::oldx::Eq(test::oldx::Var(0x1000), test::oldx::Num(1));
+  std::vector<test::OldRecord> deep;
+  for (int k = 0; k < 400; ++k) deep.push_back(test::OldIf(cond));
+  deep.push_back(file);
+  const Case cases[] = {
+      {"EndIf first", {test::OldEndIf(), file, test::OldEndIf()}},
+      {"Else first", {test::OldElse(), file, test::OldEndIf()}},
+      {"ElseIf first", {test::OldElseIf(cond), file}},
+      {"If never closed", {test::OldIf(cond), file}},
+      {"400 nested If", deep},
+  };
+  for (const auto& c : cases) {
+    OldPackage pkg;
+    pkg.records = c.records;
+    const std::string text = o.Open(test::BuildOldSis(pkg));
+    EXPECT_NE(text.find("a.txt"), std::string::npos) << c.name;  // the file line survives
+  }
+}
+
+TEST(Hostile, NineBlocksAndNestingBeyondTheBounds) {
+  Opener o;
+  namespace w = test::sis9w;
+  // Embedded controllers nested far deeper than any real package.
+  w::Controller root;
+  w::Controller* at = &root;
+  for (int k = 0; k < 60; ++k) {
+    at->embedded.push_back(w::Controller{});
+    at = &at->embedded.back();
+    at->uid = 0xE0000100 + static_cast<std::uint32_t>(k);
+  }
+  o.Open(w::Build(root));
+  EXPECT_FALSE(o.ui.messages.empty());  // reported, not silently cut
+  // If blocks nested hundreds deep.
+  w::Controller blocks;
+  w::If* inner = nullptr;
+  blocks.ifs.push_back(w::If{});
+  inner = &blocks.ifs.back();
+  for (int k = 0; k < 300; ++k) {
+    inner->cond = w::Bin(w::EQ, w::Var(0x1000), w::Num(1));
+    inner->ifs.push_back(w::If{});
+    inner = &inner->ifs.back();
+  }
+  inner->cond = w::Num(1);
+  o.Open(w::Build(blocks));
+  // An If whose length ends before its own members begin.
+  w::Controller shortIf;
+  shortIf.ifs.push_back(w::If{});
+  shortIf.ifs.back().cond = w::Num(1);
+  Bytes bytes = w::Build(shortIf, {.deflateController = false, .stub = true});
+  for (std::size_t k = 0; k + 8 <= bytes.size(); k += 4)
+    if (bytes[k] == 0x1A && bytes[k + 1] == 0 && bytes[k + 2] == 0 && bytes[k + 3] == 0) {
+      for (std::uint32_t len : {0u, 2u, 4u}) {
+        Bytes m = bytes;
+        Put32(m, static_cast<Pos>(k + 4), len);
+        o.Open(m);
+      }
+    }
+}
+
+}  // namespace
+}  // namespace tarvik
