@@ -521,6 +521,9 @@ void WindowTest::extractSample() {
     auto* dialog = qobject_cast<ExtractResultDialog*>(&d);
     if (!dialog) return int(QDialog::Rejected);
     result = dialog->TextBox()->toPlainText();
+    dialog->show();
+    if (QTest::qWaitForWindowExposed(dialog))
+      dialog->grab().save(test::ScreenshotDir() + QStringLiteral("/extract_result.png"));
     dialog->ViewButton()->click();
     dialog->CloseButton()->click();
     return dialog->result();
