@@ -1,8 +1,10 @@
 // Assembly of the PKG script (one section per package), the finishing of the file table,
 // and the data positions of the carried files.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -39,7 +41,73 @@ std::string SafeName(const std::string& name) {
   return out;
 }
 
+// The key under which two extraction paths name one file on disk: lower case, "/" and "\\"
+// alike, empty components dropped (extraction treats paths the same way).
+std::string PathKey(std::string_view path) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!key.empty() && key.back() != '\\') key += '\\';
+    } else {
+      key += c;
+    }
+  }
+  if (!key.empty() && key.back() == '\\') key.pop_back();
+  return ToLower(key);
+}
+
+// Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,
+// or at `end` when that component has none (a leading dot does not start an extension).
+std::size_t SuffixAt(std::string_view text, std::size_t end) {
+  const std::string_view path = text.substr(0, std::min(end, text.size()));
+  const std::size_t sep = path.find_last_of("\\/");
+  const std::size_t name = sep == std::string_view::npos ? 0 : sep + 1;
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string_view::npos && dot > name ? dot : path.size();
+}
+
+std::string WithSuffix(std::string text, std::size_t end, const std::string& suffix) {
+  text.insert(SuffixAt(text, end), suffix);
+  return text;
+}
+
 }  // namespace
+
+void Reader::MakeExtractPathsDistinct() {
+  // Files with one target in different condition branches (per-language variants, for
+  // example) would otherwise share a path, and extraction would keep only the last one.
+  // The first keeps its name; each later one becomes "name (2).ext", "name (3).ext", ...
+  // `taken` maps every path key in use to the last number tried for it, so that a name is
+  // never handed out twice and each number is tried at most once per key.
+  std::unordered_map<std::string, int> taken;
+  taken.reserve(st.ListView1.Count() * 2);
+  for (std::size_t i = 0; i < st.ListView1.Count(); ++i) {
+    Row& r = st.ListView1.Item(i + 1);
+    const std::string& path = r.Get(col9::ExtractPath);
+    auto [it, fresh] = taken.try_emplace(PathKey(path), 1);
+    if (fresh) continue;
+    std::string suffix, renamed, key;
+    for (int n = it->second + 1;; ++n) {
+      suffix = " (" + std::to_string(n) + ")";
+      renamed = WithSuffix(path, path.size(), suffix);
+      key = PathKey(renamed);
+      if (taken.find(key) == taken.end()) {
+        it->second = n;
+        break;
+      }
+    }
+    taken.emplace(std::move(key), 1);
+    r.Set(col9::ExtractPath, renamed);
+    const std::string& source = r.Get(col9::Source);
+    r.Set(col9::Source, WithSuffix(source, source.size(), suffix));
+    if (fileRowLine[i] >= 1 && fileRowLine[i] <= st.ListView7.Count()) {
+      Row& line = st.ListView7.Item(fileRowLine[i]);
+      const std::string& text = line.Get(1);
+      if (fileRowSourceEnd[i] <= text.size()) line.Set(1, WithSuffix(text, fileRowSourceEnd[i], suffix));
+    }
+  }
+}
 
 std::string Reader::Assemble() {
   // Absolute data units: the data index of a controller counts from its parent's unit.
@@ -69,7 +137,6 @@ std::string Reader::Assemble() {
   std::vector<Open> stack;
   stack.push_back({0, {}});
   std::vector<std::string> scripts(1);
-  std::unordered_map<std::string, int> nameUse;
 
   auto append = [&](const std::string& line) {
     if (stack.size() == 1) {
@@ -85,13 +152,7 @@ std::string Reader::Assemble() {
     stack.pop_back();
     PackageRec& rec = packages[static_cast<std::size_t>(top.pkg)];
     rec.slot = static_cast<int>(scripts.size());
-    std::string name = SafeName(rec.firstName);
-    const int used = ++nameUse[ToLower(name)];
-    if (used > 1) {
-      name += " (" + std::to_string(used) + ")";
-      ++nameUse[ToLower(name)];
-    }
-    rec.folderName = name;
+    const std::string& name = rec.folderName;
     scripts.push_back(ReplaceAll(std::move(top.text), kTag, packageFolder + "\\Embedded Components\\" + name) + "  ");
     append("@\"" + embedFolder + name + ".sis\", (0x" + rec.uidText + ")");
     Row& row = st.ListView8.Add(name);
@@ -105,6 +166,48 @@ std::string Reader::Assemble() {
   std::size_t first = 0, last = rows.size();
   if (last > 0 && rowKinds[0] == RowKind::Start && rowPackages[0] == 0) first = 1;
   if (last > first && rowKinds[last - 1] == RowKind::End && rowPackages[last - 1] == 0) --last;
+
+  // Embedded packages are named in the order their sections close (as the loop below closes
+  // them), so that the file table's final paths are known before the script is put together.
+  {
+    std::vector<int> open{0};
+    std::unordered_map<std::string, int> nameUse;
+    auto name = [&](int pkg) {
+      PackageRec& rec = packages[static_cast<std::size_t>(pkg)];
+      std::string folder = SafeName(rec.firstName);
+      const int used = ++nameUse[ToLower(folder)];
+      if (used > 1) {
+        folder += " (" + std::to_string(used) + ")";
+        ++nameUse[ToLower(folder)];
+      }
+      rec.folderName = std::move(folder);
+    };
+    for (std::size_t i = first; i < last; ++i) {
+      if (rowKinds[i] == RowKind::Start) {
+        open.push_back(rowPackages[i]);
+      } else if (rowKinds[i] == RowKind::End && open.size() > 1 && open.back() == rowPackages[i]) {
+        name(open.back());
+        open.pop_back();
+      }
+    }
+    while (open.size() > 1) {
+      name(open.back());
+      open.pop_back();
+    }
+  }
+
+  // The file table's paths and data units.
+  for (std::size_t i = 0; i < st.ListView1.Count(); ++i) {
+    Row& r = st.ListView1.Item(i + 1);
+    const PackageRec& rec = packages[static_cast<std::size_t>(fileRowPackage[i])];
+    r.SetText(std::to_string(rec.unit));
+    const std::string tagTo = rec.parent < 0 ? std::string() : "Embedded Components\\" + rec.folderName;
+    const std::string tagFrom = rec.parent < 0 ? std::string("\\") + kTag : std::string(kTag);
+    r.Set(col9::Source, ReplaceAll(r.Get(col9::Source), tagFrom, tagTo));
+    r.Set(col9::ExtractPath, ReplaceAll(r.Get(col9::ExtractPath), tagFrom, tagTo));
+  }
+  MakeExtractPathsDistinct();
+
   for (std::size_t i = first; i < last; ++i) {
     switch (rowKinds[i]) {
       case RowKind::Start:
@@ -120,17 +223,6 @@ std::string Reader::Assemble() {
   }
   while (stack.size() > 1) finish();
   scripts[0] = ReplaceAll(std::move(stack[0].text), kTag, packageFolder) + "  ";
-
-  // The file table's paths and data units.
-  for (std::size_t i = 0; i < st.ListView1.Count(); ++i) {
-    Row& r = st.ListView1.Item(i + 1);
-    const PackageRec& rec = packages[static_cast<std::size_t>(fileRowPackage[i])];
-    r.SetText(std::to_string(rec.unit));
-    const std::string tagTo = rec.parent < 0 ? std::string() : "Embedded Components\\" + rec.folderName;
-    const std::string tagFrom = rec.parent < 0 ? std::string("\\") + kTag : std::string(kTag);
-    r.Set(col9::Source, ReplaceAll(r.Get(col9::Source), tagFrom, tagTo));
-    r.Set(col9::ExtractPath, ReplaceAll(r.Get(col9::ExtractPath), tagFrom, tagTo));
-  }
 
   std::string script = ";<---Main SIS File PKG--->";
   script += kCrLf;

@@ -257,6 +257,7 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
   // The line: the made-up source, "-", the target, then the options of the operation.
   std::string line;
   line.reserve(sourcePrefix.size() + 2 * t.size() + 32);
+  std::size_t sourceEnd = 0;  // the source name is the line's first quoted text
   auto quoted = [&line](std::string_view a, std::string_view b = {}) {
     line += '"';
     line += a;
@@ -266,6 +267,7 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
   switch (d.op) {
     case 2:
       quoted(sourcePrefix, afterDrive);
+      sourceEnd = line.size() - 1;
       line += '-';
       quoted(t);
       line += RunOptions(options, d.mime);
@@ -273,6 +275,7 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
       break;
     case 4:
       quoted(sourcePrefix, t.empty() ? std::string_view(textName) : afterDrive);
+      sourceEnd = line.size() - 1;
       line += "-\"\", FT";
       line += TextOption(options);
       line += kCrLf;
@@ -284,16 +287,17 @@ void Reader::ReadFile(const FileDesc& d, Pos blockPos, int pkg) {
       break;
     default:
       quoted(sourcePrefix, afterDrive);
+      sourceEnd = line.size() - 1;
       line += '-';
       quoted(t);
       line += ", FF";
       break;
   }
   AddLine(blockPos, std::move(line));
-  if (d.op != 8) AddFileRow(d, rest, blockPos, pkg);
+  if (d.op != 8) AddFileRow(d, rest, blockPos, pkg, sourceEnd);
 }
 
-void Reader::AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg) {
+void Reader::AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg, std::size_t sourceEnd) {
   Row& r = st.ListView1.Add(std::to_string(ordinal));
   r.Set(col9::Byte, std::to_string(blockPos));  // the last column first: the row is sized once
   std::string extract = extractPrefix;
@@ -315,6 +319,8 @@ void Reader::AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, 
   r.Set(col9::HashAlgorithm, hashAlgorithm);
   fileRowPackage.push_back(pkg);
   fileRowIndex.push_back(d.fileIndex);
+  fileRowLine.push_back(st.ListView7.Count());
+  fileRowSourceEnd.push_back(sourceEnd);
 }
 
 }  // namespace tarvik::sis9

@@ -337,7 +337,7 @@ void Reader::ReadPackageInfo(Pos& pos, Pos limit, int pkg) {
       rest = d.target;
     const std::string source = sourcePrefix + rest;
     AddLine(f.start, "=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
-    if (d.op != 8) AddFileRow(d, rest, f.start, pkg);
+    if (d.op != 8) AddFileRow(d, rest, f.start, pkg, 2 + source.size());
     pos = f.next;
   }
 }

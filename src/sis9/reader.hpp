@@ -90,8 +90,12 @@ class Reader {
   void ReadIf(const Field& element);
   std::string ReadCondition(Pos exprPos, Pos limit);
   void ReadFile(const FileDesc& d, Pos blockPos, int pkg);
-  // Adds the file-table row of a file whose extraction path ends in `rest`.
-  void AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg);
+  // Adds the file-table row of a file whose extraction path ends in `rest`; its PKG line is
+  // the line table's last row, whose source name ends just before `sourceEnd`.
+  void AddFileRow(const FileDesc& d, std::string_view rest, Pos blockPos, int pkg, std::size_t sourceEnd);
+  // Gives every file row an extraction path no earlier row has (ignoring case), renaming the
+  // row's source and the source name of its PKG line to match.
+  void MakeExtractPathsDistinct();
   std::string Assemble();
   void FillDataOffsets();
 
@@ -126,6 +130,8 @@ class Reader {
   std::vector<int> rowPackages;   // parallel to ListView7: the package a marker belongs to
   std::vector<int> fileRowPackage; // parallel to ListView1: the package owning the row
   std::vector<std::uint32_t> fileRowIndex;  // parallel to ListView1: the file index
+  std::vector<std::size_t> fileRowLine;     // parallel to ListView1: its ListView7 row (1-based)
+  std::vector<std::size_t> fileRowSourceEnd; // parallel to ListView1: end of the line's source name
   std::vector<std::string> errors;
   std::vector<int> dataIndexRows;  // per package: its ListView5 row (1-based), 0 for none
   Pos lastInstallBlock = 0;

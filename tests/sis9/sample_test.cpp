@@ -43,7 +43,7 @@ TEST_F(DemoOpen, OpensWithEveryPart) {
       "If  Language = 0x00000001;British English Language\r\n"
       "\"\\bin\\demo\\data\\demo\\hello.txt\"-\"!:\\data\\demo\\hello.txt\", FF\r\n"
       "ElseIf  NOT 0x00000000\r\n"
-      "\"\\bin\\demo\\data\\demo\\hello.txt\"-\"!:\\data\\demo\\hello.txt\", FF\r\n"
+      "\"\\bin\\demo\\data\\demo\\hello (2).txt\"-\"!:\\data\\demo\\hello.txt\", FF\r\n"
       "EndIf \r\n"
       "  \r\n"
       "\r\n;<---Embedded SIS File Index 1 PKG--->\r\n"
