@@ -85,6 +85,28 @@ TEST_F(Written9Test, DemoSampleScriptPointsAtTheExtractedFiles) {
   EXPECT_GT(missing.checked, 0u);
 }
 
+TEST_F(Written9Test, VariantsOfOneTargetAreEachWrittenWithTheirOwnBytes) {
+  w::Controller main;
+  main.names = {"Demo"};
+  w::If i;
+  i.cond = w::Eq(w::Lang(), w::Num(1));
+  i.files = {MakeFile("!:\\data\\help.txt", "english help", true)};
+  w::ElseIf e;
+  e.cond = w::Else();
+  e.files = {MakeFile("!:\\data\\help.txt", "aide en francais", false)};
+  i.elseIfs = {e};
+  main.ifs = {i};
+  OpenAndExtract(w::Build(main));
+
+  EXPECT_TRUE(ExtractMessages().empty()) << ::testing::PrintToString(ExtractMessages());
+  EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\help.txt")), "english help");
+  EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\help (2).txt")), "aide en francais");
+  EXPECT_EQ(app.state.extractedCount, 2);
+  const auto missing = MissingSources(ui.text);
+  EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+  EXPECT_EQ(missing.checked, 2u);
+}
+
 TEST_F(Written9Test, WrongHashIsMarked) {
   w::Controller main;
   main.names = {"Demo"};
