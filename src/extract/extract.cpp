@@ -296,7 +296,8 @@ int ExtractData(App& app, const std::string& name, std::int64_t compressSize, st
 int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length,
              const std::optional<Sha1Digest>& expected, HashCheck* check) {
   if (check) *check = HashCheck::None;
-  if (name.empty() || length <= 0 || !app.buffer.HasRange(offset, length)) return 0;
+  // An empty file is a file too: a length of 0 inside the buffer writes an empty file.
+  if (name.empty() || length < 0 || !app.buffer.HasRange(offset, length)) return 0;
   FolderHandle base = FolderHandle::Open(app.state.extractionFolder);
   OutputFile out;
   if (!out.Open(base, name)) return 0;

@@ -209,7 +209,6 @@ TEST_P(ExtractSis9BadRowTest, IsReportedAndTheOthersAreWritten) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExtractSis9BadRowTest,
     ::testing::Values(
-        BadRow{"StoredEmpty", "0", "10", 0, 0, "Error while cutting "},
         BadRow{"DeflatedSizeZero", "1", "10", 0, 5, "Error while extracting "},
         // Ranges that run past the end of the buffer are never read.
         BadRow{"StoredPastEnd", "0", "40", 0x1000, 0x1000, "Error while cutting "},
@@ -220,6 +219,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"StoredNoOffset", "0", "", 4, 4, "Error while cutting "},
         BadRow{"DeflatedNoOffset", "1", "", 4, 4, "Error while extracting "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExtractSis9Test, StoredEmptyFileIsWrittenEmpty) {
+  AddStored("bin\\d\\before.txt", "before");
+  Row& empty = AddRow("bin\\d\\empty.txt", "0", 0, 0, 0);
+  empty.Set(col9::Offset, "10");
+  Load(pkg.bytes, 1);
+  Extract();
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_TRUE(Exists("bin\\d\\empty.txt"));
+  EXPECT_EQ(ReadFile(Written("bin\\d\\empty.txt")), "");
+  EXPECT_EQ(ui.resultText, ResultHead() + "before.txt\r\nempty.txt\r\n");
+}
 
 TEST_F(ExtractSis9Test, AnyCompressionButOneIsStored) {
   AddStored("bin\\d\\two.bin", "copied as is");
@@ -250,7 +261,8 @@ TEST_F(ExtractSis9Test, ReadsOnlyTheTableOfTheGenerationReadLast) {
 }
 
 TEST_F(ExtractSis9Test, NothingWrittenShowsNoDialog) {
-  AddRow("bin\\d\\bad.bin", "0", 0, 0, 0);
+  Row& bad = AddRow("bin\\d\\bad.bin", "0", 0, 4, 4);
+  bad.Set(col9::Offset, "");  // no data in this package
   Load(pkg.bytes, 1);
   Extract();
   EXPECT_EQ(ui.resultShown, 0);
@@ -299,10 +311,11 @@ TEST_F(ExtractTest, ByteRangeOperationsCountOnlyInflatedFilesWhileNotStopped) {
 
   EXPECT_EQ(ReadFile(out + "/a/z2.txt"), "inflated");
   EXPECT_EQ(ReadFile(out + "/a/raw.txt"), "raw");
-  // Nothing to do: no name, no bytes.
+  // Nothing to do without a name or compressed bytes; a negative length is refused.
   EXPECT_EQ(extract::ExtractData(app, "", zLen, 8, zAt), 0);
   EXPECT_EQ(extract::ExtractData(app, "a\\n.txt", 0, 8, zAt), 0);
-  EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", rawAt, 0), 0);
+  EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", rawAt, 0), 1);  // an empty file
+  EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", rawAt, -1), 0);
   EXPECT_EQ(extract::CutFile2(app, "a\\n.txt", -1, 3), 0);
   EXPECT_TRUE(ui.messages.empty());
 }
