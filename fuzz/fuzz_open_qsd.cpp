@@ -3,16 +3,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
-  fuzz::ResetScratch();
-  const std::string path = fuzz::WriteInput("input.qsd", data, size);
   fuzz::SilentUi ui;
-  App app(ui, fuzz::SandboxPlatform());
-  app.Form_Load();
-  ui.openAnswer = path;
-  app.mnOpen_Click();
+  auto app = fuzz::OpenInput(ui, "input.qsd", data, size);
   ui.saveAnswer = fuzz::Scratch().out + "/again.qsd";
-  app.mnSave_Click();
+  app->mnSave_Click();
   ui.saveAnswer = fuzz::Scratch().out + "/again.pkg";
-  app.mnSave_Click();
+  app->mnSave_Click();
   return 0;
 }

@@ -43,6 +43,16 @@ std::string WriteInput(const std::string& name, const std::uint8_t* data, std::s
 
 Platform SandboxPlatform() { return Platform(Scratch().data, Scratch().tmp); }
 
+std::unique_ptr<App> OpenInput(SilentUi& ui, const std::string& name, const std::uint8_t* data, std::size_t size) {
+  ResetScratch();
+  const std::string path = WriteInput(name, data, size);
+  auto app = std::make_unique<App>(ui, SandboxPlatform());
+  app->Form_Load();
+  ui.openAnswer = path;
+  app->mnOpen_Click();
+  return app;
+}
+
 bool NothingWrittenOutside() {
   std::error_code ec;
   const std::set<std::string> expected = {"sandbox"};

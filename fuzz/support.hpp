@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -46,6 +47,9 @@ void ResetScratch();
 std::string WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size);
 // An app whose folders are the sandbox's.
 Platform SandboxPlatform();
+// Writes the bytes as in/`name`, then opens them through the Open command of a fresh app
+// whose folders are the sandbox's.
+std::unique_ptr<App> OpenInput(SilentUi& ui, const std::string& name, const std::uint8_t* data, std::size_t size);
 // False when anything exists under BASE outside the sandbox's four folders.
 bool NothingWrittenOutside();
 

@@ -213,7 +213,9 @@ void Begin(App& app) {
   if (!fsys::FolderExists(bin)) fsys::CreateFolder(bin);
 }
 
+// Ends an extraction, whichever way it ends: no more progress, the window usable again.
 void End(App& app) {
+  g_meter = nullptr;
   app.ui.SetBusy(false);
   app.state.busy = false;
   app.ui.SetExtractEnabled(true);
@@ -229,6 +231,14 @@ void ShowResult(App& app, const std::string& list, const std::vector<std::string
   app.ui.Beep();
   const std::string folder = app.state.extractionFolder + "bin";
   app.ui.ShowExtractResult(kResultHead + folder + kCrLf + kCrLf + list, folder);
+}
+
+// The normal end: full progress, then the result.
+void Finish(App& app, Meter& meter, const std::string& list, const std::vector<std::string>& mismatches) {
+  meter.done = meter.total;
+  meter.Show();
+  End(app);
+  ShowResult(app, list, mismatches);
 }
 
 void ShowUnexpected(App& app, const std::exception& e) {
@@ -340,7 +350,6 @@ void ExtractOne(App& app) {
       if (app.state.packageLength < offset + length) {
         // The table points beyond the package: stop here, keeping what was written.
         app.state.stopExtraction = true;
-        g_meter = nullptr;
         End(app);
         return;
       }
@@ -365,16 +374,11 @@ void ExtractOne(App& app) {
     }
   } catch (const std::exception& e) {
     // An unexpected failure ends the extraction; what was written stays.
-    g_meter = nullptr;
     End(app);
     ShowUnexpected(app, e);
     return;
   }
-  meter.done = meter.total;
-  meter.Show();
-  g_meter = nullptr;
-  End(app);
-  ShowResult(app, list, {});
+  Finish(app, meter, list, {});
 }
 
 void ExtractTwo(App& app) {
@@ -421,16 +425,11 @@ void ExtractTwo(App& app) {
       }
     }
   } catch (const std::exception& e) {
-    g_meter = nullptr;
     End(app);
     ShowUnexpected(app, e);
     return;
   }
-  meter.done = meter.total;
-  meter.Show();
-  g_meter = nullptr;
-  End(app);
-  ShowResult(app, list, mismatches);
+  Finish(app, meter, list, mismatches);
 }
 
 void mnExtr_Click(App& app) {
