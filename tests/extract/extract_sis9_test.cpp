@@ -9,46 +9,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ExtractSis9Test : public ExtractTest {
- protected:
-  PackageBytes pkg;
-
-  void SetUp() override {
-    ExtractTest::SetUp();
-    pkg.Add(std::string(64, '\x7A'));  // stands for the header and controller
-  }
-
-  // A row as the reader leaves it after assembly: hexadecimal offset and sizes.
-  Row& AddRow(const std::string& path, const std::string& compression, std::uint64_t offset, std::uint64_t csize,
-              std::uint64_t usize) {
-    Row& r = app.stores.ListView1.Add("1");
-    r.Set(col9::FileDataId, std::to_string(app.stores.ListView1.Count() - 1));
-    r.Set(col9::Offset, HexText(offset));
-    r.Set(col9::Compression, compression);
-    r.Set(col9::CompressByte, HexText(csize, 16));
-    r.Set(col9::UncompressByte, HexText(usize, 16));
-    r.Set(col9::ExtractPath, path);
-    return r;
-  }
-  static void SetHash(Row& r, const std::vector<std::string>& cells) {
-    for (std::size_t i = 0; i < cells.size(); ++i) r.Set(col9::Hash1 + i, cells[i]);
-    r.Set(col9::HashAlgorithm, "SHA-1 algorithm");
-  }
-  Row& AddDeflated(const std::string& path, std::string_view content) {
-    const Bytes z = Deflate(content);
-    const auto at = pkg.Add(z);
-    Row& r = AddRow(path, "1", static_cast<std::uint64_t>(at), z.size(), content.size());
-    SetHash(r, Sha1Cells(content));
-    return r;
-  }
-  Row& AddStored(const std::string& path, std::string_view content) {
-    const auto at = pkg.Add(content);
-    Row& r = AddRow(path, "0", static_cast<std::uint64_t>(at), content.size(), content.size());
-    SetHash(r, Sha1Cells(content));
-    return r;
-  }
-};
-
 TEST_F(ExtractSis9Test, WritesStoredAndDeflatedFilesThatMatchTheirHashes) {
   const std::string exe(20000, '\x01');
   const std::string rsc = "resource bytes";

@@ -45,24 +45,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 // Unsafe names in a 9.x table: each refused and reported, nothing written outside.
-class UnsafeDestinationTest : public ExtractTest, public ::testing::WithParamInterface<const char*> {};
+class UnsafeDestinationTest : public ExtractSis9Test, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(UnsafeDestinationTest, IsRefusedAndReported) {
-  const std::string name = GetParam();
-  PackageBytes pkg;
-  pkg.Add(std::string(16, 'h'));
-  const auto evilAt = pkg.Add("evil");
-  const auto goodAt = pkg.Add("good");
-  auto add = [&](const std::string& path, std::int64_t at) {
-    Row& r = app.stores.ListView1.Add("1");
-    r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(at)));
-    r.Set(col9::Compression, "0");
-    r.Set(col9::UncompressByte, HexText(4, 16));
-    r.Set(col9::CompressByte, HexText(4, 16));
-    r.Set(col9::ExtractPath, path);
-  };
-  add(name, evilAt);
-  add("bin\\d\\good.txt", goodAt);
+  AddStored(GetParam(), "evil");
+  AddStored("bin\\d\\good.txt", "good");
   Load(pkg.bytes, 1);
   // The extraction folder lies two levels down so that ".." escapes stay inside the test.
   const std::string deep = out + "/a/b";
@@ -88,35 +75,23 @@ INSTANTIATE_TEST_SUITE_P(Names, UnsafeDestinationTest,
                                            "c:drive.txt", "bin\\ctl\x01.txt", "bin\\d\\", "bin\\d\\trailing\\"),
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
 
-TEST_F(ExtractTest, FolderThroughASymbolicLinkIsRefused) {
+TEST_F(ExtractSis9Test, FolderThroughASymbolicLinkIsRefused) {
   const std::string outside = dir / "outside";
   fs::create_directories(outside);
   fs::create_directories(out + "/bin");
   fs::create_directory_symlink(outside, out + "/bin/link");
-  PackageBytes pkg;
-  const auto at = pkg.Add("evil");
-  Row& r = app.stores.ListView1.Add("1");
-  r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(at)));
-  r.Set(col9::Compression, "0");
-  r.Set(col9::UncompressByte, HexText(4, 16));
-  r.Set(col9::ExtractPath, "bin\\link\\sub\\x.txt");
+  AddStored("bin\\link\\sub\\x.txt", "evil");
   Load(pkg.bytes, 1);
   Extract();
   EXPECT_TRUE(fs::is_empty(outside));
   EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Error while cutting " + Written("bin\\link\\sub\\x.txt")});
 }
 
-TEST_F(ExtractTest, FileThatIsASymbolicLinkIsLeftAlone) {
+TEST_F(ExtractSis9Test, FileThatIsASymbolicLinkIsLeftAlone) {
   const std::string target = dir.Write("outside.txt", "keep me");
   fs::create_directories(out + "/bin/d");
   fs::create_symlink(target, out + "/bin/d/x.txt");
-  PackageBytes pkg;
-  const auto at = pkg.Add("evil");
-  Row& r = app.stores.ListView1.Add("1");
-  r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(at)));
-  r.Set(col9::Compression, "0");
-  r.Set(col9::UncompressByte, HexText(4, 16));
-  r.Set(col9::ExtractPath, "bin\\d\\x.txt");
+  AddStored("bin\\d\\x.txt", "evil");
   Load(pkg.bytes, 1);
   Extract();
   EXPECT_EQ(ReadFile(target), "keep me");
@@ -124,17 +99,11 @@ TEST_F(ExtractTest, FileThatIsASymbolicLinkIsLeftAlone) {
   EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(ExtractTest, HardLinkedFileIsReplacedNotWrittenThrough) {
+TEST_F(ExtractSis9Test, HardLinkedFileIsReplacedNotWrittenThrough) {
   const std::string target = dir.Write("outside.txt", "keep me");
   fs::create_directories(out + "/bin/d");
   fs::create_hard_link(target, out + "/bin/d/x.txt");
-  PackageBytes pkg;
-  const auto at = pkg.Add("new!");
-  Row& r = app.stores.ListView1.Add("1");
-  r.Set(col9::Offset, HexText(static_cast<std::uint64_t>(at)));
-  r.Set(col9::Compression, "0");
-  r.Set(col9::UncompressByte, HexText(4, 16));
-  r.Set(col9::ExtractPath, "bin\\d\\x.txt");
+  AddStored("bin\\d\\x.txt", "new!");
   Load(pkg.bytes, 1);
   Extract();
   EXPECT_EQ(ReadFile(target), "keep me");
