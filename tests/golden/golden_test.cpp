@@ -56,10 +56,11 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 
 // One command's result in the golden text; the temporary folder's path is replaced so that
 // the text is the same on every run.
-std::string Section(const std::string& title, const CliResult& r, const TempDir& dir) {
+std::string Section(const std::string& title, const CliResult& r, const TempDir& dir, const std::string& package) {
+  auto clean = [&](const std::string& t) { return ReplaceAll(ReplaceAll(t, package, "<PKG>"), dir.Path(), "<TMP>"); };
   std::string s = "=== " + title + " (exit " + std::to_string(r.status) + ")\n";
-  s += "--- stdout\n" + ReplaceAll(r.out, dir.Path(), "<TMP>") + "\n";
-  s += "--- stderr\n" + ReplaceAll(r.err, dir.Path(), "<TMP>") + "\n";
+  s += "--- stdout\n" + clean(r.out) + "\n";
+  s += "--- stderr\n" + clean(r.err) + "\n";
   return s;
 }
 
@@ -83,11 +84,11 @@ std::string Listing(const std::string& root) {
 std::string Outputs(const std::string& package) {
   TempDir dir;
   const std::string q = "'" + package + "'";
-  std::string text = Section("pkg", RunCli("pkg " + q, dir), dir);
-  text += Section("pkg --source-dir", RunCli("pkg --source-dir /work/src/ " + q, dir), dir);
-  text += Section("info", RunCli("info " + q, dir), dir);
+  std::string text = Section("pkg", RunCli("pkg " + q, dir), dir, package);
+  text += Section("pkg --source-dir", RunCli("pkg --source-dir /work/src/ " + q, dir), dir, package);
+  text += Section("info", RunCli("info " + q, dir), dir, package);
   const std::string out = dir / "out";
-  text += Section("extract", RunCli("extract -q " + q + " '" + out + "'", dir), dir);
+  text += Section("extract", RunCli("extract -q " + q + " '" + out + "'", dir), dir, package);
   text += Listing(out);
   return text;
 }
