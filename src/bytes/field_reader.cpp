@@ -8,9 +8,9 @@ namespace tarvik {
 
 namespace {
 
-std::string SignedWord(const FileBuffer& buffer, Pos pos) { return AdjustVal(GetData(buffer, pos, 4, true)); }
+std::string SignedWord(ByteView buffer, Pos pos) { return AdjustVal(GetData(buffer, pos, 4, true)); }
 
-std::string Render(const FileBuffer& buffer, std::uint32_t type, Pos index) {
+std::string Render(ByteView buffer, std::uint32_t type, Pos index) {
   switch (type) {
     case sistype::Property:
       return SignedWord(buffer, index) + "=" + SignedWord(buffer, AddPos(index, 4));
@@ -33,7 +33,7 @@ std::string Render(const FileBuffer& buffer, std::uint32_t type, Pos index) {
 
 }  // namespace
 
-void DecodeLength(const FileBuffer& buffer, Pos pos, Pos& length, int& width) {
+void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width) {
   const std::uint64_t first = ReadLE(buffer, pos, 4);
   if (first & 0x80000000u) {
     const std::uint64_t second = ReadLE(buffer, AddPos(pos, 4), 4);
@@ -46,7 +46,7 @@ void DecodeLength(const FileBuffer& buffer, Pos pos, Pos& length, int& width) {
   }
 }
 
-XField XReadField(const FileBuffer& buffer, Pos pos, bool text, bool render) {
+XField XReadField(ByteView buffer, Pos pos, bool text, bool render) {
   XField f;
   std::uint32_t type = 0;
   f.type = ReadU32(buffer, pos, type) ? type : sistype::Truncated;
@@ -61,7 +61,7 @@ XField XReadField(const FileBuffer& buffer, Pos pos, bool text, bool render) {
   return f;
 }
 
-void XGetValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
+void XGetValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
                bool Rooth, bool Text) {
   XField f = XReadField(buffer, Bstart, Text);
   BLength = f.length;
@@ -71,7 +71,7 @@ void XGetValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, s
   Bstart = Rooth ? Bindex : Bend;
 }
 
-void GetArrayValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
+void GetArrayValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
                    std::int32_t Cate) {
   int width = 4;
   DecodeLength(buffer, Bstart, BLength, width);
@@ -85,14 +85,14 @@ void GetArrayValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLengt
   Bend = Bstart = AddPos(Bindex, BLength);
 }
 
-std::string GetByteLength(const FileBuffer& buffer, Pos ByteOffset, bool HexData) {
+std::string GetByteLength(ByteView buffer, Pos ByteOffset, bool HexData) {
   Pos length = 0;
   int width = 4;
   DecodeLength(buffer, ByteOffset, length, width);
   return HexData ? HexText(static_cast<std::uint64_t>(length)) : NumText(static_cast<double>(length));
 }
 
-std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bool unicode) {
+std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode) {
   if (ByteLength <= 0) return {};
   const Pos lo = std::max<Pos>(ByteOffset, 0);
   if (!unicode) {
@@ -115,7 +115,7 @@ std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bo
     if (!lowIn && !highIn) continue;
     char16_t c = 0;
     if (lowIn && highIn)
-      c = static_cast<char16_t>(buffer.data[static_cast<size_t>(p)] | buffer.data[static_cast<size_t>(p + 1)] << 8);
+      c = static_cast<char16_t>(buffer.At(p) | buffer.At(p + 1) << 8);
     else
       c = static_cast<char16_t>(buffer.At(lowIn ? p : p + 1));
     codes.push_back(c);

@@ -38,31 +38,31 @@ struct XField {
 
 // Decodes the length part at `pos`: sets `length` and `width` (4, or 8 in the 63-bit form).
 // Bytes outside the buffer read as missing (a missing length reads as 0).
-void DecodeLength(const FileBuffer& buffer, Pos pos, Pos& length, int& width);
+void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width);
 
 // Reads the field whose type part begins at `pos`. With `text` true the value is decoded as
 // UTF-16 text whatever its type; `render` false skips building `value` (for callers that
 // only walk).
-XField XReadField(const FileBuffer& buffer, Pos pos, bool text, bool render = true);
+XField XReadField(ByteView buffer, Pos pos, bool text, bool render = true);
 
 // The field reader with its established signature. On return `Bstart` is the value start
 // when `Rooth` is true (descend) and the first byte after the value otherwise (step over).
-void XGetValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
+void XGetValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
                Pos& Bindex, bool Rooth, bool Text);
 
 // Reads one array element (length part, then value) at `Bstart`. `Cate` 1 renders UTF-16
 // text, 2 a property ("key=value", signed), anything else the first 4 value bytes as 8
 // hexadecimal digits. `Bstart` and `Bend` come back as the first byte after the element.
-void GetArrayValue(const FileBuffer& buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
+void GetArrayValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
                    Pos& Bindex, std::int32_t Cate);
 
 // Decimal text of the length part at `ByteOffset`.
-std::string GetByteLength(const FileBuffer& buffer, Pos ByteOffset, bool HexData);
+std::string GetByteLength(ByteView buffer, Pos ByteOffset, bool HexData);
 
 // Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as
 // Windows-1252 single-byte text (unicode false), to UTF-8. An odd length takes its last code
 // unit's high byte from the byte just after the range.
-std::string GetText(const FileBuffer& buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
+std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
 
 // Rounds a position up to the next multiple of 4.
 inline Pos AlignUp(Pos pos) {

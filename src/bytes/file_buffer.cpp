@@ -18,7 +18,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-std::string ReadText(const FileBuffer& buffer, Pos pos, Pos len, bool hex) {
+std::string ReadText(ByteView buffer, Pos pos, Pos len, bool hex) {
   std::string s;
   if (len > 0) {
     // Only the positions inside the buffer add digits; walk just those.
@@ -27,7 +27,7 @@ std::string ReadText(const FileBuffer& buffer, Pos pos, Pos len, bool hex) {
     if (hi > lo) {
       s.reserve(static_cast<size_t>(hi - lo) * 2);
       for (Pos i = hi - 1; i >= lo; --i) {
-        const std::uint8_t b = buffer.data[static_cast<size_t>(i)];
+        const std::uint8_t b = buffer.At(i);
         s.push_back(kHexDigits[b >> 4]);
         s.push_back(kHexDigits[b & 15]);
       }
@@ -56,25 +56,25 @@ bool OpenBinary(FileBuffer& buffer, const std::string& path) {
 
 bool XOpenBinary(FileBuffer& buffer, const std::string& path) { return OpenBinary(buffer, path); }
 
-std::string GetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
-std::string XGetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
-std::string GetData2(const FileBuffer& buffer, std::int32_t pos, std::int32_t len, bool hex) {
+std::string GetData(ByteView buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
+std::string XGetData(ByteView buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
+std::string GetData2(ByteView buffer, std::int32_t pos, std::int32_t len, bool hex) {
   return ReadText(buffer, pos, len, hex);
 }
 
-std::uint64_t ReadLE(const FileBuffer& buffer, Pos pos, int len) {
+std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
   std::uint64_t v = 0;
   int shift = 0;
   for (int k = 0; k < len && k < 8; ++k) {
     const Pos p = pos + k;
     if (!buffer.Has(p)) continue;
-    v |= static_cast<std::uint64_t>(buffer.data[static_cast<size_t>(p)]) << shift;
+    v |= static_cast<std::uint64_t>(buffer.At(p)) << shift;
     shift += 8;
   }
   return v;
 }
 
-bool ReadU32(const FileBuffer& buffer, Pos pos, std::uint32_t& out) {
+bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out) {
   if (!buffer.HasRange(pos, 4)) {
     out = 0;
     return false;
@@ -85,7 +85,7 @@ bool ReadU32(const FileBuffer& buffer, Pos pos, std::uint32_t& out) {
   return true;
 }
 
-bool ReadU16(const FileBuffer& buffer, Pos pos, std::uint16_t& out) {
+bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out) {
   if (!buffer.HasRange(pos, 2)) {
     out = 0;
     return false;

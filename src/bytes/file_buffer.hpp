@@ -7,6 +7,7 @@
 // expect, so no input can make a read go out of range.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,25 @@ inline Pos AddPos(Pos a, Pos b) {
   return a + b;
 }
 
+// A read-only view of bytes (a package file or an inflated controller) with the same
+// bounds-checked access as FileBuffer. Parsers read through it; it owns nothing.
+class ByteView {
+ public:
+  ByteView() = default;
+  ByteView(std::span<const std::uint8_t> bytes) : data_(bytes) {}  // NOLINT: a view of any bytes
+  ByteView(const Bytes& bytes) : data_(bytes) {}                    // NOLINT
+
+  Pos Size() const { return static_cast<Pos>(data_.size()); }
+  bool Has(Pos pos) const { return pos >= 0 && pos < Size(); }
+  std::uint8_t At(Pos pos) const { return Has(pos) ? data_[static_cast<size_t>(pos)] : 0; }
+  bool HasRange(Pos pos, Pos len) const { return pos >= 0 && len >= 0 && len <= Size() - pos; }
+  const std::uint8_t* Ptr(Pos pos) const { return data_.data() + pos; }
+  std::span<const std::uint8_t> Span() const { return data_; }
+
+ private:
+  std::span<const std::uint8_t> data_;
+};
+
 class FileBuffer {
  public:
   FileBuffer() { Reset(); }
@@ -39,6 +59,7 @@ class FileBuffer {
   // True when all of [pos, pos + len) lies inside the buffer.
   bool HasRange(Pos pos, Pos len) const { return pos >= 0 && len >= 0 && len <= Size() - pos; }
   const std::uint8_t* Ptr(Pos pos) const { return data.data() + pos; }
+  operator ByteView() const { return ByteView(data); }  // NOLINT: every reader takes a view
 
   Bytes data;
 };
@@ -53,17 +74,17 @@ bool XOpenBinary(FileBuffer& buffer, const std::string& path);
 // Reads `len` bytes at `pos`, most significant (highest position) first. With `hex` true the
 // result is upper-case hexadecimal, two digits per byte; otherwise the decimal text of the
 // value (see NumText). Bytes outside the buffer add nothing.
-std::string GetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex);
-std::string XGetData(const FileBuffer& buffer, Pos pos, Pos len, bool hex);
-std::string GetData2(const FileBuffer& buffer, std::int32_t pos, std::int32_t len, bool hex);
+std::string GetData(ByteView buffer, Pos pos, Pos len, bool hex);
+std::string XGetData(ByteView buffer, Pos pos, Pos len, bool hex);
+std::string GetData2(ByteView buffer, std::int32_t pos, std::int32_t len, bool hex);
 
 // Little-endian unsigned value of the bytes of [pos, pos + len) that lie inside the buffer,
 // the lowest one inside taken as the least significant: the number GetData's text stands
 // for, without building the text. `len` is at most 8.
-std::uint64_t ReadLE(const FileBuffer& buffer, Pos pos, int len);
+std::uint64_t ReadLE(ByteView buffer, Pos pos, int len);
 // Reads a whole little-endian word; false (and `out` 0) when any byte is outside.
-bool ReadU32(const FileBuffer& buffer, Pos pos, std::uint32_t& out);
-bool ReadU16(const FileBuffer& buffer, Pos pos, std::uint16_t& out);
+bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out);
+bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out);
 
 // Hexadecimal text to number; invalid text gives 0. Never negative.
 double HexToLong(std::string_view text);

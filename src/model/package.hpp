@@ -1,0 +1,244 @@
+#pragma once
+// The package as data: what a parser read out of a package file, typed, with no text
+// formatting and no I/O. Both generations fill the same Package; the parts that only one
+// generation has are marked. The PKG script, the header list, the file tables, extraction
+// and the window's views are all functions of this model.
+//
+// Numbers are kept as stored (a damaged field gives whatever its bytes say); positions are
+// 0-based offsets into the package file, or into the inflated controller for 9.x fields
+// read from it (marked where it matters).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::model {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Generation : std::uint8_t {
+  Unknown,  // the first bytes match neither generation
+  Pre9,     // the flat EPOC format (releases 3 to 6)
+  Sis9,     // the Symbian 9.x tree of typed fields (a stub is a 9.x package without frame)
+};
+
+// Something met while reading that could not be read as it should.
+struct Problem {
+  enum class Kind : std::uint8_t {
+    NotAPackage,     // the file is not a package of the generation it was taken for
+    UnknownVersion,  // pre-9.x: the release mark in UID 2 is not a known one; reading goes on
+    Unreadable,      // pre-9.x: a count or value beyond what the reader can hold ended the reading
+    Inflate,         // 9.x: the controller's zlib stream could not be inflated (`status`)
+    Damaged,         // a part could not be read (`what`, at `where`); reading goes on
+  };
+  Kind kind = Kind::Damaged;
+  std::string what;         // what could not be read ("package UID", "file description", ...)
+  std::int64_t where = 0;   // where it was met
+  int status = 0;           // Inflate: the zlib status (see bytes/inflate.hpp)
+};
+
+struct Version {
+  std::int32_t major = 0, minor = 0, build = 0;
+};
+// A version word of all ones (-1) in a range means "any".
+struct VersionRange {
+  Version from;
+  std::optional<Version> to;
+};
+
+// A target device or a dependency (9.x), or a requisite (pre-9.x: `versions.from` holds
+// major, minor and variant, and there is no upper bound).
+struct Dependency {
+  std::uint32_t uid = 0;
+  std::optional<VersionRange> versions;  // absent when the package gives no version range
+  std::vector<std::string> names;        // per language, as stored
+};
+
+// A property (9.x) or a capability pair (pre-9.x): key = value.
+struct Property {
+  std::int32_t key = 0;
+  std::int32_t value = 0;
+};
+
+// Creation date and time as stored (9.x): month counts from 0.
+struct DateTime {
+  std::uint16_t year = 0;
+  std::uint8_t month0 = 0, day = 0;
+  std::uint8_t hour = 0, minute = 0, second = 0;
+};
+
+// A condition expression node. Both generations map their operator codes onto these; a
+// node the reader could not finish keeps what was read before the damage (missing
+// operands are simply absent).
+enum class ExprOp : std::uint8_t {
+  None,  // nothing could be read
+  Equal, NotEqual, Greater, Less, GreaterOrEqual, LessOrEqual,
+  And, Or, Not,
+  Exists,            // text: the path
+  AppProperty,       // operands: package UID number, property key number
+  Package,           // operand: package UID number
+  String,            // text
+  Option,            // value: option number
+  Variable,          // value: device attribute number (0x1000 Language)
+  Number,            // value
+  DeviceCapability,  // pre-9.x: operand: capability number
+  AppCapability,     // pre-9.x: operands: UID number, capability number
+};
+struct Expression {
+  ExprOp op = ExprOp::None;
+  std::uint32_t value = 0;
+  std::string text;
+  std::vector<Expression> operands;
+};
+
+// A file the package installs, runs, shows or removes.
+struct FileEntry {
+  std::string target;   // where it goes on the device, as stored (backslashes kept)
+  std::string source;   // pre-9.x: the source name the record gives; 9.x: empty
+  std::string mime;
+  // 9.x: the operation code (1 install, 2 run, 4 text, 8 null) and its options.
+  // Pre-9.x: the file type (0 FILE, 1 FILETEXT, 2 EMBEDDED SIS, 3 FILERUN, 4 FILENULL,
+  // 5 FILEMIME) and its details word.
+  std::uint32_t operation = 0;
+  std::uint32_t options = 0;
+  std::optional<std::uint32_t> capabilities;  // 9.x: the capability bits, when given
+  std::uint32_t hashAlgorithm = 0;            // 9.x: 1 is SHA-1
+  Bytes hash;                                 // 9.x: the digest as stored
+  std::uint32_t index = 0;                    // 9.x: the file's index in its data unit
+  std::uint64_t compressedSize = 0;           // bytes stored in the package
+  std::uint64_t uncompressedSize = 0;         // bytes once inflated
+  // Where the stored bytes begin in the package file, when the package carries them.
+  std::optional<std::int64_t> dataOffset;
+  // How the stored bytes are kept: 0 as they are, 1 deflated (zlib). 9.x: the algorithm of
+  // the data field when it was found, otherwise what the sizes suggest.
+  std::uint32_t compression = 0;
+  std::int32_t language = -1;  // pre-9.x per-language entries: position in the language list
+  bool complete = true;        // every member of the description was there
+};
+
+struct Package;
+
+// 9.x: an install block and the condition blocks inside it.
+struct InstallBlock;
+struct ConditionalBlock;
+struct IfBlock;
+
+struct InstallBlock {
+  std::vector<FileEntry> files;
+  std::vector<Package> embedded;
+  std::vector<IfBlock> ifs;
+};
+
+// One branch: its condition and the block it guards.
+struct ConditionalBlock {
+  Expression condition;
+  std::optional<InstallBlock> block;  // absent when the block could not be read
+};
+
+struct IfBlock {
+  ConditionalBlock branch;                 // the If
+  std::vector<ConditionalBlock> elseIfs;   // ElseIf branches (ELSE is stored as NOT 0)
+};
+
+// 9.x: a signature over the controller and the certificate chain that goes with it.
+struct SignatureChain {
+  struct Signature {
+    std::string algorithm;  // the algorithm's OID text
+    Bytes signature;
+  };
+  std::vector<Signature> signatures;
+  std::vector<Bytes> certificates;  // DER certificates, in the order stored
+};
+
+// 9.x: the stored bytes of one file in the data section.
+struct StoredFile {
+  std::int64_t offset = 0;        // where the stored bytes begin in the package file
+  std::uint32_t compression = 0;  // 0 stored, 1 deflated
+  std::uint64_t uncompressedSize = 0;
+  std::uint64_t length = 0;       // bytes stored
+};
+
+// Pre-9.x: one record of the record list, in file order.
+struct Record {
+  enum class Kind : std::uint8_t { File, LanguageFiles, Options, If, ElseIf, Else, EndIf };
+  Kind kind = Kind::File;
+  // File and LanguageFiles: the record's fields, and its entries (one, or one per
+  // language, in file order).
+  std::uint32_t fileType = 0;
+  std::uint32_t details = 0;
+  std::string source, target, mime;
+  std::vector<FileEntry> entries;
+  // Options: per option, its names per language (file order).
+  std::vector<std::vector<std::string>> options;
+  // If and ElseIf.
+  Expression condition;
+  bool conditionComplete = true;  // false: the expression tree could not be read whole
+  std::vector<Expression> conditionTokens;  // the expression's nodes in stored order, for a damaged tree
+};
+
+// 9.x: facts of the file frame (absent for a stub).
+struct Frame {
+  std::uint32_t uid1 = 0, uid2 = 0, uid3 = 0, uidChecksum = 0;
+  std::optional<std::uint32_t> controllerChecksum;
+  std::optional<std::uint32_t> dataChecksum;
+  bool hasCompressedController = false;  // the SISCompressed field was there
+  std::uint32_t controllerAlgorithm = 0;  // 0 stored, 1 deflated
+  std::uint64_t controllerUncompressedSize = 0;  // as declared
+  std::int64_t controllerCompressedSize = 0;     // bytes of the field's data
+};
+
+// Pre-9.x: the header words.
+struct OldHeader {
+  std::uint32_t uid1 = 0, uid2 = 0, uid3 = 0, uid4 = 0;
+  std::uint16_t checksum = 0;
+  std::uint16_t languageCount = 0, fileCount = 0, requisiteCount = 0;
+  std::uint16_t capabilityCount = 0;
+  std::uint32_t installerVersion = 0;
+  std::uint16_t options = 0, type = 0;
+  bool release6Layout = false;  // file records carry unpacked sizes and MIME types
+  bool deflated = false;        // carried files are zlib streams
+};
+
+struct Package {
+  Generation generation = Generation::Unknown;
+  bool stub = false;  // 9.x: a bare controller, no frame and no file data
+  std::string name;   // the file name the package was opened under (no folder)
+
+  // Package information.
+  std::uint32_t uid = 0;
+  std::string vendorUniqueName;        // 9.x
+  std::vector<std::string> names;      // per language
+  std::vector<std::string> vendorNames;  // 9.x: per language
+  Version version;                     // pre-9.x: major, minor, variant
+  DateTime created;                    // 9.x
+  std::uint8_t installType = 0;        // 9.x: 0 SA, 1 SP, 2 PU, 3 PA, 4 PP; pre-9.x: header type
+  std::uint8_t installFlags = 0;       // 9.x: bit 0 SH, 1 NR, 2 RU, 3 H
+  std::vector<std::uint32_t> languages;  // language numbers, in stored order
+  std::vector<Dependency> targetDevices;  // 9.x
+  std::vector<Dependency> dependencies;   // 9.x dependencies; pre-9.x requisites
+  std::vector<Property> properties;       // 9.x properties; pre-9.x capabilities
+  std::vector<std::vector<std::string>> options;  // 9.x: per option, names per language
+  std::optional<FileEntry> logo;          // 9.x
+
+  // 9.x structure.
+  std::optional<Frame> frame;        // the main package of a whole (non-stub) file
+  InstallBlock body;
+  std::vector<SignatureChain> signatures;
+  std::uint32_t dataIndex = 0;       // as stored: relative to the enclosing package's unit
+  std::uint32_t dataUnit = 1;        // absolute data unit of its files (1 for the main package)
+  bool ended = false;                // its end (the data index field) was reached
+  std::int32_t ordinal = 1;          // 1-based order in which the packages were met
+  std::vector<std::vector<StoredFile>> data;  // main package: the data section, per unit
+  Bytes controller;                  // main package: the controller as read (inflated)
+
+  // Pre-9.x structure.
+  std::optional<OldHeader> oldHeader;
+  std::vector<Record> records;
+
+  // What could not be read, in the order met (the main package holds those of its
+  // embedded packages too).
+  std::vector<Problem> problems;
+};
+
+}  // namespace tarvik::model

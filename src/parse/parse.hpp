@@ -1,0 +1,31 @@
+#pragma once
+// Reading a package from its bytes: the generation test, then the parser of that generation.
+// No file system access and no state kept between calls: the bytes in, the model out.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "model/package.hpp"
+
+namespace tarvik {
+
+// The generation of a package from its first bytes: pre-9.x when UID 3 is the pre-9.x
+// mark, otherwise 9.x (a whole package, a stub, or something the 9.x parser will report as
+// not a package). Unknown only for no bytes at all.
+model::Generation Identify(std::span<const std::uint8_t> bytes);
+
+// Reads the package in `bytes`; `name` is the file name it was opened under (its folder
+// part is dropped), which names the folders the views make for its files.
+model::Package Parse(std::span<const std::uint8_t> bytes, const std::string& name);
+
+namespace sis9 {
+// Reads a 9.x package or stub.
+model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
+}
+namespace sis_old {
+// Reads a pre-9.x package.
+model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,55 @@
+#pragma once
+// Views over the package model: the PKG script, the header list and the file table that the
+// window, tarvik-cli and extraction show and use. Functions of the model and the settings
+// only.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/package.hpp"
+
+namespace tarvik::views {
+
+struct ScriptSettings {
+  // The Working Directory: written in front of made-up source names. Empty, or ending in a
+  // separator.
+  std::string sourceFolder;
+};
+
+using Sha1Digest = std::array<std::uint8_t, 20>;
+
+// One carried file as extraction and the file listings see it.
+struct FileRow {
+  // Relative to the extraction folder, with backslashes: "bin\<package>\...". Distinct for
+  // every row of a 9.x package (ignoring case).
+  std::string extractPath;
+  std::string source;          // 9.x: the source name the script gives the file
+  std::string target;          // where the file goes on the device
+  std::uint32_t unit = 0;      // 9.x: absolute data unit; pre-9.x: the record's number (1-based)
+  std::uint32_t index = 0;     // 9.x: the file's index in its unit
+  bool hasData = false;        // the package carries the file's bytes (dataOffset is known)
+  std::int64_t offset = 0;     // where the stored bytes begin in the package file
+  bool deflated = false;       // the stored bytes are a zlib stream
+  std::uint64_t compressedSize = 0;
+  std::uint64_t uncompressedSize = 0;
+  std::optional<Sha1Digest> sha1;  // 9.x: the SHA-1 the package gives for the file
+  const model::FileEntry* entry = nullptr;  // the entry in the model the row was made from
+};
+
+// Everything the program shows of a package.
+struct PackageView {
+  std::string script;               // the PKG text (CR LF line breaks)
+  std::vector<std::string> header;  // the header list, one fact per line
+  std::vector<FileRow> files;       // the file table
+};
+
+// The view of either generation.
+PackageView Describe(const model::Package& package, const ScriptSettings& settings);
+// The view of a 9.x package (or stub), and of a pre-9.x package.
+PackageView DescribeSis9(const model::Package& package, const ScriptSettings& settings);
+PackageView DescribeOld(const model::Package& package, const ScriptSettings& settings);
+
+}  // namespace tarvik::views
