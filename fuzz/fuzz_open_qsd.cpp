@@ -5,9 +5,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace tarvik;
   fuzz::SilentUi ui;
   auto app = fuzz::OpenInput(ui, "input.qsd", data, size);
-  ui.saveAnswer = fuzz::Scratch().out + "/again.qsd";
+  ui.saveAnswers.push_back(fuzz::Scratch().out + "/again.qsd");
   app->mnSave_Click();
-  ui.saveAnswer = fuzz::Scratch().out + "/again.pkg";
+  ui.saveAnswers.push_back(fuzz::Scratch().out + "/again.pkg");
   app->mnSave_Click();
   return 0;
 }

@@ -1,10 +1,14 @@
-// Bytes opened as a package (.sis): both generations through the generation test.
-#include "support.hpp"
+// Bytes read as a package (.sis): both generations through the generation test, then every
+// view of the model, with and without a Working Directory.
+#include <span>
+
+#include "parse/parse.hpp"
+#include "views/views.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  tarvik::fuzz::SilentUi ui;
-  auto app = tarvik::fuzz::OpenInput(ui, "input.sis", data, size);
-  app->mnFile_Click();
-  app->Form_Unload();
+  using namespace tarvik;
+  const model::Package package = Parse(std::span<const std::uint8_t>(data, size), "input.sis");
+  views::Describe(package, {});
+  views::Describe(package, {"/w/"});
   return 0;
 }

@@ -2,10 +2,30 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
 #include <new>
+#include <vector>
 
 namespace tarvik {
+
+namespace {
+
+// Output is handed to the sink in pieces of this size.
+constexpr std::size_t kPiece = 256 * 1024;
+// zlib counts input in 32-bit units.
+constexpr std::size_t kInStep = std::size_t{1} << 30;
+
+// The two-byte head of a zlib stream: deflate, a window zlib accepts, no preset dictionary,
+// and the check bits.
+bool ZlibHeaderOk(const std::uint8_t* src, std::size_t len) {
+  if (len < 2) return false;
+  const unsigned cmf = src[0];
+  const unsigned flg = src[1];
+  return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && (flg & 0x20) == 0;
+}
+
+}  // namespace
 
 std::uint64_t MaxInflatedSize(std::uint64_t compressedSize) {
   constexpr std::uint64_t kLimit = std::numeric_limits<std::uint64_t>::max() / 2048;
@@ -13,82 +33,112 @@ std::uint64_t MaxInflatedSize(std::uint64_t compressedSize) {
   return compressedSize * 1032 + 1024;
 }
 
-int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declaredSize, Bytes& out) {
-  out.clear();
-  if (declaredSize > MaxInflatedSize(srcLen) || declaredSize > std::numeric_limits<uLong>::max())
-    return zstatus::DataError;
-  const auto declared = static_cast<std::size_t>(declaredSize);
-  // The output grows as zlib fills it, up to the declared size: a size that the input
-  // merely claims never costs memory the stream does not produce.
-  constexpr std::size_t kFirst = std::size_t{1} << 20;
-  constexpr std::size_t kChunk = std::size_t{1} << 30;
-  try {
-    out.resize(declared < kFirst ? declared : kFirst);
-  } catch (const std::bad_alloc&) {
-    out.clear();
+std::string InflateMessage(int status, const std::string& prefix) {
+  switch (status) {
+    case zstatus::BufError: return prefix + "Buffer to small";
+    case zstatus::MemError: return prefix + "Insufficient memory";
+    case zstatus::DataError: return prefix + "Input file corrupted  ";
+    default: return {};
+  }
+}
+
+int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declared, const InflateSink& sink,
+              const InflateOptions& options) {
+  if (declared > MaxInflatedSize(srcLen)) return zstatus::DataError;
+  static const std::uint8_t kNothing = 0;
+  if (!src) src = &kNothing;
+  z_stream zs{};
+  std::size_t skip = 0;
+  if (options.skipAdler) {
+    if (!ZlibHeaderOk(src, srcLen)) return zstatus::DataError;
+    skip = 2;
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return zstatus::MemError;
+  } else if (inflateInit(&zs) != Z_OK) {
     return zstatus::MemError;
   }
-  // zlib's uncompress takes 32-bit lengths on some systems; inflate streams the whole range.
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return zstatus::MemError;
-  zs.next_in = const_cast<Bytef*>(src);
-  // zlib refuses a null output pointer even for an empty output: give it a byte to point at.
-  Bytef spare = 0;
-  zs.next_out = out.empty() ? &spare : out.data();
-  std::size_t inLeft = srcLen;
-  std::size_t given = 0;  // output bytes handed to zlib so far
-  int status = Z_OK;
+  std::vector<std::uint8_t> piece;
+  try {
+    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, declared + 1)));
+  } catch (const std::bad_alloc&) {
+    inflateEnd(&zs);
+    return zstatus::MemError;
+  }
+  zs.next_in = const_cast<Bytef*>(src + skip);
+  std::size_t inLeft = srcLen - skip;
+  std::uint64_t produced = 0;
+  std::uint64_t consumedShown = 0;
+  int result = zstatus::DataError;
   while (true) {
-    if (zs.avail_in == 0) {
-      zs.avail_in = static_cast<uInt>(inLeft < kChunk ? inLeft : kChunk);
+    if (options.cancelled && options.cancelled()) {
+      result = zstatus::Stopped;
+      break;
+    }
+    if (zs.avail_in == 0 && inLeft > 0) {
+      zs.avail_in = static_cast<uInt>(std::min(inLeft, kInStep));
       inLeft -= zs.avail_in;
     }
-    if (zs.avail_out == 0 && given < declared) {
-      if (given == out.size()) {
-        const std::size_t grown = out.size() > declared / 2 ? declared : out.size() * 2;
-        try {
-          out.resize(grown);
-        } catch (const std::bad_alloc&) {
-          status = Z_MEM_ERROR;
-          break;
-        }
+    // Room for one byte beyond the declared size shows an overlong stream.
+    const std::uint64_t room = declared - produced + 1;
+    const auto give = static_cast<uInt>(std::min<std::uint64_t>(piece.size(), room));
+    zs.next_out = piece.data();
+    zs.avail_out = give;
+    const uInt inBefore = zs.avail_in;
+    const int st = inflate(&zs, Z_NO_FLUSH);
+    const std::size_t got = give - zs.avail_out;
+    if (got > 0) {
+      produced += got;
+      if (produced > declared) {
+        result = zstatus::BufError;
+        break;
       }
-      const std::size_t room = out.size() - given;
-      zs.next_out = out.data() + given;
-      zs.avail_out = static_cast<uInt>(room < kChunk ? room : kChunk);
-      given += zs.avail_out;
+      if (!sink(piece.data(), got)) {
+        result = zstatus::Stopped;
+        break;
+      }
     }
-    status = inflate(&zs, Z_NO_FLUSH);
-    if (status == Z_STREAM_END) break;
-    if (status == Z_NEED_DICT || status == Z_DATA_ERROR) {
-      status = Z_DATA_ERROR;
+    const std::uint64_t consumed = srcLen - inLeft - zs.avail_in;
+    if (options.progress && consumed - consumedShown >= options.progressStep) {
+      options.progress(consumed - consumedShown);
+      consumedShown = consumed;
+    }
+    if (st == Z_STREAM_END) {
+      // A raw stream ends at its last block: the 4-byte trailer must follow it.
+      result = (options.skipAdler && zs.avail_in + inLeft < 4) ? zstatus::DataError : zstatus::Ok;
       break;
     }
-    if (status == Z_MEM_ERROR) break;
-    if (status != Z_OK && status != Z_BUF_ERROR) {
-      status = Z_DATA_ERROR;  // any other status would repeat for ever
+    if (st == Z_MEM_ERROR) {
+      result = zstatus::MemError;
       break;
     }
-    // No progress possible: either the output is full or the input ran out.
-    if (zs.avail_in == 0 && inLeft == 0) {
-      status = Z_DATA_ERROR;  // the stream is cut short
-      break;
-    }
-    if (zs.avail_out == 0 && given >= declared) {
-      status = Z_BUF_ERROR;
-      break;
-    }
+    if (st != Z_OK && st != Z_BUF_ERROR) break;  // corrupt data, a preset dictionary, ...
+    // No progress at all: the stream is cut short.
+    if (got == 0 && zs.avail_in == inBefore) break;
   }
-  const std::size_t produced = static_cast<std::size_t>(zs.total_out);
   inflateEnd(&zs);
-  if (status != Z_STREAM_END) {
-    out.clear();
-    if (status == Z_MEM_ERROR) return zstatus::MemError;
-    if (status == Z_BUF_ERROR) return zstatus::BufError;
+  if (options.progress) options.progress(srcLen - consumedShown);
+  return result;
+}
+
+int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declaredSize, Bytes& out) {
+  out.clear();
+  if (declaredSize > MaxInflatedSize(srcLen) || declaredSize > std::numeric_limits<std::size_t>::max() / 2)
     return zstatus::DataError;
-  }
-  out.resize(produced);
-  return zstatus::Ok;
+  // The output grows as zlib fills it: a size that the input merely claims never costs
+  // memory the stream does not produce.
+  bool noMemory = false;
+  const int status = InflateTo(src, srcLen, declaredSize, [&](const std::uint8_t* data, std::size_t size) {
+    try {
+      out.insert(out.end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+      noMemory = true;
+      return false;
+    }
+    return true;
+  });
+  if (status == zstatus::Ok) return status;
+  out.clear();
+  out.shrink_to_fit();
+  return noMemory ? zstatus::MemError : status;
 }
 
 int Compress(const std::uint8_t* src, std::size_t srcLen, Bytes& out) {

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+
+#include <string>
 
 #include "bytes/file_buffer.hpp"
 
@@ -10,8 +13,35 @@ namespace tarvik {
 
 // zlib status codes that the program tells apart.
 namespace zstatus {
-enum : int { Ok = 0, DataError = -3, MemError = -4, BufError = -5 };
+enum : int { Ok = 0, DataError = -3, MemError = -4, BufError = -5, Stopped = -100 };
 }
+
+// The message for a zlib status the program reports, after `prefix` ("Extraction Error: ",
+// "Internal Error: "); empty for Ok and for statuses that have none.
+std::string InflateMessage(int status, const std::string& prefix);
+
+// Receives each piece of inflated output; false stops the inflation.
+using InflateSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+
+struct InflateOptions {
+  // The caller checks the whole output against a stronger hash: the stream's Adler-32 is
+  // not computed (its header is still checked, and its 4-byte trailer must be present).
+  bool skipAdler = false;
+  // Called with the input bytes consumed since the last call, at least every
+  // `progressStep` bytes and once at the end.
+  std::function<void(std::uint64_t)> progress;
+  std::uint64_t progressStep = 8u << 20;
+  // Checked between pieces: true stops the inflation (status Stopped).
+  std::function<bool()> cancelled;
+};
+
+// The one inflate loop: inflates a zlib stream of at most `declaredSize` bytes, handing the
+// output to `sink` in pieces, so that any size needs no more memory than one piece. The
+// declared size is checked against MaxInflatedSize first. Returns Ok only for a complete
+// stream; BufError when the stream holds more than declared; Stopped when the sink or the
+// cancel check stopped it.
+int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declaredSize, const InflateSink& sink,
+              const InflateOptions& options = {});
 
 // Largest output that `compressedSize` bytes of deflate data can honestly give: deflate
 // cannot expand more than about 1032:1, so anything beyond 1032 x compressed + 1 KiB is

@@ -8,11 +8,11 @@ int CliUi::MsgBox(const std::string& t, int style, const std::string& title) {
   FinishProgress();
   if ((style & 0x70) == msg::Critical) sawCritical = true;
   std::cerr << title << ": " << t << '\n';
-  if ((style & 7) == msg::YesNo) return answerYes ? msg::Yes : msg::No;
-  return msg::Ok;
+  return AnsweringUi::MsgBox(t, style, title);
 }
 
 void CliUi::Progress(std::size_t done, std::size_t total) {
+  AnsweringUi::Progress(done, total);
   if (!showProgress || total == 0) return;
   const int percent = static_cast<int>(done >= total ? 100 : done * 100 / total);
   if (percent == lastPercent_) return;
@@ -31,9 +31,9 @@ void CliUi::FinishProgress() {
   lastPercent_ = -1;
 }
 
-void CliUi::ShowExtractResult(const std::string& t, const std::string&) {
+void CliUi::ShowExtractResult(const std::string& t, const std::string& folder) {
   FinishProgress();
-  resultText = t;
+  AnsweringUi::ShowExtractResult(t, folder);
 }
 
 }  // namespace tarvik::cli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bytes/file_buffer.hpp"
+#include "views/views.hpp"
 #include "cli/cli_ui.hpp"
 #include "shell/app.hpp"
 
@@ -34,38 +35,41 @@ bool OpenFile(App& app, CliUi& ui, const std::string& file, const std::string& s
     return false;
   }
   if (!sourceDir.empty()) {
-    ui.folderAnswer = sourceDir;
+    ui.folderAnswers.push_back(sourceDir);
     app.mnWD_Click();
-    ui.folderAnswer.reset();
   }
-  ui.openAnswer = file;
+  ui.openAnswers.push_back(file);
   app.mnOpen_Click();
   return true;
 }
 
+// The value that the 16 hexadecimal digits of `v` stand for, summed digit by digit as a
+// double: the number the info table has always shown for sizes and offsets.
+double DigitValue(std::uint64_t v) {
+  double sum = 0;
+  for (int shift = 60; shift >= 0; shift -= 4) sum = sum * 16 + static_cast<double>((v >> shift) & 15);
+  return sum;
+}
+
 void PrintInfo(const App& app) {
-  for (const auto& line : app.stores.List1) std::cout << line << '\n';
-  auto dec = [](const std::string& hex) { return tarvik::NumText(tarvik::HexToDouble(hex)); };
+  const tarvik::views::PackageView& view = app.state.view;
+  for (const auto& line : view.header) std::cout << line << '\n';
+  if (view.files.empty()) return;
+  if (!view.header.empty()) std::cout << '\n';
+  std::cout << "Files (" << view.files.size() << "):\n";
+  using tarvik::NumText;
   if (app.state.formatMarker == 1) {
-    if (app.stores.ListView1.Empty()) return;
-    if (!app.stores.List1.Empty()) std::cout << '\n';
-    std::cout << "Files (" << app.stores.ListView1.Count() << "):\n"
-              << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
-    for (const auto& r : app.stores.ListView1) {
-      namespace c = tarvik::col9;
-      std::cout << r.Get(c::ExtractPath) << '\t' << dec(r.Get(c::Offset)) << '\t'
-                << (r.Get(c::Compression) == "1" ? "deflate" : "stored") << '\t' << dec(r.Get(c::CompressByte))
-                << '\t' << dec(r.Get(c::UncompressByte)) << '\n';
+    std::cout << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
+    for (const auto& r : view.files) {
+      const double offset = r.hasData ? DigitValue(static_cast<std::uint64_t>(r.offset)) : 0;
+      std::cout << r.extractPath << '\t' << NumText(offset) << '\t' << (r.deflated ? "deflate" : "stored") << '\t'
+                << NumText(DigitValue(r.compressedSize)) << '\t' << NumText(DigitValue(r.uncompressedSize)) << '\n';
     }
   } else {
-    if (app.stores.ListView2.Empty()) return;
-    if (!app.stores.List1.Empty()) std::cout << '\n';
-    std::cout << "Files (" << app.stores.ListView2.Count() << "):\n"
-              << "Extract path\tUncompressed size\tCompressed size\tOffset\tLength\n";
-    for (const auto& r : app.stores.ListView2) {
-      namespace c = tarvik::col2;
-      std::cout << r.Get(c::Name) << '\t' << r.Get(c::Uncompress) << '\t' << r.Get(c::Compress) << '\t'
-                << r.Get(c::Offset) << '\t' << r.Get(c::Length) << '\n';
+    std::cout << "Extract path\tUncompressed size\tCompressed size\tOffset\tLength\n";
+    for (const auto& r : view.files) {
+      std::cout << r.extractPath << '\t' << r.uncompressedSize << '\t' << r.compressedSize << '\t' << r.offset << '\t'
+                << r.compressedSize << '\n';
     }
   }
 }
@@ -121,15 +125,15 @@ int main(int argc, char** argv) {
       // A destination that does not exist yet is made, as a person would expect.
       std::error_code ec;
       std::filesystem::create_directories(dir, ec);
-      ui.folderAnswer = dir;
+      ui.folderAnswers.push_back(dir);
       app.mnExtr_Click();
       ui.FinishProgress();
       std::cout << ToLf(ui.resultText);
       if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
     }
   } else if (*save) {
-    ui.saveAnswer = out;
-    ui.answerYes = force;
+    ui.saveAnswers.push_back(out);
+    ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
     app.mnSave_Click();
   }
   app.Form_Unload();

@@ -1,18 +1,21 @@
 #pragma once
-// Extraction: writes the files a package carries into a folder the person picks,
-// inflating the ones stored deflated, and lists what was written.
+// Extraction: writes the files a package carries into a folder the person picked, inflating
+// the ones stored deflated, and lists what was written.
 //
-// Both generations are read from the file table the last reading filled (ListView2 after a
-// pre-9.x package, ListView1 after a 9.x package) and from the file buffer, which holds the
-// whole package. Every byte range is checked against the buffer, every destination is made
-// safe (safe_path.hpp), and a file is written only when its bytes are complete and sound.
+// It reads the file table of the package view (typed rows: offsets, sizes, compression,
+// SHA-1) and the package's bytes. Every byte range is checked against the bytes, every
+// destination is made safe (safe_path.hpp), and a file is written only when its bytes are
+// complete and sound.
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "shell/app.hpp"
+#include "bytes/file_buffer.hpp"
+#include "model/package.hpp"
+#include "views/views.hpp"
 
 namespace tarvik::extract {
 
@@ -28,32 +31,50 @@ inline constexpr const char* kHashMismatchMark = "  [SHA-1 mismatch]";
 inline constexpr const char* kHashMismatchHead =
     "The following extracted files do not match the SHA-1 hash that the package gives for them:";
 
-using Sha1Digest = std::array<std::uint8_t, 20>;
+using Sha1Digest = views::Sha1Digest;
 
-// File -> Extract, and the two extractions it chooses between.
-void mnExtr_Click(App& app);
-void ExtractOne(App& app);
-void ExtractTwo(App& app);
+// What an extraction tells the person while it runs.
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  // A file could not be written (shown as a critical message).
+  virtual void Failed(const std::string& text) = 0;
+  // A stream could not be inflated (shown as a warning).
+  virtual void Warning(const std::string& text) = 0;
+  // `done` of `total` bytes of package data handled.
+  virtual void Progress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+  // Checked between pieces of work: true ends the extraction, keeping what is complete.
+  virtual bool Cancelled() const { return false; }
+};
 
 // What the hash check of a written file found.
 enum class HashCheck { None, Match, Mismatch };
 
-// Inflates the `compressSize` bytes at the 0-based `offset` of the file buffer into the file
-// `name` (relative to the extraction folder). 1 when the file was written, 0 otherwise.
-// zlib's failures show their message; only a complete stream writes the file, which then
-// holds exactly the bytes zlib produced. Counts the file when extraction is not stopped.
-// With an `expected` SHA-1 the written bytes are checked against it (`check` tells the
-// outcome; a mismatching file is still written when zlib accepts the stream).
-int ExtractData(App& app, const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
-                std::int64_t offset, const std::optional<Sha1Digest>& expected = std::nullopt,
-                HashCheck* check = nullptr);
-// Copies `length` bytes at the 0-based `offset` of the file buffer into the file `name`
-// (relative to the extraction folder). 1 when written; 0 for an empty or out-of-range
-// length, an unsafe destination or a failed write. `expected` and `check` as above.
-int CutFile2(App& app, const std::string& name, std::int64_t offset, std::int64_t length,
-             const std::optional<Sha1Digest>& expected = std::nullopt, HashCheck* check = nullptr);
+struct Result {
+  std::string list;                     // bare names of the written files, one per CR LF line
+  std::vector<std::string> mismatches;  // shown paths of files whose SHA-1 does not match
+  int extracted = 0;                    // files written
+  bool stopped = false;                 // ended early (a row beyond the package, or cancelled)
+};
 
-// The SHA-1 hash a 9.x file-table row gives for its file, when it gives one.
-std::optional<Sha1Digest> RowSha1(const Row& row);
+// Extracts every row of `rows` from `package` into `folder` (a native path ending in a
+// separator). Pre-9.x rows are stored or deflated as the package says; 9.x rows as each
+// row says, and checked against their SHA-1.
+Result ExtractAll(ByteView package, model::Generation generation, const std::vector<views::FileRow>& rows,
+                  const std::string& folder, Reporter& reporter);
+
+// One file: inflates the `compressSize` bytes at the 0-based `offset` of `package` into the
+// file `name` (relative to `folder`). 1 when the file was written, 0 otherwise; zlib's
+// failures are reported as warnings. With an `expected` SHA-1 the written bytes are checked
+// (`check` tells the outcome; a mismatching file is still written when zlib accepts it).
+int ExtractData(ByteView package, const std::string& folder, const std::string& name, std::int64_t compressSize,
+                std::int64_t uncompressSize, std::int64_t offset, Reporter& reporter,
+                const std::optional<Sha1Digest>& expected = std::nullopt, HashCheck* check = nullptr);
+// One file: copies `length` bytes at `offset` into the file `name`. 1 when written (an
+// empty length writes an empty file); 0 for a range outside the package, an unsafe
+// destination or a failed write.
+int CutFile2(ByteView package, const std::string& folder, const std::string& name, std::int64_t offset,
+             std::int64_t length, Reporter& reporter, const std::optional<Sha1Digest>& expected = std::nullopt,
+             HashCheck* check = nullptr);
 
 }  // namespace tarvik::extract

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdint>
 #include <cerrno>
 
 namespace tarvik::extract {
@@ -15,10 +15,11 @@ bool IsSep(char c) { return c == '\\' || c == '/'; }
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// A name for a temporary file that no other writer of this process or another one picks.
-std::string TempName() {
-  static std::atomic<unsigned long> counter{0};
-  return ".tarvik-" + std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(++counter) + ".part";
+// A name for a temporary file: the process number keeps other processes' names apart, the
+// address and counter of its writer those of other writers in this process.
+std::string PartName(const void* writer, unsigned long n) {
+  return ".tarvik-" + std::to_string(static_cast<long>(getpid())) + "-" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(writer) % 100000) + "-" + std::to_string(n) + ".part";
 }
 
 }  // namespace
@@ -79,6 +80,25 @@ bool CreateDestinationFolders(const FolderHandle& base, std::string_view relativ
   return OpenFolders(base, *parts, parts->size() - 1).Valid();
 }
 
+const FolderHandle* Destination::FolderOf(const std::vector<std::string>& components) {
+  if (!base_.Valid() || components.empty()) return nullptr;
+  const std::size_t levels = components.size() - 1;
+  if (levels == 0) return &base_;
+  if (last_.Valid() && lastPath_.size() == levels && std::equal(lastPath_.begin(), lastPath_.end(), components.begin()))
+    return &last_;
+  last_ = OpenFolders(base_, components, levels);
+  lastPath_.assign(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(levels));
+  if (!last_.Valid()) lastPath_.clear();
+  return last_.Valid() ? &last_ : nullptr;
+}
+
+bool Destination::MakeFolders(std::string_view relative) {
+  auto parts = SafeComponents(relative);
+  return parts && FolderOf(*parts) != nullptr;
+}
+
+std::string Destination::TempName() { return PartName(this, ++counter_); }
+
 OutputFile::~OutputFile() { Abort(); }
 
 bool OutputFile::Open(const FolderHandle& base, std::string_view relative) {
@@ -87,12 +107,27 @@ bool OutputFile::Open(const FolderHandle& base, std::string_view relative) {
   if (!parts) return false;
   folder_ = OpenFolders(base, *parts, parts->size() - 1);
   if (!folder_.Valid()) return false;
-  name_ = parts->back();
+  return OpenIn(folder_.Fd(), parts->back(), PartName(this, 1));
+}
+
+bool OutputFile::Open(Destination& destination, std::string_view relative) {
+  Abort();
+  auto parts = SafeComponents(relative);
+  if (!parts) return false;
+  const FolderHandle* folder = destination.FolderOf(*parts);
+  if (!folder) return false;
+  return OpenIn(folder->Fd(), parts->back(), destination.TempName());
+}
+
+bool OutputFile::OpenIn(int folderFd, std::string name, std::string tempName) {
+  folderFd_ = folderFd;
+  name_ = std::move(name);
   struct stat st {};
-  if (fstatat(folder_.Fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+  if (fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
     return false;  // a link, a folder or a device stands there: leave it alone
-  tempName_ = TempName();
-  fd_ = openat(folder_.Fd(), tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  tempName_ = std::move(tempName);
+  fd_ = openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd_ < 0) tempName_.clear();
   failed_ = fd_ < 0;
   return !failed_;
 }
@@ -116,8 +151,8 @@ bool OutputFile::Commit() {
   if (fd_ < 0) return false;
   const bool closed = close(fd_) == 0;
   fd_ = -1;
-  if (failed_ || !closed || renameat(folder_.Fd(), tempName_.c_str(), folder_.Fd(), name_.c_str()) != 0) {
-    unlinkat(folder_.Fd(), tempName_.c_str(), 0);
+  if (failed_ || !closed || renameat(folderFd_, tempName_.c_str(), folderFd_, name_.c_str()) != 0) {
+    unlinkat(folderFd_, tempName_.c_str(), 0);
     tempName_.clear();
     return false;
   }
@@ -130,7 +165,7 @@ void OutputFile::Abort() {
     close(fd_);
     fd_ = -1;
   }
-  if (!tempName_.empty() && folder_.Valid()) unlinkat(folder_.Fd(), tempName_.c_str(), 0);
+  if (!tempName_.empty() && folderFd_ >= 0) unlinkat(folderFd_, tempName_.c_str(), 0);
   tempName_.clear();
   failed_ = false;
 }

@@ -52,6 +52,29 @@ FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string
 // False when the path is unsafe or a level cannot be made.
 bool CreateDestinationFolders(const FolderHandle& base, std::string_view relative);
 
+// The extraction folder of one extraction. It keeps the folder handle of the last
+// destination open, so that files that follow one another in one folder cost no walk from
+// the top, and it names the temporary files of its writes.
+class Destination {
+ public:
+  // `folder` is a native path chosen by the person.
+  explicit Destination(const std::string& folder) : base_(FolderHandle::Open(folder)) {}
+  bool Valid() const { return base_.Valid(); }
+  // The folder that holds `components[0 .. size - 1)`, created where missing; nullptr when
+  // a level is a link, not a folder, or cannot be made.
+  const FolderHandle* FolderOf(const std::vector<std::string>& components);
+  // Creates the folders of a destination (every component but the last).
+  bool MakeFolders(std::string_view relative);
+  // A fresh temporary name for a file being written.
+  std::string TempName();
+
+ private:
+  FolderHandle base_;
+  std::vector<std::string> lastPath_;
+  FolderHandle last_;
+  unsigned long counter_ = 0;
+};
+
 // A file being written below the extraction folder: the bytes go to a temporary file in
 // the destination's folder, which Commit renames over the destination.
 class OutputFile {
@@ -65,6 +88,8 @@ class OutputFile {
   // through a symbolic link, names a folder or a link, or a folder or the file cannot be
   // created.
   bool Open(const FolderHandle& base, std::string_view relative);
+  // The same below an extraction's destination folder.
+  bool Open(Destination& destination, std::string_view relative);
   bool Write(const std::uint8_t* data, std::size_t size);
   // Closes the file and moves it into place; false (and nothing left behind) on failure.
   bool Commit();
@@ -72,7 +97,10 @@ class OutputFile {
   void Abort();
 
  private:
-  FolderHandle folder_;
+  bool OpenIn(int folderFd, std::string name, std::string tempName);
+
+  FolderHandle folder_;  // owned when opened through a handle of its own
+  int folderFd_ = -1;
   std::string name_;
   std::string tempName_;
   int fd_ = -1;

@@ -1,6 +1,6 @@
 #pragma once
 // The main window: the text area, the "please wait" banner, the menus, and the Ui through
-// which the core talks to the person. It owns the App, which holds the state, the stores
+// which the core talks to the person. It owns the App, which holds the state, the package
 // and the file buffer; every command is the App's, run from here.
 
 #include <QAction>
@@ -18,7 +18,7 @@
 
 #include "gui/desktop.hpp"
 #include "shell/app.hpp"
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 #include "shell/ui.hpp"
 
 namespace tarvik::gui {

@@ -27,7 +27,8 @@ double TwipsToPixels(double twips, double dpi) { return twips * dpi / 1440.0; }
 double PixelsToTwips(double pixels, double dpi) { return pixels * 1440.0 / dpi; }
 
 namespace {
-// One dimension of the resize rule, worked in twips as the rule is stated.
+// One dimension of the resize rule, worked in twips (the margins are whole twips, so the
+// rounding is the same at every screen resolution).
 int Shrink(int windowPx, int previousPx, int marginTwips, double dpi) {
   if (!(dpi > 0)) return previousPx;
   const double rest = PixelsToTwips(windowPx, dpi) - marginTwips;

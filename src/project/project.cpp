@@ -6,6 +6,7 @@
 
 #include "bytes/encoding.hpp"
 #include "bytes/inflate.hpp"
+#include "platform/platform.hpp"
 
 namespace tarvik::project {
 
@@ -90,71 +91,52 @@ std::optional<char32_t> FirstUnsavableChar(std::string_view text) {
   return std::nullopt;
 }
 
-bool SaveProject(App& app, const std::string& fileName, const std::string& projectText) {
+std::optional<Failure> SaveProject(const std::string& fileName, const std::string& projectText,
+                                   const std::string& carriedText, std::int32_t formatMarker) {
   // Every character must survive the trip: refuse, naming the first that cannot.
-  for (const std::string* part : {static_cast<const std::string*>(&app.state.carriedText), &projectText}) {
+  for (const std::string* part : {&carriedText, &projectText}) {
     if (const auto bad = FirstUnsavableChar(*part)) {
       std::string shown;
       AppendUtf8(shown, *bad);
-      app.ui.MsgBox(SaveFailedMessage(fileName) + kCrLf + "The character \"" + shown + "\" (" +
-                        CodePointText(*bad) + ") cannot be stored in a Brimond Session File.",
-                    msg::Critical, kProgramName);
-      return false;
+      return Failure{SaveFailedMessage(fileName) + kCrLf + "The character \"" + shown + "\" (" + CodePointText(*bad) +
+                     ") cannot be stored in a Brimond Session File."};
     }
   }
-  const auto record = BuildRecordText(app.state.formatMarker, Utf8ToCp1252(app.state.carriedText), TimeOfDay(),
-                                      Utf8ToCp1252(projectText));
+  const auto record =
+      BuildRecordText(formatMarker, Utf8ToCp1252(carriedText), TimeOfDay(), Utf8ToCp1252(projectText));
   // The directory and the header have fixed widths for their numbers.
-  if (!record || record->size() * 2 > 0xFFFFFFFFu) {
-    app.ui.MsgBox(SaveFailedMessage(fileName) + kCrLf + "The text is too long for a Brimond Session File.",
-                  msg::Critical, kProgramName);
-    return false;
-  }
+  if (!record || record->size() * 2 > 0xFFFFFFFFu)
+    return Failure{SaveFailedMessage(fileName) + kCrLf + "The text is too long for a Brimond Session File."};
   const Bytes payload = EncodePayload(*record);
   Bytes packed;
   const int status = Compress(payload.data(), payload.size(), packed);
-  if (status == zstatus::BufError) {
-    app.ui.MsgBox("Buffer too small", msg::Exclamation, kProgramName);
-    return false;
-  }
-  if (status == zstatus::MemError) {
-    app.ui.MsgBox("Insufficient memory", msg::Exclamation, kProgramName);
-    return false;
-  }
-  if (status != zstatus::Ok) {
-    app.ui.MsgBox(SaveFailedMessage(fileName), msg::Critical, kProgramName);
-    return false;
-  }
-  std::string file = std::string(kSessionMagic) + HexText(payload.size(), 8) + (app.state.formatMarker == 0 ? "0" : "1");
+  if (status == zstatus::BufError) return Failure{"Buffer too small", true};
+  if (status == zstatus::MemError) return Failure{"Insufficient memory", true};
+  if (status != zstatus::Ok) return Failure{SaveFailedMessage(fileName)};
+  std::string file = std::string(kSessionMagic) + HexText(payload.size(), 8) + (formatMarker == 0 ? "0" : "1");
   file.append(reinterpret_cast<const char*>(packed.data()), packed.size());
-  if (!fsys::WriteFileAtomic(fileName, file)) {
-    app.ui.MsgBox(SaveFailedMessage(fileName), msg::Critical, kProgramName);
-    return false;
-  }
-  return true;
+  if (!fsys::WriteFileAtomic(fileName, file)) return Failure{SaveFailedMessage(fileName)};
+  return std::nullopt;
 }
 
-std::string OpenProject(App& app, std::int64_t fileLength, const std::string& path) {
-  (void)fileLength;  // the file is read whole; its length is that of what was read
-  Bytes file;
-  if (!fsys::ReadWholeFile(path, file)) file.clear();
-
+Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
+                    const std::function<void()>& doEvents) {
+  Session session;
   // The header text: the first 12 bytes without their zero bytes.
   std::string header;
   for (std::size_t i = 0; i < file.size() && i < kHeaderSize; ++i)
     if (file[i] != 0) header += static_cast<char>(file[i]);
   if (EndsWithNoCase(path, ".qsd") && ToUpper(header.substr(0, 3)) != kSessionMagic) {
-    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
-    return {};
+    session.error = InvalidFileMessage(path);
+    return session;
   }
-  app.state.dataMark = 0;
   const double size = HexToLong(header.size() > 3 ? header.substr(3, 8) : std::string());
   const double kind = HexToLong(header.size() > 11 ? header.substr(11, 1) : std::string());
-  app.state.formatMarker = kind == 0 ? 0 : 1;
+  session.formatMarker = kind == 0 ? 0 : 1;
   if (file.size() <= kHeaderSize || size == 0) {
     // Nothing to decompress: not a session this program can read.
-    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
-    return {};
+    session.error = InvalidFileMessage(path);
+    return session;
   }
 
   const auto n = static_cast<std::uint64_t>(size);
@@ -162,15 +144,13 @@ std::string OpenProject(App& app, std::int64_t fileLength, const std::string& pa
   Bytes payload;
   const int status = Uncompress(file.data() + kHeaderSize, file.size() - kHeaderSize, n, payload);
   if (status != zstatus::Ok) {
-    std::string text;
     if (status == zstatus::MemError)
-      text = "Internal Error: Insufficient memory, expected memory allocate " + expected;
+      session.error = "Internal Error: Insufficient memory, expected memory allocate " + expected;
     else if (status == zstatus::BufError)
-      text = "Internal Error: Buffer too small, expected memory allocate " + expected;
+      session.error = "Internal Error: Buffer too small, expected memory allocate " + expected;
     else
-      text = "Error to open file: Input file corrupted, expected file size " + expected;
-    app.ui.MsgBox(text, msg::Critical, kProgramName);
-    return {};
+      session.error = "Error to open file: Input file corrupted, expected file size " + expected;
+    return session;
   }
 
   // Decode: zero bytes are skipped, every other byte is a character code + 20.
@@ -179,12 +159,12 @@ std::string OpenProject(App& app, std::int64_t fileLength, const std::string& pa
   std::string record;
   record.reserve(payload.size() / 2);
   for (std::size_t i = 0; i < payload.size(); ++i) {
-    if (i % kEventsEvery == kEventsEvery - 1) app.ui.DoEvents();
+    if (doEvents && i % kEventsEvery == kEventsEvery - 1) doEvents();
     const std::uint8_t b = payload[i];
     if (b == 0) continue;
     if (b < kShift) {
-      app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
-      return {};
+      session.error = InvalidFileMessage(path);
+      return session;
     }
     record += static_cast<char>(b - kShift);
   }
@@ -192,17 +172,14 @@ std::string OpenProject(App& app, std::int64_t fileLength, const std::string& pa
   const std::string_view rec(record);
   const double firstPos = HexToLong(Mid(rec, 18, 4));
   if (ToLower(Mid(rec, 1, 7)) != "brimond" || firstPos != static_cast<double>(kFirstItemPos)) {
-    app.ui.MsgBox(InvalidFileMessage(path), msg::Critical, kProgramName);
-    return {};
+    session.error = InvalidFileMessage(path);
+    return session;
   }
   auto entryLength = [&](int k) { return HexToLong(Mid(rec, 14 + 8.0 * (k - 1), 4)); };
   auto entryPos = [&](int k) { return HexToLong(Mid(rec, 18 + 8.0 * (k - 1), 4)); };
-  app.state.carriedText = Cp1252ToUtf8(Mid(rec, entryPos(5), entryLength(5)));
-  const std::string pkg = Cp1252ToUtf8(MidToEnd(rec, entryPos(6) + entryLength(6)));
-
-  app.state.title = BaseName(path) + kTitleSuffix;
-  app.ui.SetTitle(app.state.title);
-  return pkg;
+  session.carriedText = Cp1252ToUtf8(Mid(rec, entryPos(5), entryLength(5)));
+  session.pkgText = Cp1252ToUtf8(MidToEnd(rec, entryPos(6) + entryLength(6)));
+  return session;
 }
 
 bool SaveText(const std::string& fileName, std::string_view text) {
@@ -213,22 +190,6 @@ bool SaveText(const std::string& fileName, std::string_view text) {
     bytes = "\xFF\xFE" + Utf8ToUtf16Le(text);
   }
   return fsys::WriteFileAtomic(fileName, bytes);
-}
-
-void mnSave_Click(App& app) {
-  const auto chosen = app.ui.ChooseSaveFile(kSaveFilter, kSaveTitle, kProposedName);
-  if (!chosen || chosen->empty()) return;
-  const std::string& path = *chosen;
-  if (fsys::FileExists(path) || fsys::IsSymlink(path)) {
-    const int answer = app.ui.MsgBox(path + " already exists." + kCrLf + "Do you want to replace it?",
-                                     msg::Exclamation + msg::YesNo, kProgramName);
-    if (answer != msg::Yes) return;
-  }
-  if (EndsWithNoCase(path, "qsd")) {
-    SaveProject(app, path, app.state.projectText);
-  } else if (!SaveText(path, app.ui.Text() + kCrLf)) {
-    app.ui.MsgBox(SaveFailedMessage(path), msg::Critical, kProgramName);
-  }
 }
 
 }  // namespace tarvik::project

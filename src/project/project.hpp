@@ -8,12 +8,13 @@
 // digits of length, 4 of 1-based position), six items, and the PKG text.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "bytes/file_buffer.hpp"
-#include "shell/app.hpp"
 
 namespace tarvik::project {
 
@@ -43,9 +44,30 @@ Bytes EncodePayload(std::string_view recordText);
 // with a code above 235), if any.
 std::optional<char32_t> FirstUnsavableChar(std::string_view text);
 
-// Writes the session file `fileName` for `projectText` (UTF-8). False when nothing was
-// written; every failure shows its message here.
-bool SaveProject(App& app, const std::string& fileName, const std::string& projectText);
+// A message for the person: a failure (critical) or a warning.
+struct Failure {
+  std::string text;
+  bool warning = false;
+};
+
+// Writes the session file `fileName` for `projectText` and `carriedText` (UTF-8), of the
+// package kind `formatMarker` (0 pre-9.x, 1 9.x). Nothing when it was written; otherwise
+// the message that says why nothing was.
+std::optional<Failure> SaveProject(const std::string& fileName, const std::string& projectText,
+                                   const std::string& carriedText, std::int32_t formatMarker);
+
+// What reading a session file gave.
+struct Session {
+  // The package kind of the header, once the header was read (even when the rest fails).
+  std::optional<std::int32_t> formatMarker;
+  std::optional<std::string> error;  // the message when the file is no session this program reads
+  std::string carriedText;
+  std::string pkgText;
+};
+// Reads a session file from its bytes; `path` names it in messages. A long decode calls
+// `doEvents` now and then.
+Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
+                    const std::function<void()>& doEvents = {});
 
 // Writes a PKG or text file: Windows-1252 when every character fits, otherwise UTF-16LE
 // with a byte-order mark. The old file is replaced only when the new one is complete.

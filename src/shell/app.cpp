@@ -1,11 +1,54 @@
 #include "shell/app.hpp"
 
+#include <algorithm>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 
 #include "bytes/encoding.hpp"
+#include "bytes/inflate.hpp"
+#include "extract/extract.hpp"
+#include "parse/parse.hpp"
+#include "project/project.hpp"
 
 namespace tarvik {
+
+namespace {
+
+constexpr const char* kBrimondTitle = "Brimond";
+constexpr const char* kNotAPackage = "This is not the valid SIS file!";
+constexpr const char* kStubNotice = "This is a stub sis file which contains no file inside";
+constexpr const char* kUnknownVersion = "Unknown SIS file version!";
+constexpr const char* kInternalError =
+    "Internal Error: No file buffer to open, please shut down Tarvik and start again";
+// Damaged parts named in the summary message; the rest are counted.
+constexpr std::size_t kDamageShown = 5;
+
+// Name of the PKG scratch file, made from the time of day.
+std::string ScratchName() {
+  std::time_t now = std::time(nullptr);
+  std::tm tmv{};
+  localtime_r(&now, &tmv);
+  std::string text = std::to_string(tmv.tm_sec * 22) + HexText(static_cast<std::uint64_t>(tmv.tm_hour * tmv.tm_min * 128));
+  return NumText(HexToDouble(text));
+}
+
+// Extraction's messages and progress, shown through the Ui.
+class UiReporter : public extract::Reporter {
+ public:
+  explicit UiReporter(App& app) : app_(app) {}
+  void Failed(const std::string& text) override { app_.ui.MsgBox(text, msg::Critical, kProgramName); }
+  void Warning(const std::string& text) override { app_.ui.MsgBox(text, msg::Exclamation, kProgramName); }
+  void Progress(std::uint64_t done, std::uint64_t total) override {
+    app_.ui.Progress(static_cast<std::size_t>(done), static_cast<std::size_t>(total));
+  }
+  bool Cancelled() const override { return app_.state.stopExtraction; }
+
+ private:
+  App& app_;
+};
+
+}  // namespace
 
 App::App(Ui& ui_, Platform platform_) : ui(ui_), platform(std::move(platform_)) {}
 
@@ -35,20 +78,99 @@ void App::Form_Unload() {
     ui.MsgBox("Error : Module_Unload : cannot delete " + scratch, msg::Exclamation, kProgramName);
 }
 
+void App::ClearPackage() {
+  state.package.reset();
+  state.view = {};
+  state.dataMark = 0;
+  state.stub = false;
+}
+
+void App::ShowProblems(const model::Package& package) {
+  using Kind = model::Problem::Kind;
+  std::string damage;
+  std::size_t damaged = 0;
+  for (const model::Problem& p : package.problems) {
+    switch (p.kind) {
+      case Kind::NotAPackage: ui.MsgBox(kNotAPackage, msg::Critical, kBrimondTitle); break;
+      case Kind::Inflate: ui.MsgBox(InflateMessage(p.status, "Extraction Error: "), msg::Exclamation, kBrimondTitle); break;
+      case Kind::UnknownVersion: ui.MsgBox(kUnknownVersion, msg::Exclamation, kProgramName); break;
+      case Kind::Unreadable: ui.MsgBox(kInternalError, msg::Critical, kProgramName); break;
+      case Kind::Damaged:
+        if (damaged++ < kDamageShown) damage += (damaged > 1 ? "; " : "") + p.what + " at " + std::to_string(p.where);
+        break;
+    }
+  }
+  if (package.stub) ui.MsgBox(kStubNotice, msg::Information, kBrimondTitle);
+  if (damaged > 0) {
+    if (damaged > kDamageShown) damage += "; and " + std::to_string(damaged - kDamageShown) + " more";
+    ui.MsgBox(std::string(kProgramName) + " Damaged package data: could not read " + damage, msg::Plain, kProgramName);
+  }
+}
+
+void App::WriteScratchFiles(const model::Package& package, const std::string& script) {
+  const std::optional<std::string> tempDir = TempDir();
+  std::string folder;
+  if (tempDir) {
+    folder = JoinPath(*tempDir, "Brimond");
+    fsys::CreateFolder(folder);
+  }
+  if (package.frame) {
+    const std::string controllerFile = folder.empty() ? std::string() : JoinPath(folder, "tmp.bin");
+    const bool inflated = std::none_of(package.problems.begin(), package.problems.end(),
+                                       [](const model::Problem& p) { return p.kind == model::Problem::Kind::Inflate; });
+    if (!controllerFile.empty()) {
+      fsys::DeleteFile(controllerFile);
+      if (inflated) fsys::WriteFileAtomic(controllerFile, package.controller.data(), package.controller.size());
+    }
+  }
+  if (!state.pkgScratchFile.empty()) fsys::DeleteFile(state.pkgScratchFile);
+  state.pkgScratchFile = folder.empty() ? std::string() : JoinPath(folder, ScratchName());
+  if (!script.empty() && !state.pkgScratchFile.empty()) fsys::WriteFileAtomic(state.pkgScratchFile, script);
+}
+
+std::string App::OpenPackage(const std::string& path) {
+  // A file that exists but cannot be read is reported as no package: it reads as one zero
+  // byte.
+  static const std::uint8_t kZero = 0;
+  const bool unread = bytes.empty() && fsys::FileLength(path).value_or(0) > 0;
+  auto package = std::make_shared<model::Package>(
+      Parse(unread ? std::span<const std::uint8_t>(&kZero, 1) : std::span<const std::uint8_t>(bytes), path));
+  const bool notPackage = !package->problems.empty() && package->problems.front().kind == model::Problem::Kind::NotAPackage;
+  if (package->generation == model::Generation::Unknown) return {};
+  views::ScriptSettings settings;
+  settings.sourceFolder = state.defaultSourceFolder;
+  views::PackageView view = views::Describe(*package, settings);
+  if (package->generation == model::Generation::Sis9) {
+    state.formatMarker = 1;
+    if (!notPackage) WriteScratchFiles(*package, view.script);
+    state.dataMark = static_cast<std::int32_t>(view.files.size());
+  } else {
+    state.formatMarker = 0;
+    const bool unreadable = std::any_of(package->problems.begin(), package->problems.end(), [](const model::Problem& p) {
+      return p.kind == model::Problem::Kind::Unreadable;
+    });
+    state.dataMark = unreadable || !package->oldHeader ? 0 : package->oldHeader->fileCount;
+  }
+  state.stub = package->stub;
+  ShowProblems(*package);
+  std::string script = view.script;
+  state.view = std::move(view);
+  state.package = std::move(package);
+  return script;
+}
+
 void App::ReadCurrentFile() {
   const std::string& path = state.currentFile;
   const std::string lower = ToLower(path);
   auto ends = [&lower](std::string_view s) { return lower.size() >= s.size() && lower.ends_with(s); };
   bool read = true;
   if (ends(".qsd")) {
-    state.projectText = project::OpenProject(*this, fsys::FileLength(path).value_or(0), path);
+    state.projectText = OpenSession(path);
   } else if (ends(".pkg")) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
     state.projectText = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     state.dataMark = 0;
   } else if (ends(".sis") || ends(".sisx")) {
-    state.projectText = sis_old::OpenSISFile2(*this);
+    state.projectText = OpenPackage(path);
   } else {
     read = false;
   }
@@ -59,28 +181,36 @@ void App::mnOpen_Click() {
   auto chosen = ui.ChooseOpenFile(kOpenFilter, kOpenTitle);
   if (!chosen || chosen->empty()) return;
   ui.ShowBanner(kOpenBanner);
+  Bytes data;
+  if (!fsys::ReadWholeFile(*chosen, data)) data.clear();
+  OpenBytes(*chosen, std::move(data));
+  ui.HideBanner();
+}
+
+void App::OpenBytes(const std::string& path, Bytes data) {
   try {
     state.stopExtraction = true;
     ui.SetBusy(false);
-    state.currentFile = *chosen;
-    state.openedFile = *chosen;
-    buffer.Reset();
+    state.currentFile = path;
+    state.openedFile = path;
+    ClearPackage();
+    bytes = std::move(data);
     state.extractionFolder.clear();
-    state.title = BaseName(*chosen) + kTitleSuffix;
+    state.title = BaseName(path) + kTitleSuffix;
     ui.SetTitle(state.title);
-    OpenBinary(buffer, state.currentFile);
     ui.SetText("");
     ReadCurrentFile();
   } catch (const std::exception&) {
-    // An unexpected failure ends the command quietly; the state keeps what was set.
+    // An unexpected failure ends the command quietly; nothing of a half-read package stays.
+    ClearPackage();
   }
-  ui.HideBanner();
 }
 
 void App::mnReload_Click() {
   if (state.openedFile.empty()) return;
   try {
-    buffer.Reset();
+    ClearPackage();
+    bytes.clear();
     ui.SetText("");
     state.title = BaseName(state.openedFile) + kTitleSuffix;
     ui.SetTitle(state.title);
@@ -88,19 +218,18 @@ void App::mnReload_Click() {
     ui.ShowBanner(kReloadBanner);
     state.stopExtraction = true;
     ui.SetBusy(false);
-    buffer.Reset();
     state.extractionFolder.clear();
-    OpenBinary(buffer, state.currentFile);
-    ui.SetText("");
+    if (!fsys::ReadWholeFile(state.currentFile, bytes)) bytes.clear();
     ReadCurrentFile();
   } catch (const std::exception&) {
-    // As Open: end quietly.
+    ClearPackage();
   }
   ui.HideBanner();
 }
 
 void App::mnClose_Click() {
-  buffer.Reset();
+  ClearPackage();
+  bytes.clear();
   ui.SetText("");
   state.currentFile.clear();
   state.openedFile.clear();
@@ -120,14 +249,88 @@ FileMenuState App::mnFile_Click() const {
   return m;
 }
 
+std::string App::OpenSession(const std::string& path) {
+  const project::Session session = project::OpenProject(bytes, path, [this] { ui.DoEvents(); });
+  if (session.formatMarker) state.formatMarker = *session.formatMarker;
+  if (session.error) {
+    ui.MsgBox(*session.error, msg::Critical, kProgramName);
+    return {};
+  }
+  state.carriedText = session.carriedText;
+  state.title = BaseName(path) + kTitleSuffix;
+  ui.SetTitle(state.title);
+  return session.pkgText;
+}
+
 void App::mnSave_Click() {
   try {
-    project::mnSave_Click(*this);
+    const auto chosen = ui.ChooseSaveFile(project::kSaveFilter, project::kSaveTitle, project::kProposedName);
+    if (!chosen || chosen->empty()) return;
+    const std::string& path = *chosen;
+    if (fsys::FileExists(path) || fsys::IsSymlink(path)) {
+      const int answer = ui.MsgBox(path + " already exists.\r\nDo you want to replace it?", msg::Exclamation + msg::YesNo,
+                                   kProgramName);
+      if (answer != msg::Yes) return;
+    }
+    if (EndsWithNoCase(path, "qsd")) {
+      if (auto failure = project::SaveProject(path, state.projectText, state.carriedText, state.formatMarker))
+        ui.MsgBox(failure->text, failure->warning ? msg::Exclamation : msg::Critical, kProgramName);
+    } else if (!project::SaveText(path, ui.Text() + "\r\n")) {
+      ui.MsgBox("Error while saving " + path, msg::Critical, kProgramName);
+    }
   } catch (const std::exception&) {
   }
 }
 
-void App::mnExtr_Click() { extract::mnExtr_Click(*this); }
+void App::ExtractFiles() {
+  ui.SetBusy(true);
+  state.busy = true;
+  state.stopExtraction = false;
+  ui.SetExtractEnabled(false);
+  state.extractedCount = 0;
+  UiReporter reporter(*this);
+  extract::Result result;
+  const model::Generation generation =
+      state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
+  try {
+    result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
+  } catch (const std::exception& e) {
+    // An unexpected failure ends the extraction; what was written stays.
+    ui.SetBusy(false);
+    state.busy = false;
+    ui.SetExtractEnabled(true);
+    ui.MsgBox(std::string("Error:") + kProgramName + " : " + e.what(), msg::Plain, kProgramName);
+    return;
+  }
+  state.extractedCount = result.extracted;
+  ui.SetBusy(false);
+  state.busy = false;
+  ui.SetExtractEnabled(true);
+  if (result.stopped) {
+    state.stopExtraction = true;
+    return;
+  }
+  if (!result.mismatches.empty()) {
+    std::string text = extract::kHashMismatchHead;
+    for (const auto& m : result.mismatches) text += "\r\n" + m;
+    ui.MsgBox(text, msg::Exclamation, kProgramName);
+  }
+  if (result.extracted == 0) return;
+  ui.Beep();
+  const std::string folder = state.extractionFolder + "bin";
+  ui.ShowExtractResult(extract::kResultHead + folder + "\r\n\r\n" + result.list, folder);
+}
+
+void App::mnExtr_Click() {
+  auto picked = ui.ChooseFolder(extract::kFolderTitle);
+  if (!picked) return;
+  std::string folder = *picked;
+  if (const auto nul = folder.find('\0'); nul != std::string::npos) folder.resize(nul);
+  if (folder.empty()) return;
+  if (folder.back() != kSep) folder += kSep;
+  state.extractionFolder = folder;
+  if (state.formatMarker == 0 || !state.stub) ExtractFiles();
+}
 
 void App::mnWD_Click() {
   auto chosen = ui.ChooseFolder(kWorkingDirTitle);

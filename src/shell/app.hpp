@@ -3,12 +3,14 @@
 // Setting menus. Toolkit-free: it talks to a person only through Ui.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "bytes/file_buffer.hpp"
-#include "shell/platform.hpp"
+#include "model/package.hpp"
+#include "platform/platform.hpp"
 #include "shell/ui.hpp"
-#include "store/tables.hpp"
+#include "views/views.hpp"
 
 namespace tarvik {
 
@@ -32,16 +34,19 @@ struct AppState {
   std::string pkgScratchFile;       // the 9.x reader's PKG scratch file; deleted at exit
   std::string title = kProgramName;
 
+  // The package the last Open or Reload read, and its view; empty after a PKG script, a
+  // session file or a file that is no package. Replaced whole by every open.
+  std::shared_ptr<const model::Package> package;
+  views::PackageView view;
+
   std::int32_t dataMark = 0;      // records or file rows of the last package; 0 for PKG/session
   std::int32_t formatMarker = 0;  // 0 after a pre-9.x package, 1 after a 9.x package
   bool stub = false;              // the last 9.x package was a stub
 
   std::string extractionFolder;   // ends in a separator
   bool busy = false;
-  bool stopExtraction = false;
+  bool stopExtraction = false;    // checked between pieces of an extraction: true ends it
   std::int32_t extractedCount = 0;
-  std::int64_t packageLength = 0;
-  std::int32_t nameCounter = 0;
 
   std::string carriedText;        // item 5 of a session file
 };
@@ -77,31 +82,29 @@ class App {
   // The extraction folder.
   const std::string& GetPath() const { return state.extractionFolder; }
 
+  // Opens `data` as the file `path` (what Open does once the file is read; the extension
+  // tells how to read it).
+  void OpenBytes(const std::string& path, Bytes data);
+  // Reads a package from `bytes` (either generation), shows what could not be read, and
+  // returns its PKG text. The package and its view replace the previous ones.
+  std::string OpenPackage(const std::string& path);
+
   Ui& ui;
   Platform platform;
   AppState state;
-  Stores stores;
-  FileBuffer buffer;
+  Bytes bytes;  // the open file, read once by Open and Reload
 
  private:
   // Steps shared by Open and Reload: read the current file by its extension.
   void ReadCurrentFile();
+  // Forgets the previous file's package, view and bytes.
+  void ClearPackage();
+  // The scratch files the window keeps of a 9.x package: the unpacked controller and the
+  // PKG text.
+  void WriteScratchFiles(const model::Package& package, const std::string& script);
+  void ShowProblems(const model::Package& package);
+  void ExtractFiles();
+  std::string OpenSession(const std::string& path);
 };
-
-// Entry points of the readers and of the project files, each in its own folder.
-namespace sis_old {
-// Reads the package in the file buffer (either generation) and returns its PKG text.
-std::string OpenSISFile2(App& app);
-}
-namespace project {
-// Reads a session file and returns its PKG text.
-std::string OpenProject(App& app, std::int64_t fileLength, const std::string& path);
-// File -> Save As.
-void mnSave_Click(App& app);
-}
-namespace extract {
-// File -> Extract.
-void mnExtr_Click(App& app);
-}
 
 }  // namespace tarvik

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 #include "sis9/reader.hpp"
 
 namespace tarvik::sis9 {

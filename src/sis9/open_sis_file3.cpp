@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "bytes/inflate.hpp"
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 #include "sis9/reader.hpp"
 #include "sis9/sis9.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "bytes/encoding.hpp"
 #include "bytes/tables.hpp"
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 #include "sis9/sis9.hpp"
 #include "sis_old/old_context.hpp"
 #include "sis_old/sis_old.hpp"

@@ -24,31 +24,9 @@ struct CorpusEntry {
   std::string problems;
 };
 
-std::vector<CorpusEntry> Manifest(const std::string& shared) {
-  std::ifstream in(shared + "/corpus/MANIFEST.tsv");
-  std::vector<std::string> header;
+std::vector<CorpusEntry> Manifest(const std::string& /*shared*/) {
   std::vector<CorpusEntry> out;
-  std::string line;
-  auto split = [](const std::string& l) {
-    std::vector<std::string> cells;
-    std::stringstream ss(l);
-    std::string cell;
-    while (std::getline(ss, cell, '\t')) cells.push_back(cell);
-    return cells;
-  };
-  if (!std::getline(in, line)) return out;
-  header = split(line);
-  auto col = [&header](const std::string& name) {
-    for (std::size_t i = 0; i < header.size(); ++i)
-      if (header[i] == name) return i;
-    return header.size();
-  };
-  const std::size_t cFile = col("file"), cGen = col("generation"), cNote = col("note"), cProblems = col("problems");
-  while (std::getline(in, line)) {
-    auto cells = split(line);
-    cells.resize(header.size() + 1);
-    out.push_back({cells[cFile], cells[cGen], cells[cNote], cells[cProblems]});
-  }
+  for (auto& row : CorpusManifest()) out.push_back({row["file"], row["generation"], row["note"], row["problems"]});
   return out;
 }
 
@@ -108,23 +86,21 @@ TEST(CorpusExtractTest, PreNinePackagesExtractEveryFile) {
     SCOPED_TRACE(e.file);
     Extracted x(shared + "/corpus/" + e.file);
     if (x.app.state.formatMarker != 0) continue;
-    const auto& table = x.app.stores.ListView2;
-    ASSERT_FALSE(table.Empty());
+    const auto& table = x.app.state.view.files;
+    ASSERT_FALSE(table.empty());
     ++packages;
     EXPECT_TRUE(x.ExtractMessages().empty()) << ::testing::PrintToString(x.ExtractMessages());
     EXPECT_EQ(x.ui.resultShown, 1);
-    const bool deflated = sis_old::FilesAreDeflated(x.app.buffer);
-    for (const Row& row : table) {
-      const std::string path = x.Path(row.Text());
-      if (row.Get(col2::Length) == "0") {
+    for (const views::FileRow& row : table) {
+      const std::string path = x.Path(row.extractPath);
+      if (row.compressedSize == 0) {
         EXPECT_FALSE(fs::exists(path)) << path;
         continue;
       }
       ASSERT_TRUE(fs::is_regular_file(path)) << path;
-      const std::string size = row.Get(deflated ? col2::Uncompress : col2::Length);
-      EXPECT_EQ(std::to_string(fs::file_size(path)), size) << path;
+      EXPECT_EQ(fs::file_size(path), row.deflated ? row.uncompressedSize : row.compressedSize) << path;
       // Files made for the corpus from known sources: byte for byte.
-      const std::string name = fs::path(ToNative(row.Text())).filename().string();
+      const std::string name = fs::path(ToNative(row.extractPath)).filename().string();
       for (const std::string& candidate : {sources + "/files/" + name, sources + "/" + name}) {
         if (e.file.rfind("made/old/", 0) == 0 && fs::is_regular_file(candidate)) {
           EXPECT_EQ(ReadFile(path), ReadFile(candidate)) << path;
@@ -151,30 +127,29 @@ TEST(CorpusExtractTest, NineXPackagesExtractMatchingTheirHashes) {
     SCOPED_TRACE(e.file);
     Extracted x(shared + "/corpus/" + e.file);
     if (x.app.state.formatMarker != 1 || x.app.state.stub || Malformed(e)) continue;
-    const auto& table = x.app.stores.ListView1;
-    if (table.Empty()) continue;
+    const auto& table = x.app.state.view.files;
+    if (table.empty()) continue;
     ++packages;
     EXPECT_EQ(x.ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << x.ui.resultText;
     std::vector<std::string> expectedMessages;
     // Variants of one file (per language, say) share a target and so an extraction path:
     // the last one written is on disk.
-    std::map<std::string, const Row*> last;
-    for (const Row& row : table) last[row.Get(col9::ExtractPath)] = &row;
-    for (const Row& row : table) {
-      const std::string path = x.Path(row.Get(col9::ExtractPath));
-      const auto size = static_cast<std::uintmax_t>(HexToDouble(row.Get(col9::UncompressByte)));
-      if (row.Get(col9::Offset).empty()) {
+    std::map<std::string, const views::FileRow*> last;
+    for (const views::FileRow& row : table) last[row.extractPath] = &row;
+    for (const views::FileRow& row : table) {
+      const std::string path = x.Path(row.extractPath);
+      if (!row.hasData) {
         // No data in this package (a pre-installed package's files are on the device):
         // reported, not written.
-        expectedMessages.push_back((row.Get(col9::Compression) == "1" ? "Error while extracting " : "Error while cutting ") + path);
+        expectedMessages.push_back((row.deflated ? "Error while extracting " : "Error while cutting ") + path);
         continue;
       }
       ASSERT_TRUE(fs::is_regular_file(path)) << path;
-      if (last[row.Get(col9::ExtractPath)] != &row) continue;
-      EXPECT_EQ(fs::file_size(path), size) << path;
-      EXPECT_TRUE(extract::RowSha1(row) || row.Get(col9::Hash1).empty()) << path;
+      if (last[row.extractPath] != &row) continue;
+      EXPECT_EQ(fs::file_size(path), row.uncompressedSize) << path;
+      EXPECT_TRUE(row.sha1 || !row.entry || row.entry->hash.empty()) << path;
       ++files;
-      if (row.Get(col9::ExtractPath).find("\\Embedded Components\\") != std::string::npos) ++embedded;
+      if (row.extractPath.find("\\Embedded Components\\") != std::string::npos) ++embedded;
     }
     EXPECT_EQ(x.ExtractMessages(), expectedMessages);
 

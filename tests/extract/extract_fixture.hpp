@@ -24,14 +24,12 @@ inline Bytes Deflate(std::string_view s) {
   return out;
 }
 
-// The SHA-1 of `s`, as the 9.x file table holds it: two hexadecimal digits per byte.
-inline std::vector<std::string> Sha1Cells(std::string_view s) {
-  unsigned char md[EVP_MAX_MD_SIZE];
+// The SHA-1 of `s`.
+inline views::Sha1Digest Sha1Of(std::string_view s) {
+  views::Sha1Digest d{};
   unsigned int len = 0;
-  EVP_Digest(s.data(), s.size(), md, &len, EVP_sha1(), nullptr);
-  std::vector<std::string> cells;
-  for (unsigned int i = 0; i < len; ++i) cells.push_back(HexText(md[i], 2));
-  return cells;
+  EVP_Digest(s.data(), s.size(), d.data(), &len, EVP_sha1(), nullptr);
+  return d;
 }
 
 // Package bytes built piece by piece: each Add returns the offset where the piece starts.
@@ -54,13 +52,21 @@ class ExtractTest : public ::testing::Test {
 
   void SetUp() override { std::filesystem::create_directories(out); }
 
-  // Puts the package into the buffer and on disk as the opened file.
+  // Puts the package into the app and on disk as the opened file. Pre-9.x rows are stored
+  // or deflated as the package's header says.
   void Load(const Bytes& bytes, int formatMarker) {
     const std::string path = dir.Write("package.sis", bytes);
-    app.buffer.data = bytes;
+    app.bytes = bytes;
     app.state.openedFile = app.state.currentFile = path;
     app.state.formatMarker = formatMarker;
+    if (formatMarker == 0) {
+      const ByteView b(bytes);
+      const bool release6 = ReadLE(b, 4, 4) == 0x10003A12 || ReadLE(b, 32, 4) >= 200;
+      const bool deflated = release6 && (ReadLE(b, 36, 2) & 0x0008) == 0;
+      for (views::FileRow& r : Rows()) r.deflated = deflated;
+    }
   }
+  std::vector<views::FileRow>& Rows() { return app.state.view.files; }
 
   void Extract(const std::string& folder) {
     ui.folderAnswers.push_back(folder);
@@ -86,33 +92,32 @@ class ExtractSis9Test : public ExtractTest {
     pkg.Add(std::string(64, '\x7A'));  // stands for the header and controller
   }
 
-  // A row as the reader leaves it after assembly: hexadecimal offset and sizes.
-  Row& AddRow(const std::string& path, const std::string& compression, std::uint64_t offset, std::uint64_t csize,
-              std::uint64_t usize) {
-    Row& r = app.stores.ListView1.Add("1");
-    r.Set(col9::FileDataId, std::to_string(app.stores.ListView1.Count() - 1));
-    r.Set(col9::Offset, HexText(offset));
-    r.Set(col9::Compression, compression);
-    r.Set(col9::CompressByte, HexText(csize, 16));
-    r.Set(col9::UncompressByte, HexText(usize, 16));
-    r.Set(col9::ExtractPath, path);
-    return r;
+  // A row as the package view gives it.
+  views::FileRow& AddRow(const std::string& path, bool deflated, std::int64_t offset, std::uint64_t csize,
+                         std::uint64_t usize) {
+    views::FileRow r;
+    r.unit = 1;
+    r.index = static_cast<std::uint32_t>(Rows().size());
+    r.hasData = true;
+    r.offset = offset;
+    r.deflated = deflated;
+    r.compressedSize = csize;
+    r.uncompressedSize = usize;
+    r.extractPath = path;
+    Rows().push_back(r);
+    return Rows().back();
   }
-  static void SetHash(Row& r, const std::vector<std::string>& cells) {
-    for (std::size_t i = 0; i < cells.size(); ++i) r.Set(col9::Hash1 + i, cells[i]);
-    r.Set(col9::HashAlgorithm, "SHA-1 algorithm");
-  }
-  Row& AddDeflated(const std::string& path, std::string_view content) {
+  views::FileRow& AddDeflated(const std::string& path, std::string_view content) {
     const Bytes z = Deflate(content);
     const auto at = pkg.Add(z);
-    Row& r = AddRow(path, "1", static_cast<std::uint64_t>(at), z.size(), content.size());
-    SetHash(r, Sha1Cells(content));
+    views::FileRow& r = AddRow(path, true, at, z.size(), content.size());
+    r.sha1 = Sha1Of(content);
     return r;
   }
-  Row& AddStored(const std::string& path, std::string_view content) {
+  views::FileRow& AddStored(const std::string& path, std::string_view content) {
     const auto at = pkg.Add(content);
-    Row& r = AddRow(path, "0", static_cast<std::uint64_t>(at), content.size(), content.size());
-    SetHash(r, Sha1Cells(content));
+    views::FileRow& r = AddRow(path, false, at, content.size(), content.size());
+    r.sha1 = Sha1Of(content);
     return r;
   }
 };

@@ -66,7 +66,7 @@ TEST_F(Written9Test, ExtractsMainAndEmbeddedFilesMatchingTheirHashes) {
   EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\en.txt")), "english");
   EXPECT_EQ(ReadFile(Written("bin\\demo\\Embedded Components\\Child\\private\\e0000002\\child.dat")), "child data");
   EXPECT_EQ(ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << ui.resultText;
-  EXPECT_EQ(app.state.extractedCount, static_cast<std::int32_t>(app.stores.ListView1.Count()));
+  EXPECT_EQ(app.state.extractedCount, static_cast<std::int32_t>(app.state.view.files.size()));
 
   // The script names exactly the files the extraction wrote.
   const auto missing = MissingSources(ui.text);

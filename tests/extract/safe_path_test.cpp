@@ -116,11 +116,12 @@ TEST_F(ExtractTest, BinAsASymbolicLinkRefusesEverything) {
   fs::create_directory_symlink(outside, out + "/bin");
   PackageBytes pkg;
   const auto at = pkg.Add("evil");
-  Row& r = app.stores.ListView2.Add("bin\\P\\x.txt");
-  r.Set(col2::Uncompress, "4");
-  r.Set(col2::Compress, "4");
-  r.Set(col2::Offset, std::to_string(at));
-  r.Set(col2::Length, "4");
+  views::FileRow r;
+  r.extractPath = "bin\\P\\x.txt";
+  r.uncompressedSize = r.compressedSize = 4;
+  r.offset = at;
+  r.hasData = true;
+  Rows().push_back(r);
   Load(pkg.bytes, 0);  // no pre-9.x header: stored copies
   Extract();
   EXPECT_TRUE(fs::is_empty(outside));

@@ -511,7 +511,7 @@ void WindowTest::extractSample() {
   const auto sample = test::DemoSample();
   if (!sample) QSKIP("samples/demo.sisx is not in this checkout");
   Open(*sample);
-  const std::size_t files = window_->app().stores.ListView1.Count();
+  const std::size_t files = window_->app().state.view.files.size();
   QVERIFY(files > 0);
   const QString out = QString::fromStdString(*dir_ / "out");
   QVERIFY(QDir().mkpath(out));
@@ -537,8 +537,8 @@ void WindowTest::extractSample() {
   QVERIFY(!window_->extractOfferedWhileBusy.empty());
   for (bool offered : window_->extractOfferedWhileBusy) QVERIFY(!offered);
   // Every file of the table is on disk and named in the list.
-  for (const Row& row : window_->app().stores.ListView1) {
-    std::string rel = row.Get(8);
+  for (const auto& row : window_->app().state.view.files) {
+    std::string rel = row.extractPath;
     for (char& c : rel) if (c == '\\') c = '/';
     const QString file = out + QLatin1Char('/') + QString::fromStdString(rel);
     QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));

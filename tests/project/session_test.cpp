@@ -21,7 +21,7 @@ std::string InvalidMessage(const std::string& path) {
   return "Error openning file, " + path + "\r\nInvalid Brimond Session File.";
 }
 
-// A session file put together here from the format's description, independently of the
+// A session file put together byte by byte here, independently of the
 // writer: `record` is the record text in Windows-1252 bytes.
 std::string HandMadeSession(const std::string& record, char kind, std::string sizeDigits = {}) {
   Bytes payload;
@@ -76,7 +76,7 @@ class SessionTest : public ::testing::Test {
   // Saves `text` with the given format marker and returns the file's bytes.
   std::string Save(const std::string& text, int marker, const std::string& name = "s.qsd") {
     app.state.formatMarker = marker;
-    EXPECT_TRUE(project::SaveProject(app, dir / name, text));
+    EXPECT_FALSE(project::SaveProject(dir / name, text, app.state.carriedText, marker));
     return ReadFile(dir / name);
   }
 
@@ -275,12 +275,12 @@ class SessionUnsavableTest : public SessionTest, public ::testing::WithParamInte
 TEST_P(SessionUnsavableTest, IsRefusedNamingTheCharacter) {
   const auto& c = GetParam();
   const std::string path = dir.Write("old.qsd", "previous session");
-  EXPECT_FALSE(project::SaveProject(app, path, "ok " + c.text + " \xC4\x81"));
+  const auto failure = project::SaveProject(path, "ok " + c.text + " \xC4\x81", "", 1);
   EXPECT_EQ(ReadFile(path), "previous session");
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].text, "Error while saving " + path + kCrLf + "The character " + c.shown +
-                                     " cannot be stored in a Brimond Session File.");
-  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->text, "Error while saving " + path + kCrLf + "The character " + c.shown +
+                               " cannot be stored in a Brimond Session File.");
+  EXPECT_FALSE(failure->warning);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SessionUnsavableTest,

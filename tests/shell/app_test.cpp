@@ -6,6 +6,7 @@
 
 #include "shell/app.hpp"
 #include "support/fake_ui.hpp"
+#include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
 
 namespace tarvik {
@@ -127,15 +128,17 @@ TEST_F(AppFixture, ReloadReadsTheFileAgain) {
 }
 
 TEST_F(AppFixture, CloseEmptiesTheWindowAndTheFileMenu) {
+  test::OpenThroughMenu(app, ui, dir.Write("p.sis", test::sis9w::MakeDemoPackage()));
+  ASSERT_TRUE(app.state.package);
   test::OpenThroughMenu(app, ui, dir.Write("a.pkg", "A"));
-  app.stores.List1.Add("kept");
+  EXPECT_FALSE(app.state.package) << "nothing of the package survives the next open";
+  EXPECT_TRUE(app.state.view.files.empty());
   app.mnClose_Click();
   EXPECT_EQ(ui.text, "");
   EXPECT_EQ(ui.title, "Tarvik");
   EXPECT_TRUE(app.state.currentFile.empty());
   EXPECT_TRUE(app.state.openedFile.empty());
-  EXPECT_EQ(app.buffer.data, (Bytes{0}));
-  EXPECT_EQ(app.stores.List1.Count(), 1u);  // the stores stay until the next reading
+  EXPECT_TRUE(app.bytes.empty());
   EXPECT_EQ(app.state.projectText, "A");
   const FileMenuState m = app.mnFile_Click();
   EXPECT_FALSE(m.save || m.extract || m.reload || m.close);

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <set>
 
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 #include "sis9_fixture.hpp"
 
 namespace tarvik::test {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <stdexcept>
 
@@ -57,6 +58,32 @@ std::optional<std::string> SharedDir() {
   fs::path p = fs::path(TARVIK_SHARED_DIR);
   if (fs::is_directory(p / "corpus", ec)) return fs::canonical(p, ec).string();
   return std::nullopt;
+}
+
+std::vector<ManifestRow> CorpusManifest() {
+  std::vector<ManifestRow> out;
+  const auto shared = SharedDir();
+  if (!shared) return out;
+  std::istringstream in(ReadFile(*shared + "/corpus/MANIFEST.tsv"));
+  auto split = [](std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> cells;
+    std::size_t start = 0;
+    for (std::size_t at; (at = line.find('\t', start)) != std::string::npos; start = at + 1)
+      cells.push_back(line.substr(start, at - start));
+    cells.push_back(line.substr(start));
+    return cells;
+  };
+  std::string line;
+  if (!std::getline(in, line)) return out;
+  const std::vector<std::string> names = split(line);
+  while (std::getline(in, line)) {
+    const auto cells = split(line);
+    ManifestRow row;
+    for (std::size_t i = 0; i < names.size(); ++i) row[names[i]] = i < cells.size() ? cells[i] : std::string();
+    out.push_back(std::move(row));
+  }
+  return out;
 }
 
 CliResult RunCli(const std::string& args, const TempDir& dir) {

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bytes/file_buffer.hpp"
 #include "shell/app.hpp"
+#include "support/fake_ui.hpp"
 
 namespace tarvik::test {
 
@@ -41,6 +44,11 @@ Bytes ReadBytes(const std::string& path);
 // The shared folder beside the project, when it is there.
 std::optional<std::string> SharedDir();
 
+// The rows of the corpus manifest (corpus/MANIFEST.tsv), each a map from column name to
+// cell; empty when the shared folder is absent.
+using ManifestRow = std::map<std::string, std::string>;
+std::vector<ManifestRow> CorpusManifest();
+
 // Runs tarvik-cli with `args` (already quoted for the shell), with data and temporary
 // folders inside `dir`; stdout and stderr are captured.
 struct CliResult {
@@ -51,7 +59,6 @@ struct CliResult {
 CliResult RunCli(const std::string& args, const TempDir& dir);
 
 // Opens `path` through the Open command of `app` (answering the dialog with it).
-class FakeUi;
 void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path);
 
 }  // namespace tarvik::test

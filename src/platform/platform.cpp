@@ -1,4 +1,4 @@
-#include "shell/platform.hpp"
+#include "platform/platform.hpp"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace fs = std::filesystem;
 
@@ -142,20 +143,21 @@ bool ReadWholeFile(const std::string& path, Bytes& out) {
 bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::size_t size) {
   const fs::path target(path);
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string tmpl = (dir / ("." + target.filename().string() + ".tarvik-XXXXXX")).string();
-  const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
-  // Keep the mode of a file being replaced; a new file gets the usual mode under the umask.
+  // A file being replaced keeps its mode; a new one is created with 0666 and the kernel
+  // applies the umask, so the process never has to change it.
   struct stat st {};
-  mode_t mode;
-  if (stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
+  const bool replacing = stat(path.c_str(), &st) == 0;
+  const mode_t mode = replacing ? (st.st_mode & 07777) : 0666;
+  std::random_device seed;
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = (dir / ("." + target.filename().string() + ".tarvik-" + std::to_string(seed() % 1000000))).string();
+    fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) return false;
   }
-  bool ok = fchmod(fd, mode) == 0;
+  if (fd < 0) return false;
+  bool ok = !replacing || fchmod(fd, mode) == 0;
   std::size_t done = 0;
   while (ok && done < size) {
     const ssize_t n = write(fd, data + done, size - done);
@@ -167,8 +169,8 @@ bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::siz
     done += static_cast<std::size_t>(n);
   }
   if (close(fd) != 0) ok = false;
-  if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) unlink(tmpl.c_str());
+  if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) unlink(tmp.c_str());
   return ok;
 }
 

@@ -1,0 +1,14 @@
+#include "views/views.hpp"
+
+namespace tarvik::views {
+
+PackageView Describe(const model::Package& package, const ScriptSettings& settings) {
+  switch (package.generation) {
+    case model::Generation::Pre9: return DescribeOld(package, settings);
+    case model::Generation::Sis9: return DescribeSis9(package, settings);
+    case model::Generation::Unknown: break;
+  }
+  return {};
+}
+
+}  // namespace tarvik::views
