@@ -46,6 +46,50 @@ void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width) {
   }
 }
 
+namespace {
+Field Finish(Field f, Pos limit) {
+  f.end = AddPos(f.index, f.length);
+  f.ok = f.end <= limit && f.index <= limit;
+  if (!f.ok) f.end = std::max<Pos>(f.index, limit);
+  f.next = f.ok ? AlignUp(f.end) : limit;
+  if (f.next <= f.start) f.next = f.start + 4;  // always move on
+  return f;
+}
+}  // namespace
+
+Field ReadField(ByteView b, Pos pos, Pos limit) {
+  Field f;
+  f.start = pos;
+  std::uint32_t t = 0;
+  if (pos < 0 || pos + 8 > limit || !ReadU32(b, pos, t)) {
+    f.index = pos;
+    f.end = f.next = std::max<Pos>(limit, pos + 4);
+    f.ok = false;
+    return f;
+  }
+  f.type = t;
+  int width = 4;
+  DecodeLength(b, pos + 4, f.length, width);
+  f.index = pos + 4 + width;
+  return Finish(f, limit);
+}
+
+Field ReadElement(ByteView b, Pos pos, Pos limit) {
+  Field f;
+  f.start = pos;
+  f.type = 0;
+  if (pos < 0 || pos + 4 > limit || !b.HasRange(pos, 4)) {
+    f.index = pos;
+    f.end = f.next = std::max<Pos>(limit, pos + 4);
+    f.ok = false;
+    return f;
+  }
+  int width = 4;
+  DecodeLength(b, pos, f.length, width);
+  f.index = pos + width;
+  return Finish(f, limit);
+}
+
 XField XReadField(ByteView buffer, Pos pos, bool text, bool render) {
   XField f;
   std::uint32_t type = 0;

@@ -36,6 +36,24 @@ struct XField {
   std::string value;                        // rendering of the value (see XGetValue)
 };
 
+// One field as laid out in a buffer: type, length part, value, padding.
+struct Field {
+  std::uint32_t type = sistype::Truncated;
+  Pos start = 0;   // where the type part begins
+  Pos index = 0;   // where the value begins
+  Pos length = 0;  // value length as stored
+  Pos end = 0;     // first byte after the value (cut at the limit when the field overruns it)
+  Pos next = 0;    // where the next sibling begins (end rounded up to 4; always past `start`)
+  bool ok = false; // the whole field lies before the limit it was read against
+};
+
+// Reads the field whose type part begins at `pos`; `ok` tells whether it ends at or before
+// `limit`. A field that overruns `limit` is cut there, so that nested walks never read past
+// their parent and never cover the same bytes twice.
+Field ReadField(ByteView buffer, Pos pos, Pos limit);
+// Reads an array element (length part, then value, no type part) at `pos`.
+Field ReadElement(ByteView buffer, Pos pos, Pos limit);
+
 // Decodes the length part at `pos`: sets `length` and `width` (4, or 8 in the 63-bit form).
 // Bytes outside the buffer read as missing (a missing length reads as 0).
 void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width);

@@ -90,6 +90,9 @@ struct Expression {
   std::uint32_t value = 0;
   std::string text;
   std::vector<Expression> operands;
+  // 9.x: an operator code outside the known ones, as stored (op is None then). Such a node
+  // was read but ended the reading of its expression.
+  std::uint32_t unknownOp = 0;
 };
 
 // A file the package installs, runs, shows or removes.
@@ -157,6 +160,7 @@ struct StoredFile {
   std::uint32_t compression = 0;  // 0 stored, 1 deflated
   std::uint64_t uncompressedSize = 0;
   std::uint64_t length = 0;       // bytes stored
+  bool present = true;            // false: the entry held no SISCompressed field (the rest is 0)
 };
 
 // Pre-9.x: one record of the record list, in file order.
@@ -224,6 +228,10 @@ struct Package {
   // 9.x structure.
   std::optional<Frame> frame;        // the main package of a whole (non-stub) file
   InstallBlock body;
+  // 9.x: further install blocks of the same controller, in stored order (an odd controller
+  // can hold more than one; they install after `body`).
+  std::vector<InstallBlock> laterBlocks;
+  bool controllerRead = false;       // 9.x: a controller with package information was read
   std::vector<SignatureChain> signatures;
   std::uint32_t dataIndex = 0;       // as stored: relative to the enclosing package's unit
   std::uint32_t dataUnit = 1;        // absolute data unit of its files (1 for the main package)

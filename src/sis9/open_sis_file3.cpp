@@ -98,52 +98,6 @@ std::string Hex8(const FileBuffer& b, Pos pos) { return HexText(Word(b, pos), 8)
 
 std::string SignedText(std::uint32_t word) { return std::to_string(static_cast<std::int32_t>(word)); }
 
-namespace {
-Field Finish(Field f, Pos limit) {
-  f.end = AddPos(f.index, f.length);
-  f.ok = f.end <= limit && f.index <= limit;
-  // A field that overruns its parent is cut at the parent's end: nothing inside it is read
-  // beyond that, so nested walks never cover the same bytes twice.
-  if (!f.ok) f.end = std::max<Pos>(f.index, limit);
-  f.next = f.ok ? AlignUp(f.end) : limit;
-  if (f.next <= f.start) f.next = f.start + 4;  // always move on
-  return f;
-}
-}  // namespace
-
-Field ReadField(const FileBuffer& b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  std::uint32_t t = 0;
-  if (pos < 0 || pos + 8 > limit || !ReadU32(b, pos, t)) {
-    f.index = pos;
-    f.end = f.next = std::max<Pos>(limit, pos + 4);
-    f.ok = false;
-    return f;
-  }
-  f.type = t;
-  int width = 4;
-  DecodeLength(b, pos + 4, f.length, width);
-  f.index = pos + 4 + width;
-  return Finish(f, limit);
-}
-
-Field ReadElement(const FileBuffer& b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  f.type = 0;
-  if (pos < 0 || pos + 4 > limit || !b.HasRange(pos, 4)) {
-    f.index = pos;
-    f.end = f.next = std::max<Pos>(limit, pos + 4);
-    f.ok = false;
-    return f;
-  }
-  int width = 4;
-  DecodeLength(b, pos, f.length, width);
-  f.index = pos + width;
-  return Finish(f, limit);
-}
-
 std::string FieldText(const FileBuffer& b, const Field& f) {
   if (!f.ok || f.length <= 0) return {};
   return GetText(b, f.index, f.length, true);

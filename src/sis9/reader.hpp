@@ -11,6 +11,7 @@
 #include "bytes/field_reader.hpp"
 #include "bytes/file_buffer.hpp"
 #include "shell/app.hpp"
+#include "sis9/limits.hpp"
 
 namespace tarvik::sis9 {
 
@@ -18,28 +19,7 @@ inline constexpr const char* kTitle = "Brimond";
 inline constexpr const char* kTag = "$TEMP_TAG_TO_REMOVE$";
 inline constexpr const char* kCrLf = "\r\n";
 
-// Deepest nesting of embedded controllers, of install blocks (through condition blocks and
-// embedded packages) and of expressions that the reader follows; anything deeper is
-// reported as damaged.
-inline constexpr int kMaxControllerDepth = 16;
-inline constexpr int kMaxBlockDepth = 128;
-inline constexpr int kMaxExpressionDepth = 64;
 
-// One field as laid out in the buffer: type, length part, value, padding.
-struct Field {
-  std::uint32_t type = sistype::Truncated;
-  Pos start = 0;  // where the type part begins
-  Pos index = 0;  // where the value begins
-  Pos length = 0; // value length as stored
-  Pos end = 0;    // first byte after the value
-  Pos next = 0;   // where the next sibling begins (end rounded up to 4)
-  bool ok = false; // the whole field lies before the limit it was read against
-};
-
-// Reads the field at `pos`; `ok` tells whether it ends at or before `limit`.
-Field ReadField(const FileBuffer& b, Pos pos, Pos limit);
-// Reads an array element (length part, then value, no type part) at `pos`.
-Field ReadElement(const FileBuffer& b, Pos pos, Pos limit);
 // The 32-bit word at `pos` (bytes outside the buffer read as 0).
 std::uint32_t Word(const FileBuffer& b, Pos pos);
 // The word at `pos` as 8 upper-case hexadecimal digits.

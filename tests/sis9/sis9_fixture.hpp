@@ -10,6 +10,7 @@
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
+#include "sis9/model_diff.hpp"
 
 namespace tarvik::test {
 
@@ -26,7 +27,9 @@ struct Sis9Fixture : ::testing::Test {
   // Opens the bytes through the Open command as a file named `name`; returns the script.
   std::string Open(const Bytes& bytes, const std::string& name = "pkg.sis") {
     path = dir.Write(name, bytes);
+    const std::size_t before = ui.messages.size();
     OpenThroughMenu(app, ui, path);
+    ExpectModelMatchesLegacy(app, ui, before, bytes, path);
     return ui.text;
   }
   std::string Open(const w::Controller& c, const w::PackageOptions& o = {}, const std::string& name = "pkg.sis") {

@@ -1,0 +1,742 @@
+// The 9.x parser: the file frame, the controller (inflated in memory), the package
+// information, the install block tree with its conditions, the signature chains and the data
+// section, read into the package model. Bytes in, model out: nothing here touches files or
+// keeps state between calls.
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "bytes/field_reader.hpp"
+#include "bytes/inflate.hpp"
+#include "parse/parse.hpp"
+#include "sis9/limits.hpp"
+
+namespace tarvik::sis9 {
+
+namespace {
+
+using model::Expression;
+using model::ExprOp;
+using model::FileEntry;
+using model::InstallBlock;
+using model::Package;
+using model::Problem;
+
+constexpr std::uint32_t kUid1 = 0x10201A7Au;
+constexpr std::uint32_t kMaxExprCode = static_cast<std::uint32_t>(ExprOp::Number);
+constexpr std::uint32_t kNullOperation = 8;
+
+std::uint32_t Word(ByteView b, Pos pos) { return static_cast<std::uint32_t>(ReadLE(b, pos, 4)); }
+
+std::string FieldText(ByteView b, const Field& f) {
+  if (!f.ok || f.length <= 0) return {};
+  return GetText(b, f.index, f.length, true);
+}
+
+// The bytes of a field's value (an ok field lies inside the buffer).
+model::Bytes FieldBytes(ByteView b, const Field& f) {
+  if (!f.ok || f.length <= 0 || !b.HasRange(f.index, f.length)) return {};
+  return model::Bytes(b.Ptr(f.index), b.Ptr(f.index) + f.length);
+}
+
+// The strings of an array field (type, length, element type, then length + value each).
+std::vector<std::string> ReadStrings(ByteView b, const Field& array) {
+  std::vector<std::string> out;
+  if (array.type != sistype::Array) return out;
+  Pos p = array.index + 4;
+  while (p < array.end) {
+    Field e = ReadElement(b, p, array.end);
+    if (!e.ok) break;
+    out.push_back(GetText(b, e.index, e.length, true));
+    p = e.next;
+  }
+  return out;
+}
+
+model::Version ReadVersion(ByteView b, Pos index) {
+  return {static_cast<std::int32_t>(Word(b, index)), static_cast<std::int32_t>(Word(b, index + 4)),
+          static_cast<std::int32_t>(Word(b, index + 8))};
+}
+
+// Members that may follow the one being looked for; meeting one means it is absent.
+bool IsLaterMember(std::uint32_t t) {
+  switch (t) {
+    case sistype::SupportedOptions: case sistype::SupportedLanguages: case sistype::Prerequisites:
+    case sistype::Properties: case sistype::Logo: case sistype::InstallBlock:
+    case sistype::SignatureCertificateChain: case sistype::DataIndex:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Finds the controller member of type `type` at `pos`, stepping over fields of unknown type
+// (`pos` moves past them even when the member is not found).
+bool SeekMember(ByteView b, Pos& pos, Pos limit, std::uint32_t type, Field& out) {
+  while (pos + 8 <= limit) {
+    Field f = ReadField(b, pos, limit);
+    if (f.type == type) {
+      out = f;
+      return true;
+    }
+    if (IsLaterMember(f.type) || !f.ok) return false;
+    pos = f.next;
+  }
+  return false;
+}
+
+// A file description: target, MIME type, capabilities, hash, then the packed words.
+FileEntry ReadFileDesc(ByteView b, Pos pos, Pos limit) {
+  FileEntry d;
+  d.complete = false;
+  Field target = ReadField(b, pos, limit);
+  if (!target.ok || target.type != sistype::String) return d;
+  d.target = FieldText(b, target);
+  Field mime = ReadField(b, target.next, limit);
+  if (!mime.ok || mime.type != sistype::String) return d;
+  d.mime = FieldText(b, mime);
+  Pos p = mime.next;
+  Field f = ReadField(b, p, limit);
+  if (f.ok && f.type == sistype::Capabilities) {
+    d.capabilities = Word(b, f.index);
+    p = f.next;
+    f = ReadField(b, p, limit);
+  }
+  if (!f.ok || f.type != sistype::Hash) return d;
+  d.hashAlgorithm = Word(b, f.index);
+  d.hash = FieldBytes(b, ReadField(b, f.index + 4, f.end));
+  p = f.next;
+  if (p + 28 > limit) return d;
+  d.operation = Word(b, p);
+  d.options = Word(b, p + 4);
+  d.compressedSize = ReadLE(b, p + 8, 8);
+  d.uncompressedSize = ReadLE(b, p + 16, 8);
+  d.index = Word(b, p + 24);
+  // What the sizes suggest, until the data section tells.
+  d.compression = d.compressedSize == d.uncompressedSize ? 0 : 1;
+  d.complete = true;
+  return d;
+}
+
+// Certificates of a chain blob: each a top-level DER SEQUENCE (tag 0x30, short or long
+// length form). Reading stops at anything else, at a length that overruns the blob, and
+// after kMaxCertificates.
+std::vector<model::Bytes> SplitCertificates(const model::Bytes& blob) {
+  std::vector<model::Bytes> out;
+  constexpr std::size_t kMaxLengthBytes = 4;  // a certificate of 4 GiB is more than enough
+  std::size_t p = 0;
+  while (p + 2 <= blob.size() && out.size() < static_cast<std::size_t>(kMaxCertificates)) {
+    if (blob[p] != 0x30) break;
+    std::size_t header = 2;
+    std::uint64_t length = blob[p + 1];
+    if (length & 0x80) {
+      const std::size_t n = length & 0x7F;
+      if (n == 0 || n > kMaxLengthBytes || p + 2 + n > blob.size()) break;
+      length = 0;
+      for (std::size_t i = 0; i < n; ++i) length = length << 8 | blob[p + 2 + i];
+      header += n;
+    }
+    if (length > blob.size() - p - header) break;
+    const std::size_t total = header + static_cast<std::size_t>(length);
+    out.emplace_back(blob.begin() + static_cast<std::ptrdiff_t>(p),
+                     blob.begin() + static_cast<std::ptrdiff_t>(p + total));
+    p += total;
+  }
+  return out;
+}
+
+// Walks one controller buffer (the inflated controller, or a stub file).
+class ControllerParser {
+ public:
+  ControllerParser(ByteView b, std::vector<Problem>& problems) : b_(b), problems_(problems) {}
+
+  // Reads the controller whose package information begins at `infoPos`; false (and a
+  // problem) when there is none or it lies too deep.
+  bool ReadController(Pos infoPos, Pos limit, Package& pkg) {
+    if (Word(b_, infoPos) != sistype::Info) {
+      Fail("package information", infoPos);
+      return false;
+    }
+    if (controllerDepth_ >= kMaxControllerDepth) {
+      Fail("embedded package nested too deep", infoPos);
+      return false;
+    }
+    ++controllerDepth_;
+    pkg.generation = model::Generation::Sis9;
+    pkg.controllerRead = true;
+    pkg.ordinal = ++ordinal_;
+
+    Pos pos = infoPos;
+    ReadPackageInfo(pos, limit, pkg);
+    bool haveBody = false;
+    while (pos + 8 <= limit) {
+      Field f = ReadField(b_, pos, limit);
+      if (!f.ok) {
+        Fail("controller", pos);
+        break;
+      }
+      if (f.type == sistype::InstallBlock) {
+        InstallBlock& block = haveBody ? pkg.laterBlocks.emplace_back() : pkg.body;
+        haveBody = true;
+        ReadInstallBlock(f, block);
+      } else if (f.type == sistype::SignatureCertificateChain) {
+        ReadSignatureChain(f, pkg);
+      } else if (f.type == sistype::DataIndex) {
+        pkg.dataIndex = Word(b_, f.index);
+        pkg.ended = true;
+        break;
+      }
+      pos = f.next;
+    }
+    if (!pkg.ended) Fail("end of package", pos);
+    --controllerDepth_;
+    return true;
+  }
+
+ private:
+  void Fail(std::string what, Pos where) { problems_.push_back({Problem::Kind::Damaged, std::move(what), where, 0}); }
+
+  void ReadPackageInfo(Pos& pos, Pos limit, Package& pkg) {
+    Field info = ReadField(b_, pos, limit);
+    if (!info.ok) Fail("package information", pos);
+    const Pos il = info.ok ? info.end : limit;
+    Pos p = info.index;
+
+    Field f = ReadField(b_, p, il);
+    if (f.type != sistype::Uid) Fail("package UID", p);
+    pkg.uid = Word(b_, f.index);
+    p = f.next;
+
+    f = ReadField(b_, p, il);
+    if (f.type != sistype::String) Fail("vendor name", p);
+    pkg.vendorUniqueName = FieldText(b_, f);
+    p = f.next;
+
+    f = ReadField(b_, p, il);
+    pkg.names = ReadStrings(b_, f);
+    if (f.type != sistype::Array) Fail("package names", p);
+    p = f.next;
+
+    f = ReadField(b_, p, il);
+    if (f.type != sistype::Array) Fail("vendor names", p);
+    pkg.vendorNames = ReadStrings(b_, f);
+    p = f.next;
+
+    f = ReadField(b_, p, il);
+    if (f.type != sistype::Version) Fail("version", p);
+    pkg.version = ReadVersion(b_, f.index);
+    p = f.next;
+
+    f = ReadField(b_, p, il);
+    if (f.type != sistype::DateTime) Fail("creation time", p);
+    {
+      Field date = ReadField(b_, f.index, f.end);
+      pkg.created.year = static_cast<std::uint16_t>(ReadLE(b_, date.index, 2));
+      pkg.created.month0 = b_.At(date.index + 2);
+      pkg.created.day = b_.At(date.index + 3);
+      Field time = ReadField(b_, date.next, f.end);
+      pkg.created.hour = b_.At(time.index);
+      pkg.created.minute = b_.At(time.index + 1);
+      pkg.created.second = b_.At(time.index + 2);
+    }
+    p = f.end;
+    pkg.installType = p < il ? b_.At(p) : 0;
+    ++p;
+    pkg.installFlags = p < il ? b_.At(p) : 0;
+    pos = info.next;
+
+    if (SeekMember(b_, pos, limit, sistype::SupportedOptions, f)) {
+      Field array = ReadField(b_, f.index, f.end);
+      if (array.type == sistype::Array) {
+        Pos q = array.index + 4;
+        while (q < array.end) {
+          Field e = ReadElement(b_, q, array.end);
+          if (!e.ok) {
+            Fail("options", q);
+            break;
+          }
+          pkg.options.push_back(ReadStrings(b_, ReadField(b_, e.index, e.end)));
+          q = e.next;
+        }
+      }
+      if (!f.ok) Fail("options", f.start);
+      pos = f.next;
+    }
+
+    if (SeekMember(b_, pos, limit, sistype::SupportedLanguages, f)) {
+      Field array = ReadField(b_, f.index, f.end);
+      Pos q = array.index + 4;
+      while (array.type == sistype::Array && q < array.end) {
+        Field e = ReadElement(b_, q, array.end);
+        if (!e.ok) {
+          Fail("languages", q);
+          break;
+        }
+        pkg.languages.push_back(Word(b_, e.index));
+        q = e.next;
+      }
+      if (!f.ok) Fail("languages", f.start);
+      pos = f.next;
+    } else {
+      Fail("languages", pos);
+    }
+
+    if (SeekMember(b_, pos, limit, sistype::Prerequisites, f)) {
+      Pos q = f.index;
+      for (int list = 0; list < 2; ++list) {
+        Field array = ReadField(b_, q, f.end);
+        if (array.type != sistype::Array) {
+          Fail("prerequisites", q);
+          break;
+        }
+        std::vector<model::Dependency>& out = list == 0 ? pkg.targetDevices : pkg.dependencies;
+        Pos m = array.index + 4;
+        while (m < array.end) {
+          Field e = ReadElement(b_, m, array.end);
+          if (!e.ok) {
+            Fail("prerequisites", m);
+            break;
+          }
+          model::Dependency dep;
+          Field uid = ReadField(b_, e.index, e.end);
+          dep.uid = Word(b_, uid.index);
+          Field range = ReadField(b_, uid.next, e.end);
+          Field nameArray = range;
+          if (range.type == sistype::VersionRange) {
+            model::VersionRange versions;
+            Field from = ReadField(b_, range.index, range.end);
+            versions.from = ReadVersion(b_, from.index);
+            if (from.next < range.end) {
+              Field to = ReadField(b_, from.next, range.end);
+              if (to.type == sistype::Version) versions.to = ReadVersion(b_, to.index);
+            }
+            dep.versions = versions;
+            nameArray = ReadField(b_, range.next, e.end);
+          }
+          dep.names = ReadStrings(b_, nameArray);
+          out.push_back(std::move(dep));
+          m = e.next;
+        }
+        q = array.next;
+      }
+      if (!f.ok) Fail("prerequisites", f.start);
+      pos = f.next;
+    }
+
+    if (SeekMember(b_, pos, limit, sistype::Properties, f)) {
+      Field array = ReadField(b_, f.index, f.end);
+      Pos q = array.index + 4;
+      while (array.type == sistype::Array && q < array.end) {
+        Field e = ReadElement(b_, q, array.end);
+        if (!e.ok) {
+          Fail("properties", q);
+          break;
+        }
+        pkg.properties.push_back(
+            {static_cast<std::int32_t>(Word(b_, e.index)), static_cast<std::int32_t>(Word(b_, e.index + 4))});
+        q = e.next;
+      }
+      if (!f.ok) Fail("properties", f.start);
+      pos = f.next;
+    }
+
+    Pos logoPos = pos;
+    if (SeekMember(b_, logoPos, limit, sistype::Logo, f)) {
+      pos = logoPos;
+      Field desc = ReadField(b_, f.index, f.end);
+      pkg.logo = ReadFileDesc(b_, desc.index, desc.ok ? desc.end : f.end);
+      if (!pkg.logo->complete) Fail("logo", f.start);
+      pos = f.next;
+    }
+  }
+
+  void ReadInstallBlock(const Field& block, InstallBlock& out) {
+    // Install blocks nest through condition blocks and embedded packages; the whole nesting
+    // is bounded, so that no package can exhaust the stack.
+    if (blockNesting_ >= kMaxBlockDepth) {
+      Fail("condition blocks nested too deep", block.start);
+      return;
+    }
+    ++blockNesting_;
+    ReadBlockMembers(block, out);
+    --blockNesting_;
+  }
+
+  void ReadBlockMembers(const Field& block, InstallBlock& out) {
+    if (!block.ok) Fail("install block", block.start);
+    const Pos lim = block.ok ? block.end : block.next;
+
+    Field files = ReadField(b_, block.index, lim);
+    if (files.type != sistype::Array) {
+      Fail("install block", block.start);
+      return;
+    }
+    for (Pos p = files.index + 4; p < files.end;) {
+      Field e = ReadElement(b_, p, files.end);
+      if (!e.ok) {
+        Fail("file description", p);
+        break;
+      }
+      FileEntry d = ReadFileDesc(b_, e.index, e.end);
+      if (d.complete)
+        out.files.push_back(std::move(d));
+      else
+        Fail("file description", e.start);
+      p = e.next;
+    }
+
+    Field controllers = ReadField(b_, files.next, lim);
+    if (controllers.type != sistype::Array) {
+      Fail("install block", files.next);
+      return;
+    }
+    for (Pos p = controllers.index + 4; p < controllers.end;) {
+      Field e = ReadElement(b_, p, controllers.end);
+      if (!e.ok) {
+        Fail("embedded package", p);
+        break;
+      }
+      Package child;
+      if (ReadController(e.index, e.end, child)) out.embedded.push_back(std::move(child));
+      p = e.next;
+    }
+
+    Field ifs = ReadField(b_, controllers.next, lim);
+    if (ifs.type != sistype::Array) {
+      Fail("install block", controllers.next);
+      return;
+    }
+    for (Pos p = ifs.index + 4; p < ifs.end;) {
+      Field e = ReadElement(b_, p, ifs.end);
+      if (!e.ok) {
+        Fail("condition", p);
+        break;
+      }
+      ReadIf(e, out);
+      p = e.next;
+    }
+  }
+
+  // Reads a branch: its condition (the expression field at `expr`) and the block after it.
+  void ReadBranch(const Field& expr, Pos limit, model::ConditionalBlock& branch) {
+    branch.condition = ReadCondition(expr.start, limit);
+    Field block = ReadField(b_, expr.next, limit);
+    if (block.type == sistype::InstallBlock)
+      ReadInstallBlock(block, branch.block.emplace());
+    else
+      Fail("install block", block.start);
+  }
+
+  void ReadIf(const Field& element, InstallBlock& out) {
+    Field expr = ReadField(b_, element.index, element.end);
+    if (expr.type != sistype::Expression || !expr.ok) {
+      Fail("condition", element.start);
+      return;
+    }
+    model::IfBlock ifBlock;
+    ReadBranch(expr, element.end, ifBlock.branch);
+    const Pos afterBlock = ReadField(b_, expr.next, element.end).next;
+    Field elseIfs = ReadField(b_, afterBlock, element.end);
+    if (elseIfs.type == sistype::Array) {
+      for (Pos p = elseIfs.index + 4; p < elseIfs.end;) {
+        Field e = ReadElement(b_, p, elseIfs.end);
+        if (!e.ok) {
+          Fail("condition", p);
+          break;
+        }
+        Field x = ReadField(b_, e.index, e.end);
+        if (x.type == sistype::Expression && x.ok)
+          ReadBranch(x, e.end, ifBlock.elseIfs.emplace_back());
+        else
+          Fail("condition", e.start);
+        p = e.next;
+      }
+    } else {
+      Fail("condition", afterBlock);
+    }
+    out.ifs.push_back(std::move(ifBlock));
+  }
+
+  Expression ReadCondition(Pos exprPos, Pos limit) {
+    Expression root;
+    Pos next = 0;
+    if (!ReadExpression(exprPos, limit, 0, root, next)) Fail("condition", exprPos);
+    return root;
+  }
+
+  static int Arity(ExprOp op) {
+    switch (op) {
+      case ExprOp::Equal: case ExprOp::NotEqual: case ExprOp::Greater: case ExprOp::Less:
+      case ExprOp::GreaterOrEqual: case ExprOp::LessOrEqual: case ExprOp::And: case ExprOp::Or:
+      case ExprOp::AppProperty:
+        return 2;
+      case ExprOp::Not: case ExprOp::Package:
+        return 1;
+      default:
+        return 0;
+    }
+  }
+
+  // Reads the expression field at `pos`; false when it is not one (or is damaged). The node
+  // keeps whatever was read before the damage; `next` is where its next sibling begins.
+  bool ReadExpression(Pos pos, Pos limit, int depth, Expression& node, Pos& next) {
+    Field f = ReadField(b_, pos, limit);
+    if (f.type != sistype::Expression || !f.ok || depth > kMaxExpressionDepth || f.length < 8) return false;
+    const std::uint32_t code = Word(b_, f.index);
+    node.value = Word(b_, f.index + 4);
+    next = f.next;
+    if (code < 1 || code > kMaxExprCode) {
+      node.unknownOp = code;
+      return false;
+    }
+    node.op = static_cast<ExprOp>(code);
+    Pos p = f.index + 8;
+    if (node.op == ExprOp::Exists || node.op == ExprOp::String) {
+      Field s = ReadField(b_, p, f.end);
+      if (s.type != sistype::String || !s.ok) return false;
+      node.text = FieldText(b_, s);
+      p = s.next;
+    }
+    for (int i = 0; i < Arity(node.op); ++i) {
+      Expression child;
+      Pos childNext = 0;
+      const bool ok = ReadExpression(p, f.end, depth + 1, child, childNext);
+      const bool kept = ok || child.op != ExprOp::None || child.unknownOp != 0;
+      if (kept) node.operands.push_back(std::move(child));
+      if (!ok) return false;
+      p = childNext;
+    }
+    return true;
+  }
+
+  void ReadSignatureChain(const Field& field, Package& pkg) {
+    model::SignatureChain chain;
+    Field signatures = ReadField(b_, field.index, field.end);
+    if (signatures.type == sistype::Array) {
+      for (Pos p = signatures.index + 4; p < signatures.end && chain.signatures.size() < kMaxSignatures;) {
+        Field e = ReadElement(b_, p, signatures.end);
+        if (!e.ok) break;
+        model::SignatureChain::Signature sig;
+        Field algorithm = ReadField(b_, e.index, e.end);
+        if (algorithm.type == sistype::SignatureAlgorithm) {
+          Field oid = ReadField(b_, algorithm.index, algorithm.end);
+          if (oid.type == sistype::String) sig.algorithm = FieldText(b_, oid);
+        }
+        Field blob = ReadField(b_, algorithm.next, e.end);
+        if (blob.type == sistype::Blob) sig.signature = FieldBytes(b_, blob);
+        chain.signatures.push_back(std::move(sig));
+        p = e.next;
+      }
+    }
+    Field certificates = ReadField(b_, signatures.next, field.end);
+    if (certificates.type == sistype::CertificateChain) {
+      Field blob = ReadField(b_, certificates.index, certificates.end);
+      if (blob.type == sistype::Blob) chain.certificates = SplitCertificates(FieldBytes(b_, blob));
+    }
+    pkg.signatures.push_back(std::move(chain));
+  }
+
+  ByteView b_;
+  std::vector<Problem>& problems_;
+  int ordinal_ = 0;
+  int controllerDepth_ = 0;
+  int blockNesting_ = 0;
+};
+
+// Absolute data units: the data index of a controller counts from its parent's unit. A unit
+// beyond the 32-bit range names no unit of the data section and is kept as 0.
+void SetUnits(InstallBlock& block, std::uint64_t unit);
+void SetUnits(Package& pkg, std::uint64_t unit) {
+  pkg.dataUnit = unit > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(unit);
+  SetUnits(pkg.body, unit);
+  for (InstallBlock& b : pkg.laterBlocks) SetUnits(b, unit);
+}
+void SetUnits(InstallBlock& block, std::uint64_t unit) {
+  for (Package& p : block.embedded) SetUnits(p, unit + p.dataIndex);
+  for (model::IfBlock& i : block.ifs) {
+    if (i.branch.block) SetUnits(*i.branch.block, unit);
+    for (model::ConditionalBlock& e : i.elseIfs)
+      if (e.block) SetUnits(*e.block, unit);
+  }
+}
+
+// Reads the data section (an array of units, each an array of file data fields) into
+// `main.data`, one entry per stored file.
+void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
+  const Pos pos = AlignUp(dataFieldPos);
+  Field data = ReadField(b, pos, b.Size());
+  auto fail = [&main](Pos where) {
+    main.problems.push_back({Problem::Kind::Damaged, "file data", where, 0});
+  };
+  if (data.type != sistype::Data) {
+    fail(pos);
+    return;
+  }
+  if (!data.ok) fail(pos);
+  const Pos dataEnd = data.ok ? data.end : b.Size();
+  Field units = ReadField(b, data.index, dataEnd);
+  if (units.type != sistype::Array) {
+    fail(data.index);
+    return;
+  }
+  for (Pos p = units.index + 4; p < units.end;) {
+    Field u = ReadElement(b, p, units.end);
+    if (!u.ok) {
+      fail(p);
+      break;
+    }
+    std::vector<model::StoredFile>& unit = main.data.emplace_back();
+    Field files = ReadField(b, u.index, u.end);
+    for (Pos q = files.index + 4; files.type == sistype::Array && q < files.end;) {
+      Field fd = ReadElement(b, q, files.end);
+      if (!fd.ok) {
+        fail(q);
+        break;
+      }
+      model::StoredFile& stored = unit.emplace_back();
+      Field comp = ReadField(b, fd.index, fd.end);
+      stored.present = comp.type == sistype::Compressed;
+      if (stored.present) {
+        stored.offset = comp.index + 12;
+        stored.compression = Word(b, comp.index);
+        stored.uncompressedSize = ReadLE(b, comp.index + 4, 8);
+        stored.length = static_cast<std::uint64_t>(std::max<Pos>(comp.length - 12, 0));
+      }
+      q = fd.next;
+    }
+    p = u.next;
+  }
+}
+
+// Gives every carried file the position and the compression of its stored bytes.
+void Resolve(const std::vector<std::vector<model::StoredFile>>& data, FileEntry& e, std::uint32_t unit) {
+  if (e.operation == kNullOperation) return;
+  if (unit < 1 || unit > data.size()) return;
+  const auto& files = data[unit - 1];
+  if (e.index >= files.size() || !files[e.index].present) return;
+  e.dataOffset = files[e.index].offset;
+  e.compression = files[e.index].compression;
+}
+void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit);
+void ResolvePackage(const std::vector<std::vector<model::StoredFile>>& data, Package& pkg) {
+  if (pkg.logo) Resolve(data, *pkg.logo, pkg.dataUnit);
+  ResolveBlock(data, pkg.body, pkg.dataUnit);
+  for (InstallBlock& b : pkg.laterBlocks) ResolveBlock(data, b, pkg.dataUnit);
+}
+void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit) {
+  for (FileEntry& f : block.files) Resolve(data, f, unit);
+  for (Package& p : block.embedded) ResolvePackage(data, p);
+  for (model::IfBlock& i : block.ifs) {
+    if (i.branch.block) ResolveBlock(data, *i.branch.block, unit);
+    for (model::ConditionalBlock& e : i.elseIfs)
+      if (e.block) ResolveBlock(data, *e.block, unit);
+  }
+}
+
+std::string FileBaseName(const std::string& path) {
+  const std::size_t p = path.find_last_of("/\\");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+}  // namespace
+
+model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name) {
+  const ByteView file(bytes);
+  Package pkg;
+  pkg.generation = model::Generation::Sis9;
+  pkg.name = FileBaseName(name);
+  pkg.stub = Word(file, 0) == sistype::Controller && file.HasRange(0, 4);
+
+  bool haveController = false;
+  Pos dataFieldPos = -1;
+  if (!pkg.stub) {
+    std::uint32_t uid1 = 0;
+    if (!ReadU32(file, 0, uid1) || uid1 != kUid1) {
+      pkg.problems.push_back({Problem::Kind::NotAPackage, "package", 0, 0});
+      return pkg;
+    }
+    model::Frame& frame = pkg.frame.emplace();
+    frame.uid1 = Word(file, 0);
+    frame.uid2 = Word(file, 4);
+    frame.uid3 = Word(file, 8);
+    frame.uidChecksum = Word(file, 12);
+
+    const Pos fileEnd = file.Size();
+    Field contents = ReadField(file, 16, fileEnd);
+    const Pos contentsEnd = contents.ok ? contents.end : fileEnd;
+    Pos pos = contents.index;
+    if (Word(file, pos) == sistype::ControllerChecksum) {
+      Field f = ReadField(file, pos, contentsEnd);
+      frame.controllerChecksum = Word(file, f.index);
+      pos = f.next;
+    }
+    if (Word(file, pos) == sistype::DataChecksum) {
+      Field f = ReadField(file, pos, contentsEnd);
+      frame.dataChecksum = Word(file, f.index);
+      pos = f.next;
+    }
+    Pos dataStart = 0;
+    const Pos compressedPos = pos;
+    if (Word(file, pos) == sistype::Compressed) {
+      Field f = ReadField(file, pos, fileEnd);
+      frame.hasCompressedController = true;
+      frame.controllerAlgorithm = Word(file, f.index);
+      frame.controllerCompressedSize = std::max<Pos>(f.length - 12, 0);
+      frame.controllerUncompressedSize = ReadLE(file, f.index + 4, 8);
+      dataStart = f.index + 12;
+      if (!f.ok) pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
+      pos = f.next;
+      dataFieldPos = pos;
+    } else {
+      pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
+    }
+
+    // The controller is stored deflated unless its two sizes agree.
+    const std::uint64_t declared = frame.controllerUncompressedSize;
+    const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
+    const std::int64_t compressedSize = frame.controllerCompressedSize;
+    if (static_cast<std::uint64_t>(static_cast<std::uint32_t>(compressedSize)) != declared) {
+      std::size_t len = 0;
+      if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
+        len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
+      static constexpr std::uint8_t kEmpty = 0;
+      const int status = Uncompress(len ? file.Ptr(dataStart) : &kEmpty, len, declared, pkg.controller);
+      if (status == zstatus::BufError || status == zstatus::MemError || status == zstatus::DataError) {
+        pkg.controller.clear();
+        pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
+      } else {
+        pkg.controller.resize(static_cast<std::size_t>(declared32), 0);
+        haveController = true;
+      }
+    } else {
+      const Pos from = std::max<Pos>(dataStart, 0);
+      const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());
+      if (declared32 > 0 && to > from) pkg.controller.assign(file.Ptr(from), file.Ptr(to));
+      haveController = true;
+    }
+  } else {
+    pkg.controller.assign(bytes.begin(), bytes.end());
+    haveController = true;
+  }
+  if (!haveController) return pkg;
+
+  const ByteView ctl(pkg.controller);
+  if (Word(ctl, 0) == sistype::Controller && ctl.HasRange(0, 8)) {
+    Field field = ReadField(ctl, 0, ctl.Size());
+    const Pos end = field.ok ? field.end : ctl.Size();
+    if (!field.ok) pkg.problems.push_back({Problem::Kind::Damaged, "controller", 0, 0});
+    ControllerParser parser(ctl, pkg.problems);
+    parser.ReadController(field.index, end, pkg);
+  }
+  if (!pkg.controllerRead) return pkg;
+
+  SetUnits(pkg, 1);
+  if (!pkg.stub && dataFieldPos >= 0) {
+    ReadData(file, dataFieldPos, pkg);
+    ResolvePackage(pkg.data, pkg);
+  }
+  return pkg;
+}
+
+}  // namespace tarvik::sis9

@@ -1,0 +1,675 @@
+// The view of a 9.x package: the PKG script (one section per package, embedded packages
+// innermost first), the header list and the file table, made from the model alone.
+//
+// The walk over the model yields the script's rows in reading order: the lines, and a start
+// and an end marker per package (no end marker for a package whose end was never reached).
+// Sections are then put together from those rows: a package's lines go to the section open
+// on top, and a package whose end is missing stays open, so that what follows it lands in
+// its section until the enclosing sections close at the very end.
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "bytes/file_buffer.hpp"
+#include "bytes/tables.hpp"
+#include "views/views.hpp"
+
+namespace tarvik::views {
+
+namespace {
+
+using model::Expression;
+using model::ExprOp;
+using model::FileEntry;
+using model::InstallBlock;
+using model::Package;
+
+// Made-up source names carry this tag where the package's folder goes; each section
+// replaces it with the folder of the package it belongs to.
+constexpr std::string_view kTag = "$TEMP_TAG_TO_REMOVE$";
+constexpr const char* kCrLf = "\r\n";
+constexpr std::uint32_t kLanguageAttribute = 0x1000;
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string JoinQuoted(const std::vector<std::string>& items, const char* sep) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i) out += sep;
+    out += Quoted(items[i]);
+  }
+  return out;
+}
+
+std::string Hex8(std::uint32_t v) { return HexText(v, 8); }
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Major, minor and build; with `star`, a word of all ones is written "*".
+std::string VersionText(const model::Version& v, bool star) {
+  std::string out;
+  for (std::int32_t w : {v.major, v.minor, v.build}) {
+    if (!out.empty()) out += ", ";
+    out += (star && w == -1) ? std::string("*") : std::to_string(w);
+  }
+  return out;
+}
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  if (from.empty()) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(from, start)) != std::string::npos; start = at + from.size()) {
+    out.append(text, start, at - start);
+    out.append(to);
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
+// A package name as a folder and file name: characters that cannot stand in a file name on
+// common systems become "_".
+std::string SafeName(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (unsigned char c : name) {
+    const bool bad = c < 0x20 || c == 0x7F || c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' ||
+                     c == '"' || c == '<' || c == '>' || c == '|';
+    out += bad ? '_' : static_cast<char>(c);
+  }
+  return out;
+}
+
+// The key under which two extraction paths name one file on disk: lower case, "/" and "\\"
+// alike, empty components dropped (extraction treats paths the same way).
+std::string PathKey(std::string_view path) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!key.empty() && key.back() != '\\') key += '\\';
+    } else {
+      key += c;
+    }
+  }
+  if (!key.empty() && key.back() == '\\') key.pop_back();
+  return Lower(key);
+}
+
+// Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,
+// or at `end` when that component has none (a leading dot does not start an extension).
+std::size_t SuffixAt(std::string_view text, std::size_t end) {
+  const std::string_view path = text.substr(0, std::min(end, text.size()));
+  const std::size_t sep = path.find_last_of("\\/");
+  const std::size_t name = sep == std::string_view::npos ? 0 : sep + 1;
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string_view::npos && dot > name ? dot : path.size();
+}
+
+std::string WithSuffix(std::string text, std::size_t end, const std::string& suffix) {
+  text.insert(SuffixAt(text, end), suffix);
+  return text;
+}
+
+// Run options (VR bit masked off) that have a fixed text.
+struct RunText {
+  std::uint32_t options;
+  const char* text;  // "%" stands for the MIME type in quotes
+};
+constexpr RunText kRunTexts[] = {
+    {0x02, ", FR, RI"},          {0x14, ", FR, RR, RW"}, {0x16, ", FR, RB, RW"}, {0x22, ", FR, RI, RS"},
+    {0x12, ", FR, RI, RW"},      {0x1A, ", FM, %, RW"},  {0x2A, ", FM, %, RS"},
+};
+
+std::string RunOptions(std::uint32_t options, const std::string& mime) {
+  std::string out;
+  for (const RunText& t : kRunTexts)
+    if (t.options == options) {
+      out = t.text;
+      break;
+    }
+  if (out.empty()) {
+    // Combinations without a fixed text are built from their bits.
+    out = (options & 0x08) ? ", FM, %" : ", FR";
+    switch (options & 0x06) {
+      case 0x02: out += ", RI"; break;
+      case 0x04: out += ", RR"; break;
+      case 0x06: out += ", RB"; break;
+      default: break;
+    }
+    if (options & 0x10) out += ", RW";
+    if (options & 0x20) out += ", RS";
+  }
+  const auto at = out.find('%');
+  if (at != std::string::npos) out.replace(at, 1, Quoted(mime));
+  return out;
+}
+
+std::string TextOption(std::uint32_t options) {
+  switch (options) {
+    case 0x0400: return ", TS";
+    case 0x0800: return ", TA";
+    case 0x0000: return ", TC";
+    case 0x1000: return ", TE";
+    default: return {};
+  }
+}
+
+// Condition expressions as infix PKG text; a comparison of the Language variable with a
+// number adds the language's name as a comment at the end.
+class ConditionWriter {
+ public:
+  std::string Render(const Expression& n) {
+    switch (n.op) {
+      case ExprOp::Equal: case ExprOp::NotEqual: case ExprOp::Greater: case ExprOp::Less:
+      case ExprOp::GreaterOrEqual: case ExprOp::LessOrEqual: {
+        static const char* const kOps[] = {"=", "<>", ">", "<", ">=", "<="};
+        const Expression* a = Operand(n, 0);
+        const Expression* c = Operand(n, 1);
+        if (a && c && IsLanguage(*a) && c->op == ExprOp::Number) Comment(c->value);
+        if (a && c && IsLanguage(*c) && a->op == ExprOp::Number) Comment(a->value);
+        std::string left = Side(a);  // left first: language names follow the text's order
+        return left + " " + kOps[static_cast<int>(n.op) - static_cast<int>(ExprOp::Equal)] + " " + Side(c);
+      }
+      case ExprOp::And: case ExprOp::Or: {
+        const char* word = n.op == ExprOp::And ? " AND " : " OR ";
+        std::string left = Joined(Operand(n, 0), n.op);
+        return left + word + Joined(Operand(n, 1), n.op);
+      }
+      case ExprOp::Not: {
+        const Expression* a = Operand(n, 0);
+        if (!a) return "NOT ";
+        if (IsPrimary(*a)) return "NOT " + Render(*a);
+        return "NOT(" + Render(*a) + ")";
+      }
+      case ExprOp::Exists: return "EXISTS(\"" + n.text + "\")";
+      case ExprOp::AppProperty: return "APPPROP(0x" + Value(n, 0) + ",0x" + Value(n, 1) + ")";
+      case ExprOp::Package: return "PACKAGE(0x" + Value(n, 0) + ")";
+      case ExprOp::String: return n.text;
+      case ExprOp::Option: return "Option" + std::to_string(n.value);
+      case ExprOp::Variable: return GetAttribute(HexText(n.value, 8));
+      case ExprOp::Number: return "0x" + HexText(n.value, 8);
+      default: return {};
+    }
+  }
+
+  std::string comments;
+
+ private:
+  static bool IsLanguage(const Expression& e) { return e.op == ExprOp::Variable && e.value == kLanguageAttribute; }
+  // Values and nodes of an unknown operator stand alone (an unknown one renders as nothing).
+  static bool IsPrimary(const Expression& e) { return e.unknownOp != 0 || e.op >= ExprOp::Exists; }
+  static const Expression* Operand(const Expression& n, std::size_t i) {
+    return i < n.operands.size() ? &n.operands[i] : nullptr;
+  }
+  static std::string Value(const Expression& n, std::size_t i) {
+    return HexText(i < n.operands.size() ? n.operands[i].value : 0, 8);
+  }
+  // An operand of a comparison: anything but a plain value keeps its grouping.
+  std::string Side(const Expression* a) {
+    if (!a) return {};
+    if (IsPrimary(*a)) return Render(*a);
+    return "(" + Render(*a) + ")";
+  }
+  // An operand of AND or OR: a chain of the same operator needs no parentheses.
+  std::string Joined(const Expression* a, ExprOp op) {
+    if (!a) return {};
+    if ((a->op == ExprOp::And || a->op == ExprOp::Or) && a->op != op) return "(" + Render(*a) + ")";
+    return Render(*a);
+  }
+  void Comment(std::uint32_t number) {
+    comments += ";" + LongLangTable(LangStr(static_cast<std::int32_t>(number))) + " Language";
+  }
+};
+
+// The condition as it follows "If " or "ElseIf ": a blank, the text, the comments; nothing
+// for a condition that could not be read.
+std::string ConditionText(const Expression& root) {
+  if (root.op == ExprOp::None && root.unknownOp == 0) return {};
+  ConditionWriter w;
+  std::string text = w.Render(root);
+  if (text.empty() && w.comments.empty()) return {};
+  return " " + text + w.comments;
+}
+
+const char* InstallTypeText(std::uint8_t type) {
+  switch (type) {
+    case 1: return ",TYPE=SP";
+    case 2: return ",TYPE=PU";
+    case 3: return ",TYPE=PA";
+    case 4: return ",TYPE=PP";
+    default: return ",TYPE=SA";
+  }
+}
+
+std::string LogoExtension(const std::string& mime) {
+  static const char* const kExt[][2] = {{"gif", ".gif"},   {"png", ".png"},   {"jpeg", ".jpeg"},
+                                        {"jpg", ".jpg"},   {"wbmp", ".wbmp"}, {"bmp", ".bmp"},
+                                        {"taga", ".taga"}, {"mbm", ".mbm"}};
+  for (const auto& e : kExt)
+    if (mime.find(e[0]) != std::string::npos) return e[1];
+  return ".bmp";
+}
+
+enum class RowKind : std::uint8_t { Line, Start, End };
+
+struct ScriptRow {
+  RowKind kind = RowKind::Line;
+  int pkg = -1;  // the package of a marker
+  std::string text;
+};
+
+struct PackageSlot {
+  const Package* pkg = nullptr;
+  int parent = -1;
+  std::string folderName;  // "Embedded Components\<name>" names its folder
+};
+
+// A carried file before its path is final.
+struct PendingFile {
+  const FileEntry* entry = nullptr;
+  std::string rest;           // the extraction path after the package's folder
+  int pkg = 0;
+  std::size_t line = 0;       // its row in `rows`
+  std::size_t sourceEnd = 0;  // where the source name ends in that row's text
+};
+
+class Describer {
+ public:
+  Describer(const Package& main, const ScriptSettings& settings) : main_(main) {
+    const std::string& name = main.name;
+    const std::size_t slash = name.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    const auto dot = base.rfind('.');
+    packageFolder_ = dot == std::string::npos ? base : base.substr(0, dot);
+    sourceFolder_ = settings.sourceFolder;
+    if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += '\\';
+    sourcePrefix_ = sourceFolder_ + "bin\\" + std::string(kTag) + "\\";
+    if (main.frame) {
+      const model::Frame& f = *main.frame;
+      const bool stored = static_cast<std::uint64_t>(static_cast<std::uint32_t>(f.controllerCompressedSize)) ==
+                          f.controllerUncompressedSize;
+      mainOptions_ = stored ? ", NC" : ", IU";
+    }
+  }
+
+  PackageView Run() {
+    PackageView view;
+    FrameHeader(view.header);
+    header_ = &view.header;
+    if (!main_.controllerRead) return view;
+    WalkPackage(main_, -1);
+    NameEmbedded();
+    view.files = FileRows();
+    view.script = Assemble();
+    return view;
+  }
+
+ private:
+  void FrameHeader(std::vector<std::string>& h) const {
+    if (!main_.frame) return;
+    const model::Frame& f = *main_.frame;
+    h.push_back("UID1: " + Hex8(f.uid1));
+    h.push_back("UID2: " + Hex8(f.uid2));
+    h.push_back("UID3: " + Hex8(f.uid3));
+    h.push_back("UID Checksum: " + Hex8(f.uidChecksum));
+    if (f.controllerChecksum) h.push_back("SIS Controller Checksum: " + Hex8(*f.controllerChecksum));
+    if (f.dataChecksum) h.push_back("SIS Data Checksum: " + Hex8(*f.dataChecksum));
+    if (f.hasCompressedController) {
+      h.push_back("SISController Compression Algorithm: " + Hex8(f.controllerAlgorithm));
+      h.push_back("SISController UnCompressed Data Size: " + HexText(f.controllerUncompressedSize & 0xFFFFFFFFu));
+      h.push_back("SISController Compress Data Size: " + HexText(static_cast<std::uint64_t>(f.controllerCompressedSize)));
+    }
+  }
+
+  void Line(std::string text) { rows_.push_back({RowKind::Line, -1, std::move(text)}); }
+
+  void AddFile(const FileEntry& e, std::string rest, int pkg, std::size_t sourceEnd) {
+    files_.push_back({&e, std::move(rest), pkg, rows_.size() - 1, sourceEnd});
+  }
+
+  void WalkPackage(const Package& p, int parent) {
+    const int id = static_cast<int>(slots_.size());
+    slots_.push_back({&p, parent, {}});
+    ++ordinal_;
+    rows_.push_back({RowKind::Start, id, {}});
+    Info(p, id);
+    WalkBlock(p.body, id);
+    for (const InstallBlock& b : p.laterBlocks) WalkBlock(b, id);
+    if (p.ended) rows_.push_back({RowKind::End, id, {}});
+  }
+
+  void Info(const Package& p, int id) {
+    std::vector<std::string>& h = *header_;
+    const std::string uid = Hex8(p.uid);
+    const std::string version = VersionText(p.version, false);
+    h.push_back("SIS UID: " + uid);
+    h.push_back("SIS Version: " + version);
+    const model::DateTime& t = p.created;
+    const std::string date =
+        std::to_string(t.day) + "-" + std::to_string(t.month0 + 1) + "-" + std::to_string(t.year);
+    const std::string time =
+        std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" + std::to_string(t.second);
+    h.push_back("SIS Date: " + date);
+    Line(";Date " + date);
+    h.push_back("SIS Time: " + time);
+    Line(";Time " + time);
+    const char* type = InstallTypeText(p.installType);
+    h.push_back(std::string("SIS Type: ") + type);
+    std::string options = id == 0 ? mainOptions_ : std::string();
+    static const char* const kFlagWords[] = {", SH", ", NR", ", RU", ", H"};
+    for (int bit = 0; bit < 4; ++bit)
+      if (p.installFlags & (1u << bit)) options += kFlagWords[bit];
+    h.push_back("SIS Install Flag: " + options);
+
+    std::string languages = "&";
+    for (std::size_t i = 0; i < p.languages.size(); ++i) {
+      const std::string code = GetLanguage(std::to_string(p.languages[i]));
+      h.push_back("Language: " + LongLangTable(code));
+      languages += (i ? ", " : "") + code;
+    }
+    Line(languages);
+    Line("#{" + JoinQuoted(p.names, ",") + "}, (0x" + uid + ")," + version + options + type);
+    Line(":" + Quoted(p.vendorUniqueName));
+    Line("%{" + JoinQuoted(p.vendorNames, ",") + "}");
+
+    for (int list = 0; list < 2; ++list)
+      for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
+        std::string versions;
+        if (d.versions) {
+          versions = VersionText(d.versions->from, true);
+          if (d.versions->to) versions += "~" + VersionText(*d.versions->to, true);
+        }
+        std::string line = list == 0 ? "[0x" + Hex8(d.uid) + "], " : "(0x" + Hex8(d.uid) + "), ";
+        Line(line + versions + ", {" + JoinQuoted(d.names, ", ") + "}");
+      }
+
+    if (!p.properties.empty()) {
+      std::string line = "+(";
+      for (std::size_t i = 0; i < p.properties.size(); ++i)
+        line += (i ? ", " : "") + std::to_string(p.properties[i].key) + "=" + std::to_string(p.properties[i].value);
+      Line(line + ")");
+    }
+    if (!p.options.empty()) {
+      std::string line = "!(";
+      for (std::size_t i = 0; i < p.options.size(); ++i)
+        line += (i ? ",{" : "{") + JoinQuoted(p.options[i], ",") + "}";
+      Line(line + ")");
+    }
+
+    if (p.logo) {
+      const FileEntry& d = *p.logo;
+      // The logo is named like any other file; only an empty target needs a made-up name.
+      std::string rest;
+      if (d.target.empty())
+        rest = "LogoFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + LogoExtension(d.mime);
+      else if (d.target.size() >= 3 && d.target.compare(1, 2, ":\\") == 0)
+        rest = d.target.substr(3);
+      else
+        rest = d.target;
+      const std::string source = sourcePrefix_ + rest;
+      Line("=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
+      if (d.operation != 8) AddFile(d, std::move(rest), id, 2 + source.size());
+    }
+  }
+
+  void WalkBlock(const InstallBlock& block, int id) {
+    for (const FileEntry& f : block.files) File(f, id);
+    for (const Package& p : block.embedded) WalkPackage(p, id);
+    for (const model::IfBlock& i : block.ifs) {
+      Line("If " + ConditionText(i.branch.condition));
+      if (i.branch.block) WalkBlock(*i.branch.block, id);
+      for (const model::ConditionalBlock& e : i.elseIfs) {
+        Line("ElseIf " + ConditionText(e.condition));
+        if (e.block) WalkBlock(*e.block, id);
+      }
+      Line("EndIf ");
+    }
+  }
+
+  void File(const FileEntry& d, int id) {
+    const std::string& t = d.target;
+    const bool textNamed = t.empty() && d.operation == 4;
+    const std::string textName =
+        textNamed ? "TextFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + ".txt" : std::string();
+    const std::string_view afterDrive = t.size() > 3 ? std::string_view(t).substr(3) : std::string_view();
+    std::string_view rest;
+    if (!t.empty())
+      rest = (t.size() >= 3 && t[1] == ':' && t[2] == '\\') ? afterDrive : std::string_view(t);
+    else if (textNamed)
+      rest = textName;
+    const std::uint32_t options = d.options & ~0x8000u;
+
+    // The line: the made-up source, "-", the target, then the options of the operation.
+    std::string line;
+    line.reserve(sourcePrefix_.size() + 2 * t.size() + 32);
+    std::size_t sourceEnd = 0;  // the source name is the line's first quoted text
+    auto quoted = [&line](std::string_view a, std::string_view b = {}) {
+      line += '"';
+      line += a;
+      line += b;
+      line += '"';
+    };
+    switch (d.operation) {
+      case 2:
+        quoted(sourcePrefix_, afterDrive);
+        sourceEnd = line.size() - 1;
+        line += '-';
+        quoted(t);
+        line += RunOptions(options, d.mime);
+        line += kCrLf;
+        break;
+      case 4:
+        quoted(sourcePrefix_, t.empty() ? std::string_view(textName) : afterDrive);
+        sourceEnd = line.size() - 1;
+        line += "-\"\", FT";
+        line += TextOption(options);
+        line += kCrLf;
+        break;
+      case 8:
+        line += "\"\"-";
+        quoted(t);
+        line += ", FN";
+        break;
+      default:
+        quoted(sourcePrefix_, afterDrive);
+        sourceEnd = line.size() - 1;
+        line += '-';
+        quoted(t);
+        line += ", FF";
+        break;
+    }
+    Line(std::move(line));
+    if (d.operation != 8) AddFile(d, std::string(rest), id, sourceEnd);
+  }
+
+  // The part of the rows that the sections are made of: the main package's own markers are
+  // left out.
+  std::pair<std::size_t, std::size_t> Span() const {
+    std::size_t first = 0, last = rows_.size();
+    if (last > 0 && rows_[0].kind == RowKind::Start && rows_[0].pkg == 0) first = 1;
+    if (last > first && rows_[last - 1].kind == RowKind::End && rows_[last - 1].pkg == 0) --last;
+    return {first, last};
+  }
+
+  // Embedded packages are named in the order their sections close, "name (2)" for a name
+  // already taken (ignoring case).
+  void NameEmbedded() {
+    std::vector<int> open{0};
+    std::unordered_map<std::string, int> nameUse;
+    auto name = [&](int pkg) {
+      PackageSlot& slot = slots_[static_cast<std::size_t>(pkg)];
+      std::string folder = SafeName(slot.pkg->names.empty() ? std::string() : slot.pkg->names.front());
+      const int used = ++nameUse[Lower(folder)];
+      if (used > 1) {
+        folder += " (" + std::to_string(used) + ")";
+        ++nameUse[Lower(folder)];
+      }
+      slot.folderName = std::move(folder);
+    };
+    const auto [first, last] = Span();
+    for (std::size_t i = first; i < last; ++i) {
+      if (rows_[i].kind == RowKind::Start) {
+        open.push_back(rows_[i].pkg);
+      } else if (rows_[i].kind == RowKind::End && open.size() > 1 && open.back() == rows_[i].pkg) {
+        name(open.back());
+        open.pop_back();
+      }
+    }
+    while (open.size() > 1) {
+      name(open.back());
+      open.pop_back();
+    }
+  }
+
+  std::vector<FileRow> FileRows() {
+    std::vector<FileRow> out;
+    out.reserve(files_.size());
+    const std::string mainFolder = "bin\\" + packageFolder_ + "\\";
+    for (const PendingFile& f : files_) {
+      const PackageSlot& slot = slots_[static_cast<std::size_t>(f.pkg)];
+      const FileEntry& e = *f.entry;
+      FileRow r;
+      r.extractPath = mainFolder;
+      if (slot.parent >= 0) r.extractPath += "Embedded Components\\" + slot.folderName + "\\";
+      r.extractPath += f.rest;
+      r.target = e.target;
+      r.unit = slot.pkg->dataUnit;
+      r.index = e.index;
+      r.hasData = e.dataOffset.has_value();
+      r.offset = e.dataOffset.value_or(0);
+      r.deflated = e.compression == 1;
+      r.compressedSize = e.compressedSize;
+      r.uncompressedSize = e.uncompressedSize;
+      if (e.hashAlgorithm == 1 && e.hash.size() == 20) {
+        Sha1Digest d{};
+        std::copy(e.hash.begin(), e.hash.end(), d.begin());
+        r.sha1 = d;
+      }
+      r.entry = &e;
+      out.push_back(std::move(r));
+    }
+    MakeExtractPathsDistinct(out);
+    for (FileRow& r : out) r.source = sourceFolder_ + r.extractPath;
+    return out;
+  }
+
+  // Files with one target in different condition branches (per-language variants, for
+  // example) would otherwise share a path, and extraction would keep only the last one.
+  // The first keeps its name; each later one becomes "name (2).ext", "name (3).ext", ...,
+  // and so does the source name of its script line. `taken` maps every path key in use to
+  // the last number tried for it, so that a name is never handed out twice and each number
+  // is tried at most once per key.
+  void MakeExtractPathsDistinct(std::vector<FileRow>& out) {
+    std::unordered_map<std::string, int> taken;
+    taken.reserve(out.size() * 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const std::string& path = out[i].extractPath;
+      auto [it, fresh] = taken.try_emplace(PathKey(path), 1);
+      if (fresh) continue;
+      std::string suffix, renamed, key;
+      for (int n = it->second + 1;; ++n) {
+        suffix = " (" + std::to_string(n) + ")";
+        renamed = WithSuffix(path, path.size(), suffix);
+        key = PathKey(renamed);
+        if (taken.find(key) == taken.end()) {
+          it->second = n;
+          break;
+        }
+      }
+      taken.emplace(std::move(key), 1);
+      out[i].extractPath = std::move(renamed);
+      std::string& text = rows_[files_[i].line].text;
+      if (files_[i].sourceEnd <= text.size()) text = WithSuffix(std::move(text), files_[i].sourceEnd, suffix);
+    }
+  }
+
+  std::string Assemble() {
+    const std::string embedFolder = sourceFolder_ + "bin\\" + packageFolder_ + "\\Embedded Components\\";
+    struct Open {
+      int pkg;
+      std::string text;
+    };
+    std::vector<Open> stack;
+    stack.push_back({0, {}});
+    std::vector<std::string> sections(1);
+
+    auto append = [&](const std::string& line) {
+      if (stack.size() == 1) {
+        stack.back().text += line;
+        stack.back().text += kCrLf;
+      } else {
+        stack.back().text += kCrLf;
+        stack.back().text += line;
+      }
+    };
+    auto finish = [&]() {
+      Open top = std::move(stack.back());
+      stack.pop_back();
+      const PackageSlot& slot = slots_[static_cast<std::size_t>(top.pkg)];
+      const std::string& name = slot.folderName;
+      sections.push_back(ReplaceAll(std::move(top.text), kTag, packageFolder_ + "\\Embedded Components\\" + name) +
+                         "  ");
+      append("@\"" + embedFolder + name + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
+    };
+
+    const auto [first, last] = Span();
+    for (std::size_t i = first; i < last; ++i) {
+      switch (rows_[i].kind) {
+        case RowKind::Start:
+          stack.push_back({rows_[i].pkg, {}});
+          break;
+        case RowKind::End:
+          if (stack.size() > 1 && stack.back().pkg == rows_[i].pkg) finish();
+          break;
+        case RowKind::Line:
+          append(rows_[i].text);
+          break;
+      }
+    }
+    while (stack.size() > 1) finish();
+    sections[0] = ReplaceAll(std::move(stack[0].text), kTag, packageFolder_) + "  ";
+
+    std::string script = ";<---Main SIS File PKG--->";
+    script += kCrLf;
+    script += kCrLf;
+    script += sections[0];
+    script += kCrLf;
+    for (std::size_t j = 1; j < sections.size(); ++j) {
+      script += kCrLf;
+      script += ";<---Embedded SIS File Index " + std::to_string(j) + " PKG--->";
+      script += kCrLf;
+      script += sections[j];
+      script += kCrLf;
+    }
+    return script;
+  }
+
+  const Package& main_;
+  std::string packageFolder_;  // the file name up to its last "."
+  std::string sourceFolder_;   // the Working Directory, ending in a separator
+  std::string sourcePrefix_;   // made-up source names begin with this
+  std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
+  std::vector<std::string>* header_ = nullptr;
+  int ordinal_ = 0;            // packages met so far in the walk
+  std::vector<ScriptRow> rows_;
+  std::vector<PackageSlot> slots_;
+  std::vector<PendingFile> files_;
+};
+
+}  // namespace
+
+PackageView DescribeSis9(const model::Package& package, const ScriptSettings& settings) {
+  return Describer(package, settings).Run();
+}
+
+}  // namespace tarvik::views
