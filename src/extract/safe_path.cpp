@@ -80,16 +80,33 @@ bool CreateDestinationFolders(const FolderHandle& base, std::string_view relativ
   return OpenFolders(base, *parts, parts->size() - 1).Valid();
 }
 
+Destination::Destination(const std::string& folder)
+    : base_(FolderHandle::Open(folder)), partPrefix_(PartName(this, 0)) {
+  partPrefix_.resize(partPrefix_.size() - std::string("0.part").size());
+}
+
 const FolderHandle* Destination::FolderOf(const std::vector<std::string>& components) {
   if (!base_.Valid() || components.empty()) return nullptr;
   const std::size_t levels = components.size() - 1;
   if (levels == 0) return &base_;
-  if (last_.Valid() && lastPath_.size() == levels && std::equal(lastPath_.begin(), lastPath_.end(), components.begin()))
-    return &last_;
-  last_ = OpenFolders(base_, components, levels);
-  lastPath_.assign(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(levels));
-  if (!last_.Valid()) lastPath_.clear();
-  return last_.Valid() ? &last_ : nullptr;
+  std::vector<std::string> key(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(levels));
+  if (auto it = folders_.find(key); it != folders_.end()) return &it->second;
+  // Walk on from the deepest folder on the way that is open already.
+  const FolderHandle* from = &base_;
+  std::size_t known = 0;
+  for (std::size_t n = levels - 1; n > 0; --n) {
+    auto it = folders_.find(std::vector<std::string>(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)));
+    if (it != folders_.end()) {
+      from = &it->second;
+      known = n;
+      break;
+    }
+  }
+  FolderHandle folder = OpenFolders(*from, std::vector<std::string>(key.begin() + static_cast<std::ptrdiff_t>(known), key.end()),
+                                    levels - known);
+  if (!folder.Valid()) return nullptr;
+  if (folders_.size() >= kMaxOpenFolders) folders_.clear();
+  return &folders_.emplace(std::move(key), std::move(folder)).first->second;
 }
 
 bool Destination::MakeFolders(std::string_view relative) {
@@ -97,7 +114,7 @@ bool Destination::MakeFolders(std::string_view relative) {
   return parts && FolderOf(*parts) != nullptr;
 }
 
-std::string Destination::TempName() { return PartName(this, ++counter_); }
+std::string Destination::TempName() { return partPrefix_ + std::to_string(++counter_) + ".part"; }
 
 OutputFile::~OutputFile() { Abort(); }
 

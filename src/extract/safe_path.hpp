@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,13 +53,13 @@ FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string
 // False when the path is unsafe or a level cannot be made.
 bool CreateDestinationFolders(const FolderHandle& base, std::string_view relative);
 
-// The extraction folder of one extraction. It keeps the folder handle of the last
-// destination open, so that files that follow one another in one folder cost no walk from
-// the top, and it names the temporary files of its writes.
+// The extraction folder of one extraction. It keeps the handles of the folders it has
+// walked to open (a bounded number), so that a file costs no walk from the top once its
+// folder is known, and it names the temporary files of its writes.
 class Destination {
  public:
   // `folder` is a native path chosen by the person.
-  explicit Destination(const std::string& folder) : base_(FolderHandle::Open(folder)) {}
+  explicit Destination(const std::string& folder);
   bool Valid() const { return base_.Valid(); }
   // The folder that holds `components[0 .. size - 1)`, created where missing; nullptr when
   // a level is a link, not a folder, or cannot be made.
@@ -69,9 +70,12 @@ class Destination {
   std::string TempName();
 
  private:
+  // Folder handles kept open at most; beyond, the cache starts again.
+  static constexpr std::size_t kMaxOpenFolders = 64;
+
   FolderHandle base_;
-  std::vector<std::string> lastPath_;
-  FolderHandle last_;
+  std::map<std::vector<std::string>, FolderHandle> folders_;
+  std::string partPrefix_;  // ".tarvik-<process>-<writer>-"
   unsigned long counter_ = 0;
 };
 
