@@ -101,7 +101,9 @@ void App::ShowProblems(const model::Package& package) {
     }
   }
   if (package.stub) ui.MsgBox(kStubNotice, msg::Information, kBrimondTitle);
-  if (damaged > 0) {
+  // Pre-9.x damage is in the model (and in the views that list problems); the window has
+  // never summed it up in a message, and does not start to here.
+  if (damaged > 0 && package.generation == model::Generation::Sis9) {
     if (damaged > kDamageShown) damage += "; and " + std::to_string(damaged - kDamageShown) + " more";
     ui.MsgBox(std::string(kProgramName) + " Damaged package data: could not read " + damage, msg::Plain, kProgramName);
   }
