@@ -17,10 +17,12 @@
 
 #include "bytes/field_reader.hpp"
 #include "bytes/inflate.hpp"
+#include "parse/parse.hpp"
 #include "shell/app.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
+#include "views/views.hpp"
 
 namespace tarvik {
 namespace {
@@ -65,7 +67,7 @@ void BM_ReadAndInflate(benchmark::State& state) {
   for (auto _ : state) {
     OpenBinary(buffer, path);
     // SISContents at 16; controller checksum, data checksum, then the SISCompressed.
-    const XField comp = XReadField(buffer, 48, false, false);
+    const Field comp = ReadField(buffer, 48, buffer.Size());
     const auto declared = ReadLE(buffer, comp.index + 4, 8);
     Bytes out;
     const int status = Uncompress(buffer.Ptr(comp.index + 12), static_cast<std::size_t>(comp.length - 12), declared, out);
@@ -74,6 +76,21 @@ void BM_ReadAndInflate(benchmark::State& state) {
   }
 }
 
+// Reading the file, parsing it into the model and making its view (script, header, files).
+void BM_ParseAndDescribe(benchmark::State& state) {
+  const auto files = static_cast<std::size_t>(state.range(0));
+  const std::string& path = PackagePath(files);
+  FileBuffer buffer;
+  for (auto _ : state) {
+    OpenBinary(buffer, path);
+    const model::Package pkg = sis9::ParsePackage(buffer.data, path);
+    const views::PackageView view = views::DescribeSis9(pkg, {});
+    benchmark::DoNotOptimize(view.script.data());
+    if (view.files.size() != files) state.SkipWithError("wrong number of file rows");
+  }
+}
+
+BENCHMARK(BM_ParseAndDescribe)->Arg(1000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenPackage)->Arg(1000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndInflate)->Arg(1000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
@@ -165,6 +182,10 @@ int main(int argc, char** argv) {
     std::printf("\n%s time: per file (20,000) %.2f us\n", kind, open20 * 1000.0 / 20000.0);
     std::printf("%s time: open 20,000 files / open 10,000 files: %.2f (goal: at most 2.2)\n", kind, open20 / open10);
     std::printf("%s time: whole open / read and inflate (20,000): %.2f (goal: at most 3)\n", kind, open20 / floor20);
+    const double parse10 = t(*m, "BM_ParseAndDescribe/10000"), floor10 = t(*m, "BM_ReadAndInflate/10000");
+    if (parse10 > 0 && floor10 > 0)
+      std::printf("%s time: parse and describe / read and inflate (10,000): %.2f (goal: under 3)\n", kind,
+                  parse10 / floor10);
   }
   benchmark::Shutdown();
   return 0;
