@@ -6,33 +6,6 @@
 
 namespace tarvik {
 
-namespace {
-
-std::string SignedWord(ByteView buffer, Pos pos) { return AdjustVal(GetData(buffer, pos, 4, true)); }
-
-std::string Render(ByteView buffer, std::uint32_t type, Pos index) {
-  switch (type) {
-    case sistype::Property:
-      return SignedWord(buffer, index) + "=" + SignedWord(buffer, AddPos(index, 4));
-    case sistype::Version:
-      return SignedWord(buffer, index) + ", " + SignedWord(buffer, AddPos(index, 4)) + ", " +
-             SignedWord(buffer, AddPos(index, 8));
-    case sistype::Date: {
-      const auto year = ReadLE(buffer, index, 2);
-      const auto month = ReadLE(buffer, AddPos(index, 2), 1);
-      const auto day = ReadLE(buffer, AddPos(index, 3), 1);
-      return std::to_string(day) + "-" + std::to_string(month + 1) + "-" + std::to_string(year);
-    }
-    case sistype::Time:
-      return std::to_string(ReadLE(buffer, index, 1)) + ":" + std::to_string(ReadLE(buffer, AddPos(index, 1), 1)) +
-             ":" + std::to_string(ReadLE(buffer, AddPos(index, 2), 1));
-    default:
-      return GetData(buffer, index, 4, true);
-  }
-}
-
-}  // namespace
-
 void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width) {
   const std::uint64_t first = ReadLE(buffer, pos, 4);
   if (first & 0x80000000u) {
@@ -88,52 +61,6 @@ Field ReadElement(ByteView b, Pos pos, Pos limit) {
   DecodeLength(b, pos, f.length, width);
   f.index = pos + width;
   return Finish(f, limit);
-}
-
-XField XReadField(ByteView buffer, Pos pos, bool text, bool render) {
-  XField f;
-  std::uint32_t type = 0;
-  f.type = ReadU32(buffer, pos, type) ? type : sistype::Truncated;
-  if (render) f.typeText = GetData(buffer, pos, 4, true);
-  Pos index = AddPos(pos, 4);
-  int width = 4;
-  DecodeLength(buffer, index, f.length, width);
-  if (f.type == sistype::ControllerChecksum || f.type == sistype::DataChecksum) f.length = AddPos(f.length, f.length);
-  f.index = AddPos(index, width);
-  f.end = AddPos(f.index, f.length);
-  if (render) f.value = text ? GetText(buffer, f.index, f.length, true) : Render(buffer, f.type, f.index);
-  return f;
-}
-
-void XGetValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
-               bool Rooth, bool Text) {
-  XField f = XReadField(buffer, Bstart, Text);
-  BLength = f.length;
-  Bindex = f.index;
-  Bend = f.end;
-  BValue = std::move(f.value);
-  Bstart = Rooth ? Bindex : Bend;
-}
-
-void GetArrayValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue, Pos& Bindex,
-                   std::int32_t Cate) {
-  int width = 4;
-  DecodeLength(buffer, Bstart, BLength, width);
-  Bindex = AddPos(Bstart, width);
-  if (Cate == 1)
-    BValue = GetText(buffer, Bindex, BLength, true);
-  else if (Cate == 2)
-    BValue = SignedWord(buffer, Bindex) + "=" + SignedWord(buffer, AddPos(Bindex, 4));
-  else
-    BValue = GetData(buffer, Bindex, 4, true);
-  Bend = Bstart = AddPos(Bindex, BLength);
-}
-
-std::string GetByteLength(ByteView buffer, Pos ByteOffset, bool HexData) {
-  Pos length = 0;
-  int width = 4;
-  DecodeLength(buffer, ByteOffset, length, width);
-  return HexData ? HexText(static_cast<std::uint64_t>(length)) : NumText(static_cast<double>(length));
 }
 
 std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode) {

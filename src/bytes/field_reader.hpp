@@ -26,16 +26,6 @@ enum : std::uint32_t {
 constexpr std::uint32_t Truncated = 0xFFFFFFFFu;
 }  // namespace sistype
 
-// One field read by XReadField.
-struct XField {
-  std::uint32_t type = sistype::Truncated;  // type code, or sistype::Truncated
-  std::string typeText;                     // the type as hexadecimal text (8 digits when whole)
-  Pos length = 0;                           // value length (doubled for the two checksum types)
-  Pos index = 0;                            // where the value starts
-  Pos end = 0;                              // first byte after the value (index + length, saturated)
-  std::string value;                        // rendering of the value (see XGetValue)
-};
-
 // One field as laid out in a buffer: type, length part, value, padding.
 struct Field {
   std::uint32_t type = sistype::Truncated;
@@ -57,25 +47,6 @@ Field ReadElement(ByteView buffer, Pos pos, Pos limit);
 // Decodes the length part at `pos`: sets `length` and `width` (4, or 8 in the 63-bit form).
 // Bytes outside the buffer read as missing (a missing length reads as 0).
 void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width);
-
-// Reads the field whose type part begins at `pos`. With `text` true the value is decoded as
-// UTF-16 text whatever its type; `render` false skips building `value` (for callers that
-// only walk).
-XField XReadField(ByteView buffer, Pos pos, bool text, bool render = true);
-
-// The field reader with its established signature. On return `Bstart` is the value start
-// when `Rooth` is true (descend) and the first byte after the value otherwise (step over).
-void XGetValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
-               Pos& Bindex, bool Rooth, bool Text);
-
-// Reads one array element (length part, then value) at `Bstart`. `Cate` 1 renders UTF-16
-// text, 2 a property ("key=value", signed), anything else the first 4 value bytes as 8
-// hexadecimal digits. `Bstart` and `Bend` come back as the first byte after the element.
-void GetArrayValue(ByteView buffer, Pos& Bstart, Pos& Bend, Pos& BLength, std::string& BValue,
-                   Pos& Bindex, std::int32_t Cate);
-
-// Decimal text of the length part at `ByteOffset`.
-std::string GetByteLength(ByteView buffer, Pos ByteOffset, bool HexData);
 
 // Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as
 // Windows-1252 single-byte text (unicode false), to UTF-8. An odd length takes its last code

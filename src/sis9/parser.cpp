@@ -29,9 +29,26 @@ constexpr std::uint32_t kNullOperation = 8;
 
 std::uint32_t Word(ByteView b, Pos pos) { return static_cast<std::uint32_t>(ReadLE(b, pos, 4)); }
 
+// UTF-16 text of `length` bytes at `index`; plain ASCII, the common case, is copied
+// straight across.
+std::string Utf16Text(ByteView b, Pos index, Pos length) {
+  if (length <= 0) return {};
+  if (length % 2 == 0 && b.HasRange(index, length)) {
+    const std::uint8_t* p = b.Ptr(index);
+    std::string out(static_cast<std::size_t>(length / 2), '\0');
+    bool ascii = true;
+    for (std::size_t i = 0; i < out.size() && ascii; ++i) {
+      ascii = p[2 * i + 1] == 0 && p[2 * i] < 0x80;
+      out[i] = static_cast<char>(p[2 * i]);
+    }
+    if (ascii) return out;
+  }
+  return GetText(b, index, length, true);
+}
+
 std::string FieldText(ByteView b, const Field& f) {
   if (!f.ok || f.length <= 0) return {};
-  return GetText(b, f.index, f.length, true);
+  return Utf16Text(b, f.index, f.length);
 }
 
 // The bytes of a field's value (an ok field lies inside the buffer).
@@ -48,7 +65,7 @@ std::vector<std::string> ReadStrings(ByteView b, const Field& array) {
   while (p < array.end) {
     Field e = ReadElement(b, p, array.end);
     if (!e.ok) break;
-    out.push_back(GetText(b, e.index, e.length, true));
+    out.push_back(Utf16Text(b, e.index, e.length));
     p = e.next;
   }
   return out;

@@ -8,7 +8,6 @@
 // its section until the enclosing sections close at the very end.
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,9 +46,11 @@ std::string JoinQuoted(const std::vector<std::string>& items, const char* sep) {
 
 std::string Hex8(std::uint32_t v) { return HexText(v, 8); }
 
+char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string Lower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = LowerChar(c);
   return out;
 }
 
@@ -98,11 +99,11 @@ std::string PathKey(std::string_view path) {
     if (c == '\\' || c == '/') {
       if (!key.empty() && key.back() != '\\') key += '\\';
     } else {
-      key += c;
+      key += LowerChar(c);
     }
   }
   if (!key.empty() && key.back() == '\\') key.pop_back();
-  return Lower(key);
+  return key;
 }
 
 // Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,

@@ -22,110 +22,83 @@ struct B {
   }
 };
 
-struct Read {
-  Pos start, end, length, index;
-  std::string value;
-};
-
-Read Get(const FileBuffer& f, Pos at, bool rooth, bool text = false) {
-  Read r{at, 0, 0, 0, {}};
-  XGetValue(f, r.start, r.end, r.length, r.value, r.index, rooth, text);
-  return r;
-}
-
-TEST(XGetValue, StringIsReadWithoutPadding) {
-  B b;
-  b.field(0x01, 10);
-  for (char c : std::string("Hello")) b.u16(static_cast<std::uint16_t>(c));
-  b.u16(0);
-  const auto f = b.buf();
-  const Read r = Get(f, 0, false, true);
-  EXPECT_EQ(r.value, "Hello");
-  EXPECT_EQ(r.index, 8);
-  EXPECT_EQ(r.end, 18);  // no rounding to 20
-  EXPECT_EQ(r.start, 18);
-}
-
-TEST(XGetValue, ChecksumLengthIsDoubled) {
-  const auto f = B().field(0x22, 2).u16(0x1A2B).u16(0).buf();
-  const Read r = Get(f, 0, false);
-  EXPECT_EQ(r.length, 4);
-  EXPECT_EQ(r.end, 12);
-  EXPECT_EQ(r.value, "00001A2B");
-}
-
-TEST(XGetValue, RendersValuesByType) {
+// ReadField and ReadElement: where the value begins and ends, where the next sibling
+// begins, and whether the field lies inside the limit it was read against.
+TEST(ReadField, LaysOutFieldsAgainstTheirLimit) {
   struct Case {
     const char* name;
     B bytes;
-    const char* value;
+    Pos pos, limit;  // limit -1: the buffer's end
+    std::uint32_t type;
+    Pos index, length, end, next;
+    bool ok;
   };
   const Case cases[] = {
-      {"date", B().field(0x06, 4).u16(2007).u8(0).u8(1), "1-1-2007"},
-      {"date March", B().field(0x06, 4).u16(2007).u8(2).u8(5), "5-3-2007"},
-      {"time", B().field(0x07, 3).u8(23).u8(59).u8(7), "23:59:7"},
-      {"time 9:5:0", B().field(0x07, 3).u8(9).u8(5).u8(0), "9:5:0"},
-      {"version", B().field(0x04, 12).u32(2).u32(0xFFFFFFFF).u32(0), "2, -1, 0"},
-      {"version 1.0.0", B().field(0x04, 12).u32(1).u32(0).u32(0), "1, 0, 0"},
-      {"property", B().field(0x14, 8).u32(16).u32(0xFFFFFFFE), "16=-2"},
-      {"uid", B().field(0x09, 4).u32(0x10201A7A), "10201A7A"},
-      {"unknown type", B().field(0x77, 4).u32(0xDEADBEEF), "DEADBEEF"},
+      {"string without padding", B().field(0x01, 10).u16('H').u16('e').u16('l').u16('l').u16('o').u16(0), 0, -1,
+       0x01, 8, 10, 18, 20, true},
+      {"checksum: length as stored", B().field(0x22, 2).u16(0x1A2B).u16(0), 0, -1, 0x22, 8, 2, 10, 12, true},
+      {"63-bit form", B().u32(0x01).u32(0x80000010).u32(0).u32(0x41).u32(0).u32(0).u32(0), 0, -1, 0x01, 12, 16, 28,
+       28, true},
+      {"upper word counts 2^31", B().u32(0x01).u32(0x80000001).u32(2), 0, -1, 0x01, 12, 1 + (Pos{2} << 31), 12, 12,
+       false},
+      {"largest length saturates", B().u32(0x01).u32(0xFFFFFFFF).u32(0xFFFFFFFF), 0, -1, 0x01, 12, INT64_MAX, 12,
+       12, false},
+      {"overrun is cut at the limit", B().field(0x0C, 100).u32(0).u32(0), 0, 12, 0x0C, 8, 100, 12, 12, false},
+      {"inside a smaller parent", B().field(0x0C, 8).field(0x09, 4).u32(7), 8, 16, 0x09, 16, 4, 16, 16, false},
+      {"type part cut off", B().u16(0x0D), 0, -1, sistype::Truncated, 0, 0, 4, 4, false},
+      {"no room before the limit", B().field(0x01, 0).u32(0), 4, 8, sistype::Truncated, 4, 0, 8, 8, false},
+      {"empty field still moves on", B().field(0x01, 0), 0, -1, 0x01, 8, 0, 8, 8, true},
   };
-  for (const auto& c : cases) EXPECT_EQ(Get(c.bytes.buf(), 0, false).value, c.value) << c.name;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FileBuffer f = c.bytes.buf();
+    const Field r = ReadField(f, c.pos, c.limit < 0 ? f.Size() : c.limit);
+    EXPECT_EQ(r.type, c.type);
+    EXPECT_EQ(r.start, c.pos);
+    EXPECT_EQ(r.index, c.index);
+    EXPECT_EQ(r.length, c.length);
+    EXPECT_EQ(r.end, c.end);
+    EXPECT_EQ(r.next, c.next);
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_GT(r.next, r.start);  // a walk always moves on
+  }
 }
 
-TEST(XGetValue, DescendsIntoContainers) {
-  const auto f = B().field(0x0C, 12).field(0x22, 2).u16(1).u16(0).buf();
-  const Read r = Get(f, 0, true);
-  EXPECT_EQ(r.start, 8);
-  EXPECT_EQ(r.value, "00000022");
-  const Read over = Get(f, 0, false);
-  EXPECT_EQ(over.start, 20);
-}
-
-TEST(XGetValue, SixtyThreeBitLengthForm) {
-  const auto f = B().u32(0x01).u32(0x80000010).u32(0).u32(0x41).buf();
-  const Read r = Get(f, 0, false);
-  EXPECT_EQ(r.length, 16);
-  EXPECT_EQ(r.index, 12);
-  EXPECT_EQ(r.end, 28);
-  // The upper word counts in units of 2^31.
-  const auto big = B().u32(0x01).u32(0x80000001).u32(2).buf();
-  EXPECT_EQ(Get(big, 0, false).length, 1 + (Pos{2} << 31));
-  // The largest length saturates the end instead of overflowing.
-  const auto huge = B().u32(0x01).u32(0xFFFFFFFF).u32(0xFFFFFFFF).buf();
-  const Read h = Get(huge, 0, false);
-  EXPECT_EQ(h.length, INT64_MAX);
-  EXPECT_EQ(h.end, INT64_MAX);
-}
-
-TEST(XGetValue, TruncatedFieldsMatchNothing) {
-  const auto f = B().u16(0x0D).buf();  // two bytes of a type part
-  const XField x = XReadField(f, 0, false);
-  EXPECT_EQ(x.type, sistype::Truncated);
-  EXPECT_EQ(x.typeText, "000D");
-  EXPECT_EQ(x.length, 0);
-  EXPECT_EQ(x.value, "");
-}
-
-TEST(GetArrayValue, RendersElementsByCategory) {
+TEST(ReadElement, ReadsLengthThenValue) {
   B b;
-  b.u32(4).u16('O').u16('K');       // string element
-  b.u32(8).u32(5).u32(0xFFFFFFFF);  // property element
-  b.u32(4).u32(0x0000000B);         // other
-  const auto f = b.buf();
-  Pos start = 0, end = 0, len = 0, index = 0;
-  std::string v;
-  GetArrayValue(f, start, end, len, v, index, 1);
-  EXPECT_EQ(v, "OK");
-  EXPECT_EQ(start, 8);
-  EXPECT_EQ(end, 8);
-  GetArrayValue(f, start, end, len, v, index, 2);
-  EXPECT_EQ(v, "5=-1");
-  GetArrayValue(f, start, end, len, v, index, 0);
-  EXPECT_EQ(v, "0000000B");
-  EXPECT_EQ(start, 28);
-  EXPECT_EQ(GetByteLength(f, 8, false), "8");
+  b.u32(4).u16('O').u16('K');  // element at 0
+  b.u32(3).u8(1).u8(2).u8(3);  // element at 8, padded
+  b.u8(0).u32(0x80000002).u32(0);  // 63-bit element at 16
+  const FileBuffer f = b.buf();
+  const Field first = ReadElement(f, 0, f.Size());
+  EXPECT_EQ(first.type, 0u);
+  EXPECT_EQ(first.index, 4);
+  EXPECT_EQ(first.next, 8);
+  EXPECT_TRUE(first.ok);
+  const Field second = ReadElement(f, 8, f.Size());
+  EXPECT_EQ(second.end, 15);
+  EXPECT_EQ(second.next, 16);
+  const Field wide = ReadElement(f, 16, f.Size());
+  EXPECT_EQ(wide.index, 24);
+  EXPECT_EQ(wide.length, 2);
+  EXPECT_FALSE(wide.ok);  // two value bytes past the buffer's end
+  const Field none = ReadElement(f, 26, f.Size());
+  EXPECT_FALSE(none.ok);
+  EXPECT_GE(none.next, 30);
+}
+
+TEST(DecodeLength, ShortAndLongForms) {
+  const FileBuffer f = B().u32(0x7FFFFFFF).u32(0x80000000).u32(1).buf();
+  Pos len = 0;
+  int width = 0;
+  DecodeLength(f, 0, len, width);
+  EXPECT_EQ(len, 0x7FFFFFFF);
+  EXPECT_EQ(width, 4);
+  DecodeLength(f, 4, len, width);
+  EXPECT_EQ(len, Pos{1} << 31);
+  EXPECT_EQ(width, 8);
+  DecodeLength(f, 12, len, width);  // nothing there
+  EXPECT_EQ(len, 0);
 }
 
 TEST(GetText, DecodesUtf16AndSingleByteText) {

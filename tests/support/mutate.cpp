@@ -12,10 +12,10 @@ std::optional<Bytes> Controller(const Bytes& file) {
   b.data = file;
   std::uint32_t uid1 = 0;
   if (!ReadU32(b, 0, uid1) || uid1 != 0x10201A7A) return std::nullopt;
-  XField contents = XReadField(b, 16, false, false);
+  Field contents = ReadField(b, 16, b.Size());
   Pos pos = contents.index;
   for (int k = 0; k < 4 && pos < b.Size(); ++k) {
-    XField f = XReadField(b, pos, false, false);
+    Field f = ReadField(b, pos, b.Size());
     if (f.type == sistype::Compressed) {
       const auto algorithm = ReadLE(b, f.index, 4);
       const auto size = ReadLE(b, f.index + 4, 8);
@@ -39,8 +39,8 @@ void CollectLengths(const FileBuffer& b, Pos begin, Pos end, int depth, std::vec
     std::uint32_t type = 0;
     ReadU32(b, pos, type);
     if (type == 0 || type > 0x29) return;  // packed members, not fields
-    XField f = XReadField(b, pos, false, false);
-    if (f.end > end || f.length < 0) return;
+    Field f = ReadField(b, pos, end);
+    if (!f.ok) return;
     out.push_back(pos + 4);
     switch (type) {
       case sistype::Array: case sistype::SupportedLanguages: case sistype::SupportedOptions:

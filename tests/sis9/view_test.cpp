@@ -1,0 +1,86 @@
+// The 9.x view on models made by hand: the exact script, and the file table's paths.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "views/views.hpp"
+
+namespace tarvik::test {
+namespace {
+
+model::FileEntry File(const std::string& target, std::uint32_t index) {
+  model::FileEntry f;
+  f.target = target;
+  f.operation = 1;
+  f.index = index;
+  return f;
+}
+
+model::Package Pkg(std::uint32_t uid, const std::string& name, int ordinal, bool ended = true) {
+  model::Package p;
+  p.generation = model::Generation::Sis9;
+  p.controllerRead = true;
+  p.uid = uid;
+  p.names = {name};
+  p.vendorNames = {"V"};
+  p.languages = {1};
+  p.version = {1, 0, 0};
+  p.created = {2007, 2, 5, 9, 5, 0};
+  p.ordinal = ordinal;
+  p.ended = ended;
+  return p;
+}
+
+const char* const kHead =
+    ";Date 5-3-2007\r\n;Time 9:5:0\r\n&EN\r\n";
+
+TEST(Sis9View, ScriptSectionsAndPaths) {
+  // Main package "m.sis": a file, two embedded packages of one name, the second of which
+  // never reached its end, so that the main package's last file lands in its section.
+  model::Package main = Pkg(0xE0000001, "Main", 1);
+  main.stub = true;
+  main.name = "m.sis";
+  main.body.files = {File("!:\\a.txt", 0)};
+  model::Package one = Pkg(0xE0000002, "Sub", 2);
+  one.body.files = {File("c:\\a.txt", 0)};
+  model::Package two = Pkg(0xE0000003, "sub", 3, false);
+  main.body.embedded = {one, two};
+  model::IfBlock branch;
+  branch.branch.condition.op = model::ExprOp::Number;
+  branch.branch.condition.value = 1;
+  branch.branch.block.emplace().files = {File("!:\\a.txt", 1)};
+  main.body.ifs = {branch};
+
+  struct Case {
+    const char* folder;
+    std::string source;  // what the made-up source names begin with
+  };
+  for (const Case& c : {Case{"", "\\"}, Case{"/w/", "/w/"}}) {
+    SCOPED_TRACE(c.folder);
+    const views::PackageView v = views::DescribeSis9(main, {c.folder});
+    const std::string s = c.source;
+    const std::string expected =
+        std::string(";<---Main SIS File PKG--->\r\n\r\n") + kHead +
+        "#{\"Main\"}, (0xE0000001),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" + s +
+        "bin\\m\\a.txt\"-\"!:\\a.txt\", FF\r\n@\"" + s + "bin\\m\\Embedded Components\\Sub.sis\", (0xE0000002)\r\n@\"" +
+        s + "bin\\m\\Embedded Components\\sub (2).sis\", (0xE0000003)\r\n  \r\n"
+        "\r\n;<---Embedded SIS File Index 1 PKG--->\r\n\r\n;Date 5-3-2007\r\n;Time 9:5:0\r\n&EN\r\n"
+        "#{\"Sub\"}, (0xE0000002),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" + s +
+        "bin\\m\\Embedded Components\\Sub\\a.txt\"-\"c:\\a.txt\", FF  \r\n"
+        "\r\n;<---Embedded SIS File Index 2 PKG--->\r\n\r\n;Date 5-3-2007\r\n;Time 9:5:0\r\n&EN\r\n"
+        "#{\"sub\"}, (0xE0000003),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\nIf  0x00000001\r\n\"" + s +
+        "bin\\m\\Embedded Components\\sub (2)\\a (2).txt\"-\"!:\\a.txt\", FF\r\nEndIf   \r\n";
+    EXPECT_EQ(v.script, expected);
+    ASSERT_EQ(v.files.size(), 3u);
+    EXPECT_EQ(v.files[0].extractPath, "bin\\m\\a.txt");
+    EXPECT_EQ(v.files[1].extractPath, "bin\\m\\Embedded Components\\Sub\\a.txt");
+    EXPECT_EQ(v.files[2].extractPath, "bin\\m\\a (2).txt");  // the main package's own folder
+    EXPECT_EQ(v.files[2].source, s + "bin\\m\\a (2).txt");
+    EXPECT_EQ(v.files[2].entry, &main.body.ifs[0].branch.block->files[0]);
+    EXPECT_EQ(v.header.front(), "SIS UID: E0000001");
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::test
