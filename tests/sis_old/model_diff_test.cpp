@@ -41,12 +41,21 @@ std::string RowText(const std::string& name, const std::string& unpacked, const 
          (deflated ? "deflated" : "stored") + "|" + (hasData ? "data" : "nodata");
 }
 
-Outcome Legacy(const Bytes& bytes, const std::string& name) {
+// One application for all the legacy readings: each open replaces the tables.
+struct LegacyApp {
+  LegacyApp() { app.Form_Load(); }
   FakeUi ui;
   TempDir dir;
   App app{ui, TestPlatform(dir)};
-  app.Form_Load();
-  OpenThroughMenu(app, ui, dir.Write(name, bytes));
+};
+
+Outcome Legacy(const Bytes& bytes, const std::string& name) {
+  static LegacyApp legacy;  // test scaffolding only
+  FakeUi& ui = legacy.ui;
+  App& app = legacy.app;
+  ui.messages.clear();
+  ui.text.clear();
+  OpenThroughMenu(app, ui, legacy.dir.Write(name, bytes));
   Outcome o;
   o.script = ui.text;
   o.messages = ui.MessageTexts();
