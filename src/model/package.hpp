@@ -202,6 +202,11 @@ struct OldHeader {
   std::uint16_t options = 0, type = 0;
   bool release6Layout = false;  // file records carry unpacked sizes and MIME types
   bool deflated = false;        // carried files are zlib streams
+  // How many bytes of these words lay inside the file (a file cut inside its header keeps
+  // fewer); the script writes the digits of those bytes only.
+  std::uint8_t uid1Bytes = 4, optionsBytes = 2, typeBytes = 2;
+  // Per requisite (file order), how many bytes of its UID lay inside the file.
+  std::vector<std::uint8_t> requisiteUidBytes;
 };
 
 struct Package {

@@ -11,6 +11,7 @@
 #include "platform/platform.hpp"
 #include "sis9/sis9.hpp"
 #include "sis_old/old_context.hpp"
+#include "sis_old/old_text.hpp"
 #include "sis_old/sis_old.hpp"
 
 namespace tarvik::sis_old {
@@ -215,35 +216,7 @@ std::string OldContext::TextAt(std::int32_t off, std::int32_t len, bool wideText
 }
 
 std::string GetText2(const FileBuffer& buffer, std::int32_t offset, std::int32_t length, bool wide) {
-  if (length <= 0) return {};
-  const Pos begin = offset;
-  const Pos end = static_cast<Pos>(offset) + length;
-  if (wide) {
-    // Code units as low, high byte pairs; a pair with one byte outside keeps the other.
-    std::vector<std::uint8_t> units;
-    // Only pairs that touch the buffer can contribute.
-    Pos first = begin;
-    if (first < -1) first += ((-1 - first) / 2) * 2;
-    const Pos last = end < buffer.Size() + 1 ? end : buffer.Size() + 1;
-    for (Pos p = first; p < last; p += 2) {
-      const bool lowIn = buffer.Has(p);
-      const bool highIn = buffer.Has(p + 1);
-      if (!lowIn && !highIn) continue;
-      if (lowIn && highIn) {
-        units.push_back(buffer.At(p));
-        units.push_back(buffer.At(p + 1));
-      } else {
-        units.push_back(lowIn ? buffer.At(p) : buffer.At(p + 1));
-        units.push_back(0);
-      }
-    }
-    return Utf16LeToUtf8(units.data(), units.size() / 2);
-  }
-  std::string out;
-  const Pos from = begin < 0 ? 0 : begin;
-  const Pos to = end > buffer.Size() ? buffer.Size() : end;
-  for (Pos p = from; p < to; ++p) AppendUtf8(out, Cp1252ToUnicode(buffer.At(p)));
-  return out;
+  return DecodeText(buffer, offset, length, wide);
 }
 
 std::string OpenSISFile2(App& app) {

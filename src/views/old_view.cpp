@@ -1,0 +1,465 @@
+// The view of a pre-9.x package: its PKG script and its file table. The script lists
+// languages, names, requisites, options and records in the reverse of the file order; the
+// head comes first, then the record lines last record first.
+//
+// A package whose reading ended early (Unreadable) gives no script and no files: half a
+// package is not offered for extraction.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bytes/encoding.hpp"
+#include "bytes/file_buffer.hpp"
+#include "bytes/tables.hpp"
+#include "views/views.hpp"
+
+namespace tarvik::views {
+
+namespace {
+
+using model::Expression;
+using model::ExprOp;
+using model::Record;
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kHeadBanner = ";<--------Pre Symbian 9.x SIS File-------->";
+
+// File types.
+enum : std::uint32_t {
+  kFile = 0, kFileText = 1, kEmbedded = 2, kFileRun = 3, kFileNull = 4, kFileMime = 5,
+};
+
+constexpr const char* kAndToken = " AND ";
+constexpr const char* kOrToken = " OR ";
+constexpr const char* kNotToken = "Not ";
+const char* const kCompareTokens[] = {" = ", " <> ", " > ", " < ", " >= ", " <= "};
+
+std::string Q(const std::string& s) { return "\"" + s + "\""; }
+
+std::string Hex8(std::uint32_t value) { return "0x" + HexText(value, 8); }
+
+// Names in script order (the last of the file first), quoted and joined by ", ".
+std::string QuotedReversed(const std::vector<std::string>& names) {
+  std::string out;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    if (it != names.rbegin()) out += ", ";
+    out += Q(*it);
+  }
+  return out;
+}
+
+std::string Trim(const std::string& s) {
+  const std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  const std::size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+std::string OptionWords(const model::OldHeader& h) {
+  if (h.optionsBytes != 2) return {};
+  switch (h.options) {
+    case 0x0001: return "IUNICODE";
+    case 0x0011: return "SHUTDOWNAPPS";
+    case 0x0019: return "SHUTDOWNAPPS, NOCOMPRESS";
+    case 0x0009: return "NOCOMPRESS";
+    default: return {};
+  }
+}
+
+std::string TypeWord(const model::OldHeader& h) {
+  if (h.typeBytes != 2) return {};
+  switch (h.type) {
+    case 0: return "TYPE=SISAPP";
+    case 1: return "TYPE=SISSYSTEM";
+    case 2: return "TYPE=SISOPTION";
+    case 3: return "TYPE=SISCONFIG";
+    case 4: return "TYPE=SISPATCH";
+    default: return {};
+  }
+}
+
+std::string FileTypeWord(std::uint32_t type) {
+  switch (type) {
+    case kFile: return "FILE";
+    case kFileText: return "FILETEXT";
+    case kEmbedded: return "EMBEDDED SIS";
+    case kFileRun: return "FILERUN";
+    case kFileNull: return "FILENULL";
+    case kFileMime: return "FILEMIME";
+    default: return {};
+  }
+}
+
+std::string DetailsWord(std::uint32_t type, std::uint32_t details) {
+  if (type == kFileText) {
+    switch (details) {
+      case 0: return "TEXTCONTINUE";
+      case 1: return "TEXTSKIP";
+      case 2: return "TEXTABORT";
+      case 3: return "TEXTEXIT";
+      default: return {};
+    }
+  }
+  if (type == kFileRun) {
+    switch (details) {
+      case 0x000: return "RUNINSTALL";
+      case 0x001: return "RUNREMOVE";
+      case 0x002: return "RUNBOTH";
+      case 0x100: return "RUNINSTALL, RUNSENDEND";
+      case 0x200: return "RUNINSTALL, RUNWAITEND";
+      case 0x201: return "RUNREMOVE,RUNWAITEND";
+      case 0x202: return "RUNBOTH, RUNWAITEND";
+      default: return {};
+    }
+  }
+  if (type == kFileMime) {
+    if (details == 0x100) return "RUNSENDEND";
+    if (details == 0x200) return "RUNWAITEND";
+  }
+  return {};
+}
+
+std::string AfterLastBackslash(const std::string& path) {
+  const std::size_t p = path.rfind('\\');
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+// The extension with its dot, or nothing.
+std::string Extension(const std::string& path) {
+  const std::size_t p = path.rfind('.');
+  return p == std::string::npos ? std::string() : path.substr(p);
+}
+
+// Drops the first `count` characters (code points) of UTF-8 text.
+std::string DropChars(const std::string& text, std::size_t count) {
+  std::size_t i = 0;
+  for (std::size_t c = 0; c < count && i < text.size(); ++c) NextUtf8(text, i);
+  return text.substr(i);
+}
+
+// ---- Conditions --------------------------------------------------------------------------
+
+// Name of a device attribute; option variables (0x2000 + k) are the script's "optionk".
+std::string AttributeName(std::uint32_t number) {
+  std::string name = GetAttribute(HexText(number, 8));
+  if (name.empty() && number > 0x2000 && number <= 0x20FF) name = "option" + std::to_string(number - 0x2000);
+  return name;
+}
+
+// Values up to 2^31 in hexadecimal, larger ones as negative decimals.
+std::string ValueText(std::uint32_t v) {
+  if (v <= 0x80000000u) return Hex8(v);
+  return std::to_string(static_cast<std::int64_t>(v) - 0x100000000LL);
+}
+
+std::uint32_t OperandValue(const Expression& e, std::size_t k) {
+  return k < e.operands.size() ? e.operands[k].value : 0;
+}
+
+bool IsCompare(ExprOp op) { return op >= ExprOp::Equal && op <= ExprOp::LessOrEqual; }
+const char* CompareToken(ExprOp op) {
+  return kCompareTokens[static_cast<int>(op) - static_cast<int>(ExprOp::Equal)];
+}
+
+// Text of a leaf, or of an operator word as a token.
+std::string TokenText(const Expression& e) {
+  switch (e.op) {
+    case ExprOp::And: return kAndToken;
+    case ExprOp::Or: return kOrToken;
+    case ExprOp::Not: return kNotToken;
+    case ExprOp::Exists: return "Exists(" + Q(e.text) + ")";
+    case ExprOp::DeviceCapability: return "devcap(" + Hex8(OperandValue(e, 0)) + ")";
+    case ExprOp::AppCapability: return "appcap(" + Hex8(OperandValue(e, 0)) + ", " + Hex8(OperandValue(e, 1)) + ")";
+    case ExprOp::String: return " " + Q(e.text);
+    case ExprOp::Variable: return AttributeName(e.value);
+    case ExprOp::Number: return ValueText(e.value);
+    default: return IsCompare(e.op) ? CompareToken(e.op) : std::string();
+  }
+}
+
+// The infix text of a whole tree. Comparison operands that are not leaves, OR inside AND,
+// and anything but a leaf or a NOT under NOT are grouped in parentheses.
+enum class Shape { Leaf, Not, Compare, And, Or };
+
+Shape ShapeOf(const Expression& e) {
+  if (IsCompare(e.op)) return Shape::Compare;
+  switch (e.op) {
+    case ExprOp::And: return Shape::And;
+    case ExprOp::Or: return Shape::Or;
+    case ExprOp::Not: return Shape::Not;
+    default: return Shape::Leaf;
+  }
+}
+
+std::string TreeText(const Expression& e);
+
+std::string Grouped(const Expression& e, bool group) { return group ? "(" + TreeText(e) + ")" : TreeText(e); }
+
+std::string TreeText(const Expression& e) {
+  static const Expression kNone;
+  const Expression& a = e.operands.size() > 0 ? e.operands[0] : kNone;
+  const Expression& b = e.operands.size() > 1 ? e.operands[1] : kNone;
+  switch (ShapeOf(e)) {
+    case Shape::Compare:
+      return Grouped(a, ShapeOf(a) != Shape::Leaf) + CompareToken(e.op) + Grouped(b, ShapeOf(b) != Shape::Leaf);
+    case Shape::And:
+      return Grouped(a, ShapeOf(a) == Shape::Or) + kAndToken + Grouped(b, ShapeOf(b) == Shape::Or);
+    case Shape::Or: return TreeText(a) + kOrToken + TreeText(b);
+    case Shape::Not: return kNotToken + Grouped(a, ShapeOf(a) != Shape::Leaf && ShapeOf(a) != Shape::Not);
+    case Shape::Leaf: break;
+  }
+  return TokenText(e);
+}
+
+// One AND or OR pass over folded tokens; true when it joined anything.
+bool JoinPass(std::vector<std::string>& list, const char* op) {
+  std::vector<std::string> next;
+  next.reserve(list.size());
+  bool joined = false;
+  std::size_t i = 0;
+  auto isOp = [](const std::string& t) { return t == kAndToken || t == kOrToken; };
+  while (i < list.size()) {
+    if (list[i] == op && i + 2 < list.size() && !isOp(list[i + 1]) && !isOp(list[i + 2])) {
+      next.push_back(list[i + 1] + op + list[i + 2]);
+      i += 3;
+      joined = true;
+    } else {
+      next.push_back(std::move(list[i]));
+      ++i;
+    }
+  }
+  list.swap(next);
+  return joined;
+}
+
+bool IsCompareText(const std::string& t) {
+  for (const char* c : kCompareTokens) {
+    if (t == c) return true;
+  }
+  return false;
+}
+
+// The text of an expression that does not read as a whole tree, from its nodes in stored
+// order: runs of NOT join the token after them, comparisons take the two tokens after them,
+// then AND and OR join their neighbours pass by pass while a pass joins anything.
+std::string FoldedText(const std::vector<Expression>& nodes) {
+  std::vector<std::string> tokens;
+  tokens.reserve(nodes.size());
+  for (const Expression& e : nodes) tokens.push_back(TokenText(e));
+
+  std::vector<std::string> merged;
+  for (std::size_t i = 0; i < tokens.size();) {
+    std::string nots;
+    while (i < tokens.size() && tokens[i] == kNotToken) nots += tokens[i++];
+    if (nots.empty()) {
+      merged.push_back(std::move(tokens[i++]));
+    } else if (i < tokens.size()) {
+      merged.push_back(nots + tokens[i++]);
+    } else {
+      merged.push_back(nots);
+    }
+  }
+
+  std::vector<std::string> folded;
+  for (std::size_t i = 0; i < merged.size();) {
+    const std::string& t = merged[i];
+    auto at = [&](std::size_t k) { return k < merged.size() ? merged[k] : std::string(); };
+    if (IsCompareText(t)) {
+      folded.push_back(at(i + 1) + t + at(i + 2));
+      i += 3;
+    } else if (t == kNotToken) {
+      folded.push_back(t + at(i + 1));
+      i += 2;
+    } else {
+      folded.push_back(t);
+      ++i;
+    }
+  }
+
+  for (;;) {
+    const bool andJoined = JoinPass(folded, kAndToken);
+    const bool orJoined = JoinPass(folded, kOrToken);
+    if (!andJoined && !orJoined) break;
+  }
+
+  std::string text;
+  for (const std::string& t : folded) text += t;
+  return text;
+}
+
+// ---- Records -----------------------------------------------------------------------------
+
+class RecordView {
+ public:
+  RecordView(const model::Package& pkg, PackageView& view) : pkg_(pkg), view_(view) {
+    const std::string& name = pkg.name;
+    prefix_ = "bin\\" + Trim(name.substr(0, name.find('.'))) + "\\";
+  }
+
+  // The record's script line, when it has one; file records also add their rows.
+  void Add(const Record& r, std::vector<std::string>& lines) {
+    switch (r.kind) {
+      case Record::Kind::EndIf: lines.push_back("EndIf"); break;
+      case Record::Kind::Else: lines.push_back("Else"); break;
+      case Record::Kind::If:
+      case Record::Kind::ElseIf:
+        lines.push_back((r.kind == Record::Kind::If ? "If " : "ElseIf ") +
+                        (r.conditionComplete ? TreeText(r.condition) : FoldedText(r.conditionTokens)));
+        break;
+      case Record::Kind::Options: lines.push_back(OptionsLine(r)); break;
+      case Record::Kind::File:
+      case Record::Kind::LanguageFiles: File(r, lines); break;
+    }
+  }
+
+ private:
+  static std::string OptionsLine(const Record& r) {
+    std::string line = "!(";
+    for (auto it = r.options.rbegin(); it != r.options.rend(); ++it) {
+      if (it != r.options.rbegin()) line += ",";
+      line += "{" + QuotedReversed(*it) + "}";
+    }
+    return line + ")";
+  }
+
+  // Long name of the language at file position k.
+  std::string LongName(std::size_t k) const {
+    const std::uint32_t number = k < pkg_.languages.size() ? pkg_.languages[k] : 0;
+    return LongLangTable(GetLanguage(std::to_string(number)));
+  }
+
+  void File(const Record& r, std::vector<std::string>& lines) {
+    const bool single = r.kind == Record::Kind::File;
+    const std::uint32_t type = r.fileType;
+    // A FILENULL record names no source, and a FILETEXT record installs nowhere.
+    const std::string src = type == kFileNull ? std::string() : r.source;
+    const std::string dst = type == kFileText ? std::string() : r.target;
+    ++fileRecords_;
+
+    std::vector<std::string> parts;  // file part of each extraction path, file order
+    for (std::size_t k = 0; k < r.entries.size(); ++k) {
+      const model::FileEntry& e = r.entries[k];
+      std::string part;
+      if (single) {
+        // The target (or the source) without its drive.
+        part = DropChars(dst.empty() ? src : dst, 3);
+      } else {
+        // The first language's file keeps the source's name; the others are numbered
+        // across all per-language records.
+        ++languageFiles_;
+        part = k == 0 ? AfterLastBackslash(src)
+                      : LongName(k) + " Source file(" + std::to_string(languageFiles_) + ")" + Extension(src);
+      }
+      FileRow row;
+      row.extractPath = prefix_ + part;
+      row.target = dst;
+      row.unit = fileRecords_;
+      row.hasData = e.dataOffset.has_value();
+      row.offset = e.dataOffset.value_or(0);
+      row.deflated = e.compression == 1;
+      row.compressedSize = e.compressedSize;
+      row.uncompressedSize = e.uncompressedSize;
+      row.entry = &e;
+      view_.files.push_back(std::move(row));
+      parts.push_back(std::move(part));
+    }
+
+    std::string source;
+    if (single || type == kFileNull) {
+      source = type == kFileNull ? Q("") : (type == kEmbedded ? "@" + Q(src) : Q(src));
+    } else {
+      source = "{";
+      for (std::size_t k = parts.size(); k-- > 0;) {
+        if (k + 1 != parts.size()) source += " ";
+        source += (type == kEmbedded ? "@" : "") + Q(parts[k]);
+      }
+      source += "}";
+    }
+    const std::string opt = DetailsWord(type, r.details);
+    std::string line;
+    switch (type) {
+      case kFile: line = source + "-" + Q(dst) + ", FILE"; break;
+      case kFileRun:
+        line = source + "-" + Q(dst) + ", FILERUN";
+        if (!opt.empty()) line += ", " + opt;
+        break;
+      case kFileNull: line = source + "-" + Q(dst) + ", FILENULL"; break;
+      case kFileText:
+        line = source + "-" + Q("") + "," + FileTypeWord(type);
+        if (!opt.empty()) line += ", " + opt;
+        break;
+      case kEmbedded: line = source + ",(" + Hex8(r.details) + ")"; break;
+      case kFileMime:
+        line = source + "-" + Q(dst) + ", FILEMIME";
+        if (!r.mime.empty()) line += ", " + Q(r.mime);
+        if (!opt.empty()) line += ", " + opt;
+        break;
+      default: break;
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+
+  const model::Package& pkg_;
+  PackageView& view_;
+  std::string prefix_;
+  std::uint32_t fileRecords_ = 0;
+  std::int32_t languageFiles_ = 0;
+};
+
+std::string HeadText(const model::Package& pkg, const model::OldHeader& h) {
+  std::string head = std::string(kHeadBanner) + kCrLf + kCrLf;
+  head += "&";
+  for (auto it = pkg.languages.rbegin(); it != pkg.languages.rend(); ++it) {
+    if (it != pkg.languages.rbegin()) head += ", ";
+    head += GetLanguage(std::to_string(*it));
+  }
+  head += kCrLf;
+  head += "#{";
+  if (!pkg.names.empty()) head += QuotedReversed(pkg.names) + "}, (";
+  head += "0x" + HexText(h.uid1, 2 * h.uid1Bytes) + "), " + std::to_string(pkg.version.major) + ", " +
+          std::to_string(pkg.version.minor) + ", " + std::to_string(static_cast<std::uint32_t>(pkg.version.build)) +
+          ", " + OptionWords(h) + ", " + TypeWord(h);
+  head += kCrLf;
+  for (std::size_t i = pkg.dependencies.size(); i-- > 0;) {
+    const model::Dependency& d = pkg.dependencies[i];
+    const model::Version v = d.versions ? d.versions->from : model::Version{};
+    const int digits = i < h.requisiteUidBytes.size() ? 2 * h.requisiteUidBytes[i] : 8;
+    head += "(0x" + HexText(d.uid, digits) + "), " + std::to_string(v.major) + ", " + std::to_string(v.minor) + ", " +
+            std::to_string(static_cast<std::uint32_t>(v.build)) + ", {" + QuotedReversed(d.names) + "}" + kCrLf;
+  }
+  if (!pkg.properties.empty()) {
+    head += "+(";
+    for (std::size_t k = 0; k < pkg.properties.size(); ++k) {
+      if (k) head += ", ";
+      head += std::to_string(pkg.properties[k].key) + "=" + std::to_string(pkg.properties[k].value);
+    }
+    head += ")";
+    head += kCrLf;
+  }
+  return head;
+}
+
+}  // namespace
+
+PackageView DescribeOld(const model::Package& package, const ScriptSettings& /*settings*/) {
+  PackageView view;
+  if (!package.oldHeader) return view;
+  for (const model::Problem& p : package.problems) {
+    if (p.kind == model::Problem::Kind::Unreadable || p.kind == model::Problem::Kind::NotAPackage) return view;
+  }
+
+  std::vector<std::string> lines;
+  RecordView records(package, view);
+  for (const Record& r : package.records) records.Add(r, lines);
+
+  std::string text = HeadText(package, *package.oldHeader);
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    text += *it;
+    text += kCrLf;
+  }
+  view.script = std::move(text);
+  return view;
+}
+
+}  // namespace tarvik::views
