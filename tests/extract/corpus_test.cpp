@@ -10,7 +10,6 @@
 
 #include "extract_fixture.hpp"
 #include "script_files.hpp"
-#include "sis_old/sis_old.hpp"
 
 namespace tarvik::test {
 namespace {

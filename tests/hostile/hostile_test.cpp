@@ -187,8 +187,12 @@ TEST(Hostile, EmptyAndTinyFilesOfEveryKind) {
         // Nothing of a few bytes is a package with files; every non-empty one that claims
         // to be a package or a session is refused with a message.
         EXPECT_TRUE(o.app.state.view.files.empty()) << name << " " << n;
-        if (n > 0 && name != std::string("e.pkg")) EXPECT_FALSE(o.ui.messages.empty()) << name << " " << n;
-        if (package && n == 0) EXPECT_TRUE(o.ui.messages.empty()) << "an empty file says nothing";
+        if (n > 0 && name != std::string("e.pkg")) {
+          EXPECT_FALSE(o.ui.messages.empty()) << name << " " << n;
+        }
+        if (package && n == 0) {
+          EXPECT_TRUE(o.ui.messages.empty()) << "an empty file says nothing";
+        }
       }
     }
   }
