@@ -20,6 +20,7 @@ constexpr std::size_t kChunk = 256 * 1024;
 // them never overflow; no package position comes near it.
 constexpr std::uint64_t kValueLimit = std::uint64_t{1} << 60;
 
+constexpr std::int64_t kOffsetLimit = static_cast<std::int64_t>(kValueLimit);
 std::int64_t Clamped(std::uint64_t v) { return static_cast<std::int64_t>(std::min(v, kValueLimit)); }
 
 // SHA-1 over the bytes as they are written.
@@ -176,7 +177,7 @@ void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::s
       result.stopped = true;
       return;
     }
-    const std::int64_t offset = row.offset;
+    const std::int64_t offset = std::clamp(row.offset, -kOffsetLimit, kOffsetLimit);
     const std::int64_t length = Clamped(row.compressedSize);
     if (packageLength < offset + length) {
       // The table points beyond the package: stop here, keeping what was written.

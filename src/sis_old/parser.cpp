@@ -493,6 +493,13 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     return pkg;
   }
   PackageReader(view, pkg).Read();
+  // Stored bytes that run past the end of the file: the package is cut short.
+  for (const model::Record& r : pkg.records)
+    for (const model::FileEntry& e : r.entries)
+      if (e.dataOffset && static_cast<std::uint64_t>(*e.dataOffset) + e.compressedSize > bytes.size()) {
+        pkg.problems.push_back({Problem::Kind::Damaged, "file data", *e.dataOffset, 0});
+        return pkg;
+      }
   return pkg;
 }
 

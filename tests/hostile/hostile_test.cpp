@@ -262,13 +262,15 @@ TEST(Hostile, NineBlocksAndNestingBeyondTheBounds) {
   shortIf.ifs.push_back(w::If{});
   shortIf.ifs.back().cond = w::Num(1);
   Bytes bytes = w::Build(shortIf, {.deflateController = false, .stub = true});
+  const std::string whole = Read(bytes).view.script;
   for (std::size_t k = 0; k + 8 <= bytes.size(); k += 4)
     if (bytes[k] == 0x1A && bytes[k + 1] == 0 && bytes[k + 2] == 0 && bytes[k + 3] == 0) {
       for (std::uint32_t len : {0u, 2u, 4u}) {
         Bytes m = bytes;
         Put32(m, static_cast<Pos>(k + 4), len);
+        // Reported, or a length that changes nothing read (an empty array said shorter).
         const Read r(m);
-        EXPECT_FALSE(r.package.problems.empty()) << "If of length " << len;
+        EXPECT_TRUE(!r.package.problems.empty() || r.view.script == whole) << "If of length " << len << " at " << k;
       }
     }
 }
