@@ -1,6 +1,8 @@
 #include "parse/parse.hpp"
 
 #include "bytes/file_buffer.hpp"
+#include "sis9/parser.hpp"
+#include "sis_old/parser.hpp"
 
 namespace tarvik {
 

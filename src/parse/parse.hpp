@@ -19,13 +19,4 @@ model::Generation Identify(std::span<const std::uint8_t> bytes);
 // part is dropped), which names the folders the views make for its files.
 model::Package Parse(std::span<const std::uint8_t> bytes, const std::string& name);
 
-namespace sis9 {
-// Reads a 9.x package or stub.
-model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
-}
-namespace sis_old {
-// Reads a pre-9.x package.
-model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
-}
-
 }  // namespace tarvik

@@ -9,7 +9,7 @@
 
 #include "bytes/field_reader.hpp"
 #include "bytes/inflate.hpp"
-#include "parse/parse.hpp"
+#include "sis9/parser.hpp"
 #include "sis9/limits.hpp"
 
 namespace tarvik::sis9 {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "parse/parse.hpp"
+#include "sis_old/parser.hpp"
 #include "sis_old/old_text.hpp"
 
 namespace tarvik::sis_old {

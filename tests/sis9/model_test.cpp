@@ -8,6 +8,7 @@
 
 #include "bytes/inflate.hpp"
 #include "parse/parse.hpp"
+#include "sis9/parser.hpp"
 #include "support/sis9_writer.hpp"
 
 namespace tarvik::test {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "parse/parse.hpp"
+#include "sis_old/parser.hpp"
 #include "support/sis_old_writer.hpp"
 #include "views/views.hpp"
 

@@ -1,0 +1,15 @@
+#pragma once
+// The 9.x parser: bytes in, model out.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "model/package.hpp"
+
+namespace tarvik::sis9 {
+
+// Reads a 9.x package or stub; `name` is the file name it was opened under.
+model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
+
+}  // namespace tarvik::sis9
