@@ -1,16 +1,17 @@
-// Header, languages, component names, requisites and capabilities of pre-9.x packages,
-// and the head of the PKG script they give.
-
-#include "sis_old/sis_old.hpp"
+// Header, languages, component names, requisites and capabilities of pre-9.x packages and
+// the head of the PKG script they give; what the window shows for packages that cannot be
+// read; the text decoder.
 
 #include <gtest/gtest.h>
 
 #include "old_fixture.hpp"
+#include "sis_old/old_text.hpp"
 
 namespace tarvik::test {
 namespace {
 
-using HeadTest = OldPackageTest;
+using model::Problem;
+using HeadTest = OldAppTest;
 
 TEST_F(HeadTest, MinimalPackageGivesHeadAndOneFileLine) {
   OldPackage pkg;
@@ -30,7 +31,7 @@ TEST_F(HeadTest, MinimalPackageGivesHeadAndOneFileLine) {
   EXPECT_EQ(app.state.formatMarker, 0);
 }
 
-TEST_F(HeadTest, OptionAndTypeWords) {
+TEST(OldHead, OptionAndTypeWords) {
   struct Case {
     std::uint16_t options;
     std::uint16_t type;
@@ -49,49 +50,60 @@ TEST_F(HeadTest, OptionAndTypeWords) {
     OldPackage pkg;
     pkg.options = c.options;
     pkg.type = c.type;
-    const auto lines = Lines(pkg);
+    const auto lines = ReadOld(pkg).Lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[3], std::string("#{\"Test\"}, (0x10F00001), 1, 0, 0") + c.tail) << c.options;
   }
 }
 
-TEST_F(HeadTest, LanguagesAndNamesAreListedInReverseFileOrder) {
-  OldPackage pkg;
-  pkg.languages = {1, 2, 3};
-  pkg.names = {"Name EN", "Name FR", "Name GE"};
-  const auto lines = Lines(pkg);
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[2], "&GE, FR, EN");
-  EXPECT_EQ(lines[3], "#{\"Name GE\", \"Name FR\", \"Name EN\"}, (0x10F00001), 1, 0, 0, IUNICODE, TYPE=SISAPP");
+TEST(OldHead, LanguageAndComponentLines) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint16_t> languages;
+    std::vector<std::string> names;
+    std::uint16_t options;
+    const char* languageLine;   // nullptr: not checked
+    const char* componentLine;  // nullptr: not checked
+  };
+  const Case cases[] = {
+      {"reverse file order", {1, 2, 3}, {"Name EN", "Name FR", "Name GE"}, 0x0001, "&GE, FR, EN",
+       "#{\"Name GE\", \"Name FR\", \"Name EN\"}, (0x10F00001), 1, 0, 0, IUNICODE, TYPE=SISAPP"},
+      {"no languages", {}, {}, 0x0001, "&", "#{0x10F00001), 1, 0, 0, IUNICODE, TYPE=SISAPP"},
+      {"language 0 and an unknown number", {0, 150}, {"a", "b"}, 0x0001, "&, Test", nullptr},
+      // é and the euro sign, both in Windows-1252.
+      {"single-byte names", {1}, {"Caf\xC3\xA9 \xE2\x82\xAC"}, 0x0000, nullptr,
+       "#{\"Caf\xC3\xA9 \xE2\x82\xAC\"}, (0x10F00001), 1, 0, 0, , TYPE=SISAPP"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OldPackage pkg;
+    pkg.languages = c.languages;
+    pkg.names = c.names;
+    pkg.options = c.options;
+    const auto lines = ReadOld(pkg).Lines();
+    ASSERT_GE(lines.size(), 4u);
+    if (c.languageLine) {
+      EXPECT_EQ(lines[2], c.languageLine);
+    }
+    if (c.componentLine) {
+      EXPECT_EQ(lines[3], c.componentLine);
+    }
+  }
 }
 
-TEST_F(HeadTest, NoLanguagesGiveBareLanguageAndComponentLines) {
+TEST(OldHead, RequisitesLastFirstThenCapabilityPairs) {
   OldPackage pkg;
-  pkg.languages = {};
-  pkg.names = {};
-  const auto lines = Lines(pkg);
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[2], "&");
-  EXPECT_EQ(lines[3], "#{0x10F00001), 1, 0, 0, IUNICODE, TYPE=SISAPP");
-}
+  pkg.languages = {1, 2};
+  pkg.names = {"N1", "N2"};
+  pkg.requisites = {{0x10000001, 1, 2, 3, {"A en", "A fr"}}, {0x1000000B, 4, 5, 4294967295u, {"B en", "B fr"}}};
+  pkg.capabilities = {{1, 4}, {0, 1}, {7, 0xFFFFFFFF}, {2147483647u, 0x80000000}};
+  const auto lines = ReadOld(pkg).Lines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(lines[4], "(0x1000000B), 4, 5, 4294967295, {\"B fr\", \"B en\"}");
+  EXPECT_EQ(lines[5], "(0x10000001), 1, 2, 3, {\"A fr\", \"A en\"}");
+  EXPECT_EQ(lines[6], "+(1=4, 0=1, 7=-1, 2147483647=-2147483648)");
 
-TEST_F(HeadTest, LanguageZeroAndUnknownNumbers) {
-  OldPackage pkg;
-  pkg.languages = {0, 150};
-  pkg.names = {"a", "b"};
-  const auto lines = Lines(pkg);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "&, Test");
-}
-
-TEST_F(HeadTest, MoreThan200LanguagesEndInTheInternalError) {
-  OldPackage pkg;
-  pkg.languageCount = 201;
-  EXPECT_EQ(Open(pkg), "");
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].text, kInternalErrorText);
-  EXPECT_EQ(ui.messages[0].style, msg::Critical);
-  EXPECT_EQ(ui.messages[0].title, "Tarvik");
+  for (const std::string& l : ReadOld(OldPackage{}).Lines()) EXPECT_NE(l.rfind("+(", 0), 0u) << l;
 }
 
 TEST_F(HeadTest, UnknownReleaseMarkWarnsAndGoesOn) {
@@ -106,113 +118,48 @@ TEST_F(HeadTest, UnknownReleaseMarkWarnsAndGoesOn) {
   EXPECT_NE(text.find("\"C:\\a.txt\"-\"!:\\a.txt\", FILE\r\n"), std::string::npos);
 }
 
-TEST_F(HeadTest, OnlyUid3DecidesTheGeneration) {
+TEST(OldHead, OnlyUid3DecidesTheGeneration) {
+  const std::string banner = ";<--------Pre Symbian 9.x SIS File-------->";
   OldPackage other;
   other.uid3 = 0x10000420;
-  Open(other);
-  EXPECT_EQ(ui.text.find("Pre Symbian"), std::string::npos);
-  EXPECT_TRUE(app.stores.ListView3.Empty());
-
   // The bytes 10 00 04 19 in file order are not the UID.
-  Bytes bytes = BuildOldSis(OldPackage{});
-  bytes[8] = 0x10;
-  bytes[9] = 0x00;
-  bytes[10] = 0x04;
-  bytes[11] = 0x19;
-  EXPECT_EQ(OpenBytes(bytes).find("Pre Symbian"), std::string::npos);
+  Bytes swapped = BuildOldSis(OldPackage{});
+  swapped[8] = 0x10;
+  swapped[9] = 0x00;
+  swapped[10] = 0x04;
+  swapped[11] = 0x19;
+  for (const Bytes& bytes : {BuildOldSis(other), swapped}) {
+    const OldRead r = ReadOld(bytes);
+    EXPECT_NE(r.package.generation, model::Generation::Pre9);
+    EXPECT_EQ(r.view.script.find("Pre Symbian"), std::string::npos);
+  }
 
   OldPackage odd;
   odd.uid1 = 0x10201A7A;  // the 9.x mark in UID 1 does not matter here
   odd.uid2 = 0x1000006D;
   odd.installerVersion = 100;
-  EXPECT_EQ(Open(odd).rfind(";<--------Pre Symbian 9.x SIS File-------->", 0), 0u);
+  const OldRead r = ReadOld(odd);
+  EXPECT_EQ(r.package.generation, model::Generation::Pre9);
+  EXPECT_EQ(r.view.script.rfind(banner, 0), 0u);
 }
 
 TEST_F(HeadTest, EmptyFileGivesNothingAndNoMessage) {
-  EXPECT_EQ(OpenBytes(Bytes{}), "");
+  EXPECT_EQ(Open(Bytes{}), "");
   EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(app.state.dataMark, 0);
 }
 
-TEST_F(HeadTest, TruncatedHeaderDecodesAsShortValues) {
+TEST(OldHead, HeaderCutAfterUid3DecodesAsShortValues) {
   Bytes bytes = BuildOldSis(OldPackage{});
   bytes.resize(12);
-  const std::string text = OpenBytes(bytes);
-  EXPECT_TRUE(ui.HasMessage("Unknown SIS file version!") || ui.messages.empty());
-  EXPECT_FALSE(InternalError());
-  EXPECT_NE(text.find("&\r\n#{0x10F00001), 0, 0, 0, , \r\n"), std::string::npos) << text;
+  const OldRead r = ReadOld(bytes);
+  EXPECT_FALSE(r.Has(Problem::Kind::Unreadable));
+  EXPECT_NE(r.view.script.find("&\r\n#{0x10F00001), 0, 0, 0, , \r\n"), std::string::npos) << r.view.script;
 }
 
-TEST_F(HeadTest, RequisitesAreListedLastFirstWithReversedNames) {
-  OldPackage pkg;
-  pkg.languages = {1, 2};
-  pkg.names = {"N1", "N2"};
-  pkg.requisites = {{0x10000001, 1, 2, 3, {"A en", "A fr"}}, {0x1000000B, 4, 5, 4294967295u, {"B en", "B fr"}}};
-  const auto lines = Lines(pkg);
-  ASSERT_GE(lines.size(), 6u);
-  EXPECT_EQ(lines[4], "(0x1000000B), 4, 5, 4294967295, {\"B fr\", \"B en\"}");
-  EXPECT_EQ(lines[5], "(0x10000001), 1, 2, 3, {\"A fr\", \"A en\"}");
-}
-
-TEST_F(HeadTest, CapabilitiesArePairsOfKeyAndSignedValue) {
-  OldPackage pkg;
-  pkg.capabilities = {{1, 4}, {0, 1}, {7, 0xFFFFFFFF}, {2147483647u, 0x80000000}};
-  const auto lines = Lines(pkg);
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[4], "+(1=4, 0=1, 7=-1, 2147483647=-2147483648)");
-
-  OldPackage none;
-  const auto noLines = Lines(none);
-  for (const std::string& l : noLines) EXPECT_NE(l.rfind("+(", 0), 0u) << l;
-}
-
-TEST_F(HeadTest, CapabilityKeyThatDoesNotFitEndsInTheInternalError) {
-  OldPackage pkg;
-  pkg.capabilities = {{0x80000000u, 1}};
-  EXPECT_EQ(Open(pkg), "");
-  EXPECT_TRUE(InternalError());
-}
-
-TEST_F(HeadTest, NamesAreSingleByteWithoutUnicodeOption) {
-  OldPackage pkg;
-  pkg.options = 0x0000;
-  pkg.names = {"Caf\xC3\xA9 \xE2\x82\xAC"};  // é and the euro sign, both in Windows-1252
-  const Bytes bytes = BuildOldSis(pkg);
-  const auto lines = SplitCrLf(OpenBytes(bytes));
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[3], "#{\"Caf\xC3\xA9 \xE2\x82\xAC\"}, (0x10F00001), 1, 0, 0, , TYPE=SISAPP");
-}
-
-TEST_F(HeadTest, NameLengthThatDoesNotFitEndsInTheInternalError) {
-  OldPackage pkg;
-  Bytes bytes = BuildOldSis(pkg);
-  // The component-name record holds the length first.
-  const std::size_t names = bytes[64] | bytes[65] << 8 | bytes[66] << 16 | static_cast<std::size_t>(bytes[67]) << 24;
-  bytes[names + 3] = 0x80;
-  EXPECT_EQ(OpenBytes(bytes), "");
-  EXPECT_TRUE(InternalError());
-}
-
-TEST(GetText2Test, WideAndNarrowDecoding) {
-  FileBuffer buf;
-  buf.data = {'A', 0, 'B', 0, 0xE9, 0, 0x41, 0x30, 'z'};
-  EXPECT_EQ(sis_old::GetText2(buf, 0, 4, true), "AB");
-  EXPECT_EQ(sis_old::GetText2(buf, 4, 4, true), "\xC3\xA9\xE3\x81\x81");  // é, U+3041
-  // An odd length takes the byte after the range as the last high byte.
-  EXPECT_EQ(sis_old::GetText2(buf, 0, 3, true), "AB");
-  EXPECT_EQ(sis_old::GetText2(buf, 4, 1, false), "\xC3\xA9");
-  // Past the end: only the bytes inside.
-  EXPECT_EQ(sis_old::GetText2(buf, 8, 10, false), "z");
-  EXPECT_EQ(sis_old::GetText2(buf, 100, 10, true), "");
-  EXPECT_EQ(sis_old::GetText2(buf, 0, 0, true), "");
-}
-
-}  // namespace
-}  // namespace tarvik::test
-
-namespace tarvik::test {
-namespace {
-
-TEST(CompressionRule, Release6LayoutIsDeflatedUnlessNoCompress) {
+TEST(OldHead, DeflatedUnlessNoCompressInTheRelease6Layout) {
+  // Beyond the cases of the parser test: other option bits beside NOCOMPRESS, and the
+  // release-5 mark with each installer version.
   struct Case {
     std::uint32_t uid2;
     std::uint32_t installerVersion;
@@ -221,26 +168,83 @@ TEST(CompressionRule, Release6LayoutIsDeflatedUnlessNoCompress) {
     bool deflated;
   };
   const Case cases[] = {
-      {0x10003A12, 200, 0x0001, true, true},   {0x10003A12, 200, 0x0003, true, true},
-      {0x10003A12, 200, 0x0009, true, false},  {0x10003A12, 200, 0x0019, true, false},
-      {0x10003A12, 100, 0x0001, true, true},   {0x1000006D, 100, 0x0000, false, false},
-      {0x1000006D, 100, 0x0002, false, false}, {0x1000006D, 200, 0x0001, true, true},
-      {0x12345678, 150, 0x0001, false, false},
+      {0x10003A12, 200, 0x0003, true, true},
+      {0x10003A12, 200, 0x0019, true, false},
+      {0x1000006D, 100, 0x0000, false, false},
+      {0x1000006D, 200, 0x0001, true, true},
   };
   for (const Case& c : cases) {
     OldPackage pkg;
     pkg.uid2 = c.uid2;
     pkg.installerVersion = c.installerVersion;
     pkg.options = c.options;
-    FileBuffer buf;
-    buf.data = BuildOldSis(pkg);
-    EXPECT_EQ(sis_old::Release6Layout(buf), c.release6) << c.uid2 << " " << c.installerVersion;
-    EXPECT_EQ(sis_old::FilesAreDeflated(buf), c.deflated) << c.uid2 << " " << c.options;
+    pkg.records = {OldFile("C:\\a", "!:\\a")};
+    const OldRead r = ReadOld(pkg);
+    ASSERT_TRUE(r.package.oldHeader);
+    EXPECT_EQ(r.package.oldHeader->release6Layout, c.release6) << c.uid2 << " " << c.installerVersion;
+    EXPECT_EQ(r.package.oldHeader->deflated, c.deflated) << c.uid2 << " " << c.options;
+    ASSERT_EQ(r.view.files.size(), 1u);
+    EXPECT_EQ(r.view.files[0].deflated, c.deflated);
+  }
+}
+
+// Counts and values beyond what the reader can hold: the one internal-error message, no
+// text, no file rows and dataMark 0, whatever had been read before.
+TEST_F(HeadTest, UnreadablePackagesShowOnlyTheInternalError) {
+  using namespace oldx;
+  auto withFile = [](std::vector<OldRecord> records) {
+    OldPackage p;
+    p.records = {OldFile("C:\\a", "!:\\a")};
+    p.records.insert(p.records.end(), records.begin(), records.end());
+    return p;
+  };
+  OldPackage languages = withFile({});
+  languages.languageCount = 201;
+  OldPackage capability = withFile({});
+  capability.capabilities = {{0x80000000u, 1}};
+  OldExpr chain = Exists("a");
+  for (int i = 0; i < 110; ++i) chain = And(chain, Exists("b"));  // 221 tokens
+  // The component-name record holds the length first; its top byte makes it too long.
+  Bytes nameLength = BuildOldSis(withFile({}));
+  const std::size_t names = nameLength[64] | nameLength[65] << 8 | nameLength[66] << 16 |
+                            static_cast<std::size_t>(nameLength[67]) << 24;
+  nameLength[names + 3] = 0x80;
+  // A long chain of NOT nodes before a leaf: far too deep for a recursive reading, and far
+  // beyond the token limit for the folding.
+  Bytes expr;
+  for (int i = 0; i < 100000; ++i) expr.insert(expr.end(), {11, 0, 0, 0});
+  expr.insert(expr.end(), {13, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0});
+  OldRecord deep;
+  deep.raw = Bytes{3, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) deep.raw->push_back(static_cast<std::uint8_t>(expr.size() >> (8 * i)));
+  deep.raw->insert(deep.raw->end(), expr.begin(), expr.end());
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"201 languages", BuildOldSis(languages)},
+      {"capability key of 2^31", BuildOldSis(capability)},
+      {"component name length", nameLength},
+      {"181 options", BuildOldSis(withFile({OldOptions(std::vector<std::vector<std::string>>(181, {"o"}))}))},
+      {"221 condition tokens", BuildOldSis(withFile({OldIf(chain)}))},
+      {"100000 nested NOTs", BuildOldSis(withFile({deep}))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Open(c.bytes), "");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, kInternalErrorText);
+    EXPECT_EQ(ui.messages[0].style, msg::Critical);
+    EXPECT_EQ(ui.messages[0].title, "Tarvik");
+    EXPECT_TRUE(app.state.view.files.empty());
+    EXPECT_EQ(app.state.dataMark, 0);
   }
 }
 
 // Every single-byte corruption of a package with every kind of record ends cleanly: either
-// a script or the one internal-error message, never a crash.
+// a script or the internal-error message (and then no file rows), never a crash.
 TEST_F(HeadTest, CorruptedBytesNeverCrash) {
   OldPackage pkg;
   pkg.languages = {1, 2};
@@ -251,24 +255,35 @@ TEST_F(HeadTest, CorruptedBytesNeverCrash) {
                  OldFile("C:\\f.txt", "!:\\f.txt", "z", 3, 0x200), OldOptions({{"o1", "o2"}}),
                  OldIf(oldx::And(oldx::Not(oldx::Exists("e")), oldx::Eq(oldx::Var(0x1000), oldx::Num(1))))};
   const Bytes good = BuildOldSis(pkg);
-  // The file on disk keeps its length, so the reader works on the corrupted buffer as given.
-  const std::string path = dir.Write("c.sis", good);
-  app.state.currentFile = path;
   for (std::size_t i = 12; i < good.size(); ++i) {
     for (std::uint8_t v : {std::uint8_t{0xFF}, std::uint8_t{0x80}, std::uint8_t{0x07}}) {
       Bytes bad = good;
       bad[i] = v;
-      ui.messages.clear();
-      app.buffer.data = bad;
-      const std::string text = sis_old::OpenSISFile2(app);
+      const std::string text = Open(bad, "c.sis");
       for (const auto& m : ui.messages) {
         EXPECT_TRUE(m.text == kInternalErrorText || m.text == "Unknown SIS file version!") << i;
       }
-      if (!InternalError()) {
+      if (InternalError()) {
+        EXPECT_TRUE(app.state.view.files.empty()) << i;
+        EXPECT_EQ(app.state.dataMark, 0) << i;
+      } else {
         EXPECT_FALSE(text.empty()) << i;
       }
     }
   }
+}
+
+TEST(DecodeText, WideAndNarrow) {
+  const Bytes bytes = {'A', 0, 'B', 0, 0xE9, 0, 0x41, 0x30, 'z'};
+  EXPECT_EQ(sis_old::DecodeText(bytes, 0, 4, true), "AB");
+  EXPECT_EQ(sis_old::DecodeText(bytes, 4, 4, true), "\xC3\xA9\xE3\x81\x81");  // é, U+3041
+  // An odd length takes the byte after the range as the last high byte.
+  EXPECT_EQ(sis_old::DecodeText(bytes, 0, 3, true), "AB");
+  EXPECT_EQ(sis_old::DecodeText(bytes, 4, 1, false), "\xC3\xA9");
+  // Past the end: only the bytes inside.
+  EXPECT_EQ(sis_old::DecodeText(bytes, 8, 10, false), "z");
+  EXPECT_EQ(sis_old::DecodeText(bytes, 100, 10, true), "");
+  EXPECT_EQ(sis_old::DecodeText(bytes, 0, 0, true), "");
 }
 
 }  // namespace

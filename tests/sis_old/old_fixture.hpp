@@ -1,15 +1,19 @@
 #pragma once
-// An application opened on packages made by the pre-9.x writer.
+// Pre-9.x packages made by the writer: read from memory into the model and its view, or
+// opened by an App when what the window shows is the point.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "parse/parse.hpp"
 #include "shell/app.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
+#include "views/views.hpp"
 
 namespace tarvik::test {
 
@@ -19,39 +23,62 @@ inline const char* const kInternalErrorText =
 inline std::vector<std::string> SplitCrLf(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  for (;;) {
-    std::size_t p = text.find("\r\n", start);
-    if (p == std::string::npos) {
-      if (start < text.size()) lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, p - start));
-    start = p + 2;
-  }
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
 }
 
-class OldPackageTest : public ::testing::Test {
+// A package read from its bytes, and the view made of it with no Working Directory.
+struct OldRead {
+  model::Package package;
+  views::PackageView view;
+
+  std::vector<std::string> Lines() const { return SplitCrLf(view.script); }
+  // The script after its head (banner, blank line, languages, component, then the
+  // requisite and capability lines): the lines of the records, in script order.
+  std::vector<std::string> Body() const {
+    std::vector<std::string> lines = Lines();
+    auto it = lines.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(4, lines.size()));
+    while (it != lines.end() && (it->rfind("(", 0) == 0 || it->rfind("+(", 0) == 0)) ++it;
+    return {it, lines.end()};
+  }
+  bool Has(model::Problem::Kind kind) const {
+    return std::any_of(package.problems.begin(), package.problems.end(),
+                       [kind](const model::Problem& p) { return p.kind == kind; });
+  }
+  // The records that carry files (File and LanguageFiles), in file order.
+  std::vector<const model::Record*> FileRecords() const {
+    std::vector<const model::Record*> out;
+    for (const model::Record& r : package.records)
+      if (r.kind == model::Record::Kind::File || r.kind == model::Record::Kind::LanguageFiles) out.push_back(&r);
+    return out;
+  }
+};
+
+inline OldRead ReadOld(const Bytes& bytes, const std::string& name = "pkg.sis") {
+  OldRead r;
+  r.package = Parse(bytes, name);
+  r.view = views::Describe(r.package, {});
+  return r;
+}
+inline OldRead ReadOld(const OldPackage& pkg, const std::string& name = "pkg.sis") {
+  return ReadOld(BuildOldSis(pkg), name);
+}
+
+// An App that opens packages from memory, for what the window shows: messages, the text
+// area, dataMark and formatMarker.
+class OldAppTest : public ::testing::Test {
  protected:
   void SetUp() override { app.Form_Load(); }
 
-  // Writes the package and opens it through the Open command; returns the text area.
-  std::string Open(const OldPackage& pkg, const std::string& name = "pkg.sis") {
-    return OpenBytes(BuildOldSis(pkg), name);
-  }
-  std::string OpenBytes(const Bytes& bytes, const std::string& name = "pkg.sis") {
-    const std::string path = dir.Write(name, bytes);
-    OpenThroughMenu(app, ui, path);
+  // Opens the bytes as the file `name` and returns the text area.
+  std::string Open(const Bytes& bytes, const std::string& name = "pkg.sis") {
+    ui.messages.clear();
+    app.OpenBytes(dir / name, bytes);
     return ui.text;
   }
-  // The body lines: everything after the head's component, requisite and capability lines.
-  std::vector<std::string> Lines(const OldPackage& pkg) { return SplitCrLf(Open(pkg)); }
-  // The body in script order, as the body list gives it last row first.
-  std::vector<std::string> Body() const {
-    std::vector<std::string> out;
-    const auto& rows = app.stores.ListView3.Rows();
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) out.push_back(it->Text());
-    return out;
-  }
+  std::string Open(const OldPackage& pkg) { return Open(BuildOldSis(pkg)); }
   bool InternalError() const { return ui.HasMessage(kInternalErrorText); }
 
   FakeUi ui;

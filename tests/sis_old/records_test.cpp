@@ -1,18 +1,17 @@
-// The record walk of pre-9.x packages: file records of both kinds and every type, option
-// records, the record table, the file table that extraction reads, and the body lines.
+// The record list of pre-9.x packages: file records of both kinds and every type, option
+// records, the records and entries read, the file table that extraction reads, the body
+// lines, and where the walk ends.
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include "old_fixture.hpp"
 
 namespace tarvik::test {
 namespace {
 
-using RecordTest = OldPackageTest;
+using model::Problem;
 
-TEST_F(RecordTest, FileLinesByTypeAndDetails) {
+TEST(OldRecords, FileLinesByTypeAndDetails) {
   struct Case {
     std::uint32_t type;
     std::uint32_t details;
@@ -42,90 +41,86 @@ TEST_F(RecordTest, FileLinesByTypeAndDetails) {
   for (const Case& c : cases) {
     OldPackage pkg;
     pkg.records = {OldFile("C:\\s.txt", "!:\\d\\f.txt", "data", c.type, c.details)};
-    Open(pkg);
-    EXPECT_EQ(Body(), std::vector<std::string>{c.line}) << c.type << " " << c.details;
-    EXPECT_TRUE(ui.messages.empty());
+    const OldRead r = ReadOld(pkg);
+    EXPECT_EQ(r.Body(), std::vector<std::string>{c.line}) << c.type << " " << c.details;
+    EXPECT_TRUE(r.package.problems.empty()) << c.type << " " << c.details;
   }
 }
 
-TEST_F(RecordTest, UnknownFileTypeWritesNoLineButKeepsTheFile) {
+TEST(OldRecords, UnknownFileTypeWritesNoLineButKeepsTheFile) {
   OldPackage pkg;
   pkg.records = {OldFile("C:\\s.txt", "!:\\d\\f.txt", "data", 7), OldFile("C:\\t.txt", "!:\\t.txt")};
-  Open(pkg);
-  EXPECT_EQ(Body(), std::vector<std::string>{R"("C:\t.txt"-"!:\t.txt", FILE)"});
-  EXPECT_EQ(app.stores.ListView2.Count(), 2u);
+  const OldRead r = ReadOld(pkg);
+  EXPECT_EQ(r.Body(), std::vector<std::string>{R"("C:\t.txt"-"!:\t.txt", FILE)"});
+  EXPECT_EQ(r.view.files.size(), 2u);
 }
 
-TEST_F(RecordTest, MimeTypeIsWrittenAndKept) {
+TEST(OldRecords, MimeTypeIsWrittenAndKept) {
   OldPackage pkg;
   OldRecord mime = OldFile("C:\\doc.txt", "!:\\doc.txt", "hello", 5, 0x200);
   mime.mime = "text/plain";
   pkg.records = {mime, OldFile("C:\\b.txt", "!:\\b.txt")};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{R"("C:\b.txt"-"!:\b.txt", FILE)",
-                                              R"("C:\doc.txt"-"!:\doc.txt", FILEMIME, "text/plain", RUNWAITEND)"}));
-  EXPECT_EQ(app.stores.ListView4.Item(1).Get(5), "text/plain");
+  const OldRead r = ReadOld(pkg);
+  EXPECT_EQ(r.Body(), (std::vector<std::string>{R"("C:\b.txt"-"!:\b.txt", FILE)",
+                                                R"("C:\doc.txt"-"!:\doc.txt", FILEMIME, "text/plain", RUNWAITEND)"}));
+  EXPECT_EQ(r.package.records[0].mime, "text/plain");
+  EXPECT_EQ(r.package.records[1].mime, "");
 }
 
-TEST_F(RecordTest, RecordTableAndFileTableOfAKindZeroRecord) {
+TEST(OldRecords, FileTableOfSingleFileRecords) {
   OldPackage pkg;
   OldLayout layout;
   pkg.records = {OldFile("C:\\src\\x.app", "!:\\system\\apps\\x\\x.app", std::string(300, 'a')),
                  OldFile("C:\\src\\e.sis", "", "child", 2, 0x10F00002)};
-  const Bytes bytes = BuildOldSis(pkg, layout);
-  OpenBytes(bytes, "My Pkg.v1.sis");
-  const RecordTable& files = app.stores.ListView2;
-  ASSERT_EQ(files.Count(), 2u);
-  const Row& first = files.Item(1);
-  EXPECT_EQ(first.Text(), "bin\\My Pkg\\system\\apps\\x\\x.app");
-  EXPECT_EQ(first.Get(col2::Uncompress), "300");
-  EXPECT_EQ(first.Get(col2::Compress), std::to_string(layout.storedLengths[0][0]));
-  EXPECT_EQ(first.Get(col2::Offset), std::to_string(layout.dataOffsets[0][0]));
-  EXPECT_EQ(first.Get(col2::Length), std::to_string(layout.storedLengths[0][0]));
-  EXPECT_EQ(first.Get(col2::Index), "1");
+  const OldRead r = ReadOld(BuildOldSis(pkg, layout), "My Pkg.v1.sis");
+  const auto& files = r.view.files;
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].extractPath, "bin\\My Pkg\\system\\apps\\x\\x.app");
+  EXPECT_EQ(files[0].uncompressedSize, 300u);
+  EXPECT_EQ(files[0].compressedSize, layout.storedLengths[0][0]);
+  EXPECT_EQ(files[0].offset, static_cast<std::int64_t>(layout.dataOffsets[0][0]));
+  EXPECT_EQ(files[0].unit, 1u);
   // An empty destination: the source without its first three characters.
-  EXPECT_EQ(files.Item(2).Text(), "bin\\My Pkg\\src\\e.sis");
-  EXPECT_EQ(files.Item(2).Get(col2::Index), "2");
+  EXPECT_EQ(files[1].extractPath, "bin\\My Pkg\\src\\e.sis");
+  EXPECT_EQ(files[1].unit, 2u);
 
-  const RecordTable& recs = app.stores.ListView4;
-  ASSERT_EQ(recs.Count(), 2u);
-  const Row& r1 = recs.Item(1);
-  EXPECT_EQ(r1.Text(), "C:\\src\\x.app");
-  EXPECT_EQ(r1.Get(1), "!:\\system\\apps\\x\\x.app");
-  EXPECT_EQ(r1.Get(2), "FILE");
-  EXPECT_EQ(r1.Get(3), "");
-  EXPECT_EQ(r1.Get(4), "300 / " + std::to_string(layout.storedLengths[0][0]));
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08zX", layout.dataOffsets[0][0]);
-  EXPECT_EQ(r1.Get(8), hex);
-  EXPECT_EQ(recs.Item(2).Get(2), "EMBEDDED SIS");
-  EXPECT_EQ(recs.Item(2).Get(6), "0x10F00002");
+  ASSERT_EQ(r.package.records.size(), 2u);
+  const model::Record& embedded = r.package.records[1];
+  EXPECT_EQ(embedded.fileType, 2u);
+  EXPECT_EQ(embedded.details, 0x10F00002u);
+  EXPECT_EQ(embedded.source, "C:\\src\\e.sis");
+  EXPECT_EQ(embedded.target, "");
 }
 
-TEST_F(RecordTest, LanguageFilesGetNumberedNamesAcrossRecords) {
+TEST(OldRecords, LanguageFilesGetNumberedNamesAcrossRecords) {
   OldPackage pkg;
   pkg.languages = {1, 2};  // English then French, in file order
   pkg.names = {"EN", "FR"};
   pkg.records = {OldLangFile("C:\\work\\res.rsc", "!:\\r\\res.rsc", {"english", "french!"}),
                  OldLangFile("C:\\work\\noext", "!:\\r\\noext", {"e2", "f2"})};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{
-                        R"~({"French Source file(4)" "noext"}-"!:\r\noext", FILE)~",
-                        R"({"French Source file(2).rsc" "res.rsc"}-"!:\r\res.rsc", FILE)",
-                    }));
-  const RecordTable& files = app.stores.ListView2;
-  ASSERT_EQ(files.Count(), 4u);
-  EXPECT_EQ(files.Item(1).Text(), "bin\\pkg\\res.rsc");
-  EXPECT_EQ(files.Item(1).Get(col2::Uncompress), "7");
-  EXPECT_EQ(files.Item(2).Text(), "bin\\pkg\\French Source file(2).rsc");
-  EXPECT_EQ(files.Item(2).Get(col2::Uncompress), "7");
-  EXPECT_EQ(files.Item(2).Get(col2::Index), "1");
-  EXPECT_EQ(files.Item(4).Get(col2::Index), "2");
-  EXPECT_EQ(app.stores.ListView4.Item(1).Get(7), "7/7");
-  EXPECT_EQ(app.stores.ListView4.Item(2).Get(7), "2/2");
+  const OldRead r = ReadOld(pkg);
+  EXPECT_EQ(r.Body(), (std::vector<std::string>{
+                          R"~({"French Source file(4)" "noext"}-"!:\r\noext", FILE)~",
+                          R"({"French Source file(2).rsc" "res.rsc"}-"!:\r\res.rsc", FILE)",
+                      }));
+  const auto& files = r.view.files;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].extractPath, "bin\\pkg\\res.rsc");
+  EXPECT_EQ(files[0].uncompressedSize, 7u);
+  EXPECT_EQ(files[1].extractPath, "bin\\pkg\\French Source file(2).rsc");
+  EXPECT_EQ(files[1].uncompressedSize, 7u);
+  EXPECT_EQ(files[1].unit, 1u);
+  EXPECT_EQ(files[3].unit, 2u);
+  // The unpacked size of every entry, per record.
+  std::vector<std::vector<std::uint64_t>> sizes;
+  for (const model::Record& rec : r.package.records) {
+    sizes.emplace_back();
+    for (const model::FileEntry& e : rec.entries) sizes.back().push_back(e.uncompressedSize);
+  }
+  EXPECT_EQ(sizes, (std::vector<std::vector<std::uint64_t>>{{7, 7}, {2, 2}}));
 }
 
-TEST_F(RecordTest, LanguageBlocksForEmbeddedNullAndMimeRecords) {
+TEST(OldRecords, LanguageBlocksForEmbeddedNullAndMimeRecords) {
   OldPackage pkg;
   pkg.languages = {1, 2};
   pkg.names = {"EN", "FR"};
@@ -134,32 +129,23 @@ TEST_F(RecordTest, LanguageBlocksForEmbeddedNullAndMimeRecords) {
   OldRecord mime = OldLangFile("C:\\m.txt", "!:\\m.txt", {"a", "b"}, 5);
   mime.mime = "text/plain";
   pkg.records = {embedded, OldLangFile("", "!:\\n.dat", {"", ""}, 4), mime};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{
-                        R"({"French Source file(6).txt" "m.txt"}-"!:\m.txt", FILEMIME, "text/plain")",
-                        R"(""-"!:\n.dat", FILENULL)",
-                        R"({@"French Source file(2).sis" @"c.sis"},(0x10F00009))",
-                    }));
+  EXPECT_EQ(ReadOld(pkg).Body(), (std::vector<std::string>{
+                                     R"({"French Source file(6).txt" "m.txt"}-"!:\m.txt", FILEMIME, "text/plain")",
+                                     R"(""-"!:\n.dat", FILENULL)",
+                                     R"({@"French Source file(2).sis" @"c.sis"},(0x10F00009))",
+                                 }));
 }
 
-TEST_F(RecordTest, OptionRecordListsOptionsAndLanguagesInReverse) {
+TEST(OldRecords, OptionRecordListsOptionsAndLanguagesInReverse) {
   OldPackage pkg;
   pkg.languages = {2, 1};
   pkg.names = {"FR", "EN"};
   pkg.records = {OldOptions({{"B fr", "B en"}, {"A fr", "A en"}}), OldFile("C:\\a", "!:\\a")};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{R"("C:\a"-"!:\a", FILE)", R"(!({"A en", "A fr"},{"B en", "B fr"}))"}));
+  EXPECT_EQ(ReadOld(pkg).Body(),
+            (std::vector<std::string>{R"("C:\a"-"!:\a", FILE)", R"(!({"A en", "A fr"},{"B en", "B fr"}))"}));
 }
 
-TEST_F(RecordTest, OptionRecordBeyond180OptionsEndsInTheInternalError) {
-  OldPackage pkg;
-  std::vector<std::vector<std::string>> options(181, std::vector<std::string>{"o"});
-  pkg.records = {OldOptions(options)};
-  EXPECT_EQ(Open(pkg), "");
-  EXPECT_TRUE(InternalError());
-}
-
-TEST_F(RecordTest, OldLayoutRecordsAreShortAndStored) {
+TEST(OldRecords, OldLayoutRecordsAreShortAndStored) {
   OldPackage pkg;
   pkg.uid2 = 0x1000006D;
   pkg.installerVersion = 100;
@@ -173,99 +159,112 @@ TEST_F(RecordTest, OldLayoutRecordsAreShortAndStored) {
   const Bytes bytes = BuildOldSis(pkg, layout);
   EXPECT_EQ(layout.recordOffsets[1] - layout.recordOffsets[0], 36u);  // 28 + 8
   EXPECT_EQ(layout.recordOffsets[2] - layout.recordOffsets[1], 44u);  // 28 + 16
-  const auto lines = SplitCrLf(OpenBytes(bytes));
-  EXPECT_TRUE(ui.messages.empty());
+  const OldRead r = ReadOld(bytes);
+  EXPECT_TRUE(r.package.problems.empty());
+  const auto lines = r.Lines();
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[3], "#{\"Fr\", \"Caf\xC3\xA9\"}, (0x10F00001), 1, 0, 0, , TYPE=SISAPP");
   EXPECT_EQ(lines[4], R"("C:\b.txt"-"!:\b.txt", FILERUN, RUNINSTALL, RUNWAITEND)");
   EXPECT_EQ(lines[5], "EndIf");
   EXPECT_EQ(lines[6], R"({"French Source file(2).txt" "l.txt"}-"!:\l.txt", FILE)");
   EXPECT_EQ(lines[7], "\"C:\\\xC3\xA9t\xC3\xA9.txt\"-\"!:\\system\\apps\\a\\\xC3\xA9.txt\", FILE");
-  const RecordTable& files = app.stores.ListView2;
-  ASSERT_EQ(files.Count(), 4u);
-  EXPECT_EQ(files.Item(1).Get(col2::Uncompress), "10");
-  EXPECT_EQ(files.Item(1).Get(col2::Compress), "10");
-  EXPECT_EQ(files.Item(1).Get(col2::Offset), std::to_string(layout.dataOffsets[0][0]));
-  EXPECT_EQ(files.Item(3).Get(col2::Uncompress), "3");
-  EXPECT_EQ(files.Item(4).Text(), "bin\\pkg\\b.txt");
+  const auto& files = r.view.files;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].uncompressedSize, 10u);
+  EXPECT_EQ(files[0].compressedSize, 10u);
+  EXPECT_EQ(files[0].offset, static_cast<std::int64_t>(layout.dataOffsets[0][0]));
+  EXPECT_EQ(files[2].uncompressedSize, 3u);
+  EXPECT_EQ(files[3].extractPath, "bin\\pkg\\b.txt");
 }
 
-TEST_F(RecordTest, Release6MarkWithInstallerVersion100KeepsTheLongLayout) {
+TEST(OldRecords, Release6MarkWithInstallerVersion100KeepsTheLongLayout) {
   OldPackage pkg;
   pkg.installerVersion = 100;
   pkg.records = {OldFile("C:\\a.txt", "!:\\a.txt", "aaaa"), OldFile("C:\\b.txt", "!:\\b.txt", "bbbbbb")};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{R"("C:\b.txt"-"!:\b.txt", FILE)", R"("C:\a.txt"-"!:\a.txt", FILE)"}));
-  EXPECT_EQ(app.stores.ListView2.Item(2).Get(col2::Uncompress), "6");
+  const OldRead r = ReadOld(pkg);
+  EXPECT_EQ(r.Body(), (std::vector<std::string>{R"("C:\b.txt"-"!:\b.txt", FILE)", R"("C:\a.txt"-"!:\a.txt", FILE)"}));
+  ASSERT_EQ(r.view.files.size(), 2u);
+  EXPECT_EQ(r.view.files[1].uncompressedSize, 6u);
 }
 
-TEST_F(RecordTest, UnknownReleaseMarkWithInstallerVersion200ReadsMime) {
+TEST(OldRecords, UnknownReleaseMarkWithInstallerVersion200ReadsMime) {
   OldPackage pkg;
   pkg.uid2 = 0x10001234;
   OldRecord mime = OldFile("C:\\doc.txt", "!:\\doc.txt", "hello", 5);
   mime.mime = "text/html";
   pkg.records = {mime};
-  Open(pkg);
-  EXPECT_EQ(Body(), std::vector<std::string>{R"("C:\doc.txt"-"!:\doc.txt", FILEMIME, "text/html")"});
+  EXPECT_EQ(ReadOld(pkg).Body(), std::vector<std::string>{R"("C:\doc.txt"-"!:\doc.txt", FILEMIME, "text/html")"});
 }
 
-TEST_F(RecordTest, WalkHandlesExactlyTheCountedRecordsInFileOrder) {
+TEST(OldRecords, WalkReadsExactlyTheCountedRecordsInFileOrder) {
   OldPackage pkg;
   pkg.records = {OldEndIf(), OldFile("C:\\1", "!:\\1"), OldElse(), OldFile("C:\\2", "!:\\2"),
                  OldIf(oldx::Eq(oldx::Var(0x1000), oldx::Num(1)))};
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{"If Language = 0x00000001", R"("C:\2"-"!:\2", FILE)", "Else",
-                                              R"("C:\1"-"!:\1", FILE)", "EndIf"}));
-  EXPECT_EQ(app.state.dataMark, 5);
+  EXPECT_EQ(ReadOld(pkg).Body(), (std::vector<std::string>{"If Language = 0x00000001", R"("C:\2"-"!:\2", FILE)",
+                                                           "Else", R"("C:\1"-"!:\1", FILE)", "EndIf"}));
 
   // A count short of the list stops early; a count beyond it reads nothing after the list.
   pkg.recordCount = 2;
-  Open(pkg);
-  EXPECT_EQ(Body(), (std::vector<std::string>{R"("C:\1"-"!:\1", FILE)", "EndIf"}));
+  EXPECT_EQ(ReadOld(pkg).Body(), (std::vector<std::string>{R"("C:\1"-"!:\1", FILE)", "EndIf"}));
   pkg.recordCount = 40;
-  Open(pkg);
-  EXPECT_EQ(Body().size(), 5u);
-  EXPECT_EQ(app.stores.ListView4.Count(), 2u);
-  EXPECT_FALSE(InternalError());
+  const OldRead r = ReadOld(pkg);
+  EXPECT_EQ(r.Body().size(), 5u);
+  EXPECT_EQ(r.FileRecords().size(), 2u);
+  EXPECT_FALSE(r.Has(Problem::Kind::Unreadable));
 }
 
-TEST_F(RecordTest, WalkStopsAtARecordOfUnknownKind) {
-  OldPackage pkg;
-  OldRecord junk;
-  junk.raw = Bytes{9, 0, 0, 0, 0, 0, 0, 0};
-  pkg.records = {OldFile("C:\\1", "!:\\1"), junk, OldFile("C:\\2", "!:\\2")};
-  Open(pkg);
-  EXPECT_EQ(Body(), std::vector<std::string>{R"("C:\1"-"!:\1", FILE)"});
-  EXPECT_FALSE(InternalError());
-}
-
-TEST_F(RecordTest, TruncatedRecordListEndsTheWalkCleanly) {
-  OldPackage pkg;
+// A record the walk cannot get past ends it quietly: what came before stays.
+TEST(OldRecords, WalkEndsAtARecordItCannotRead) {
+  OldRecord hugeExpression;
+  hugeExpression.raw = Bytes{3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F};
+  OldRecord unknownKind;
+  unknownKind.raw = Bytes{9, 0, 0, 0, 0, 0, 0, 0};
+  OldPackage twoFiles;
+  twoFiles.records = {OldFile("C:\\1", "!:\\1"), OldFile("C:\\2", "!:\\2")};
   OldLayout layout;
-  pkg.records = {OldFile("C:\\1", "!:\\1"), OldFile("C:\\2", "!:\\2")};
-  Bytes bytes = BuildOldSis(pkg, layout);
-  bytes.resize(layout.recordOffsets[1] + 20);
-  OpenBytes(bytes);
-  EXPECT_EQ(app.stores.ListView4.Count(), 1u);
-  EXPECT_FALSE(InternalError());
+  Bytes truncated = BuildOldSis(twoFiles, layout);
+  truncated.resize(layout.recordOffsets[1] + 20);
+  auto between = [](OldRecord middle) {
+    OldPackage p;
+    p.records = {OldFile("C:\\1", "!:\\1"), std::move(middle), OldFile("C:\\2", "!:\\2")};
+    return BuildOldSis(p);
+  };
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"expression size beyond the file", between(hugeExpression), R"("C:\1"-"!:\1", FILE)"},
+      {"record of unknown kind", between(unknownKind), R"("C:\1"-"!:\1", FILE)"},
+      // The names lie after the records, beyond the cut.
+      {"record list cut inside the second record", truncated, R"(""-"", FILE)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const OldRead r = ReadOld(c.bytes);
+    EXPECT_EQ(r.Body(), std::vector<std::string>{c.line});
+    EXPECT_EQ(r.FileRecords().size(), 1u);
+    EXPECT_FALSE(r.Has(Problem::Kind::Unreadable));
+  }
 }
 
-TEST_F(RecordTest, ExtractionFolderAndBaseNameMakeThePath) {
+TEST_F(OldAppTest, DataMarkIsTheHeaderRecordCountAndReopeningReplacesThePackage) {
   OldPackage pkg;
-  pkg.records = {OldFile("C:\\a.txt", "c:\\x.txt")};
-  OpenBytes(BuildOldSis(pkg), " spaced .sis");
-  EXPECT_EQ(app.stores.ListView2.Item(1).Text(), "bin\\spaced\\x.txt");
-}
+  pkg.records = {OldEndIf(), OldFile("C:\\a", "!:\\a"), OldElse(), OldFile("C:\\b", "!:\\b"),
+                 OldIf(oldx::Eq(oldx::Var(0x1000), oldx::Num(1)))};
+  Open(pkg);
+  EXPECT_EQ(app.state.dataMark, 5);
+  EXPECT_EQ(app.state.view.files.size(), 2u);
 
-TEST_F(RecordTest, ReopeningReplacesTheTables) {
-  OldPackage pkg;
-  pkg.records = {OldFile("C:\\a", "!:\\a"), OldFile("C:\\b", "!:\\b")};
+  pkg.records = {OldFile("C:\\a", "!:\\a")};
   Open(pkg);
-  pkg.records.pop_back();
-  Open(pkg);
-  EXPECT_EQ(app.stores.ListView2.Count(), 1u);
-  EXPECT_EQ(app.stores.ListView3.Count(), 1u);
-  EXPECT_EQ(app.stores.ListView4.Count(), 1u);
+  EXPECT_EQ(app.state.dataMark, 1);
+  ASSERT_TRUE(app.state.package);
+  EXPECT_EQ(app.state.package->records.size(), 1u);
+  EXPECT_EQ(app.state.view.files.size(), 1u);
+  EXPECT_EQ(SplitCrLf(ui.text).size(), 5u);
 }
 
 }  // namespace
