@@ -5,7 +5,6 @@
 
 #include <map>
 
-#include "bytes/inflate.hpp"
 #include "sis9_fixture.hpp"
 
 namespace tarvik::test {
@@ -24,34 +23,19 @@ w::Controller Named(std::uint32_t uid, const std::string& name) {
   return c;
 }
 
-std::string RowData(const FileBuffer& b, const Row& r) {
-  const Pos offset = static_cast<Pos>(HexToDouble(r.Get(col9::Offset)));
-  const auto compressed = static_cast<std::size_t>(HexToDouble(r.Get(col9::CompressByte)));
-  const auto uncompressed = static_cast<std::size_t>(HexToDouble(r.Get(col9::UncompressByte)));
-  if (r.Get(col9::Offset).empty() || !b.HasRange(offset, static_cast<Pos>(compressed))) return "<none>";
-  if (r.Get(col9::Compression) == "1") {
-    Bytes out;
-    if (Uncompress(b.Ptr(offset), compressed, uncompressed, out) != 0) return "<corrupt>";
-    return std::string(out.begin(), out.end());
-  }
-  return std::string(reinterpret_cast<const char*>(b.Ptr(offset)), compressed);
-}
-
-using Assembly = Sis9Fixture;
-
-TEST_F(Assembly, PackageWithoutEmbeddedPackages) {
+TEST(Assembly, PackageWithoutEmbeddedPackages) {
   w::Controller c = Named(0xE1234567, "Only");
   c.files = {TextFile("!:\\sys\\bin\\app.exe", "app")};
-  Open(c);
-  EXPECT_EQ(ui.text,
+  const Viewed v(c);
+  EXPECT_EQ(v.view.script,
             ";<---Main SIS File PKG--->\r\n\r\n"
             ";Date 17-5-2008\r\n;Time 10:30:0\r\n&EN\r\n"
             "#{\"Only\"}, (0xE1234567),1, 0, 0, IU,TYPE=SA\r\n:\"Vendor\"\r\n%{\"Vendor\"}\r\n"
             "\"\\bin\\pkg\\sys\\bin\\app.exe\"-\"!:\\sys\\bin\\app.exe\", FF\r\n  \r\n");
-  EXPECT_EQ(app.stores.ListView8.Count(), 0u);
+  EXPECT_TRUE(v.package.body.embedded.empty());
 }
 
-TEST_F(Assembly, NestedEmbeddedPackagesGetSectionsInnermostFirst) {
+TEST(Assembly, NestedEmbeddedPackagesGetSectionsInnermostFirst) {
   w::Controller a1 = Named(0xE00000A1, "A1");
   a1.files = {TextFile("!:\\a1.txt", "a1")};
   w::Controller a = Named(0xE000000A, "A");
@@ -59,7 +43,7 @@ TEST_F(Assembly, NestedEmbeddedPackagesGetSectionsInnermostFirst) {
   a.embedded = {a1};
   w::Controller main = Named(0xE1234567, "Main");
   main.embedded = {a};
-  Open(main);
+  const Viewed v(main);
   const std::string expected =
       ";<---Main SIS File PKG--->\r\n\r\n"
       ";Date 17-5-2008\r\n;Time 10:30:0\r\n&EN\r\n"
@@ -74,35 +58,36 @@ TEST_F(Assembly, NestedEmbeddedPackagesGetSectionsInnermostFirst) {
       "#{\"A\"}, (0xE000000A),1, 0, 0,TYPE=SA\r\n:\"Vendor\"\r\n%{\"Vendor\"}\r\n"
       "\"\\bin\\pkg\\Embedded Components\\A\\a.txt\"-\"!:\\a.txt\", FF\r\n"
       "@\"\\bin\\pkg\\Embedded Components\\A1.sis\", (0xE00000A1)  \r\n";
-  EXPECT_EQ(ui.text, expected);
-  const RecordTable& idx = app.stores.ListView8;
-  ASSERT_EQ(idx.Count(), 2u);
-  EXPECT_EQ(idx.Item(1).Text(), "A1");
-  EXPECT_EQ(idx.Item(1).Get(1), "3");
-  EXPECT_EQ(idx.Item(1).Get(2), "E00000A1");
-  EXPECT_EQ(idx.Item(1).Get(3), "1");
-  EXPECT_EQ(idx.Item(2).Text(), "A");
-  EXPECT_EQ(idx.Item(2).Get(1), "2");
-  EXPECT_EQ(idx.Item(2).Get(3), "2");
-  // Data units: main 1, A 2, A1 3 (A1's index counts from A's unit).
-  EXPECT_EQ(idx.Item(1).Get(4), "3");
-  EXPECT_EQ(idx.Item(2).Get(4), "2");
-  ASSERT_EQ(FileTable().Count(), 2u);
-  EXPECT_EQ(FileTable().Item(1).Text(), "2");
-  EXPECT_EQ(FileTable().Item(1).Get(col9::ExtractPath), "bin\\pkg\\Embedded Components\\A\\a.txt");
-  EXPECT_EQ(RowData(app.buffer, FileTable().Item(1)), "a");
-  EXPECT_EQ(FileTable().Item(2).Text(), "3");
-  EXPECT_EQ(FileTable().Item(2).Get(col9::Source), "\\bin\\pkg\\Embedded Components\\A1\\a1.txt");
-  EXPECT_EQ(RowData(app.buffer, FileTable().Item(2)), "a1");
-  // Data-index rows, in the order the controllers end: A1, then A, each with its unit.
-  ASSERT_EQ(app.stores.ListView5.Count(), 2u);
-  EXPECT_EQ(app.stores.ListView5.Item(1).Text(), "3");
-  EXPECT_EQ(app.stores.ListView5.Item(1).Get(1), "3");
-  EXPECT_EQ(app.stores.ListView5.Item(2).Text(), "2");
-  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(v.view.script, expected);
+  EXPECT_TRUE(v.package.problems.empty());
+  // Packages in the order met: main 1, A 2, A1 3; data units likewise (A1's stored index
+  // counts from A's unit), and both embedded packages reached their end.
+  ASSERT_EQ(v.package.body.embedded.size(), 1u);
+  const model::Package& pa = v.package.body.embedded[0];
+  ASSERT_EQ(pa.body.embedded.size(), 1u);
+  const model::Package& pa1 = pa.body.embedded[0];
+  EXPECT_EQ(pa.names, std::vector<std::string>{"A"});
+  EXPECT_EQ(pa.uid, 0xE000000Au);
+  EXPECT_EQ(pa.ordinal, 2);
+  EXPECT_EQ(pa.dataUnit, 2u);
+  EXPECT_EQ(pa.dataIndex, 1u);
+  EXPECT_TRUE(pa.ended);
+  EXPECT_EQ(pa1.names, std::vector<std::string>{"A1"});
+  EXPECT_EQ(pa1.uid, 0xE00000A1u);
+  EXPECT_EQ(pa1.ordinal, 3);
+  EXPECT_EQ(pa1.dataUnit, 3u);
+  EXPECT_EQ(pa1.dataIndex, 1u);
+  EXPECT_TRUE(pa1.ended);
+  ASSERT_EQ(v.view.files.size(), 2u);
+  EXPECT_EQ(v.view.files[0].unit, 2u);
+  EXPECT_EQ(v.view.files[0].extractPath, "bin\\pkg\\Embedded Components\\A\\a.txt");
+  EXPECT_EQ(v.Data(v.view.files[0]), "a");
+  EXPECT_EQ(v.view.files[1].unit, 3u);
+  EXPECT_EQ(v.view.files[1].source, "\\bin\\pkg\\Embedded Components\\A1\\a1.txt");
+  EXPECT_EQ(v.Data(v.view.files[1]), "a1");
 }
 
-TEST_F(Assembly, EveryFileFindsItsOwnDataWhateverTheNesting) {
+TEST(Assembly, EveryFileFindsItsOwnDataWhateverTheNesting) {
   // Main files before and after embedded packages (the latter inside condition blocks),
   // nested two deep, stored and deflated.
   w::Controller inner = Named(0xE0000003, "Inner");
@@ -126,18 +111,18 @@ TEST_F(Assembly, EveryFileFindsItsOwnDataWhateverTheNesting) {
   j.cond = w::Option(2);
   j.files = {TextFile("!:\\option2.txt", std::string(700, 'o'), true)};
   main.ifs = {i, j};
-  Open(main);
+  const Viewed v(main);
   std::map<std::string, std::string> expected = {
       {"!:\\first.txt", "first data"},        {"!:\\mid.txt", "mid data"},
       {"!:\\inner.txt", "inner data"},        {"!:\\inner2.txt", std::string(500, 'i')},
       {"!:\\mid_if.txt", "mid if data"},      {"!:\\sibling.txt", std::string(800, 's')},
       {"!:\\option1.txt", "option one"},      {"!:\\option2.txt", std::string(700, 'o')}};
-  ASSERT_EQ(FileTable().Count(), expected.size());
-  for (const Row& r : FileTable()) EXPECT_EQ(RowData(app.buffer, r), expected[r.Get(col9::Target)]) << r.Get(col9::Target);
-  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_EQ(v.view.files.size(), expected.size());
+  for (const views::FileRow& r : v.view.files) EXPECT_EQ(v.Data(r), expected[r.target]) << r.target;
+  EXPECT_TRUE(v.package.problems.empty());
 }
 
-TEST_F(Assembly, EmbeddedNamesBecomeSafeUniqueFolderNames) {
+TEST(Assembly, EmbeddedNamesBecomeSafeUniqueFolderNames) {
   w::Controller bad = Named(0xE0000002, "A/B:C*?\"<>|\x01");
   bad.files = {TextFile("!:\\x.txt", "x")};
   w::Controller same1 = Named(0xE0000003, "Same");
@@ -146,35 +131,38 @@ TEST_F(Assembly, EmbeddedNamesBecomeSafeUniqueFolderNames) {
   same2.files = {TextFile("!:\\z.txt", "z")};
   w::Controller main = Named(0xE0000001, "Main");
   main.embedded = {bad, same1, same2};
-  Open(main);
-  EXPECT_NE(ui.text.find("@\"\\bin\\pkg\\Embedded Components\\A_B_C_______.sis\", (0xE0000002)"), std::string::npos);
-  EXPECT_NE(ui.text.find("@\"\\bin\\pkg\\Embedded Components\\Same.sis\", (0xE0000003)"), std::string::npos);
-  EXPECT_NE(ui.text.find("@\"\\bin\\pkg\\Embedded Components\\same (2).sis\", (0xE0000004)"), std::string::npos);
-  ASSERT_EQ(FileTable().Count(), 3u);
-  EXPECT_EQ(FileTable().Item(1).Get(col9::ExtractPath), "bin\\pkg\\Embedded Components\\A_B_C_______\\x.txt");
-  EXPECT_EQ(FileTable().Item(2).Get(col9::ExtractPath), "bin\\pkg\\Embedded Components\\Same\\y.txt");
-  EXPECT_EQ(FileTable().Item(3).Get(col9::ExtractPath), "bin\\pkg\\Embedded Components\\same (2)\\z.txt");
+  const Viewed v(main);
+  const std::string& s = v.view.script;
+  EXPECT_NE(s.find("@\"\\bin\\pkg\\Embedded Components\\A_B_C_______.sis\", (0xE0000002)"), std::string::npos);
+  EXPECT_NE(s.find("@\"\\bin\\pkg\\Embedded Components\\Same.sis\", (0xE0000003)"), std::string::npos);
+  EXPECT_NE(s.find("@\"\\bin\\pkg\\Embedded Components\\same (2).sis\", (0xE0000004)"), std::string::npos);
+  ASSERT_EQ(v.view.files.size(), 3u);
+  EXPECT_EQ(v.view.files[0].extractPath, "bin\\pkg\\Embedded Components\\A_B_C_______\\x.txt");
+  EXPECT_EQ(v.view.files[1].extractPath, "bin\\pkg\\Embedded Components\\Same\\y.txt");
+  EXPECT_EQ(v.view.files[2].extractPath, "bin\\pkg\\Embedded Components\\same (2)\\z.txt");
   // The name line of the package keeps its real name.
-  EXPECT_NE(ui.text.find("#{\"same\"}"), std::string::npos);
+  EXPECT_NE(s.find("#{\"same\"}"), std::string::npos);
 }
 
-TEST_F(Assembly, ManyEmbeddedPackagesHaveNoFixedLimit) {
+TEST(Assembly, ManyEmbeddedPackagesHaveNoFixedLimit) {
   w::Controller main = Named(0xE0000001, "Main");
   for (int i = 0; i < 60; ++i) {
     w::Controller c = Named(0xE1000000 + static_cast<std::uint32_t>(i), "P" + std::to_string(i));
     c.files = {TextFile("!:\\p" + std::to_string(i) + ".txt", "content " + std::to_string(i))};
     main.embedded.push_back(c);
   }
-  Open(main);
-  EXPECT_NE(ui.text.find(";<---Embedded SIS File Index 60 PKG--->"), std::string::npos);
-  ASSERT_EQ(FileTable().Count(), 60u);
-  for (const Row& r : FileTable()) {
-    const std::string n = r.Get(col9::Target).substr(4, r.Get(col9::Target).size() - 8);
-    EXPECT_EQ(RowData(app.buffer, r), "content " + n);
+  const Viewed v(main);
+  EXPECT_NE(v.view.script.find(";<---Embedded SIS File Index 60 PKG--->"), std::string::npos);
+  ASSERT_EQ(v.view.files.size(), 60u);
+  for (const views::FileRow& r : v.view.files) {
+    const std::string n = r.target.substr(4, r.target.size() - 8);
+    EXPECT_EQ(v.Data(r), "content " + n);
   }
 }
 
-TEST_F(Assembly, DeepNestingIsBoundedAndReported) {
+using AssemblyApp = Sis9Fixture;
+
+TEST_F(AssemblyApp, DeepNestingIsBoundedAndReported) {
   w::Controller c = Named(0xE0000100, "Deepest");
   for (int i = 0; i < 20; ++i) {
     w::Controller parent = Named(0xE0000000 + static_cast<std::uint32_t>(i), "L" + std::to_string(i));

@@ -39,12 +39,12 @@ struct CondCase {
   const char* line;
 };
 
-class Conditions : public Sis9Fixture, public ::testing::WithParamInterface<CondCase> {};
+class Conditions : public ::testing::TestWithParam<CondCase> {};
 
 TEST_P(Conditions, ConditionIsWrittenAsInfixText) {
-  Open(WithIfs({IfOf(GetParam().expr)}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{GetParam().line, "EndIf ", "+++>>>001"}));
-  EXPECT_TRUE(ui.messages.empty());
+  const Viewed v(WithIfs({IfOf(GetParam().expr)}));
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{GetParam().line, "EndIf ", "  "}));
+  EXPECT_TRUE(v.package.problems.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,45 +86,45 @@ INSTANTIATE_TEST_SUITE_P(
                  "APPPROP(0xE0F00002,0x00000001) >= 0x00000005;British English Language"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-using Blocks = Sis9Fixture;
+using BlocksApp = Sis9Fixture;
 
-TEST_F(Blocks, IfWithTwoElseIfs) {
+TEST(Blocks, IfWithTwoElseIfs) {
   w::If i = IfOf(Opt1());
   i.elseIfs = {{Opt2(), {}, {}, {}}, {Num(1), {}, {}, {}}};
-  Open(WithIfs({i}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "ElseIf  Option2 = 0x00000001",
-                                                  "ElseIf  0x00000001", "EndIf ", "+++>>>001"}));
+  const Viewed v(WithIfs({i}));
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"If  Option1 = 0x00000001", "ElseIf  Option2 = 0x00000001",
+                                                  "ElseIf  0x00000001", "EndIf ", "  "}));
 }
 
-TEST_F(Blocks, TwoIfsInOneArray) {
-  Open(WithIfs({IfOf(Opt1()), IfOf(Opt2())}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "EndIf ", "If  Option2 = 0x00000001",
-                                                  "EndIf ", "+++>>>001"}));
+TEST(Blocks, TwoIfsInOneArray) {
+  const Viewed v(WithIfs({IfOf(Opt1()), IfOf(Opt2())}));
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"If  Option1 = 0x00000001", "EndIf ", "If  Option2 = 0x00000001",
+                                                  "EndIf ", "  "}));
 }
 
-TEST_F(Blocks, NestedBlocksEndingTogether) {
+TEST(Blocks, NestedBlocksEndingTogether) {
   w::If outer = IfOf(Opt1());
   outer.ifs = {IfOf(Opt2())};
-  Open(WithIfs({outer}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001", "If  Option2 = 0x00000001", "EndIf ",
-                                                  "EndIf ", "+++>>>001"}));
+  const Viewed v(WithIfs({outer}));
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"If  Option1 = 0x00000001", "If  Option2 = 0x00000001", "EndIf ",
+                                                  "EndIf ", "  "}));
 }
 
-TEST_F(Blocks, ElseAfterNestedIfBelongsToTheOuterBlock) {
+TEST(Blocks, ElseAfterNestedIfBelongsToTheOuterBlock) {
   w::If outer = IfOf(Opt1());
   outer.files = {TextFile("!:\\a.txt", "a")};
   outer.ifs = {IfOf(Opt2())};
   outer.ifs[0].files = {TextFile("!:\\b.txt", "b")};
   outer.elseIfs = {{w::Else(), {TextFile("!:\\c.txt", "c")}, {}, {}}};
-  Open(WithIfs({outer}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{
-                            "If  Option1 = 0x00000001", "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\a.txt\"-\"!:\\a.txt\", FF",
-                            "If  Option2 = 0x00000001", "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\b.txt\"-\"!:\\b.txt\", FF",
+  const Viewed v(WithIfs({outer}));
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{
+                            "If  Option1 = 0x00000001", "\"\\bin\\pkg\\a.txt\"-\"!:\\a.txt\", FF",
+                            "If  Option2 = 0x00000001", "\"\\bin\\pkg\\b.txt\"-\"!:\\b.txt\", FF",
                             "EndIf ", "ElseIf  NOT 0x00000000",
-                            "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\c.txt\"-\"!:\\c.txt\", FF", "EndIf ", "+++>>>001"}));
+                            "\"\\bin\\pkg\\c.txt\"-\"!:\\c.txt\", FF", "EndIf ", "  "}));
 }
 
-TEST_F(Blocks, EmbeddedPackageInsideAnIfKeepsTheParentsEndIf) {
+TEST(Blocks, EmbeddedPackageInsideAnIfKeepsTheParentsEndIf) {
   w::Controller child;
   child.uid = 0xE0000002;
   child.names = {"Child"};
@@ -137,8 +137,8 @@ TEST_F(Blocks, EmbeddedPackageInsideAnIfKeepsTheParentsEndIf) {
   c.embedded = {child};
   c.ifs = {i};
   c.signatureChains = 1;
-  Open(c);
-  const auto lines = Lines();
+  const Viewed v(c);
+  const auto lines = v.Lines();
   const std::vector<std::string> expected = {
       "\"\\bin\\pkg\\main.txt\"-\"!:\\main.txt\", FF",
       "@\"\\bin\\pkg\\Embedded Components\\Child.sis\", (0xE0000002)",
@@ -148,33 +148,33 @@ TEST_F(Blocks, EmbeddedPackageInsideAnIfKeepsTheParentsEndIf) {
       "  ",
   };
   const auto at = std::find(lines.begin(), lines.end(), expected.front());
-  ASSERT_NE(at, lines.end()) << ui.text;
+  ASSERT_NE(at, lines.end()) << v.view.script;
   EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(expected.size())), expected);
   // Both embedded packages keep their file (the first install block is read).
-  EXPECT_EQ(FileTable().Count(), 3u);
-  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(v.view.files.size(), 3u);
+  EXPECT_TRUE(v.package.problems.empty());
   for (const std::string& l : lines) EXPECT_NE(l, "If ");
 }
 
-TEST_F(Blocks, DamagedExpressionStopsWithTheTokensReadSoFar) {
+TEST_F(BlocksApp, DamagedExpressionStopsWithTheTokensReadSoFar) {
   w::Expr bad;
   bad.raw = w::FieldBytes(0x1D, Bytes{0x77, 0, 0, 0, 0, 0, 0, 0});  // no such operator
   w::Expr partial = And(Opt1(), bad);
   Open(WithIfs({IfOf(partial), IfOf(Opt2())}));
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option1 = 0x00000001 AND ", "EndIf ",
-                                                  "If  Option2 = 0x00000001", "EndIf ", "+++>>>001"}));
+  EXPECT_EQ(Body(), (std::vector<std::string>{"If  Option1 = 0x00000001 AND ", "EndIf ",
+                                                  "If  Option2 = 0x00000001", "EndIf ", "  "}));
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].style, msg::Plain);
   EXPECT_EQ(ui.messages[0].title, "Tarvik");
   EXPECT_NE(ui.messages[0].text.find("condition"), std::string::npos);
 }
 
-TEST_F(Blocks, IfWithoutExpressionIsNotAStatement) {
+TEST_F(BlocksApp, IfWithoutExpressionIsNotAStatement) {
   w::Expr notExpr;
   notExpr.raw = w::FieldBytes(0x01, Bytes{'x', 0});  // a string where the expression belongs
   w::Controller c = WithIfs({IfOf(notExpr), IfOf(Opt2())});
   Open(c);
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"If  Option2 = 0x00000001", "EndIf ", "+++>>>001"}));
+  EXPECT_EQ(Body(), (std::vector<std::string>{"If  Option2 = 0x00000001", "EndIf ", "  "}));
   ASSERT_EQ(ui.messages.size(), 1u);
 }
 

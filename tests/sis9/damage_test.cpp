@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sis9/sis9.hpp"
+#include <set>
+
+#include "platform/platform.hpp"
 #include "sis9_fixture.hpp"
 
 namespace tarvik::test {
@@ -57,67 +59,114 @@ w::Controller Rich() {
   return c;
 }
 
-struct Damage : Sis9Fixture {
-  // Reads the bytes as the package in the buffer; the reading must end and leave the
-  // tables consistent.
-  void Read(const Bytes& bytes) {
-    app.buffer.data = bytes;
-    ui.messages.clear();
-    const std::string script = sis9::OpenSISFile3(app, dir / "pkg.sis");
-    ASSERT_LE(app.stores.ListView1.Count(), 64u);
-    ASSERT_LE(app.stores.ListView7.Count(), 512u);
-    EXPECT_EQ(app.state.dataMark, static_cast<std::int32_t>(app.stores.ListView1.Count()));
-    EXPECT_EQ(app.state.formatMarker, 1);
-    EXPECT_LE(ui.messages.size(), 3u);
+// "what at where" of each problem, in order.
+std::vector<std::string> Problems(const model::Package& p) {
+  std::vector<std::string> out;
+  for (const model::Problem& q : p.problems) out.push_back(q.what + " at " + std::to_string(q.where));
+  return out;
+}
+
+// What holds after any damage: the reading ended with a model and a view, every row with
+// data points inside the file, and no two rows share an extraction path.
+void ExpectUsableView(const Viewed& v) {
+  std::set<std::string> paths;
+  for (const views::FileRow& r : v.view.files) {
+    EXPECT_TRUE(paths.insert(ToLower(r.extractPath)).second) << r.extractPath;
+    if (!r.hasData) continue;
+    EXPECT_GE(r.offset, 0) << r.target;
+    EXPECT_LE(static_cast<std::uint64_t>(r.offset) + r.compressedSize, v.bytes.size()) << r.target;
   }
-};
-
-TEST_F(Damage, IntactPackageReadsCleanly) {
-  w::PackageOptions o;
-  o.deflateController = false;
-  Read(w::Build(Rich(), o));
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(app.stores.ListView1.Count(), 8u);
+  EXPECT_LE(v.package.problems.size(), 64u);
 }
 
-TEST_F(Damage, EveryTruncation) {
-  w::PackageOptions o;
-  o.deflateController = false;
-  const Bytes full = w::Build(Rich(), o);
-  for (std::size_t n = 0; n < full.size(); ++n) Read(Bytes(full.begin(), full.begin() + static_cast<long>(n)));
-  w::PackageOptions s;
-  s.stub = true;
-  const Bytes stub = w::Build(Rich(), s);
-  for (std::size_t n = 0; n < stub.size(); ++n) Read(Bytes(stub.begin(), stub.begin() + static_cast<long>(n)));
-}
+const std::size_t kRows = 8;  // a, r.exe, the text, the logo, if.txt, e.txt, child.txt, inner.txt
 
-TEST_F(Damage, SingleByteChanges) {
-  w::PackageOptions s;
-  s.stub = true;
-  const Bytes stub = w::Build(Rich(), s);
-  for (std::size_t i = 0; i < stub.size(); ++i)
-    for (std::uint8_t v : {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x1A}, std::uint8_t{0x1D},
-                           static_cast<std::uint8_t>(stub[i] ^ 0x80)}) {
-      Bytes b = stub;
-      b[i] = v;
-      Read(b);
+TEST(Damage, IntactPackageReadsCleanly) {
+  for (bool deflate : {false, true}) {
+    SCOPED_TRACE(deflate);
+    const Viewed v(Rich(), {.deflateController = deflate});
+    EXPECT_TRUE(v.package.problems.empty());
+    ASSERT_EQ(v.view.files.size(), kRows);
+    for (const views::FileRow& r : v.view.files) {
+      const std::string data = v.Data(r);
+      EXPECT_TRUE(r.hasData && data != "<outside>" && data != "<corrupt>") << r.target;
+      ASSERT_TRUE(r.sha1) << r.target;
     }
+  }
 }
 
-TEST_F(Damage, HugeLengthsAndCounts) {
-  w::PackageOptions s;
-  s.stub = true;
-  const Bytes stub = w::Build(Rich(), s);
+TEST(Damage, EveryTruncation) {
+  const Viewed intact(Rich(), {.deflateController = false});
+  ASSERT_TRUE(intact.package.frame);
+  const std::int64_t controllerEnd = 68 + static_cast<std::int64_t>(intact.package.frame->controllerUncompressedSize);
+  const Bytes& full = intact.bytes;
+  for (std::size_t n = 1; n < full.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Viewed v(Bytes(full.begin(), full.begin() + static_cast<long>(n)));
+    ExpectUsableView(v);
+    const auto got = Problems(v.package);
+    ASSERT_FALSE(got.empty());
+    if (n < 4) {
+      EXPECT_EQ(got, std::vector<std::string>{"package at 0"});
+    } else if (n <= 48) {
+      EXPECT_EQ(got[0].rfind("controller at ", 0), 0u) << got[0];  // the frame is cut
+    } else if (n > 48 && static_cast<std::int64_t>(n) < controllerEnd) {
+      EXPECT_EQ(got[0], "controller at 48");  // the controller's field runs past the end
+    } else if (static_cast<std::int64_t>(n) >= controllerEnd) {
+      EXPECT_EQ(got[0], "file data at " + std::to_string(controllerEnd));
+      EXPECT_EQ(v.view.files.size(), kRows);  // the controller was read whole
+    }
+  }
+}
+
+TEST(Damage, EveryTruncationOfAStub) {
+  const Bytes stub = w::Build(Rich(), {.stub = true});
+  for (std::size_t n = 1; n < stub.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Viewed v(Bytes(stub.begin(), stub.begin() + static_cast<long>(n)));
+    ExpectUsableView(v);
+    const auto got = Problems(v.package);
+    if (n < 4) {
+      EXPECT_EQ(got, std::vector<std::string>{"package at 0"});
+    } else if (n < 8) {
+      // Only the controller's type word: nothing is read and nothing reported.
+      EXPECT_TRUE(got.empty());
+      EXPECT_FALSE(v.package.controllerRead);
+      EXPECT_TRUE(v.view.script.empty());
+    } else {
+      ASSERT_FALSE(got.empty());
+      EXPECT_EQ(got[0], "controller at 0");  // its field runs past the end
+    }
+  }
+}
+
+// A byte or a word changed anywhere in a stub: the reading ends with a usable view.
+TEST(Damage, ChangedBytesAndHugeLengths) {
+  const Bytes stub = w::Build(Rich(), {.stub = true});
+  auto check = [&](const Bytes& b, std::size_t at) {
+    SCOPED_TRACE(at);
+    const Viewed v(b);
+    ExpectUsableView(v);
+  };
+  for (std::size_t i = 0; i < stub.size(); ++i)
+    for (std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x1A}, std::uint8_t{0x1D},
+                               static_cast<std::uint8_t>(stub[i] ^ 0x80)}) {
+      Bytes b = stub;
+      b[i] = value;
+      check(b, i);
+    }
   // Every aligned word replaced by a huge length, with and without the 63-bit form.
   for (std::size_t i = 4; i + 8 <= stub.size(); i += 4)
-    for (std::uint32_t v : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    for (std::uint32_t value : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
       Bytes b = stub;
-      for (int k = 0; k < 4; ++k) b[i + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-      Read(b);
+      for (int k = 0; k < 4; ++k) b[i + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(value >> (8 * k));
+      check(b, i);
     }
 }
 
-TEST_F(Damage, DeepNestingOfBlocksAndExpressionsIsBounded) {
+using DamageApp = Sis9Fixture;
+
+TEST_F(DamageApp, DeepNestingOfBlocksAndExpressionsIsBounded) {
   w::If inner;
   inner.cond = w::Num(1);
   for (int i = 0; i < 200; ++i) {
@@ -133,8 +182,10 @@ TEST_F(Damage, DeepNestingOfBlocksAndExpressionsIsBounded) {
   c.ifs = {inner};
   Open(c);
   ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].text.find("nested too deep"), std::string::npos);
-  EXPECT_NE(ui.messages[0].text.find("condition at"), std::string::npos);
+  // The expression is too deep 200 levels down; the blocks, further down their nesting.
+  EXPECT_EQ(ui.messages[0].text,
+            "Tarvik Damaged package data: could not read condition at 312; condition blocks nested too deep at 11656");
+  EXPECT_EQ(ui.messages[0].style, msg::Plain);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "bytes/inflate.hpp"
 #include "sis9_fixture.hpp"
 
 namespace tarvik::test {
@@ -21,7 +20,7 @@ struct LineCase {
   bool row;          // gets a file-table row
 };
 
-class FileLines : public Sis9Fixture, public ::testing::WithParamInterface<LineCase> {};
+class FileLines : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(FileLines, OperationAndOptionsGiveTheLine) {
   const LineCase& p = GetParam();
@@ -31,15 +30,15 @@ TEST_P(FileLines, OperationAndOptionsGiveTheLine) {
   f.options = p.options;
   f.mime = p.mime;
   c.files = {f};
-  Open(c);
-  const auto lines = Lines();
+  const Viewed v(c);
+  const auto lines = v.Lines();
   const auto vendors = std::find(lines.begin(), lines.end(), "%{\"Vendor\"}");
   ASSERT_NE(vendors, lines.end());
   EXPECT_EQ(vendors[1], p.line);
   // Run and text lines carry their own line break: an empty line follows them.
   const bool ownBreak = p.op == 2 || p.op == 4;
   EXPECT_EQ(vendors[2], ownBreak ? "" : "  ");
-  EXPECT_EQ(FileTable().Count(), p.row ? 1u : 0u);
+  EXPECT_EQ(v.view.files.size(), p.row ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,87 +67,95 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Null", 8, 0, "!:\\data\\gone.dat", "", "\"\"-\"!:\\data\\gone.dat\", FN", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The bytes of a file row as extraction takes them from the package.
-std::string RowData(const FileBuffer& b, const Row& r) {
-  const Pos offset = static_cast<Pos>(HexToDouble(r.Get(col9::Offset)));
-  const auto compressed = static_cast<std::size_t>(HexToDouble(r.Get(col9::CompressByte)));
-  const auto uncompressed = static_cast<std::size_t>(HexToDouble(r.Get(col9::UncompressByte)));
-  if (!b.HasRange(offset, static_cast<Pos>(compressed))) return "<outside>";
-  if (r.Get(col9::Compression) == "1") {
-    Bytes out;
-    if (Uncompress(b.Ptr(offset), compressed, uncompressed, out) != 0) return "<corrupt>";
-    return std::string(out.begin(), out.end());
-  }
-  return std::string(reinterpret_cast<const char*>(b.Ptr(offset)), compressed);
-}
-
-using FileTableTest = Sis9Fixture;
-
-TEST_F(FileTableTest, RowColumns) {
+TEST(FileTable, RowColumns) {
   w::Controller c;
   w::File exe = TextFile("!:\\sys\\bin\\app.exe", std::string(300, 'x'), true);
   exe.caps = 0x000110A0;  // bits 5, 7, 12, 16
   w::File plain = TextFile("c:\\data\\plain.txt", "plain");
   plain.hashAlgorithm = 2;
   c.files = {exe, plain};
-  Open(c);
-  ASSERT_EQ(FileTable().Count(), 2u);
-  const Row& r = FileTable().Item(1);
-  EXPECT_EQ(r.Text(), "1");
-  EXPECT_EQ(r.Get(col9::FileDataId), "0");
-  EXPECT_EQ(r.Get(col9::Source), "\\bin\\pkg\\sys\\bin\\app.exe");
-  EXPECT_EQ(r.Get(col9::Target), "!:\\sys\\bin\\app.exe");
-  EXPECT_EQ(r.Get(col9::Compression), "1");
-  EXPECT_EQ(r.Get(col9::UncompressByte), "000000000000012C");
-  EXPECT_EQ(r.Get(col9::CompressByte).size(), 16u);
-  EXPECT_EQ(r.Get(col9::ExtractPath), "bin\\pkg\\sys\\bin\\app.exe");
-  EXPECT_EQ(RowData(app.buffer, r), std::string(300, 'x'));
-  unsigned char digest[SHA_DIGEST_LENGTH];
+  const Viewed v(c);
+  ASSERT_EQ(v.view.files.size(), 2u);
+  const views::FileRow& r = v.view.files[0];
+  EXPECT_EQ(r.unit, 1u);
+  EXPECT_EQ(r.index, 0u);
+  EXPECT_EQ(r.source, "\\bin\\pkg\\sys\\bin\\app.exe");
+  EXPECT_EQ(r.target, "!:\\sys\\bin\\app.exe");
+  EXPECT_TRUE(r.deflated);
+  EXPECT_EQ(r.uncompressedSize, 300u);
+  EXPECT_GT(r.compressedSize, 0u);
+  EXPECT_LT(r.compressedSize, 300u);
+  EXPECT_EQ(r.extractPath, "bin\\pkg\\sys\\bin\\app.exe");
+  EXPECT_EQ(v.Data(r), std::string(300, 'x'));
+  views::Sha1Digest digest{};
   const std::string data(300, 'x');
-  SHA1(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-  for (std::size_t i = 0; i < 24; ++i)
-    EXPECT_EQ(r.Get(col9::Hash1 + i), i < 20 ? HexText(digest[i], 2) : "") << i;
-  for (std::size_t k = 1; k <= 20; ++k) {
-    const bool set = k == 13 || k == 12 || k == 8 || k == 10;
-    EXPECT_EQ(r.Get(col9::Cap1 + k - 1), set ? "1" : "") << "cap" << k;
-  }
-  EXPECT_EQ(r.Get(col9::HashAlgorithm), "SHA-1 algorithm");
-  // The byte column is where the install block holding the description starts.
-  const Pos block = static_cast<Pos>(std::stoll(r.Get(col9::Byte)));
-  EXPECT_GT(block, 0);
+  SHA1(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest.data());
+  EXPECT_EQ(r.sha1, digest);
+  ASSERT_NE(r.entry, nullptr);
+  EXPECT_EQ(r.entry->capabilities, std::optional<std::uint32_t>(0x000110A0));
+  EXPECT_EQ(r.entry->hashAlgorithm, 1u);
 
-  const Row& p = FileTable().Item(2);
-  EXPECT_EQ(p.Get(col9::Compression), "0");
-  EXPECT_EQ(p.Get(col9::ExtractPath), "bin\\pkg\\data\\plain.txt");
-  EXPECT_EQ(RowData(app.buffer, p), "plain");
-  EXPECT_EQ(p.Get(col9::HashAlgorithm), "SHA-1 algorithm") << "carried from the previous file";
-  for (std::size_t k = 1; k <= 20; ++k) EXPECT_EQ(p.Get(col9::Cap1 + k - 1), "");
-  EXPECT_EQ(app.state.dataMark, 2);
+  const views::FileRow& p = v.view.files[1];
+  EXPECT_EQ(p.index, 1u);
+  EXPECT_FALSE(p.deflated);
+  EXPECT_EQ(p.extractPath, "bin\\pkg\\data\\plain.txt");
+  EXPECT_EQ(v.Data(p), "plain");
+  // Its own entry names another algorithm: no SHA-1, whatever the file before it had.
+  ASSERT_NE(p.entry, nullptr);
+  EXPECT_EQ(p.entry->hashAlgorithm, 2u);
+  EXPECT_FALSE(p.sha1);
+  EXPECT_FALSE(p.entry->capabilities);
 }
 
-TEST_F(FileTableTest, TargetWithoutDriveIsKeptWhole) {
+TEST(FileTable, Sha1OnlyForAlgorithmOneWithTwentyBytes) {
+  struct Case {
+    const char* name;
+    std::uint32_t algorithm;
+    std::size_t hashBytes;  // 0: the digest of the data
+    bool sha1;
+  };
+  for (const Case& k : {Case{"sha-1", 1, 0, true}, Case{"other algorithm", 2, 0, false},
+                        Case{"short digest", 1, 16, false}, Case{"long digest", 1, 32, false}}) {
+    SCOPED_TRACE(k.name);
+    w::Controller c;
+    w::File f = TextFile("!:\\a.txt", "a");
+    f.hashAlgorithm = k.algorithm;
+    if (k.hashBytes) f.hash = Bytes(k.hashBytes, 0x5A);
+    c.files = {f};
+    const Viewed v(c);
+    ASSERT_EQ(v.view.files.size(), 1u);
+    EXPECT_EQ(v.view.files[0].sha1.has_value(), k.sha1);
+  }
+}
+
+TEST(FileTable, TargetWithoutDriveIsKeptWhole) {
   w::Controller c;
   c.files = {TextFile("data\\odd.txt", "odd"), TextFile("", "empty target")};
-  Open(c);
-  EXPECT_EQ(FileTable().Item(1).Get(col9::ExtractPath), "bin\\pkg\\data\\odd.txt");
-  EXPECT_EQ(FileTable().Item(2).Get(col9::ExtractPath), "bin\\pkg\\");
+  const Viewed v(c);
+  ASSERT_EQ(v.view.files.size(), 2u);
+  EXPECT_EQ(v.view.files[0].extractPath, "bin\\pkg\\data\\odd.txt");
+  EXPECT_EQ(v.view.files[1].extractPath, "bin\\pkg\\");
 }
 
-TEST_F(FileTableTest, SourceFolderSettingIsUsed) {
+using FileTableApp = Sis9Fixture;
+
+TEST_F(FileTableApp, SourceFolderSettingIsUsed) {
   app.state.defaultSourceFolder = "C:\\work";
   w::Controller c;
   c.files = {TextFile("!:\\data\\a.txt", "a")};
   Open(c);
   EXPECT_NE(ui.text.find("\"C:\\work\\bin\\pkg\\data\\a.txt\"-\"!:\\data\\a.txt\", FF"), std::string::npos);
-  EXPECT_EQ(FileTable().Item(1).Get(col9::Source), "C:\\work\\bin\\pkg\\data\\a.txt");
+  ASSERT_EQ(Files().size(), 1u);
+  EXPECT_EQ(Files()[0].source, "C:\\work\\bin\\pkg\\data\\a.txt");
 }
 
-TEST_F(FileTableTest, FolderNameIsTheFileNameUpToItsLastDot) {
+TEST(FileTable, FolderNameIsTheFileNameUpToItsLastDot) {
   w::Controller c;
   c.files = {TextFile("!:\\sys\\bin\\voip.exe", "v")};
-  Open(c, {}, "voip_v1.0_unsigned.sis");
-  EXPECT_EQ(FileTable().Item(1).Get(col9::ExtractPath), "bin\\voip_v1.0_unsigned\\sys\\bin\\voip.exe");
-  EXPECT_NE(ui.text.find("\"\\bin\\voip_v1.0_unsigned\\sys\\bin\\voip.exe\"-"), std::string::npos);
+  const Viewed v(c, {}, "voip_v1.0_unsigned.sis");
+  ASSERT_EQ(v.view.files.size(), 1u);
+  EXPECT_EQ(v.view.files[0].extractPath, "bin\\voip_v1.0_unsigned\\sys\\bin\\voip.exe");
+  EXPECT_NE(v.view.script.find("\"\\bin\\voip_v1.0_unsigned\\sys\\bin\\voip.exe\"-"), std::string::npos);
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/inflate.hpp"
-#include "sis9/sis9.hpp"
 #include "sis9_fixture.hpp"
 
 namespace tarvik::test {
@@ -35,23 +33,23 @@ using Frame = Sis9Fixture;
 TEST_F(Frame, DeflatedControllerGivesTheFrameLinesInOrder) {
   const Bytes bytes = w::Build(Simple());
   Open(bytes);
-  const auto h = Header();
+  const auto& h = Header();
   ASSERT_GE(h.size(), 10u);
   EXPECT_EQ(h[0], "UID1: 10201A7A");
   EXPECT_EQ(h[1], "UID2: 00000000");
   EXPECT_EQ(h[2], "UID3: E1234567");
-  EXPECT_EQ(h[3], "UID Checksum: " + HexText(ReadLE(app.buffer, 12, 4), 8));
-  EXPECT_EQ(h[4], "SIS Controller Checksum: 0000" + HexText(ReadLE(app.buffer, 32, 2), 4));
-  EXPECT_EQ(h[5], "SIS Data Checksum: 0000" + HexText(ReadLE(app.buffer, 44, 2), 4));
+  EXPECT_EQ(h[3], "UID Checksum: " + HexText(ReadLE(bytes, 12, 4), 8));
+  EXPECT_EQ(h[4], "SIS Controller Checksum: 0000" + HexText(ReadLE(bytes, 32, 2), 4));
+  EXPECT_EQ(h[5], "SIS Data Checksum: 0000" + HexText(ReadLE(bytes, 44, 2), 4));
   EXPECT_EQ(h[6], "SISController Compression Algorithm: 00000001");
-  const std::uint32_t fieldLen = static_cast<std::uint32_t>(ReadLE(app.buffer, kCompressedField + 4, 4));
-  EXPECT_EQ(h[7], "SISController UnCompressed Data Size: " + HexText(ReadLE(app.buffer, kUncompressedSize, 4)));
+  const std::uint32_t fieldLen = static_cast<std::uint32_t>(ReadLE(bytes, kCompressedField + 4, 4));
+  EXPECT_EQ(h[7], "SISController UnCompressed Data Size: " + HexText(ReadLE(bytes, kUncompressedSize, 4)));
   EXPECT_EQ(h[8], "SISController Compress Data Size: " + HexText(fieldLen - 12));
   EXPECT_EQ(h[9], "SIS UID: E1234567");
   EXPECT_NE(std::find(h.begin(), h.end(), "SIS Install Flag: , IU"), h.end());
   EXPECT_TRUE(ui.messages.empty());
-  // The package file is in the buffer again, for extraction.
-  EXPECT_EQ(app.buffer.data, bytes);
+  // The package file is kept, for extraction.
+  EXPECT_EQ(app.bytes, bytes);
   EXPECT_EQ(app.state.formatMarker, 1);
   EXPECT_FALSE(app.state.stub);
   EXPECT_EQ(app.state.dataMark, 1);
@@ -62,23 +60,14 @@ TEST_F(Frame, StoredControllerIsCopiedAndMarkedNC) {
   o.deflateController = false;
   const Bytes bytes = w::Build(Simple(), o);
   Open(bytes);
-  const auto h = Header();
+  const auto& h = Header();
   EXPECT_EQ(h[6], "SISController Compression Algorithm: 00000000");
   EXPECT_NE(std::find(h.begin(), h.end(), "SIS Install Flag: , NC"), h.end());
   EXPECT_NE(ui.text.find("(0xE1234567),1, 0, 0, NC,TYPE=SA"), std::string::npos);
   // The unpacked controller file holds the controller byte for byte.
   const Bytes controller(bytes.begin() + kControllerPayload,
-                         bytes.begin() + kControllerPayload + ReadLE(app.buffer, kUncompressedSize, 4));
+                         bytes.begin() + kControllerPayload + ReadLE(bytes, kUncompressedSize, 4));
   EXPECT_EQ(ReadBytes(*app.TempDir() + "Brimond/tmp.bin"), controller);
-}
-
-TEST_F(Frame, FirstMarkerStandsAtTheSisInfo) {
-  Open(Simple());
-  ASSERT_FALSE(app.stores.ListView7.Empty());
-  EXPECT_EQ(app.stores.ListView7.Item(1).Text(), "8");
-  EXPECT_EQ(app.stores.ListView7.Item(1).Get(1), "<<<+++001");
-  const Row& last = app.stores.ListView7.Item(app.stores.ListView7.Count());
-  EXPECT_EQ(last.Get(1), "+++>>>001");
 }
 
 TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
@@ -94,9 +83,9 @@ TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
   EXPECT_EQ(ui.messages[0].title, "Brimond");
   EXPECT_TRUE(app.state.stub);
   EXPECT_EQ(app.state.formatMarker, 1);
-  EXPECT_EQ(FileTable().Count(), 2u);
+  ASSERT_EQ(Files().size(), 2u);
   EXPECT_NE(ui.text.find("\"!:\\data\\a.txt\", FF"), std::string::npos);
-  EXPECT_EQ(FileTable().Item(1).Get(col9::Offset), "");  // a stub carries no data
+  for (const views::FileRow& r : Files()) EXPECT_FALSE(r.hasData) << r.target;  // a stub carries no data
 }
 
 TEST_F(Frame, NotAPackageIsRefused) {
@@ -132,7 +121,7 @@ TEST_P(FrameDamage, EndsWithTheCorruptDataMessageAndOnlyTheFrameLines) {
   EXPECT_EQ(ui.messages[0].title, "Brimond");
   EXPECT_EQ(Header().size(), 9u);
   EXPECT_EQ(ui.text, "");
-  EXPECT_EQ(app.buffer.data, bytes);
+  EXPECT_EQ(app.bytes, bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,37 +144,6 @@ TEST_F(Frame, ScriptIsKeptInTheScratchFile) {
   if (first != app.state.pkgScratchFile) {
     EXPECT_TRUE(ReadFile(first).empty());
   }
-}
-
-TEST_F(Frame, ExtractDataWritesInflatedBytesAndNumbersFolderNames) {
-  const std::string text = "hello hello hello hello hello";
-  Bytes packed;
-  ASSERT_EQ(Compress(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), packed), 0);
-  app.buffer.data = packed;
-  const std::string out = dir / "out.bin";
-  EXPECT_EQ(sis9::XExtractData(app, out, static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 1);
-  EXPECT_EQ(ReadFile(out), text);
-  EXPECT_EQ(sis9::XExtractData(app, dir / "folder/", static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 0)
-      << "no such folder";
-  std::filesystem::create_directories(dir / "folder");
-  EXPECT_EQ(sis9::XExtractData(app, dir / "folder/", static_cast<std::int64_t>(packed.size()), static_cast<std::int64_t>(text.size()), 1), 1);
-  EXPECT_EQ(ReadFile(dir / "folder/002"), text);
-  // Too small an output: the buffer message, nothing written.
-  EXPECT_EQ(sis9::XExtractData(app, dir / "small.bin", static_cast<std::int64_t>(packed.size()), 3, 1), 0);
-  EXPECT_EQ(ui.messages.back().text, "Extraction Error: Buffer to small");
-  EXPECT_FALSE(std::filesystem::exists(dir / "small.bin"));
-  // Nothing at all for an empty name or no compressed bytes.
-  EXPECT_EQ(sis9::XExtractData(app, "", 5, 5, 1), 0);
-  EXPECT_EQ(sis9::XExtractData(app, dir / "zero.bin", 0, 5, 1), 0);
-}
-
-TEST_F(Frame, CutFileCopiesTheRangeInsideTheBuffer) {
-  app.buffer.data = {'a', 'b', 'c', 'd', 'e'};
-  EXPECT_TRUE(sis9::XCutFile(app, dir / "cut.bin", 2, 3));
-  EXPECT_EQ(ReadFile(dir / "cut.bin"), "bcd");
-  EXPECT_TRUE(sis9::XCutFile(app, dir / "tail.bin", 4, 10));
-  EXPECT_EQ(ReadFile(dir / "tail.bin"), "de");
-  EXPECT_FALSE(sis9::XCutFile(app, dir / "none.bin", 1, 0));
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 namespace tarvik::test {
 namespace {
 
-using Info = Sis9Fixture;
-
 w::Controller Base() {
   w::Controller c;
   c.uid = 0xE1234567;
@@ -27,37 +25,38 @@ w::Controller Base() {
   return c;
 }
 
-TEST_F(Info, PlainPackageGivesItsLinesInOrder) {
+TEST(Info, PlainPackageGivesItsLinesInOrder) {
   w::Controller c = Base();
   c.languages = {1, 2};
-  Open(c);
-  const auto h = Header();
+  const Viewed v(c);
+  const auto& h = v.view.header;
   const std::vector<std::string> tail(h.begin() + 9, h.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"SIS UID: E1234567", "SIS Version: 1, 0, 0", "SIS Date: 1-1-2007",
                                             "SIS Time: 23:59:7", "SIS Type: ,TYPE=SA", "SIS Install Flag: , IU",
                                             "Language: British English", "Language: French"}));
-  const auto rows = PkgRows();
-  ASSERT_GE(rows.size(), 7u);
-  EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + 7),
-            (std::vector<std::string>{"<<<+++001", ";Date 1-1-2007", ";Time 23:59:7", "&EN, FR",
+  const auto lines = v.Lines();
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 8),
+            (std::vector<std::string>{";<---Main SIS File PKG--->", "", ";Date 1-1-2007", ";Time 23:59:7", "&EN, FR",
                                       "#{\"Pack\"}, (0xE1234567),1, 0, 0, IU,TYPE=SA", ":\"Unique\"",
                                       "%{\"Vend\"}"}));
-  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_TRUE(v.package.problems.empty());
 }
 
-TEST_F(Info, SeveralNamesAndVendorsAfterPaddedStrings) {
+TEST(Info, SeveralNamesAndVendorsAfterPaddedStrings) {
   w::Controller c = Base();
   c.vendorUnique = "abc";  // 6 bytes, then 2 of padding
   c.names = {"A", "Bee"};
   c.vendors = {"V1", "V22"};
   c.version = {3, 14, 159};
   c.languages = {1, 3};
-  Open(c);
-  const auto rows = PkgRows();
-  EXPECT_EQ(rows[4], "#{\"A\",\"Bee\"}, (0xE1234567),3, 14, 159, IU,TYPE=SA");
-  EXPECT_EQ(rows[5], ":\"abc\"");
-  EXPECT_EQ(rows[6], "%{\"V1\",\"V22\"}");
-  EXPECT_EQ(rows[3], "&EN, GE");
+  const Viewed v(c);
+  const auto lines = v.Lines();
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[4], "&EN, GE");
+  EXPECT_EQ(lines[5], "#{\"A\",\"Bee\"}, (0xE1234567),3, 14, 159, IU,TYPE=SA");
+  EXPECT_EQ(lines[6], ":\"abc\"");
+  EXPECT_EQ(lines[7], "%{\"V1\",\"V22\"}");
 }
 
 struct FlagCase {
@@ -67,17 +66,17 @@ struct FlagCase {
   const char* typeText;
 };
 
-class InfoFlags : public Sis9Fixture, public ::testing::WithParamInterface<FlagCase> {};
+class InfoFlags : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(InfoFlags, FlagBitsAndInstallTypeReachTheHeaderLine) {
   w::Controller c = Base();
   c.flags = GetParam().flags;
   c.type = GetParam().type;
-  Open(c);
-  const auto h = Header();
+  const Viewed v(c);
+  const auto& h = v.view.header;
   EXPECT_NE(std::find(h.begin(), h.end(), std::string("SIS Install Flag: ") + GetParam().options), h.end());
   EXPECT_NE(std::find(h.begin(), h.end(), std::string("SIS Type: ") + GetParam().typeText), h.end());
-  EXPECT_EQ(PkgRows()[4], std::string("#{\"Pack\"}, (0xE1234567),1, 0, 0") + GetParam().options + GetParam().typeText);
+  EXPECT_EQ(v.Lines().at(5), std::string("#{\"Pack\"}, (0xE1234567),1, 0, 0") + GetParam().options + GetParam().typeText);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,44 +88,44 @@ INSTANTIATE_TEST_SUITE_P(
                       // Early packages end their SISInfo after the type byte.
                       FlagCase{std::nullopt, 1, ", IU", ",TYPE=SP"}));
 
-TEST_F(Info, OptionsLineFollowsTheProperties) {
+TEST(Info, OptionsLineFollowsTheProperties) {
   w::Controller c = Base();
   c.options = {{"One", "Un"}, {"Two", "Deux"}};
   c.properties = {{1, 5}, {2, 0}, {7, -2}};
   c.files = {TextFile("!:\\data\\a.txt", "a")};
-  Open(c);
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"+(1=5, 2=0, 7=-2)", "!({\"One\",\"Un\"},{\"Two\",\"Deux\"})",
-                                                  "\"\\bin\\$TEMP_TAG_TO_REMOVE$\\data\\a.txt\"-\"!:\\data\\a.txt\", FF", "+++>>>001"}));
+  const Viewed v(c);
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"+(1=5, 2=0, 7=-2)", "!({\"One\",\"Un\"},{\"Two\",\"Deux\"})",
+                                                  "\"\\bin\\pkg\\data\\a.txt\"-\"!:\\data\\a.txt\", FF", "  "}));
 }
 
-TEST_F(Info, NoOptionsNoPropertiesNoLines) {
+TEST(Info, NoOptionsNoPropertiesNoLines) {
   w::Controller c = Base();
-  Open(c);
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"+++>>>001"}));
+  const Viewed v(c);
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"  "}));
 }
 
-TEST_F(Info, EveryTargetDeviceAndDependencyGetsItsLine) {
+TEST(Info, EveryTargetDeviceAndDependencyGetsItsLine) {
   w::Controller c = Base();
   c.targets = {{0x101F7961, {0, 0, 0}, {}, {"S60", "S60 FR"}},
                {0x1028315F, {5, 0, -1}, w::Version{5, 9, -1}, {"S60 5th"}},
                {0x20022E6D, {0, 0, 0}, {}, {}}};
   c.dependencies = {{0xE0F00002, {1, 0, 0}, w::Version{2, 5, 0}, {"Child"}},
                     {0x10202BE9, {-1, -1, -1}, {}, {"Qt"}}};
-  Open(c);
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{
+  const Viewed v(c);
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{
                             "[0x101F7961], 0, 0, 0, {\"S60\", \"S60 FR\"}",
                             "[0x1028315F], 5, 0, *~5, 9, *, {\"S60 5th\"}",
                             "[0x20022E6D], 0, 0, 0, {}",
                             "(0xE0F00002), 1, 0, 0~2, 5, 0, {\"Child\"}",
                             "(0x10202BE9), *, *, *, {\"Qt\"}",
-                            "+++>>>001"}));
+                            "  "}));
 }
 
-TEST_F(Info, DependencyWithoutTargetDeviceIsWritten) {
+TEST(Info, DependencyWithoutTargetDeviceIsWritten) {
   w::Controller c = Base();
   c.dependencies = {{0xE0F00004, {1, 0, 0}, {}, {"FileOps"}}};
-  Open(c);
-  EXPECT_EQ(BodyRows(), (std::vector<std::string>{"(0xE0F00004), 1, 0, 0, {\"FileOps\"}", "+++>>>001"}));
+  const Viewed v(c);
+  EXPECT_EQ(v.Body(), (std::vector<std::string>{"(0xE0F00004), 1, 0, 0, {\"FileOps\"}", "  "}));
 }
 
 struct LogoCase {
@@ -135,7 +134,7 @@ struct LogoCase {
   const char* source;  // after assembly, with an empty default source folder
 };
 
-class InfoLogo : public Sis9Fixture, public ::testing::WithParamInterface<LogoCase> {};
+class InfoLogo : public ::testing::TestWithParam<LogoCase> {};
 
 TEST_P(InfoLogo, LogoLineAndFileRow) {
   w::Controller c = Base();
@@ -145,21 +144,22 @@ TEST_P(InfoLogo, LogoLineAndFileRow) {
   logo.mime = GetParam().mime;
   c.logo = logo;
   c.files = {TextFile("!:\\data\\a.txt", "a")};
-  Open(c, {}, "pkg.sis");
+  const Viewed v(c);
   // The logo line comes right after the vendor names (no prerequisites, properties, options).
-  const auto lines = Lines();
+  const auto lines = v.Lines();
   const auto vendors = std::find(lines.begin(), lines.end(), "%{\"Vend\"}");
   ASSERT_NE(vendors, lines.end());
   ASSERT_NE(vendors + 1, lines.end());
   EXPECT_EQ(vendors[1], std::string("=\"") + GetParam().source + "\", \"" + GetParam().mime + "\",\"" +
                             GetParam().target + "\"");
-  ASSERT_EQ(FileTable().Count(), 2u);
-  const Row& r = FileTable().Item(1);
-  EXPECT_EQ(r.Get(col9::FileDataId), "0");
-  EXPECT_EQ(r.Get(col9::Mime), GetParam().mime);
-  EXPECT_EQ("\\" + r.Get(col9::ExtractPath), GetParam().source);
-  EXPECT_FALSE(r.Get(col9::Offset).empty());
-  EXPECT_EQ(FileTable().Item(2).Get(col9::FileDataId), "1");
+  ASSERT_EQ(v.view.files.size(), 2u);
+  const views::FileRow& r = v.view.files[0];
+  EXPECT_EQ(r.index, 0u);
+  ASSERT_NE(r.entry, nullptr);
+  EXPECT_EQ(r.entry->mime, GetParam().mime);
+  EXPECT_EQ("\\" + r.extractPath, GetParam().source);
+  EXPECT_EQ(v.Data(r), "PNGDATA");
+  EXPECT_EQ(v.view.files[1].index, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -171,15 +171,15 @@ INSTANTIATE_TEST_SUITE_P(
                       LogoCase{"image/x-epoc-mbm", "", "\\bin\\pkg\\LogoFileIndex10.mbm"},
                       LogoCase{"application/other", "", "\\bin\\pkg\\LogoFileIndex10.bmp"}));
 
-TEST_F(Info, EmbeddedPackageHasItsOwnHeaderLine) {
+TEST(Info, EmbeddedPackageHasItsOwnHeaderLine) {
   w::Controller child = Base();
   child.uid = 0xE0000002;
   child.names = {"Child"};
   child.flags = 1;
   w::Controller c = Base();
   c.embedded = {child};
-  Open(c);
-  const auto rows = PkgRows();
+  const Viewed v(c);
+  const auto rows = v.Lines();
   EXPECT_NE(std::find(rows.begin(), rows.end(), "#{\"Child\"}, (0xE0000002),1, 0, 0, SH,TYPE=SA"), rows.end());
   EXPECT_NE(std::find(rows.begin(), rows.end(), "#{\"Pack\"}, (0xE1234567),1, 0, 0, IU,TYPE=SA"), rows.end());
 }

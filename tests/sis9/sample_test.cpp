@@ -55,8 +55,8 @@ TEST_F(DemoOpen, OpensWithEveryPart) {
       "%{\"Tarvik Samples\",\"Exemples Tarvik\"}\r\n"
       "\"\\bin\\demo\\Embedded Components\\Demo Helper\\data\\demo\\helper.txt\"-\"!:\\data\\demo\\helper.txt\", FF  \r\n";
   EXPECT_EQ(ui.text, expected);
-  ASSERT_EQ(FileTable().Count(), 6u);
-  for (const Row& r : FileTable()) EXPECT_FALSE(r.Get(col9::Offset).empty()) << r.Get(col9::Target);
+  ASSERT_EQ(Files().size(), 6u);
+  for (const views::FileRow& r : Files()) EXPECT_TRUE(r.hasData) << r.target;
   EXPECT_TRUE(app.mnFile_Click().extract);
 }
 

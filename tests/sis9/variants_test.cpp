@@ -50,30 +50,25 @@ struct VariantCase {
 
 void PrintTo(const VariantCase& c, std::ostream* os) { *os << c.name; }
 
-class Variants : public Sis9Fixture, public ::testing::WithParamInterface<VariantCase> {
- protected:
-  std::vector<std::string> FileLines() const {
-    std::vector<std::string> out;
-    for (const std::string& l : Lines())
-      if (!l.empty() && (l[0] == '"' || l[0] == '=')) out.push_back(l.substr(0, l.find("  ")));
-    return out;
-  }
-};
+class Variants : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(Variants, EachFileGetsItsOwnName) {
   const VariantCase& p = GetParam();
-  Open(p.make());
-  EXPECT_TRUE(ui.messages.empty());
+  const Viewed v(p.make());
+  EXPECT_TRUE(v.package.problems.empty());
   std::vector<std::string> paths;
   std::set<std::string> seen;
-  for (const Row& r : FileTable()) {
-    paths.push_back(r.Get(col9::ExtractPath));
-    // The source column names the file the script's line names.
-    EXPECT_EQ(r.Get(col9::Source), "\\" + r.Get(col9::ExtractPath));
-    EXPECT_TRUE(seen.insert(ToLower(r.Get(col9::ExtractPath))).second) << r.Get(col9::ExtractPath);
+  for (const views::FileRow& r : v.view.files) {
+    paths.push_back(r.extractPath);
+    // The source names the file the script's line names.
+    EXPECT_EQ(r.source, "\\" + r.extractPath);
+    EXPECT_TRUE(seen.insert(ToLower(r.extractPath)).second) << r.extractPath;
   }
   EXPECT_EQ(paths, p.paths);
-  EXPECT_EQ(FileLines(), p.lines);
+  std::vector<std::string> fileLines;
+  for (const std::string& l : v.Lines())
+    if (!l.empty() && (l[0] == '"' || l[0] == '=')) fileLines.push_back(l.substr(0, l.find("  ")));
+  EXPECT_EQ(fileLines, p.lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
