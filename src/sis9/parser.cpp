@@ -4,6 +4,7 @@
 // keeps state between calls.
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -739,6 +740,15 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
       if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
         len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
       static constexpr std::uint8_t kEmpty = 0;
+      // Room for the declared size up front, when the stream could produce it, spares the
+      // copies of a growing buffer. The room is only taken, not touched; should even that
+      // fail, the buffer grows with what the stream gives.
+      if (declared <= MaxInflatedSize(len) && declared <= pkg.controller.max_size()) {
+        try {
+          pkg.controller.reserve(static_cast<std::size_t>(declared));
+        } catch (const std::bad_alloc&) {
+        }
+      }
       const int status = Uncompress(len ? file.Ptr(dataStart) : &kEmpty, len, declared, pkg.controller);
       if (status == zstatus::BufError || status == zstatus::MemError || status == zstatus::DataError) {
         pkg.controller.clear();

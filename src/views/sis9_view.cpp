@@ -249,13 +249,13 @@ std::string LogoExtension(const std::string& mime) {
 
 enum class RowKind : std::uint8_t { Line, Start, End };
 
-// A row of the walk. The text of every line lies in one buffer (`Describer::text_`), so that
-// a row costs no allocation of its own.
+// A row of the walk. The texts of the lines lie end to end in one buffer
+// (`Describer::text_`), in row order, so that a row costs no allocation of its own and
+// need not say where its text begins.
 struct ScriptRow {
   RowKind kind = RowKind::Line;
   int pkg = -1;          // the package of a marker
-  std::size_t at = 0;    // a line: where its text begins in the buffer
-  std::size_t size = 0;  // and how long it is
+  std::size_t size = 0;  // a line: how long its text is
 };
 
 struct PackageSlot {
@@ -403,7 +403,7 @@ class Describer {
   }
 
   void Line(std::string_view text) {
-    rows_.push_back({RowKind::Line, -1, text_.size(), text.size()});
+    rows_.push_back({RowKind::Line, -1, text.size()});
     text_.append(text);
   }
 
@@ -435,11 +435,11 @@ class Describer {
     const int id = static_cast<int>(slots_.size());
     slots_.push_back({&p, parent, {}, {}});
     ++ordinal_;
-    rows_.push_back({RowKind::Start, id, 0, 0});
+    rows_.push_back({RowKind::Start, id, 0});
     Info(p, id);
     WalkBlock(p.body, id);
     for (const InstallBlock& b : p.laterBlocks) WalkBlock(b, id);
-    if (p.ended) rows_.push_back({RowKind::End, id, 0, 0});
+    if (p.ended) rows_.push_back({RowKind::End, id, 0});
   }
 
   void Info(const Package& p, int id) {
@@ -584,7 +584,7 @@ class Describer {
         line += ", FF";
         break;
     }
-    rows_.push_back({RowKind::Line, -1, start, line.size() - start});
+    rows_.push_back({RowKind::Line, -1, line.size() - start});
     if (d.operation != 8) AddFile(d, rest, id, sourceEnd - start);
   }
 
@@ -755,6 +755,7 @@ class Describer {
     std::size_t nextFile = 0;
     std::string edited;
     const auto [first, last] = Span();
+    std::size_t at = 0;  // where the text of row `first` begins (the main package's start has none)
     for (std::size_t i = first; i < last; ++i) {
       const ScriptRow& row = rows_[i];
       switch (row.kind) {
@@ -765,7 +766,8 @@ class Describer {
           if (stack.size() > 1 && stack.back().pkg == row.pkg) finish();
           break;
         case RowKind::Line: {
-          std::string_view text = std::string_view(text_).substr(row.at, row.size);
+          std::string_view text = std::string_view(text_).substr(at, row.size);
+          at += row.size;
           while (nextFile < files_.size() && files_[nextFile].line < i) ++nextFile;
           for (; nextFile < files_.size() && files_[nextFile].line == i; ++nextFile) {
             const PendingFile& f = files_[nextFile];
