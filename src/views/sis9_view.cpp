@@ -81,15 +81,19 @@ std::string SafeName(const std::string& name) {
 // The key under which two extraction paths name one file on disk: lower case, "/" and "\\"
 // alike, empty components dropped (extraction treats paths the same way).
 void PathKey(std::string_view path, std::string& key) {
-  key.clear();
+  // Written through a pointer into room for the whole path (the key is never longer).
+  key.resize(path.size());
+  char* const begin = key.data();
+  char* out = begin;
   for (char c : path) {
     if (c == '\\' || c == '/') {
-      if (!key.empty() && key.back() != '\\') key += '\\';
+      if (out != begin && out[-1] != '\\') *out++ = '\\';
     } else {
-      key += LowerChar(c);
+      *out++ = LowerChar(c);
     }
   }
-  if (!key.empty() && key.back() == '\\') key.pop_back();
+  if (out != begin && out[-1] == '\\') --out;
+  key.resize(static_cast<std::size_t>(out - begin));
 }
 
 // Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,
