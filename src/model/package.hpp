@@ -95,11 +95,17 @@ struct Expression {
   std::uint32_t unknownOp = 0;
 };
 
-// A file the package installs, runs, shows or removes.
+// A file the package installs, runs, shows or removes. (Members are ordered so that no
+// padding falls between them: a package can describe a great many files.)
 struct FileEntry {
   std::string target;   // where it goes on the device, as stored (backslashes kept)
   std::string source;   // pre-9.x: the source name the record gives; 9.x: empty
   std::string mime;
+  Bytes hash;                                 // 9.x: the digest as stored
+  std::uint64_t compressedSize = 0;           // bytes stored in the package
+  std::uint64_t uncompressedSize = 0;         // bytes once inflated
+  // Where the stored bytes begin in the package file, when the package carries them.
+  std::optional<std::int64_t> dataOffset;
   // 9.x: the operation code (1 install, 2 run, 4 text, 8 null) and its options.
   // Pre-9.x: the file type (0 FILE, 1 FILETEXT, 2 EMBEDDED SIS, 3 FILERUN, 4 FILENULL,
   // 5 FILEMIME) and its details word.
@@ -107,12 +113,7 @@ struct FileEntry {
   std::uint32_t options = 0;
   std::optional<std::uint32_t> capabilities;  // 9.x: the capability bits, when given
   std::uint32_t hashAlgorithm = 0;            // 9.x: 1 is SHA-1
-  Bytes hash;                                 // 9.x: the digest as stored
   std::uint32_t index = 0;                    // 9.x: the file's index in its data unit
-  std::uint64_t compressedSize = 0;           // bytes stored in the package
-  std::uint64_t uncompressedSize = 0;         // bytes once inflated
-  // Where the stored bytes begin in the package file, when the package carries them.
-  std::optional<std::int64_t> dataOffset;
   // How the stored bytes are kept: 0 as they are, 1 deflated (zlib). 9.x: the algorithm of
   // the data field when it was found, otherwise what the sizes suggest.
   std::uint32_t compression = 0;

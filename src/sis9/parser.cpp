@@ -4,6 +4,7 @@
 // keeps state between calls.
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -57,10 +58,29 @@ model::Bytes FieldBytes(ByteView b, const Field& f) {
   return model::Bytes(b.Ptr(f.index), b.Ptr(f.index) + f.length);
 }
 
+// How many whole elements of at least `minLength` bytes an array field holds, so that what
+// they are read into can be sized once (elements too short to be read are not counted: a
+// damaged array never reserves more than its bytes could fill).
+std::size_t CountElements(ByteView b, const Field& array, Pos minLength = 0) {
+  std::size_t n = 0;
+  for (Pos p = array.index + 4; p < array.end;) {
+    const Field e = ReadElement(b, p, array.end);
+    if (!e.ok) break;
+    if (e.length >= minLength) ++n;
+    p = e.next;
+  }
+  return n;
+}
+
+// The fewest bytes of a whole file description: the target and MIME type fields (8 each),
+// the hash field with its algorithm and digest field (20), and the packed words (28).
+constexpr Pos kMinFileDescription = 64;
+
 // The strings of an array field (type, length, element type, then length + value each).
 std::vector<std::string> ReadStrings(ByteView b, const Field& array) {
   std::vector<std::string> out;
   if (array.type != sistype::Array) return out;
+  out.reserve(CountElements(b, array));
   Pos p = array.index + 4;
   while (p < array.end) {
     Field e = ReadElement(b, p, array.end);
@@ -389,6 +409,7 @@ class ControllerParser {
       Fail("install block", block.start);
       return;
     }
+    out.files.reserve(CountElements(b_, files, kMinFileDescription));
     for (Pos p = files.index + 4; p < files.end;) {
       Field e = ReadElement(b_, p, files.end);
       if (!e.ok) {
@@ -605,6 +626,7 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
     }
     std::vector<model::StoredFile>& unit = main.data.emplace_back();
     Field files = ReadField(b, u.index, u.end);
+    if (files.type == sistype::Array) unit.reserve(CountElements(b, files));
     for (Pos q = files.index + 4; files.type == sistype::Array && q < files.end;) {
       Field fd = ReadElement(b, q, files.end);
       if (!fd.ok) {
@@ -718,6 +740,15 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
       if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
         len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
       static constexpr std::uint8_t kEmpty = 0;
+      // Room for the declared size up front, when the stream could produce it, spares the
+      // copies of a growing buffer. The room is only taken, not touched; should even that
+      // fail, the buffer grows with what the stream gives.
+      if (declared <= MaxInflatedSize(len) && declared <= pkg.controller.max_size()) {
+        try {
+          pkg.controller.reserve(static_cast<std::size_t>(declared));
+        } catch (const std::bad_alloc&) {
+        }
+      }
       const int status = Uncompress(len ? file.Ptr(dataStart) : &kEmpty, len, declared, pkg.controller);
       if (status == zstatus::BufError || status == zstatus::MemError || status == zstatus::DataError) {
         pkg.controller.clear();

@@ -8,6 +8,7 @@
 // its section until the enclosing sections close at the very end.
 
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -64,19 +65,6 @@ std::string VersionText(const model::Version& v, bool star) {
   return out;
 }
 
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-  if (from.empty()) return text;
-  std::string out;
-  out.reserve(text.size());
-  std::size_t start = 0;
-  for (std::size_t at; (at = text.find(from, start)) != std::string::npos; start = at + from.size()) {
-    out.append(text, start, at - start);
-    out.append(to);
-  }
-  out.append(text, start, std::string::npos);
-  return out;
-}
-
 // A package name as a folder and file name: characters that cannot stand in a file name on
 // common systems become "_".
 std::string SafeName(const std::string& name) {
@@ -92,18 +80,20 @@ std::string SafeName(const std::string& name) {
 
 // The key under which two extraction paths name one file on disk: lower case, "/" and "\\"
 // alike, empty components dropped (extraction treats paths the same way).
-std::string PathKey(std::string_view path) {
-  std::string key;
-  key.reserve(path.size());
+void PathKey(std::string_view path, std::string& key) {
+  // Written through a pointer into room for the whole path (the key is never longer).
+  key.resize(path.size());
+  char* const begin = key.data();
+  char* out = begin;
   for (char c : path) {
     if (c == '\\' || c == '/') {
-      if (!key.empty() && key.back() != '\\') key += '\\';
+      if (out != begin && out[-1] != '\\') *out++ = '\\';
     } else {
-      key += LowerChar(c);
+      *out++ = LowerChar(c);
     }
   }
-  if (!key.empty() && key.back() == '\\') key.pop_back();
-  return key;
+  if (out != begin && out[-1] == '\\') --out;
+  key.resize(static_cast<std::size_t>(out - begin));
 }
 
 // Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,
@@ -263,25 +253,103 @@ std::string LogoExtension(const std::string& mime) {
 
 enum class RowKind : std::uint8_t { Line, Start, End };
 
+// A row of the walk. The texts of the lines lie end to end in one buffer
+// (`Describer::text_`), in row order, so that a row costs no allocation of its own and
+// need not say where its text begins.
 struct ScriptRow {
   RowKind kind = RowKind::Line;
-  int pkg = -1;  // the package of a marker
-  std::string text;
+  int pkg = -1;          // the package of a marker
+  std::size_t size = 0;  // a line: how long its text is
 };
 
 struct PackageSlot {
   const Package* pkg = nullptr;
   int parent = -1;
   std::string folderName;  // "Embedded Components\<name>" names its folder
+  std::string tagFolder;   // what the tag stands for in its section
 };
 
 // A carried file before its path is final.
 struct PendingFile {
   const FileEntry* entry = nullptr;
-  std::string rest;           // the extraction path after the package's folder
+  std::string_view rest;      // the extraction path after the package's folder
   int pkg = 0;
   std::size_t line = 0;       // its row in `rows`
   std::size_t sourceEnd = 0;  // where the source name ends in that row's text
+  std::string suffix;         // " (n)" when its path had to be made distinct
+};
+
+// The path keys in use, each with the last number tried for it: one open-addressing table
+// whose keys lie end to end in one buffer, so that a key costs no allocation of its own.
+class PathKeyTable {
+ public:
+  explicit PathKeyTable(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    slots_.assign(capacity, kEmpty);
+    entries_.reserve(expected);
+  }
+
+  // The number kept for `key`, or null when the key is not in use.
+  int* Find(std::string_view key) {
+    const std::size_t slot = SlotOf(key, std::hash<std::string_view>{}(key));
+    return slots_[slot] == kEmpty ? nullptr : &entries_[slots_[slot]].number;
+  }
+
+  // Puts `key` in use with the number `initial`; false (and nothing changed) when it already
+  // is. Either way `number` then points at the number kept for it.
+  bool Insert(std::string_view key, int initial, int*& number) {
+    const std::size_t hash = std::hash<std::string_view>{}(key);
+    std::size_t slot = SlotOf(key, hash);
+    if (slots_[slot] != kEmpty) {
+      number = &entries_[slots_[slot]].number;
+      return false;
+    }
+    if ((entries_.size() + 1) * 2 > slots_.size()) {
+      Grow();
+      slot = SlotOf(key, hash);
+    }
+    slots_[slot] = static_cast<std::uint32_t>(entries_.size());
+    entries_.push_back({hash, keys_.size(), key.size(), initial});
+    keys_.append(key);
+    number = &entries_.back().number;
+    return true;
+  }
+
+ private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+  struct Entry {
+    std::size_t hash;
+    std::size_t at, size;  // the key in `keys_`
+    int number;
+  };
+
+  std::string_view KeyOf(const Entry& e) const { return std::string_view(keys_).substr(e.at, e.size); }
+
+  // The slot that holds `key`, or the empty slot where it would go.
+  std::size_t SlotOf(std::string_view key, std::size_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const std::uint32_t i = slots_[slot];
+      if (i == kEmpty) return slot;
+      const Entry& e = entries_[i];
+      if (e.hash == hash && KeyOf(e) == key) return slot;
+    }
+  }
+
+  void Grow() {
+    slots_.assign(slots_.size() * 2, kEmpty);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+      std::size_t slot = entries_[i].hash & mask;
+      while (slots_[slot] != kEmpty) slot = (slot + 1) & mask;
+      slots_[slot] = i;
+    }
+  }
+
+  std::vector<std::uint32_t> slots_;  // index into `entries_`, or kEmpty
+  std::vector<Entry> entries_;
+  std::string keys_;
 };
 
 class Describer {
@@ -308,6 +376,12 @@ class Describer {
     FrameHeader(view.header);
     header_ = &view.header;
     if (!main_.controllerRead) return view;
+    // A file takes a row and at most one pending file; its line is about as long as the
+    // source prefix and its target twice over.
+    const std::size_t files = CountFiles(main_);
+    rows_.reserve(files + 64);
+    files_.reserve(files);
+    text_.reserve(files * (sourcePrefix_.size() + 48));
     WalkPackage(main_, -1);
     NameEmbedded();
     view.files = FileRows();
@@ -332,21 +406,44 @@ class Describer {
     }
   }
 
-  void Line(std::string text) { rows_.push_back({RowKind::Line, -1, std::move(text)}); }
+  void Line(std::string_view text) {
+    rows_.push_back({RowKind::Line, -1, text.size()});
+    text_.append(text);
+  }
 
-  void AddFile(const FileEntry& e, std::string rest, int pkg, std::size_t sourceEnd) {
-    files_.push_back({&e, std::move(rest), pkg, rows_.size() - 1, sourceEnd});
+  void AddFile(const FileEntry& e, std::string_view rest, int pkg, std::size_t sourceEnd) {
+    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}});
+  }
+
+  // A made-up name, kept for as long as the walk's file rows refer to it.
+  std::string_view MadeUp(std::string name) { return madeUpNames_.emplace_back(std::move(name)); }
+
+  // How many file descriptions the package holds, embedded packages included.
+  static std::size_t CountFiles(const InstallBlock& block) {
+    std::size_t n = block.files.size();
+    for (const Package& p : block.embedded) n += CountFiles(p);
+    for (const model::IfBlock& i : block.ifs) {
+      if (i.branch.block) n += CountFiles(*i.branch.block);
+      for (const model::ConditionalBlock& e : i.elseIfs)
+        if (e.block) n += CountFiles(*e.block);
+    }
+    return n;
+  }
+  static std::size_t CountFiles(const Package& p) {
+    std::size_t n = CountFiles(p.body) + (p.logo ? 1 : 0);
+    for (const InstallBlock& b : p.laterBlocks) n += CountFiles(b);
+    return n;
   }
 
   void WalkPackage(const Package& p, int parent) {
     const int id = static_cast<int>(slots_.size());
-    slots_.push_back({&p, parent, {}});
+    slots_.push_back({&p, parent, {}, {}});
     ++ordinal_;
-    rows_.push_back({RowKind::Start, id, {}});
+    rows_.push_back({RowKind::Start, id, 0});
     Info(p, id);
     WalkBlock(p.body, id);
     for (const InstallBlock& b : p.laterBlocks) WalkBlock(b, id);
-    if (p.ended) rows_.push_back({RowKind::End, id, {}});
+    if (p.ended) rows_.push_back({RowKind::End, id, 0});
   }
 
   void Info(const Package& p, int id) {
@@ -410,16 +507,16 @@ class Describer {
     if (p.logo) {
       const FileEntry& d = *p.logo;
       // The logo is named like any other file; only an empty target needs a made-up name.
-      std::string rest;
+      std::string_view rest;
       if (d.target.empty())
-        rest = "LogoFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + LogoExtension(d.mime);
+        rest = MadeUp("LogoFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + LogoExtension(d.mime));
       else if (d.target.size() >= 3 && d.target.compare(1, 2, ":\\") == 0)
-        rest = d.target.substr(3);
+        rest = std::string_view(d.target).substr(3);
       else
         rest = d.target;
-      const std::string source = sourcePrefix_ + rest;
+      const std::string source = sourcePrefix_ + std::string(rest);
       Line("=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
-      if (d.operation != 8) AddFile(d, std::move(rest), id, 2 + source.size());
+      if (d.operation != 8) AddFile(d, rest, id, 2 + source.size());
     }
   }
 
@@ -440,8 +537,9 @@ class Describer {
   void File(const FileEntry& d, int id) {
     const std::string& t = d.target;
     const bool textNamed = t.empty() && d.operation == 4;
-    const std::string textName =
-        textNamed ? "TextFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + ".txt" : std::string();
+    const std::string_view textName =
+        textNamed ? MadeUp("TextFileIndex" + std::to_string(ordinal_) + std::to_string(d.index) + ".txt")
+                  : std::string_view();
     const std::string_view afterDrive = t.size() > 3 ? std::string_view(t).substr(3) : std::string_view();
     std::string_view rest;
     if (!t.empty())
@@ -450,9 +548,10 @@ class Describer {
       rest = textName;
     const std::uint32_t options = d.options & ~0x8000u;
 
-    // The line: the made-up source, "-", the target, then the options of the operation.
-    std::string line;
-    line.reserve(sourcePrefix_.size() + 2 * t.size() + 32);
+    // The line, written straight into the text buffer: the made-up source, "-", the target,
+    // then the options of the operation.
+    std::string& line = text_;
+    const std::size_t start = line.size();
     std::size_t sourceEnd = 0;  // the source name is the line's first quoted text
     auto quoted = [&line](std::string_view a, std::string_view b = {}) {
       line += '"';
@@ -470,7 +569,7 @@ class Describer {
         line += kCrLf;
         break;
       case 4:
-        quoted(sourcePrefix_, t.empty() ? std::string_view(textName) : afterDrive);
+        quoted(sourcePrefix_, t.empty() ? textName : afterDrive);
         sourceEnd = line.size() - 1;
         line += "-\"\", FT";
         line += TextOption(options);
@@ -489,8 +588,8 @@ class Describer {
         line += ", FF";
         break;
     }
-    Line(std::move(line));
-    if (d.operation != 8) AddFile(d, std::string(rest), id, sourceEnd);
+    rows_.push_back({RowKind::Line, -1, line.size() - start});
+    if (d.operation != 8) AddFile(d, rest, id, sourceEnd - start);
   }
 
   // The part of the rows that the sections are made of: the main package's own markers are
@@ -503,7 +602,8 @@ class Describer {
   }
 
   // Embedded packages are named in the order their sections close, "name (2)" for a name
-  // already taken (ignoring case).
+  // already taken (ignoring case). Each package then knows what the tag stands for in its
+  // section.
   void NameEmbedded() {
     std::vector<int> open{0};
     std::unordered_map<std::string, int> nameUse;
@@ -530,19 +630,31 @@ class Describer {
       name(open.back());
       open.pop_back();
     }
+    for (PackageSlot& slot : slots_)
+      slot.tagFolder = slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
   }
 
   std::vector<FileRow> FileRows() {
     std::vector<FileRow> out;
     out.reserve(files_.size());
     const std::string mainFolder = "bin\\" + packageFolder_ + "\\";
+    constexpr std::string_view kEmbedded = "Embedded Components\\";
     for (const PendingFile& f : files_) {
       const PackageSlot& slot = slots_[static_cast<std::size_t>(f.pkg)];
       const FileEntry& e = *f.entry;
-      FileRow r;
-      r.extractPath = mainFolder;
-      if (slot.parent >= 0) r.extractPath += "Embedded Components\\" + slot.folderName + "\\";
-      r.extractPath += f.rest;
+      FileRow& r = out.emplace_back();
+      std::string& path = r.extractPath;
+      if (slot.parent >= 0) {
+        path.reserve(mainFolder.size() + kEmbedded.size() + slot.folderName.size() + 1 + f.rest.size());
+        path += mainFolder;
+        path += kEmbedded;
+        path += slot.folderName;
+        path += '\\';
+      } else {
+        path.reserve(mainFolder.size() + f.rest.size());
+        path += mainFolder;
+      }
+      path += f.rest;
       r.target = e.target;
       r.unit = slot.pkg->dataUnit;
       r.index = e.index;
@@ -557,97 +669,127 @@ class Describer {
         r.sha1 = d;
       }
       r.entry = &e;
-      out.push_back(std::move(r));
     }
     MakeExtractPathsDistinct(out);
-    for (FileRow& r : out) r.source = sourceFolder_ + r.extractPath;
+    for (FileRow& r : out) {
+      r.source.reserve(sourceFolder_.size() + r.extractPath.size());
+      r.source += sourceFolder_;
+      r.source += r.extractPath;
+    }
     return out;
   }
 
   // Files with one target in different condition branches (per-language variants, for
   // example) would otherwise share a path, and extraction would keep only the last one.
   // The first keeps its name; each later one becomes "name (2).ext", "name (3).ext", ...,
-  // and so does the source name of its script line. `taken` maps every path key in use to
+  // and so does the source name of its script line (the suffix is kept with the pending
+  // file and put in when the script is assembled). The table keeps, per path key in use,
   // the last number tried for it, so that a name is never handed out twice and each number
   // is tried at most once per key.
   void MakeExtractPathsDistinct(std::vector<FileRow>& out) {
-    std::unordered_map<std::string, int> taken;
-    taken.reserve(out.size() * 2);
+    PathKeyTable taken(out.size());
+    std::string key, suffix, renamed;
     for (std::size_t i = 0; i < out.size(); ++i) {
       const std::string& path = out[i].extractPath;
-      auto [it, fresh] = taken.try_emplace(PathKey(path), 1);
-      if (fresh) continue;
-      std::string suffix, renamed, key;
-      for (int n = it->second + 1;; ++n) {
+      PathKey(path, key);
+      int* number = nullptr;
+      if (taken.Insert(key, 1, number)) continue;
+      for (int n = *number + 1;; ++n) {
         suffix = " (" + std::to_string(n) + ")";
         renamed = WithSuffix(path, path.size(), suffix);
-        key = PathKey(renamed);
-        if (taken.find(key) == taken.end()) {
-          it->second = n;
+        PathKey(renamed, key);
+        if (!taken.Find(key)) {
+          *number = n;
           break;
         }
       }
-      taken.emplace(std::move(key), 1);
-      out[i].extractPath = std::move(renamed);
-      std::string& text = rows_[files_[i].line].text;
-      if (files_[i].sourceEnd <= text.size()) text = WithSuffix(std::move(text), files_[i].sourceEnd, suffix);
+      taken.Insert(key, 1, number);
+      out[i].extractPath = renamed;
+      files_[i].suffix = suffix;
     }
+  }
+
+  // Appends `text` to `out` with every tag replaced by `folder`.
+  static void AppendReplacing(std::string& out, std::string_view text, std::string_view folder) {
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(kTag, start)) != std::string_view::npos; start = at + kTag.size()) {
+      out.append(text, start, at - start);
+      out.append(folder);
+    }
+    out.append(text, start, std::string_view::npos);
   }
 
   std::string Assemble() {
     const std::string embedFolder = sourceFolder_ + "bin\\" + packageFolder_ + "\\Embedded Components\\";
+    // The main section is written straight into the script; an embedded one into a text of
+    // its own while it is open, and into `sections` once it is closed.
+    std::string script = ";<---Main SIS File PKG--->";
+    script += kCrLf;
+    script += kCrLf;
+    script.reserve(text_.size() + 2 * rows_.size() + 64);
     struct Open {
       int pkg;
       std::string text;
     };
     std::vector<Open> stack;
     stack.push_back({0, {}});
-    std::vector<std::string> sections(1);
+    std::vector<std::string> sections;
 
-    auto append = [&](const std::string& line) {
+    // A line goes to the section on top, with the tag replaced by that section's folder.
+    auto append = [&](std::string_view line) {
+      const std::string& folder = slots_[static_cast<std::size_t>(stack.back().pkg)].tagFolder;
       if (stack.size() == 1) {
-        stack.back().text += line;
-        stack.back().text += kCrLf;
+        AppendReplacing(script, line, folder);
+        script += kCrLf;
       } else {
         stack.back().text += kCrLf;
-        stack.back().text += line;
+        AppendReplacing(stack.back().text, line, folder);
       }
     };
     auto finish = [&]() {
       Open top = std::move(stack.back());
       stack.pop_back();
       const PackageSlot& slot = slots_[static_cast<std::size_t>(top.pkg)];
-      const std::string& name = slot.folderName;
-      sections.push_back(ReplaceAll(std::move(top.text), kTag, packageFolder_ + "\\Embedded Components\\" + name) +
-                         "  ");
-      append("@\"" + embedFolder + name + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
+      top.text += "  ";
+      sections.push_back(std::move(top.text));
+      append("@\"" + embedFolder + slot.folderName + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
     };
 
+    // Lines whose source name was given a suffix, in row order (pending files are).
+    std::size_t nextFile = 0;
+    std::string edited;
     const auto [first, last] = Span();
+    std::size_t at = 0;  // where the text of row `first` begins (the main package's start has none)
     for (std::size_t i = first; i < last; ++i) {
-      switch (rows_[i].kind) {
+      const ScriptRow& row = rows_[i];
+      switch (row.kind) {
         case RowKind::Start:
-          stack.push_back({rows_[i].pkg, {}});
+          stack.push_back({row.pkg, {}});
           break;
         case RowKind::End:
-          if (stack.size() > 1 && stack.back().pkg == rows_[i].pkg) finish();
+          if (stack.size() > 1 && stack.back().pkg == row.pkg) finish();
           break;
-        case RowKind::Line:
-          append(rows_[i].text);
+        case RowKind::Line: {
+          std::string_view text = std::string_view(text_).substr(at, row.size);
+          at += row.size;
+          while (nextFile < files_.size() && files_[nextFile].line < i) ++nextFile;
+          for (; nextFile < files_.size() && files_[nextFile].line == i; ++nextFile) {
+            const PendingFile& f = files_[nextFile];
+            if (f.suffix.empty() || f.sourceEnd > text.size()) continue;
+            edited = WithSuffix(std::string(text), f.sourceEnd, f.suffix);
+            text = edited;
+          }
+          append(text);
           break;
+        }
       }
     }
     while (stack.size() > 1) finish();
-    sections[0] = ReplaceAll(std::move(stack[0].text), kTag, packageFolder_) + "  ";
-
-    std::string script = ";<---Main SIS File PKG--->";
+    script += "  ";
     script += kCrLf;
-    script += kCrLf;
-    script += sections[0];
-    script += kCrLf;
-    for (std::size_t j = 1; j < sections.size(); ++j) {
+    for (std::size_t j = 0; j < sections.size(); ++j) {
       script += kCrLf;
-      script += ";<---Embedded SIS File Index " + std::to_string(j) + " PKG--->";
+      script += ";<---Embedded SIS File Index " + std::to_string(j + 1) + " PKG--->";
       script += kCrLf;
       script += sections[j];
       script += kCrLf;
@@ -662,9 +804,11 @@ class Describer {
   std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
   std::vector<std::string>* header_ = nullptr;
   int ordinal_ = 0;            // packages met so far in the walk
+  std::string text_;           // the text of every line, end to end
   std::vector<ScriptRow> rows_;
   std::vector<PackageSlot> slots_;
   std::vector<PendingFile> files_;
+  std::deque<std::string> madeUpNames_;  // names the walk made up (pending files refer to them)
 };
 
 }  // namespace
