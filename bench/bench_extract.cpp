@@ -27,6 +27,7 @@
 
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
+#include "shell/app.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 

@@ -191,6 +191,7 @@ struct Frame {
   std::uint32_t controllerAlgorithm = 0;  // 0 stored, 1 deflated
   std::uint64_t controllerUncompressedSize = 0;  // as declared
   std::int64_t controllerCompressedSize = 0;     // bytes of the field's data
+  std::int64_t controllerOffset = 0;             // where the field's data begins in the file
 };
 
 // Pre-9.x: the header words.
@@ -244,7 +245,6 @@ struct Package {
   bool ended = false;                // its end (the data index field) was reached
   std::int32_t ordinal = 1;          // 1-based order in which the packages were met
   std::vector<std::vector<StoredFile>> data;  // main package: the data section, per unit
-  Bytes controller;                  // main package: the controller as read (inflated)
 
   // Pre-9.x structure.
   std::optional<OldHeader> oldHeader;

@@ -8,8 +8,10 @@
 #include "bytes/encoding.hpp"
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
+#include "extract/safe_path.hpp"
 #include "parse/parse.hpp"
 #include "project/project.hpp"
+#include "sis9/parser.hpp"
 
 namespace tarvik {
 
@@ -116,13 +118,20 @@ void App::WriteScratchFiles(const model::Package& package, const std::string& sc
     folder = JoinPath(*tempDir, "Brimond");
     fsys::CreateFolder(folder);
   }
-  if (package.frame) {
-    const std::string controllerFile = folder.empty() ? std::string() : JoinPath(folder, "tmp.bin");
+  if (package.frame && !folder.empty()) {
+    // The unpacked controller, streamed from the package into the file: the model keeps no
+    // copy of it.
+    fsys::DeleteFile(JoinPath(folder, "tmp.bin"));
     const bool inflated = std::none_of(package.problems.begin(), package.problems.end(),
                                        [](const model::Problem& p) { return p.kind == model::Problem::Kind::Inflate; });
-    if (!controllerFile.empty()) {
-      fsys::DeleteFile(controllerFile);
-      if (inflated) fsys::WriteFileAtomic(controllerFile, package.controller.data(), package.controller.size());
+    extract::OutputFile out;
+    if (inflated && out.Open(extract::FolderHandle::Open(folder), "tmp.bin")) {
+      const int status = sis9::ReadControllerBytes(
+          bytes, *package.frame, [&out](const std::uint8_t* data, std::size_t size) { return out.Write(data, size); });
+      if (status == zstatus::Ok)
+        out.Commit();
+      else
+        out.Abort();
     }
   }
   if (!state.pkgScratchFile.empty()) fsys::DeleteFile(state.pkgScratchFile);

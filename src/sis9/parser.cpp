@@ -688,6 +688,7 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
   pkg.stub = Word(file, 0) == sistype::Controller && file.HasRange(0, 4);
 
   bool haveController = false;
+  Bytes controller;
   Pos dataFieldPos = -1;
   if (!pkg.stub) {
     std::uint32_t uid1 = 0;
@@ -731,45 +732,42 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
       pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
     }
 
-    // The controller is stored deflated unless its two sizes agree.
+    frame.controllerOffset = dataStart;
+    // The controller is read into a buffer of its own that lives only while it is parsed.
     const std::uint64_t declared = frame.controllerUncompressedSize;
-    const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
-    const std::int64_t compressedSize = frame.controllerCompressedSize;
-    if (static_cast<std::uint64_t>(static_cast<std::uint32_t>(compressedSize)) != declared) {
-      std::size_t len = 0;
-      if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
-        len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
-      static constexpr std::uint8_t kEmpty = 0;
-      // Room for the declared size up front, when the stream could produce it, spares the
-      // copies of a growing buffer. The room is only taken, not touched; should even that
-      // fail, the buffer grows with what the stream gives.
-      if (declared <= MaxInflatedSize(len) && declared <= pkg.controller.max_size()) {
-        try {
-          pkg.controller.reserve(static_cast<std::size_t>(declared));
-        } catch (const std::bad_alloc&) {
-        }
+    // Room for the declared size up front, when the stream could produce it, spares the
+    // copies of a growing buffer. The room is only taken, not touched; should even that
+    // fail, the buffer grows with what the stream gives.
+    if (declared <= MaxInflatedSize(static_cast<std::uint64_t>(std::max<std::int64_t>(frame.controllerCompressedSize, 0))) &&
+        declared <= controller.max_size()) {
+      try {
+        controller.reserve(static_cast<std::size_t>(declared));
+      } catch (const std::bad_alloc&) {
       }
-      const int status = Uncompress(len ? file.Ptr(dataStart) : &kEmpty, len, declared, pkg.controller);
-      if (status == zstatus::BufError || status == zstatus::MemError || status == zstatus::DataError) {
-        pkg.controller.clear();
-        pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
-      } else {
-        pkg.controller.resize(static_cast<std::size_t>(declared32), 0);
-        haveController = true;
+    }
+    bool noMemory = false;
+    int status = ReadControllerBytes(bytes, frame, [&](const std::uint8_t* data, std::size_t size) {
+      try {
+        controller.insert(controller.end(), data, data + size);
+      } catch (const std::bad_alloc&) {
+        noMemory = true;
+        return false;
       }
+      return true;
+    });
+    if (noMemory) status = zstatus::MemError;
+    if (status != zstatus::Ok) {
+      Bytes().swap(controller);
+      pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
     } else {
-      const Pos from = std::max<Pos>(dataStart, 0);
-      const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());
-      if (declared32 > 0 && to > from) pkg.controller.assign(file.Ptr(from), file.Ptr(to));
       haveController = true;
     }
   } else {
-    pkg.controller.assign(bytes.begin(), bytes.end());
     haveController = true;
   }
   if (!haveController) return pkg;
 
-  const ByteView ctl(pkg.controller);
+  const ByteView ctl = pkg.stub ? ByteView(bytes) : ByteView(controller);
   if (Word(ctl, 0) == sistype::Controller && ctl.HasRange(0, 8)) {
     Field field = ReadField(ctl, 0, ctl.Size());
     const Pos end = field.ok ? field.end : ctl.Size();
@@ -785,6 +783,43 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     ResolvePackage(pkg.data, pkg);
   }
   return pkg;
+}
+
+int ReadControllerBytes(std::span<const std::uint8_t> bytes, const model::Frame& frame, const InflateSink& sink) {
+  const ByteView file(bytes);
+  const std::uint64_t declared = frame.controllerUncompressedSize;
+  const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
+  const std::int64_t compressedSize = frame.controllerCompressedSize;
+  const Pos dataStart = frame.controllerOffset;
+  // The controller is stored deflated unless its two sizes agree.
+  if (static_cast<std::uint64_t>(static_cast<std::uint32_t>(compressedSize)) == declared) {
+    const Pos from = std::max<Pos>(dataStart, 0);
+    const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());
+    if (declared32 > 0 && to > from && !sink(file.Ptr(from), static_cast<std::size_t>(to - from))) return zstatus::Stopped;
+    return zstatus::Ok;
+  }
+  std::size_t len = 0;
+  if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
+    len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
+  // The controller is the declared size taken as 32 bits: what the stream gives beyond it is
+  // inflated (the stream must still be sound) but not handed on.
+  std::uint64_t produced = 0;
+  const int status = InflateTo(len ? file.Ptr(dataStart) : nullptr, len, declared,
+                               [&](const std::uint8_t* data, std::size_t size) {
+                                 const std::uint64_t room = declared32 > produced ? declared32 - produced : 0;
+                                 const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
+                                 produced += n;
+                                 return n == 0 || sink(data, n);
+                               });
+  if (status != zstatus::Ok) return status;
+  // A stream shorter than declared is padded with zeros up to the declared size.
+  static constexpr std::uint8_t kZeros[4096] = {};
+  while (produced < declared32) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof kZeros, declared32 - produced));
+    if (!sink(kZeros, n)) return zstatus::Stopped;
+    produced += n;
+  }
+  return zstatus::Ok;
 }
 
 }  // namespace tarvik::sis9

@@ -671,11 +671,6 @@ class Describer {
       r.entry = &e;
     }
     MakeExtractPathsDistinct(out);
-    for (FileRow& r : out) {
-      r.source.reserve(sourceFolder_.size() + r.extractPath.size());
-      r.source += sourceFolder_;
-      r.source += r.extractPath;
-    }
     return out;
   }
 
@@ -815,6 +810,12 @@ class Describer {
 
 PackageView DescribeSis9(const model::Package& package, const ScriptSettings& settings) {
   return Describer(package, settings).Run();
+}
+
+std::string SourceName(const ScriptSettings& settings, const FileRow& row) {
+  std::string folder = settings.sourceFolder;
+  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += '\\';
+  return folder + row.extractPath;
 }
 
 }  // namespace tarvik::views

@@ -26,7 +26,6 @@ struct FileRow {
   // Relative to the extraction folder, with backslashes: "bin\<package>\...". Distinct for
   // every row of a 9.x package (ignoring case).
   std::string extractPath;
-  std::string source;          // 9.x: the source name the script gives the file
   std::string target;          // where the file goes on the device
   std::uint32_t unit = 0;      // 9.x: absolute data unit; pre-9.x: the record's number (1-based)
   std::uint32_t index = 0;     // 9.x: the file's index in its unit
@@ -38,6 +37,10 @@ struct FileRow {
   std::optional<Sha1Digest> sha1;  // 9.x: the SHA-1 the package gives for the file
   const model::FileEntry* entry = nullptr;  // the entry in the model the row was made from
 };
+
+// The source name the 9.x script gives a file: the Working Directory (with a separator
+// after it) and the row's extraction path.
+std::string SourceName(const ScriptSettings& settings, const FileRow& row);
 
 // Everything the program shows of a package.
 struct PackageView {

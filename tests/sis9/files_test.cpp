@@ -79,7 +79,7 @@ TEST(FileTable, RowColumns) {
   const views::FileRow& r = v.view.files[0];
   EXPECT_EQ(r.unit, 1u);
   EXPECT_EQ(r.index, 0u);
-  EXPECT_EQ(r.source, "\\bin\\pkg\\sys\\bin\\app.exe");
+  EXPECT_EQ(views::SourceName({}, r), "\\bin\\pkg\\sys\\bin\\app.exe");
   EXPECT_EQ(r.target, "!:\\sys\\bin\\app.exe");
   EXPECT_TRUE(r.deflated);
   EXPECT_EQ(r.uncompressedSize, 300u);
@@ -146,7 +146,7 @@ TEST_F(FileTableApp, SourceFolderSettingIsUsed) {
   Open(c);
   EXPECT_NE(ui.text.find("\"C:\\work\\bin\\pkg\\data\\a.txt\"-\"!:\\data\\a.txt\", FF"), std::string::npos);
   ASSERT_EQ(Files().size(), 1u);
-  EXPECT_EQ(Files()[0].source, "C:\\work\\bin\\pkg\\data\\a.txt");
+  EXPECT_EQ(views::SourceName({app.state.defaultSourceFolder}, Files()[0]), "C:\\work\\bin\\pkg\\data\\a.txt");
 }
 
 TEST(FileTable, FolderNameIsTheFileNameUpToItsLastDot) {

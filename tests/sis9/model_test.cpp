@@ -60,9 +60,16 @@ TEST(Sis9Parser, PackageInformationIsTyped) {
   EXPECT_TRUE(p.frame->controllerChecksum && p.frame->dataChecksum);
   EXPECT_TRUE(p.frame->hasCompressedController);
   EXPECT_EQ(p.frame->controllerAlgorithm, 1u);
-  EXPECT_EQ(p.frame->controllerUncompressedSize, p.controller.size());
-  ASSERT_GE(p.controller.size(), 4u);
-  EXPECT_EQ(p.controller[0], 0x0D);  // the inflated controller, its own field first
+  Bytes controller;
+  const Bytes file = w::Build(c);
+  ASSERT_EQ(sis9::ReadControllerBytes(file, *p.frame, [&](const std::uint8_t* d, std::size_t n) {
+              controller.insert(controller.end(), d, d + n);
+              return true;
+            }),
+            zstatus::Ok);
+  EXPECT_EQ(p.frame->controllerUncompressedSize, controller.size());
+  ASSERT_GE(controller.size(), 4u);
+  EXPECT_EQ(controller[0], 0x0D);  // the inflated controller, its own field first
 
   EXPECT_TRUE(p.controllerRead && p.ended);
   EXPECT_EQ(p.uid, 0xE0001234u);

@@ -61,7 +61,7 @@ TEST_P(Variants, EachFileGetsItsOwnName) {
   for (const views::FileRow& r : v.view.files) {
     paths.push_back(r.extractPath);
     // The source names the file the script's line names.
-    EXPECT_EQ(r.source, "\\" + r.extractPath);
+    EXPECT_EQ(views::SourceName({}, r), "\\" + r.extractPath);
     EXPECT_TRUE(seen.insert(ToLower(r.extractPath)).second) << r.extractPath;
   }
   EXPECT_EQ(paths, p.paths);

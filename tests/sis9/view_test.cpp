@@ -76,7 +76,7 @@ TEST(Sis9View, ScriptSectionsAndPaths) {
     EXPECT_EQ(v.files[0].extractPath, "bin\\m\\a.txt");
     EXPECT_EQ(v.files[1].extractPath, "bin\\m\\Embedded Components\\Sub\\a.txt");
     EXPECT_EQ(v.files[2].extractPath, "bin\\m\\a (2).txt");  // the main package's own folder
-    EXPECT_EQ(v.files[2].source, s + "bin\\m\\a (2).txt");
+    EXPECT_EQ(views::SourceName({c.folder}, v.files[2]), s + "bin\\m\\a (2).txt");
     EXPECT_EQ(v.files[2].entry, &main.body.ifs[0].branch.block->files[0]);
     EXPECT_EQ(v.header.front(), "SIS UID: E0000001");
   }
