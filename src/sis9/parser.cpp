@@ -735,15 +735,14 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     frame.controllerOffset = dataStart;
     // The controller is read into a buffer of its own that lives only while it is parsed.
     const std::uint64_t declared = frame.controllerUncompressedSize;
-    // Room for the declared size up front, when the stream could produce it, spares the
-    // copies of a growing buffer. The room is only taken, not touched; should even that
-    // fail, the buffer grows with what the stream gives.
-    if (declared <= MaxInflatedSize(static_cast<std::uint64_t>(std::max<std::int64_t>(frame.controllerCompressedSize, 0))) &&
-        declared <= controller.max_size()) {
-      try {
-        controller.reserve(static_cast<std::size_t>(declared));
-      } catch (const std::bad_alloc&) {
-      }
+    // Room up front spares the copies of a growing buffer. It is taken only for what the
+    // stored bytes could plausibly give (real controllers deflate to well under a 32th of
+    // their size): a declared size is a claim, and a claim must not cost memory.
+    const auto stored = static_cast<std::uint64_t>(
+        std::clamp<std::int64_t>(frame.controllerCompressedSize, 0, std::max<Pos>(file.Size() - dataStart, 0)));
+    try {
+      controller.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared & 0xFFFFFFFFu, 32 * stored + 65536)));
+    } catch (const std::bad_alloc&) {
     }
     bool noMemory = false;
     int status = ReadControllerBytes(bytes, frame, [&](const std::uint8_t* data, std::size_t size) {

@@ -163,6 +163,26 @@ TEST(Hostile, ImpossibleRecordCountOverAShortRecordList) {
   EXPECT_GT(seen, 0);
 }
 
+TEST(Hostile, ClaimedControllerSizesCostNoMemoryOfTheirOwn) {
+  // The demo package's SISCompressed field: its length part at 52, the declared size at 60.
+  const Bytes demo = test::sis9w::MakeDemoPackage();
+  struct Claim {
+    std::uint32_t lengthLow, lengthHigh, declaredLow, declaredHigh;
+  };
+  for (const Claim& c : {Claim{0xFF00026A, 0xFFF7FFFF, 0x9C780000, 0x65E3FFFF},
+                         Claim{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF},
+                         Claim{0x7FFFFFFF, 0, 0xFFFFFFFF, 0x7FFFFFFF}}) {
+    Bytes m = demo;
+    Put32(m, 52, c.lengthLow);
+    Put32(m, 56, c.lengthHigh);
+    Put32(m, 60, c.declaredLow);
+    Put32(m, 64, c.declaredHigh);
+    // Under the sanitizers an allocation of the claimed size would end the run.
+    const Read r(m);
+    EXPECT_FALSE(r.package.problems.empty());
+  }
+}
+
 TEST(Hostile, SessionAnnouncingFourGigabytes) {
   Opener o;
   const std::string payload = "x";
