@@ -18,25 +18,6 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-std::string ReadText(ByteView buffer, Pos pos, Pos len, bool hex) {
-  std::string s;
-  if (len > 0) {
-    // Only the positions inside the buffer add digits; walk just those.
-    const Pos lo = std::max<Pos>(pos, 0);
-    const Pos hi = std::min<Pos>(AddPos(pos, len), buffer.Size());  // exclusive
-    if (hi > lo) {
-      s.reserve(static_cast<size_t>(hi - lo) * 2);
-      for (Pos i = hi - 1; i >= lo; --i) {
-        const std::uint8_t b = buffer.At(i);
-        s.push_back(kHexDigits[b >> 4]);
-        s.push_back(kHexDigits[b & 15]);
-      }
-    }
-  }
-  if (hex) return s;
-  return NumText(HexToLong(s));
-}
-
 }  // namespace
 
 bool OpenBinary(FileBuffer& buffer, const std::string& path) {
@@ -52,14 +33,6 @@ bool OpenBinary(FileBuffer& buffer, const std::string& path) {
   in.seekg(0);
   if (n > 0 && !in.read(reinterpret_cast<char*>(buffer.data.data()), n)) return false;
   return true;
-}
-
-bool XOpenBinary(FileBuffer& buffer, const std::string& path) { return OpenBinary(buffer, path); }
-
-std::string GetData(ByteView buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
-std::string XGetData(ByteView buffer, Pos pos, Pos len, bool hex) { return ReadText(buffer, pos, len, hex); }
-std::string GetData2(ByteView buffer, std::int32_t pos, std::int32_t len, bool hex) {
-  return ReadText(buffer, pos, len, hex);
 }
 
 std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
@@ -103,19 +76,6 @@ double HexToLong(std::string_view text) {
     sum = sum * 16 + d;
   }
   return sum;
-}
-
-double HexToDouble(std::string_view text) { return HexToLong(text); }
-
-std::string AdjustVal(std::string_view text) {
-  const int first = text.empty() ? 0 : HexDigitValue(text[0]);
-  if (first < 8) return NumText(HexToDouble(text));
-  std::string complement(text.size(), '0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    const int d = HexDigitValue(text[i]);
-    complement[i] = kHexDigits[15 - (d < 0 ? 0 : d)];
-  }
-  return "-" + NumText(HexToDouble(complement) + 1);
 }
 
 std::string NumText(double value) {

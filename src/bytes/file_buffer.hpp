@@ -1,6 +1,6 @@
 #pragma once
-// The one in-memory copy of the current file, and the byte-to-hexadecimal readers that
-// every package reader is built on.
+// Byte views and buffers, and the bounds-checked little-endian reads and hexadecimal text
+// helpers that the parsers and views are built on.
 //
 // Positions are 0-based file offsets held in `Pos` (a signed 64-bit integer). Every read
 // is bounds-checked: bytes outside the buffer contribute nothing, exactly as the readers
@@ -68,19 +68,9 @@ class FileBuffer {
 // buffer is left unchanged when the file cannot be opened or sized, and holds zero bytes of
 // the file's length when the read itself fails.
 bool OpenBinary(FileBuffer& buffer, const std::string& path);
-// The 9.x reader's name for the same operation.
-bool XOpenBinary(FileBuffer& buffer, const std::string& path);
-
-// Reads `len` bytes at `pos`, most significant (highest position) first. With `hex` true the
-// result is upper-case hexadecimal, two digits per byte; otherwise the decimal text of the
-// value (see NumText). Bytes outside the buffer add nothing.
-std::string GetData(ByteView buffer, Pos pos, Pos len, bool hex);
-std::string XGetData(ByteView buffer, Pos pos, Pos len, bool hex);
-std::string GetData2(ByteView buffer, std::int32_t pos, std::int32_t len, bool hex);
-
 // Little-endian unsigned value of the bytes of [pos, pos + len) that lie inside the buffer,
-// the lowest one inside taken as the least significant: the number GetData's text stands
-// for, without building the text. `len` is at most 8.
+// the lowest one inside taken as the least significant (a field cut by the end of the file
+// reads as the bytes it still has). `len` is at most 8.
 std::uint64_t ReadLE(ByteView buffer, Pos pos, int len);
 // Reads a whole little-endian word; false (and `out` 0) when any byte is outside.
 bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out);
@@ -88,9 +78,6 @@ bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out);
 
 // Hexadecimal text to number; invalid text gives 0. Never negative.
 double HexToLong(std::string_view text);
-double HexToDouble(std::string_view text);
-// Hexadecimal text as a signed (two's complement, 4 bits per digit) decimal text.
-std::string AdjustVal(std::string_view text);
 
 // Decimal text of a whole number: plain digits below 10^15, otherwise one digit, a point,
 // up to 14 further digits, "E+" and the exponent (1.84467440737096E+19).

@@ -32,7 +32,7 @@ std::string ScratchName() {
   std::tm tmv{};
   localtime_r(&now, &tmv);
   std::string text = std::to_string(tmv.tm_sec * 22) + HexText(static_cast<std::uint64_t>(tmv.tm_hour * tmv.tm_min * 128));
-  return NumText(HexToDouble(text));
+  return NumText(HexToLong(text));
 }
 
 // Extraction's messages and progress, shown through the Ui.
