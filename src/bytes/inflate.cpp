@@ -11,8 +11,6 @@ namespace tarvik {
 
 namespace {
 
-// Output is handed to the sink in pieces of this size.
-constexpr std::size_t kPiece = 256 * 1024;
 // zlib counts input in 32-bit units.
 constexpr std::size_t kInStep = std::size_t{1} << 30;
 
@@ -26,6 +24,31 @@ bool ZlibHeaderOk(const std::uint8_t* src, std::size_t len) {
 }
 
 }  // namespace
+
+InflateStream::InflateStream() = default;
+
+InflateStream::~InflateStream() {
+  if (zs_) {
+    auto* zs = static_cast<z_stream*>(zs_);
+    if (mode_ != 0) inflateEnd(zs);
+    delete zs;
+  }
+}
+
+void* InflateStream::Ready(bool raw) {
+  if (!zs_) zs_ = new (std::nothrow) z_stream{};
+  if (!zs_) return nullptr;
+  auto* zs = static_cast<z_stream*>(zs_);
+  const int want = raw ? 2 : 1;
+  const int bits = raw ? -MAX_WBITS : MAX_WBITS;
+  if (mode_ == 0) {
+    if (inflateInit2(zs, bits) != Z_OK) return nullptr;
+  } else if (inflateReset2(zs, bits) != Z_OK) {
+    return nullptr;
+  }
+  mode_ = want;
+  return zs;
+}
 
 std::uint64_t MaxInflatedSize(std::uint64_t compressedSize) {
   constexpr std::uint64_t kLimit = std::numeric_limits<std::uint64_t>::max() / 2048;
@@ -47,20 +70,21 @@ int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declare
   if (declared > MaxInflatedSize(srcLen)) return zstatus::DataError;
   static const std::uint8_t kNothing = 0;
   if (!src) src = &kNothing;
-  z_stream zs{};
   std::size_t skip = 0;
   if (options.skipAdler) {
     if (!ZlibHeaderOk(src, srcLen)) return zstatus::DataError;
     skip = 2;
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return zstatus::MemError;
-  } else if (inflateInit(&zs) != Z_OK) {
-    return zstatus::MemError;
   }
+  InflateStream own;
+  InflateStream& stream = options.stream ? *options.stream : own;
+  auto* made = static_cast<z_stream*>(stream.Ready(options.skipAdler));
+  if (!made) return zstatus::MemError;
+  z_stream& zs = *made;
+  zs.avail_in = 0;
   std::vector<std::uint8_t> piece;
   try {
-    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, declared + 1)));
+    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(options.pieceSize, declared + 1)));
   } catch (const std::bad_alloc&) {
-    inflateEnd(&zs);
     return zstatus::MemError;
   }
   zs.next_in = const_cast<Bytef*>(src + skip);
@@ -114,7 +138,6 @@ int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declare
     // No progress at all: the stream is cut short.
     if (got == 0 && zs.avail_in == inBefore) break;
   }
-  inflateEnd(&zs);
   if (options.progress) options.progress(srcLen - consumedShown);
   return result;
 }

@@ -23,6 +23,23 @@ std::string InflateMessage(int status, const std::string& prefix);
 // Receives each piece of inflated output; false stops the inflation.
 using InflateSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
+// A zlib inflate stream kept for many inflations (one extraction), so that each file costs
+// a reset rather than zlib's allocations of a new stream.
+class InflateStream {
+ public:
+  InflateStream();
+  ~InflateStream();
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+  // The stream ready for a new input: zlib-wrapped, or raw deflate; nullptr when zlib could
+  // not make it.
+  void* Ready(bool raw);
+
+ private:
+  void* zs_ = nullptr;  // z_stream
+  int mode_ = 0;        // 0: not made, 1: zlib-wrapped, 2: raw
+};
+
 struct InflateOptions {
   // The caller checks the whole output against a stronger hash: the stream's Adler-32 is
   // not computed (its header is still checked, and its 4-byte trailer must be present).
@@ -33,6 +50,10 @@ struct InflateOptions {
   std::uint64_t progressStep = 8u << 20;
   // Checked between pieces: true stops the inflation (status Stopped).
   std::function<bool()> cancelled;
+  // A stream to reuse; without one, a stream is made for this inflation.
+  InflateStream* stream = nullptr;
+  // Output is handed on in pieces of at most this many bytes.
+  std::size_t pieceSize = 256 * 1024;
 };
 
 // The one inflate loop: inflates a zlib stream of at most `declaredSize` bytes, handing the

@@ -23,22 +23,26 @@ constexpr std::uint64_t kValueLimit = std::uint64_t{1} << 60;
 constexpr std::int64_t kOffsetLimit = static_cast<std::int64_t>(kValueLimit);
 std::int64_t Clamped(std::uint64_t v) { return static_cast<std::int64_t>(std::min(v, kValueLimit)); }
 
-// SHA-1 over the bytes as they are written.
+// SHA-1 over the bytes as they are written. One is kept for a whole extraction: each file
+// starts it again, which costs no new context and no new look-up of the algorithm.
 class Sha1 {
  public:
-  Sha1() : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
-    if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) != 1) ctx_.reset();
-  }
+  Sha1() : md_(EVP_MD_fetch(nullptr, "SHA1", nullptr), &EVP_MD_free), ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {}
+  void Start() { started_ = md_ && ctx_ && EVP_DigestInit_ex(ctx_.get(), md_.get(), nullptr) == 1; }
   void Update(const std::uint8_t* data, std::size_t size) {
-    if (ctx_ && size > 0) EVP_DigestUpdate(ctx_.get(), data, size);
+    if (started_ && size > 0) EVP_DigestUpdate(ctx_.get(), data, size);
   }
   bool Final(Sha1Digest& out) {
     unsigned int len = 0;
-    return ctx_ && EVP_DigestFinal_ex(ctx_.get(), out.data(), &len) == 1 && len == out.size();
+    const bool ok = started_ && EVP_DigestFinal_ex(ctx_.get(), out.data(), &len) == 1 && len == out.size();
+    started_ = false;
+    return ok;
   }
 
  private:
+  std::unique_ptr<EVP_MD, decltype(&EVP_MD_free)> md_;
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
+  bool started_ = false;
 };
 
 // Progress of one extraction, in bytes of package data handled; reported to the person at
@@ -86,7 +90,8 @@ struct Writer {
   Destination& destination;
   Reporter& reporter;
   Meter* meter;
-  int extracted = 0;
+  Sha1 sha{};
+  InflateStream stream{};
 
   int Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize, std::int64_t offset,
               const std::optional<Sha1Digest>& expected, HashCheck* check);
@@ -112,7 +117,7 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   }
   OutputFile out;
   if (!out.Open(destination, name)) return 0;
-  Sha1 sha;
+  if (expected) sha.Start();
   bool writeFailed = false;
   const auto sink = [&](const std::uint8_t* data, std::size_t n) {
     if (expected) sha.Update(data, n);
@@ -123,6 +128,7 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   options.skipAdler = expected.has_value();
   options.progress = [this](std::uint64_t n) { Progress(n); };
   options.cancelled = [this] { return reporter.Cancelled(); };
+  options.stream = &stream;
   int status = InflateTo(src, srcLen, declared, sink, options);
   HashCheck outcome = HashCheck::None;
   if (status == zstatus::Ok && expected) {
@@ -130,7 +136,9 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
     outcome = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
     if (outcome == HashCheck::Mismatch) {
       // zlib has the last word on the stream: inflate it again with its own check.
-      status = InflateTo(src, srcLen, declared, [](const std::uint8_t*, std::size_t) { return true; });
+      InflateOptions check;
+      check.stream = &stream;
+      status = InflateTo(src, srcLen, declared, [](const std::uint8_t*, std::size_t) { return true; }, check);
     }
   }
   if (status != zstatus::Ok) {
@@ -150,7 +158,7 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
   if (name.empty() || length < 0 || !package.HasRange(offset, length)) return 0;
   OutputFile out;
   if (!out.Open(destination, name)) return 0;
-  Sha1 sha;
+  if (expected) sha.Start();
   const std::uint8_t* p = package.Ptr(offset);
   auto left = static_cast<std::uint64_t>(length);
   while (left > 0) {

@@ -62,12 +62,16 @@ FolderHandle FolderHandle::Open(const std::string& path) {
   return FolderHandle(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count) {
+FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count,
+                         bool* madeLast) {
+  if (madeLast) *madeLast = false;
   if (!base.Valid()) return {};
   FolderHandle current(dup(base.Fd()));
   for (std::size_t i = 0; i < count && i < components.size() && current.Valid(); ++i) {
     const char* name = components[i].c_str();
-    if (mkdirat(current.Fd(), name, 0777) != 0 && errno != EEXIST) return {};
+    const bool made = mkdirat(current.Fd(), name, 0777) == 0;
+    if (!made && errno != EEXIST) return {};
+    if (madeLast) *madeLast = made;
     // O_NOFOLLOW refuses a level that is a symbolic link, O_DIRECTORY one that is a file.
     current = FolderHandle(openat(current.Fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
@@ -80,33 +84,45 @@ bool CreateDestinationFolders(const FolderHandle& base, std::string_view relativ
   return OpenFolders(base, *parts, parts->size() - 1).Valid();
 }
 
-Destination::Destination(const std::string& folder)
-    : base_(FolderHandle::Open(folder)), partPrefix_(PartName(this, 0)) {
+Destination::Destination(const std::string& folder) : partPrefix_(PartName(this, 0)) {
+  base_.handle = FolderHandle::Open(folder);
   partPrefix_.resize(partPrefix_.size() - std::string("0.part").size());
 }
 
-const FolderHandle* Destination::FolderOf(const std::vector<std::string>& components) {
-  if (!base_.Valid() || components.empty()) return nullptr;
+const Destination::Folder* Destination::FolderOf(const std::vector<std::string>& components) {
+  if (!base_.handle.Valid() || components.empty()) return nullptr;
   const std::size_t levels = components.size() - 1;
   if (levels == 0) return &base_;
+  // Files of one folder usually follow one another: the last folder is looked at first.
+  if (last_ && lastPath_.size() == levels && std::equal(lastPath_.begin(), lastPath_.end(), components.begin()))
+    return last_;
   std::vector<std::string> key(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(levels));
-  if (auto it = folders_.find(key); it != folders_.end()) return &it->second;
-  // Walk on from the deepest folder on the way that is open already.
-  const FolderHandle* from = &base_;
-  std::size_t known = 0;
-  for (std::size_t n = levels - 1; n > 0; --n) {
-    auto it = folders_.find(std::vector<std::string>(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)));
-    if (it != folders_.end()) {
-      from = &it->second;
-      known = n;
-      break;
+  auto it = folders_.find(key);
+  if (it == folders_.end()) {
+    // Walk on from the deepest folder on the way that is open already.
+    const FolderHandle* from = &base_.handle;
+    std::size_t known = 0;
+    for (std::size_t n = levels - 1; n > 0; --n) {
+      auto up = folders_.find(std::vector<std::string>(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)));
+      if (up != folders_.end()) {
+        from = &up->second.handle;
+        known = n;
+        break;
+      }
     }
+    Folder folder;
+    folder.handle = OpenFolders(*from, std::vector<std::string>(key.begin() + static_cast<std::ptrdiff_t>(known), key.end()),
+                                levels - known, &folder.made);
+    if (!folder.handle.Valid()) return nullptr;
+    if (folders_.size() >= kMaxOpenFolders) {
+      last_ = nullptr;
+      folders_.clear();
+    }
+    it = folders_.emplace(key, std::move(folder)).first;
   }
-  FolderHandle folder = OpenFolders(*from, std::vector<std::string>(key.begin() + static_cast<std::ptrdiff_t>(known), key.end()),
-                                    levels - known);
-  if (!folder.Valid()) return nullptr;
-  if (folders_.size() >= kMaxOpenFolders) folders_.clear();
-  return &folders_.emplace(std::move(key), std::move(folder)).first->second;
+  lastPath_ = std::move(key);
+  last_ = &it->second;
+  return last_;
 }
 
 bool Destination::MakeFolders(std::string_view relative) {
@@ -131,16 +147,16 @@ bool OutputFile::Open(Destination& destination, std::string_view relative) {
   Abort();
   auto parts = SafeComponents(relative);
   if (!parts) return false;
-  const FolderHandle* folder = destination.FolderOf(*parts);
+  const Destination::Folder* folder = destination.FolderOf(*parts);
   if (!folder) return false;
-  return OpenIn(folder->Fd(), parts->back(), destination.TempName());
+  return OpenIn(folder->handle.Fd(), parts->back(), destination.TempName(), folder->made);
 }
 
-bool OutputFile::OpenIn(int folderFd, std::string name, std::string tempName) {
+bool OutputFile::OpenIn(int folderFd, std::string name, std::string tempName, bool fresh) {
   folderFd_ = folderFd;
   name_ = std::move(name);
   struct stat st {};
-  if (fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+  if (!fresh && fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
     return false;  // a link, a folder or a device stands there: leave it alone
   tempName_ = std::move(tempName);
   fd_ = openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -46,8 +46,10 @@ class FolderHandle {
 };
 
 // Creates (where missing) and opens the folders `components[0 .. count)` below `base`, one
-// level at a time; a level that is a symbolic link or not a folder fails the walk.
-FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count);
+// level at a time; a level that is a symbolic link or not a folder fails the walk. With
+// `madeLast`, it tells whether the walk made the last folder itself.
+FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count,
+                         bool* madeLast = nullptr);
 
 // Creates the folders of a destination (every component but the last) below `base`.
 // False when the path is unsafe or a level cannot be made.
@@ -60,10 +62,18 @@ class Destination {
  public:
   // `folder` is a native path chosen by the person.
   explicit Destination(const std::string& folder);
-  bool Valid() const { return base_.Valid(); }
+  Destination(const Destination&) = delete;
+  Destination& operator=(const Destination&) = delete;
+  bool Valid() const { return base_.handle.Valid(); }
+  // A folder below the extraction folder; `made` when this extraction made it, so that
+  // nothing but its own files can stand in it.
+  struct Folder {
+    FolderHandle handle;
+    bool made = false;
+  };
   // The folder that holds `components[0 .. size - 1)`, created where missing; nullptr when
   // a level is a link, not a folder, or cannot be made.
-  const FolderHandle* FolderOf(const std::vector<std::string>& components);
+  const Folder* FolderOf(const std::vector<std::string>& components);
   // Creates the folders of a destination (every component but the last).
   bool MakeFolders(std::string_view relative);
   // A fresh temporary name for a file being written.
@@ -73,8 +83,10 @@ class Destination {
   // Folder handles kept open at most; beyond, the cache starts again.
   static constexpr std::size_t kMaxOpenFolders = 64;
 
-  FolderHandle base_;
-  std::map<std::vector<std::string>, FolderHandle> folders_;
+  Folder base_;
+  std::map<std::vector<std::string>, Folder> folders_;
+  std::vector<std::string> lastPath_;
+  const Folder* last_ = nullptr;  // the folder of the last file, looked up again first
   std::string partPrefix_;  // ".tarvik-<process>-<writer>-"
   unsigned long counter_ = 0;
 };
@@ -101,7 +113,8 @@ class OutputFile {
   void Abort();
 
  private:
-  bool OpenIn(int folderFd, std::string name, std::string tempName);
+  // `fresh`: the folder was made by this extraction, so nothing else can stand at `name`.
+  bool OpenIn(int folderFd, std::string name, std::string tempName, bool fresh = false);
 
   FolderHandle folder_;  // owned when opened through a handle of its own
   int folderFd_ = -1;
