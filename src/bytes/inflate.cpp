@@ -142,14 +142,8 @@ int InflateTo(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declare
   return result;
 }
 
-int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declaredSize, Bytes& out) {
-  out.clear();
-  if (declaredSize > MaxInflatedSize(srcLen) || declaredSize > std::numeric_limits<std::size_t>::max() / 2)
-    return zstatus::DataError;
-  // The output grows as zlib fills it: a size that the input merely claims never costs
-  // memory the stream does not produce.
-  bool noMemory = false;
-  const int status = InflateTo(src, srcLen, declaredSize, [&](const std::uint8_t* data, std::size_t size) {
+InflateSink AppendTo(Bytes& out, bool& noMemory) {
+  return [&out, &noMemory](const std::uint8_t* data, std::size_t size) {
     try {
       out.insert(out.end(), data, data + size);
     } catch (const std::bad_alloc&) {
@@ -157,7 +151,17 @@ int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declar
       return false;
     }
     return true;
-  });
+  };
+}
+
+int Uncompress(const std::uint8_t* src, std::size_t srcLen, std::uint64_t declaredSize, Bytes& out) {
+  out.clear();
+  if (declaredSize > MaxInflatedSize(srcLen) || declaredSize > std::numeric_limits<std::size_t>::max() / 2)
+    return zstatus::DataError;
+  // The output grows as zlib fills it: a size that the input merely claims never costs
+  // memory the stream does not produce.
+  bool noMemory = false;
+  const int status = InflateTo(src, srcLen, declaredSize, AppendTo(out, noMemory));
   if (status == zstatus::Ok) return status;
   out.clear();
   out.shrink_to_fit();

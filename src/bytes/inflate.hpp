@@ -40,6 +40,10 @@ class InflateStream {
   int mode_ = 0;        // 0: not made, 1: zlib-wrapped, 2: raw
 };
 
+// A sink that appends each piece to `out`; when memory runs out it sets `noMemory` and
+// stops the inflation.
+InflateSink AppendTo(Bytes& out, bool& noMemory);
+
 struct InflateOptions {
   // The caller checks the whole output against a stronger hash: the stream's Adler-32 is
   // not computed (its header is still checked, and its 4-byte trailer must be present).

@@ -745,15 +745,7 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     } catch (const std::bad_alloc&) {
     }
     bool noMemory = false;
-    int status = ReadControllerBytes(bytes, frame, [&](const std::uint8_t* data, std::size_t size) {
-      try {
-        controller.insert(controller.end(), data, data + size);
-      } catch (const std::bad_alloc&) {
-        noMemory = true;
-        return false;
-      }
-      return true;
-    });
+    int status = ReadControllerBytes(bytes, frame, AppendTo(controller, noMemory));
     if (noMemory) status = zstatus::MemError;
     if (status != zstatus::Ok) {
       Bytes().swap(controller);
