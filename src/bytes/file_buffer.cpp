@@ -37,6 +37,12 @@ bool OpenBinary(FileBuffer& buffer, const std::string& path) {
 
 std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
   std::uint64_t v = 0;
+  if (len > 0 && len <= 8 && buffer.HasRange(pos, len)) {
+    // The common case: every byte is inside.
+    const std::uint8_t* p = buffer.Ptr(pos);
+    for (int k = len - 1; k >= 0; --k) v = v << 8 | p[k];
+    return v;
+  }
   int shift = 0;
   for (int k = 0; k < len && k < 8; ++k) {
     const Pos p = pos + k;
