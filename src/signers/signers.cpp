@@ -22,6 +22,7 @@ namespace {
 
 constexpr const char* kRsaSha1 = "1.2.840.113549.1.1.5";
 constexpr const char* kDsaSha1 = "1.2.840.10040.4.3";
+constexpr std::int64_t kZoneSlack = 14 * 3600;
 
 struct X509Free {
   void operator()(X509* x) const { X509_free(x); }
@@ -183,8 +184,10 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
         AddProblem(report, "certificate " + std::to_string(i + 1) + " of " + where, sc.offset);
         continue;
       }
-      if (pkg.created.year != 0 && cert.notAfterTime < created) c.expiredAtCreation.push_back(i);
-      if (pkg.created.year != 0 && cert.notBeforeTime > created) c.notYetValidAtCreation.push_back(i);
+      // The creation date is the maker's wall-clock time, of no stated zone: only a gap wider
+      // than any zone's offset counts.
+      if (pkg.created.year != 0 && cert.notAfterTime < created - kZoneSlack) c.expiredAtCreation.push_back(i);
+      if (pkg.created.year != 0 && cert.notBeforeTime > created + kZoneSlack) c.notYetValidAtCreation.push_back(i);
     }
     c.signatures = CheckSignatures(pkg, sc, controller);
     for (std::size_t i = 0; i < c.signatures.size(); ++i)
