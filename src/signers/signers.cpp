@@ -190,9 +190,12 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
       if (pkg.created.year != 0 && cert.notBeforeTime > created + kZoneSlack) c.notYetValidAtCreation.push_back(i);
     }
     c.signatures = CheckSignatures(pkg, sc, controller);
-    for (std::size_t i = 0; i < c.signatures.size(); ++i)
-      if (c.signatures[i].verdict == Verdict::NotChecked && !sc.certificates.empty() && c.certificates[0].decoded)
-        AddProblem(report, "signature " + std::to_string(i + 1) + " of " + where + ": " + c.signatures[i].why, sc.offset);
+    for (std::size_t i = 0; i < c.signatures.size(); ++i) {
+      const bool unread = sc.signatures[i].signature.empty();
+      const bool unchecked = c.signatures[i].verdict == Verdict::NotChecked && !sc.certificates.empty() && c.certificates[0].decoded;
+      if (unread) AddProblem(report, "signature " + std::to_string(i + 1) + " of " + where + " is empty or unreadable", sc.offset);
+      else if (unchecked) AddProblem(report, "signature " + std::to_string(i + 1) + " of " + where + ": " + c.signatures[i].why, sc.offset);
+    }
     Classify(c, x509s);
     report.chains.push_back(std::move(c));
   }
