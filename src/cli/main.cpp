@@ -180,6 +180,8 @@ int main(int argc, char** argv) {
     if (!app.mnFile_Click().extract) {
       std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
       status = 1;
+      // A package without files (a stub) can still be signed.
+      if (certs) WriteCertificates(file, dir);
     } else {
       ui.showProgress = !quiet && isatty(STDERR_FILENO);
       // A destination that does not exist yet is made, as a person would expect.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -219,6 +220,18 @@ TEST(Signers, CorpusChainsOfEachKind) {
     EXPECT_EQ(r.chains[0].trust, k.trust);
     EXPECT_EQ(!r.chains[0].expiredAtCreation.empty(), k.expired);
   }
+  // Names held as UTF8String, main and embedded chains alike.
+  const std::string name = "SymbianSource__oss.FCL.sf.mw.appinstall/CertWithUnicodeSubjectLine.SIS";
+  const Bytes file = test::ReadBytes(corpus + name);
+  const signers::Report r = signers::Inspect(Parse(file, name), file);
+  ASSERT_EQ(r.chains.size(), 9u);
+  EXPECT_EQ(std::count_if(r.chains.begin(), r.chains.end(), [](const signers::Chain& c) { return c.embedded; }), 8);
+  for (const signers::Chain& c : r.chains) {
+    ASSERT_EQ(c.certificates.size(), 1u);
+    EXPECT_EQ(c.certificates[0].subject, "CN=Nokia Content,O=Nokia");
+  }
+  EXPECT_EQ(r.chains[0].certificates[0].serial, "19A8");
+  EXPECT_EQ(r.chains[0].certificates[0].sha1, "89:8D:1F:C5:28:BC:A2:E3:05:15:FA:60:3D:5D:88:D9:6F:90:4C:B8");
 }
 
 }  // namespace
