@@ -3,11 +3,16 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "bytes/file_buffer.hpp"
+#include "parse/parse.hpp"
+#include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
 #include "shell/app.hpp"
@@ -74,6 +79,59 @@ void PrintInfo(const App& app) {
   }
 }
 
+std::vector<std::uint8_t> ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The Signers and Capabilities sections, for a 9.x package.
+void PrintSigners(const std::string& file) {
+  const std::vector<std::uint8_t> bytes = ReadWhole(file);
+  const tarvik::model::Package pkg = tarvik::Parse(bytes, file);
+  if (pkg.generation != tarvik::model::Generation::Sis9 || !pkg.controllerRead) return;
+  const tarvik::signers::Report report = tarvik::signers::Inspect(pkg, bytes);
+  std::cout << '\n';
+  for (const std::string& line : tarvik::signers::Describe(pkg, report, tarvik::signers::CollectCapabilities(pkg)))
+    std::cout << line << '\n';
+}
+
+// A file name part made of letters, digits, '-' and '_' only.
+std::string SafePart(const std::string& text) {
+  std::string out;
+  for (unsigned char ch : text) out += std::isalnum(ch) || ch == '-' || ch == '_' ? static_cast<char>(ch) : '_';
+  if (out.size() > 40) out.resize(40);
+  return out.empty() ? std::string("package") : out;
+}
+
+// Writes each certificate of `file`'s signature chains as DIR/certificates/
+// p<package>-<name>-chain<n>-cert<m>.der; false when one could not be written.
+bool WriteCertificates(const std::string& file, const std::string& dir) {
+  const std::vector<std::uint8_t> bytes = ReadWhole(file);
+  const tarvik::model::Package pkg = tarvik::Parse(bytes, file);
+  const tarvik::signers::Report report = tarvik::signers::Inspect(pkg, bytes);
+  if (report.chains.empty()) return true;
+  const std::filesystem::path folder = std::filesystem::path(dir) / "certificates";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  bool ok = true;
+  for (const tarvik::signers::Chain& c : report.chains) {
+    for (std::size_t i = 0; i < c.certificates.size(); ++i) {
+      const std::string name = "p" + std::to_string(c.packageOrdinal) + "-" + SafePart(c.packageName) + "-chain" +
+                               std::to_string(c.index + 1) + "-cert" + std::to_string(i + 1) + ".der";
+      std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+      const auto& der = c.certificates[i].der;
+      out.write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
+      if (!out) {
+        std::cerr << "tarvik-cli: cannot write " << (folder / name).string() << '\n';
+        ok = false;
+      } else {
+        std::cout << "certificates/" << name << '\n';
+      }
+    }
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,7 +141,7 @@ int main(int argc, char** argv) {
   cli.require_subcommand(1);
 
   std::string file, dir, out, sourceDir;
-  bool quiet = false, force = false;
+  bool quiet = false, force = false, certs = false;
 
   auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
   pkg->add_option("FILE", file, "package, PKG script or session file")->required();
@@ -97,6 +155,7 @@ int main(int argc, char** argv) {
   extract->add_option("FILE", file, "package file")->required();
   extract->add_option("DIR", dir, "destination folder")->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
+  extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
 
   auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
   save->add_option("FILE", file, "package, PKG script or session file")->required();
@@ -116,10 +175,13 @@ int main(int argc, char** argv) {
     std::cout << ui.text << std::flush;
   } else if (*info) {
     PrintInfo(app);
+    PrintSigners(file);
   } else if (*extract) {
     if (!app.mnFile_Click().extract) {
       std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
       status = 1;
+      // A package without files (a stub) can still be signed.
+      if (certs) WriteCertificates(file, dir);
     } else {
       ui.showProgress = !quiet && isatty(STDERR_FILENO);
       // A destination that does not exist yet is made, as a person would expect.
@@ -130,6 +192,7 @@ int main(int argc, char** argv) {
       ui.FinishProgress();
       std::cout << ToLf(ui.resultText);
       if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
+      if (certs && !WriteCertificates(file, dir)) status = 1;
     }
   } else if (*save) {
     ui.saveAnswers.push_back(out);

@@ -153,6 +153,9 @@ struct SignatureChain {
   };
   std::vector<Signature> signatures;
   std::vector<Bytes> certificates;  // DER certificates, in the order stored
+  // Where the SISSignatureCertificateChain field begins (its type word) in the controller
+  // buffer: a signature covers the controller's bytes up to here.
+  std::int64_t offset = 0;
 };
 
 // 9.x: the stored bytes of one file in the data section.
@@ -240,6 +243,11 @@ struct Package {
   std::vector<InstallBlock> laterBlocks;
   bool controllerRead = false;       // 9.x: a controller with package information was read
   std::vector<SignatureChain> signatures;
+  // 9.x: where this controller's members (its package information) begin in the controller
+  // buffer, and where its value ends. The main controller's field header lies before
+  // controllerStart (at 0); an embedded one's is an array element's length word.
+  std::int64_t controllerStart = 0;
+  std::int64_t controllerEnd = 0;
   std::uint32_t dataIndex = 0;       // as stored: relative to the enclosing package's unit
   std::uint32_t dataUnit = 1;        // absolute data unit of its files (1 for the main package)
   bool ended = false;                // its end (the data index field) was reached

@@ -203,6 +203,8 @@ class ControllerParser {
     pkg.generation = model::Generation::Sis9;
     pkg.controllerRead = true;
     pkg.ordinal = ++ordinal_;
+    pkg.controllerStart = infoPos;
+    pkg.controllerEnd = limit;
 
     Pos pos = infoPos;
     ReadPackageInfo(pos, limit, pkg);
@@ -550,6 +552,7 @@ class ControllerParser {
 
   void ReadSignatureChain(const Field& field, Package& pkg) {
     model::SignatureChain chain;
+    chain.offset = field.start;
     Field signatures = ReadField(b_, field.index, field.end);
     if (signatures.type == sistype::Array) {
       for (Pos p = signatures.index + 4; p < signatures.end && chain.signatures.size() < kMaxSignatures;) {

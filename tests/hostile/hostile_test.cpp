@@ -13,6 +13,8 @@
 #include "parse/parse.hpp"
 #include "shell/app.hpp"
 #include "views/views.hpp"
+#include "signers/signers.hpp"
+#include "signers/signers_fixture.hpp"
 #include "support/fake_ui.hpp"
 #include "support/mutate.hpp"
 #include "support/sis9_writer.hpp"
@@ -293,6 +295,52 @@ TEST(Hostile, NineBlocksAndNestingBeyondTheBounds) {
         EXPECT_TRUE(!r.package.problems.empty() || r.view.script == whole) << "If of length " << len << " at " << k;
       }
     }
+}
+
+// Damaged signature chains are reported in the signers' problems, never a crash.
+TEST(Hostile, DamagedSignatureChains) {
+  namespace w = test::sis9w;
+  const test::signing::Key key = test::signing::NewKey();
+  const Bytes cert = test::signing::MakeCertificate({"Maker", "Maker", key, key});
+  ASSERT_GT(cert.size(), 200u);
+  ASSERT_EQ(cert[1], 0x82);  // a two-byte length, cut below by 16 bytes
+  Bytes cut(cert.begin(), cert.end() - 16);
+  const std::size_t inner = (std::size_t{cert[2]} << 8 | cert[3]) - 16;
+  cut[2] = static_cast<std::uint8_t>(inner >> 8);
+  cut[3] = static_cast<std::uint8_t>(inner);
+  struct Case {
+    const char* name;
+    w::Chain chain;
+    const char* problem;  // a part of the problem reported
+  };
+  auto chain = [](std::vector<Bytes> certs, Bytes signature, std::optional<std::uint32_t> length = {}) {
+    w::Chain c;
+    c.certificates = std::move(certs);
+    c.signature = std::move(signature);
+    c.signatureLength = length;
+    return c;
+  };
+  const Case cases[] = {
+      {"garbage certificate", chain({Bytes{0x30, 0x06, 1, 2, 3, 4, 5, 6}}, Bytes(128, 7)), "certificate 1 of"},
+      {"truncated certificate", chain({cut}, Bytes(128, 7)), "certificate 1 of"},
+      {"zero certificates", chain({}, Bytes(128, 7)), "no certificate in"},
+      {"absurd signature length", chain({cert}, Bytes(128, 7), 0xFFFFFFF0u), "empty or unreadable"},
+      {"signature length past the chain", chain({cert}, Bytes(128, 7), 4096), "empty or unreadable"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    w::Controller c;
+    c.chains.push_back(k.chain);
+    const Bytes bytes = w::Build(c);
+    const model::Package pkg = Parse(bytes, "hostile.sis");
+    const signers::Report r = signers::Inspect(pkg, bytes);
+    const std::vector<std::string> lines = signers::Describe(pkg, r, signers::CollectCapabilities(pkg));
+    EXPECT_TRUE(std::any_of(r.problems.begin(), r.problems.end(),
+                            [&](const model::Problem& p) { return p.what.find(k.problem) != std::string::npos; }))
+        << ::testing::PrintToString(lines);
+    for (const signers::Chain& ch : r.chains)
+      for (const signers::SignatureCheck& s : ch.signatures) EXPECT_NE(s.verdict, signers::Verdict::Verified);
+  }
 }
 
 }  // namespace

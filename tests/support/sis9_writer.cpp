@@ -181,6 +181,7 @@ class Builder {
     if (c.logo) Append(v, FieldBytes(0x17, FieldBytes(0x18, Description(*c.logo))));
     Append(v, Block(c.files, c.embedded, c.ifs));
     for (int i = 0; i < c.signatureChains; ++i) Append(v, SignatureChain(i));
+    for (const Chain& chain : c.chains) Append(v, GivenChain(chain));
     Append(v, U32Field(0x28, c.dataIndex.value_or(0)));
     return v;
   }
@@ -308,6 +309,23 @@ class Builder {
     Bytes v;
     Append(v, ArrayField(0x24, {sig}));
     Append(v, FieldBytes(0x16, FieldBytes(0x25, blob)));
+    return FieldBytes(0x27, v);
+  }
+
+  static Bytes GivenChain(const Chain& chain) {
+    Bytes sig;
+    Append(sig, FieldBytes(0x26, StringField(chain.oid)));
+    Bytes blobField = FieldBytes(0x25, chain.signature);
+    if (chain.signatureLength) {
+      const std::uint32_t n = *chain.signatureLength;
+      for (int i = 0; i < 4; ++i) blobField[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
+    }
+    Append(sig, blobField);
+    Bytes certs;
+    for (const Bytes& c : chain.certificates) Append(certs, c);
+    Bytes v;
+    Append(v, ArrayField(0x24, {sig}));
+    Append(v, FieldBytes(0x16, FieldBytes(0x25, certs)));
     return FieldBytes(0x27, v);
   }
 

@@ -87,6 +87,16 @@ struct Dependency {
   std::vector<std::string> names;
 };
 
+// A signature chain written as given: one signature (algorithm OID and bytes), then the
+// certificates' bytes one after another in the chain's blob.
+struct Chain {
+  std::string oid = "1.2.840.113549.1.1.5";
+  Bytes signature;
+  std::vector<Bytes> certificates;
+  // A length word written for the signature blob instead of its true length.
+  std::optional<std::uint32_t> signatureLength;
+};
+
 struct Controller {
   std::uint32_t uid = 0xE0000001;
   std::string vendorUnique = "Vendor";
@@ -106,6 +116,7 @@ struct Controller {
   std::vector<Controller> embedded;
   std::vector<If> ifs;
   int signatureChains = 0;
+  std::vector<Chain> chains;  // written after the `signatureChains` made-up ones
   // Data index written for this controller; by default the builder's (relative) number.
   std::optional<std::uint32_t> dataIndex;
 };

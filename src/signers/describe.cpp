@@ -1,0 +1,113 @@
+// The "Signers" and "Capabilities" sections of `info`, as plain lines.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "signers/signers.hpp"
+
+namespace tarvik::signers {
+
+namespace {
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
+  return out.empty() ? "none" : out;
+}
+
+std::string CreatedText(const model::DateTime& d) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{d.year}, unsigned{d.month0} + 1u,
+                unsigned{d.day}, unsigned{d.hour}, unsigned{d.minute}, unsigned{d.second});
+  return buf;
+}
+
+const model::Package* FindPackage(const model::Package& pkg, std::int32_t ordinal);
+const model::Package* FindInBlock(const model::InstallBlock& block, std::int32_t ordinal) {
+  for (const model::Package& p : block.embedded)
+    if (const model::Package* f = FindPackage(p, ordinal)) return f;
+  for (const model::IfBlock& i : block.ifs) {
+    if (i.branch.block)
+      if (const model::Package* f = FindInBlock(*i.branch.block, ordinal)) return f;
+    for (const model::ConditionalBlock& e : i.elseIfs)
+      if (e.block)
+        if (const model::Package* f = FindInBlock(*e.block, ordinal)) return f;
+  }
+  return nullptr;
+}
+const model::Package* FindPackage(const model::Package& pkg, std::int32_t ordinal) {
+  if (pkg.ordinal == ordinal) return &pkg;
+  if (const model::Package* f = FindInBlock(pkg.body, ordinal)) return f;
+  for (const model::InstallBlock& b : pkg.laterBlocks)
+    if (const model::Package* f = FindInBlock(b, ordinal)) return f;
+  return nullptr;
+}
+
+std::string TrustText(const Chain& c) {
+  switch (c.trust) {
+    case Trust::SelfSigned: return "self-signed";
+    case Trust::ChainedInPackage: return "chained to a certificate in the package (" + c.endIssuer + ")";
+    case Trust::IssuerNotCarried: return "chained to an issuer the package does not carry: " + c.endIssuer;
+    case Trust::Broken: break;
+  }
+  return c.endIssuer.empty() ? "no readable certificate" : "broken chain at " + c.endIssuer;
+}
+
+}  // namespace
+
+std::vector<std::string> Describe(const model::Package& pkg, const Report& report, const Capabilities& caps) {
+  std::vector<std::string> out;
+  if (report.chains.empty()) {
+    out.push_back("Signers: none");
+  } else {
+    out.push_back("Signers:");
+    for (const Chain& c : report.chains) {
+      const model::Package* owner = FindPackage(pkg, c.packageOrdinal);
+      out.push_back("  " + std::string(c.embedded ? "Embedded package " : "Package ") + std::to_string(c.packageOrdinal) +
+                    " \"" + c.packageName + "\", chain " + std::to_string(c.index + 1) + ": " + TrustText(c));
+      for (std::size_t i = 0; i < c.signatures.size(); ++i) {
+        const SignatureCheck& s = c.signatures[i];
+        std::string verdict = s.verdict == Verdict::Verified ? "verifies"
+                              : s.verdict == Verdict::Failed ? "does NOT verify (" + s.why + ")"
+                                                             : "not checked (" + s.why + ")";
+        out.push_back("    Signature " + std::to_string(i + 1) + ": " + s.algorithm + ", " + verdict);
+      }
+      if (c.certificates.empty()) out.push_back("    No certificate");
+      for (std::size_t i = 0; i < c.certificates.size(); ++i) {
+        const Certificate& cert = c.certificates[i];
+        out.push_back("    Certificate " + std::to_string(i + 1) + ":");
+        if (!cert.decoded) {
+          out.push_back("      unreadable (" + std::to_string(cert.der.size()) + " bytes)");
+          continue;
+        }
+        out.push_back("      Subject: " + cert.subject);
+        out.push_back("      Issuer: " + cert.issuer);
+        out.push_back("      Serial: " + cert.serial);
+        out.push_back("      Valid: " + cert.notBefore + " to " + cert.notAfter);
+        out.push_back("      Key: " + cert.keyType + " " + std::to_string(cert.keyBits) + " bits");
+        out.push_back("      SHA-1: " + cert.sha1);
+        const std::string when = owner ? CreatedText(owner->created) : std::string("?");
+        if (std::find(c.expiredAtCreation.begin(), c.expiredAtCreation.end(), i) != c.expiredAtCreation.end())
+          out.push_back("      Expired before the package was created (" + when + ")");
+        if (std::find(c.notYetValidAtCreation.begin(), c.notYetValidAtCreation.end(), i) !=
+            c.notYetValidAtCreation.end())
+          out.push_back("      Not yet valid when the package was created (" + when + ")");
+      }
+    }
+  }
+  for (const model::Problem& p : report.problems) out.push_back("  Problem: " + p.what);
+  if (caps.files.empty()) {
+    out.push_back("Capabilities: none");
+    return out;
+  }
+  out.push_back("Capabilities:");
+  for (const FileCapabilities& f : caps.files) {
+    std::string who = f.packageOrdinal == pkg.ordinal ? "" : " (package " + std::to_string(f.packageOrdinal) + ")";
+    out.push_back("  " + f.target + who + ": " + Join(CapabilityNames(f.bits)));
+  }
+  out.push_back("  Package (all files): " + Join(CapabilityNames(caps.all)));
+  out.push_back("  Not granted to a self-signed package: " + Join(CapabilityNames(caps.beyondSelfSigned())));
+  return out;
+}
+
+}  // namespace tarvik::signers
