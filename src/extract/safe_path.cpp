@@ -125,8 +125,16 @@ const Destination::Folder* Destination::FolderOf(const std::vector<std::string>&
   return last_;
 }
 
+const std::vector<std::string>* Destination::Components(std::string_view relative) {
+  if (!lastComponents_ || relative != lastRelative_) {
+    lastRelative_.assign(relative);
+    lastComponents_ = SafeComponents(relative);
+  }
+  return lastComponents_ ? &*lastComponents_ : nullptr;
+}
+
 bool Destination::MakeFolders(std::string_view relative) {
-  auto parts = SafeComponents(relative);
+  const auto* parts = Components(relative);
   return parts && FolderOf(*parts) != nullptr;
 }
 
@@ -145,7 +153,7 @@ bool OutputFile::Open(const FolderHandle& base, std::string_view relative) {
 
 bool OutputFile::Open(Destination& destination, std::string_view relative) {
   Abort();
-  auto parts = SafeComponents(relative);
+  const auto* parts = destination.Components(relative);
   if (!parts) return false;
   const Destination::Folder* folder = destination.FolderOf(*parts);
   if (!folder) return false;

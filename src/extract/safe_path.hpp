@@ -76,6 +76,9 @@ class Destination {
   const Folder* FolderOf(const std::vector<std::string>& components);
   // Creates the folders of a destination (every component but the last).
   bool MakeFolders(std::string_view relative);
+  // The safe components of `relative` (see SafeComponents), kept for the path asked last:
+  // the folders of a file and the file itself ask for the same path one after the other.
+  const std::vector<std::string>* Components(std::string_view relative);
   // A fresh temporary name for a file being written.
   std::string TempName();
 
@@ -86,6 +89,8 @@ class Destination {
   Folder base_;
   std::map<std::vector<std::string>, Folder> folders_;
   std::vector<std::string> lastPath_;
+  std::string lastRelative_;
+  std::optional<std::vector<std::string>> lastComponents_;
   const Folder* last_ = nullptr;  // the folder of the last file, looked up again first
   std::string partPrefix_;  // ".tarvik-<process>-<writer>-"
   unsigned long counter_ = 0;
