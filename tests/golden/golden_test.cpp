@@ -106,25 +106,17 @@ void Check(const std::string& name, const std::string& package) {
   EXPECT_EQ(actual, ReadFile(path)) << "outputs of " << name << " differ from " << path;
 }
 
-w::File Text(const std::string& target, const std::string& body, bool deflate = false) {
-  w::File f;
-  f.target = target;
-  f.data.assign(body.begin(), body.end());
-  f.deflate = deflate;
-  return f;
-}
-
 // A 9.x package that uses most of what the format can say.
 Bytes RichPackage() {
   w::Controller inner;
   inner.uid = 0xE0000003;
   inner.names = {"Inner"};
-  inner.files = {Text("!:\\data\\inner.txt", "inner")};
+  inner.files = {w::TextFile("!:\\data\\inner.txt", "inner")};
   w::Controller child;
   child.uid = 0xE0000002;
   child.names = {"Child", "Enfant"};
   child.languages = {1, 2};
-  child.files = {Text("c:\\data\\child.txt", "child", true)};
+  child.files = {w::TextFile("c:\\data\\child.txt", "child", true)};
   child.embedded = {inner};
   w::Controller main;
   main.uid = 0xE0000001;
@@ -138,42 +130,42 @@ Bytes RichPackage() {
   main.targets = {w::Dependency{0x101F7961, {0, 0, 0}, {}, {"S60", "S60", "S60"}}};
   main.dependencies = {w::Dependency{0x10200BE1, {1, 0, 0}, w::Version{-1, -1, -1}, {"Lib", "Lib", "Lib"}}};
   main.properties = {{1, 2}, {-3, 4}};
-  w::File logo = Text("", "GIF89a");
+  w::File logo = w::TextFile("", "GIF89a");
   logo.mime = "image/gif";
   main.logo = logo;
-  w::File run = Text("!:\\sys\\bin\\run.exe", "run");
+  w::File run = w::TextFile("!:\\sys\\bin\\run.exe", "run");
   run.op = 2;
   run.options = 0x02;
   run.caps = 0x0003F000;
-  w::File mime = Text("!:\\data\\doc.txt", "doc");
+  w::File mime = w::TextFile("!:\\data\\doc.txt", "doc");
   mime.op = 2;
   mime.options = 0x0A;
   mime.mime = "text/plain";
-  w::File text = Text("", "Read me first.");
+  w::File text = w::TextFile("", "Read me first.");
   text.op = 4;
   text.options = 0x0800;
   w::File null;
   null.target = "c:\\data\\log.txt";
   null.op = 8;
-  main.files = {Text("!:\\sys\\bin\\app.exe", "app", true), run, mime, text, null,
-                Text("!:\\data\\Same.txt", "one")};
+  main.files = {w::TextFile("!:\\sys\\bin\\app.exe", "app", true), run, mime, text, null,
+                w::TextFile("!:\\data\\Same.txt", "one")};
   main.embedded = {child};
   w::If lang;
   lang.cond = w::Eq(w::Lang(), w::Num(1));
-  lang.files = {Text("!:\\data\\same.txt", "English")};
+  lang.files = {w::TextFile("!:\\data\\same.txt", "English")};
   w::ElseIf fr;
   fr.cond = w::Eq(w::Lang(), w::Num(2));
-  fr.files = {Text("!:\\data\\same.txt", "Francais")};
+  fr.files = {w::TextFile("!:\\data\\same.txt", "Francais")};
   w::ElseIf other;
   other.cond = w::Else();
-  other.files = {Text("!:\\data\\same.txt", "Deutsch")};
+  other.files = {w::TextFile("!:\\data\\same.txt", "Deutsch")};
   lang.elseIfs = {fr, other};
   w::If nested;
   nested.cond = w::And(w::Or(w::Option(1), w::Exists("c:\\x.txt")), w::Not(w::Package(0x10200BE1)));
-  nested.files = {Text("!:\\data\\opt.txt", "opt")};
+  nested.files = {w::TextFile("!:\\data\\opt.txt", "opt")};
   w::If inside;
   inside.cond = w::Bin(3, w::Var(0x2), w::AppProp(0x10200BE1, 7));
-  inside.files = {Text("!:\\data\\deep.txt", "deep")};
+  inside.files = {w::TextFile("!:\\data\\deep.txt", "deep")};
   nested.ifs = {inside};
   main.ifs = {lang, nested};
   main.signatureChains = 1;
@@ -219,7 +211,7 @@ std::vector<Fixture> Fixtures() {
   const Bytes rich = RichPackage();
   out.push_back({"rich.sis", rich});
   w::Controller c;
-  c.files = {Text("!:\\data\\a.txt", "hi")};
+  c.files = {w::TextFile("!:\\data\\a.txt", "hi")};
   out.push_back({"stub.sis", w::Build(c, {.deflateController = false, .stub = true})});
   out.push_back({"stored.sis", w::Build(c, {.deflateController = false, .stub = false})});
   const Bytes old6 = BuildOldSis(OldRich());

@@ -9,6 +9,7 @@
 #include "bytes/inflate.hpp"
 #include "parse/parse.hpp"
 #include "sis9/parser.hpp"
+#include "support/mutate.hpp"
 #include "support/sis9_writer.hpp"
 
 namespace tarvik::test {
@@ -18,18 +19,6 @@ namespace w = sis9w;
 using model::ExprOp;
 using model::Expression;
 using model::Problem;
-
-w::File Text(const std::string& target, const std::string& body, bool deflate = false) {
-  w::File f;
-  f.target = target;
-  f.data.assign(body.begin(), body.end());
-  f.deflate = deflate;
-  return f;
-}
-
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-}
 
 TEST(Sis9Parser, PackageInformationIsTyped) {
   w::Controller c;
@@ -46,7 +35,7 @@ TEST(Sis9Parser, PackageInformationIsTyped) {
   c.targets = {w::Dependency{0x101F7961, {5, 0, 0}, {}, {"S60"}}};
   c.dependencies = {w::Dependency{0x10200BE1, {1, 0, 0}, w::Version{-1, -1, -1}, {"Lib"}}};
   c.properties = {{1, 2}, {-3, 4}};
-  w::File logo = Text("", "GIF89a");
+  w::File logo = w::TextFile("", "GIF89a");
   logo.mime = "image/gif";
   c.logo = logo;
   const model::Package p = sis9::ParsePackage(w::Build(c), "some/folder/pkg.sis");
@@ -219,12 +208,12 @@ TEST(Sis9Parser, SignatureChainsSplitIntoCertificates) {
 TEST(Sis9Parser, DataOffsetsPointAtTheStoredBytes) {
   w::Controller child;
   child.uid = 0xE0000002;
-  child.files = {Text("!:\\child.txt", "child bytes", true)};
+  child.files = {w::TextFile("!:\\child.txt", "child bytes", true)};
   w::Controller c;
   w::File null;
   null.target = "c:\\log.txt";
   null.op = 8;
-  c.files = {Text("!:\\a.txt", "stored bytes"), Text("!:\\b.txt", std::string(300, 'z'), true), null};
+  c.files = {w::TextFile("!:\\a.txt", "stored bytes"), w::TextFile("!:\\b.txt", std::string(300, 'z'), true), null};
   c.embedded = {child};
   const Bytes bytes = w::Build(c);
   const model::Package p = sis9::ParsePackage(bytes, "d.sis");
@@ -254,7 +243,7 @@ TEST(Sis9Parser, DataOffsetsPointAtTheStoredBytes) {
 // What could not be read, where, in reading order.
 TEST(Sis9Parser, ProblemsSayWhatAndWhere) {
   w::Controller c;
-  c.files = {Text("!:\\a.txt", "a")};
+  c.files = {w::TextFile("!:\\a.txt", "a")};
   const Bytes whole = w::Build(c);
   const Bytes stub = w::Build(c, {.deflateController = false, .stub = true});
   Bytes noEnd = stub;

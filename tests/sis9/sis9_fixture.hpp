@@ -104,12 +104,6 @@ struct Sis9Fixture : ::testing::Test {
   const std::vector<views::FileRow>& Files() const { return app.state.view.files; }
 };
 
-inline w::File TextFile(const std::string& target, const std::string& content, bool deflate = false) {
-  w::File f;
-  f.target = target;
-  f.data.assign(content.begin(), content.end());
-  f.deflate = deflate;
-  return f;
-}
+using sis9w::TextFile;
 
 }  // namespace tarvik::test

@@ -386,16 +386,13 @@ Bytes Build(const Controller& mainIn, const PackageOptions& options) {
   return out;
 }
 
-namespace {
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-File TextFile(const std::string& target, const std::string& content, bool deflate = false) {
+File TextFile(const std::string& target, const std::string& content, bool deflate) {
   File f;
   f.target = target;
-  f.data = Text(content);
+  f.data.assign(content.begin(), content.end());
   f.deflate = deflate;
   return f;
 }
-}  // namespace
 
 Bytes MakeDemoPackage() {
   Controller child;

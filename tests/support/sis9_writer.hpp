@@ -126,6 +126,9 @@ struct PackageOptions {
   bool stub = false;  // a bare controller, no header and no data
 };
 
+// A file entry that installs `content` at `target`, stored or deflated.
+File TextFile(const std::string& target, const std::string& content, bool deflate = false);
+
 // The whole package file.
 Bytes Build(const Controller& main, const PackageOptions& options = {});
 
