@@ -112,7 +112,7 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   const std::uint8_t* src = package.Ptr(offset);
   if (declared > MaxInflatedSize(srcLen)) {
     // Deflate cannot expand this much: corrupt input, refused before anything is made.
-    reporter.Warning(kCorrupted);
+    reporter.Warning(InflateMessage(zstatus::DataError, kInflateFailure));
     return 0;
   }
   OutputFile out;
@@ -143,7 +143,7 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   }
   if (status != zstatus::Ok) {
     out.Abort();
-    if (!writeFailed) reporter.Warning(InflateMessage(status, "Internal Error: "));
+    if (!writeFailed) reporter.Warning(InflateMessage(status, kInflateFailure));
     return 0;
   }
   if (!out.Commit()) return 0;

@@ -22,9 +22,8 @@ namespace tarvik::extract {
 inline constexpr const char* kFolderTitle = "Select folder to keep the extracted files";
 inline constexpr const char* kErrorExtracting = "Error while extracting ";
 inline constexpr const char* kErrorCutting = "Error while cutting ";
-inline constexpr const char* kBufferTooSmall = "Internal Error: Buffer to small";
-inline constexpr const char* kNoMemory = "Internal Error: Insufficient memory";
-inline constexpr const char* kCorrupted = "Internal Error: Input file corrupted  ";
+// zlib's failures are reported with this in front of their message (bytes/inflate.hpp).
+inline constexpr const char* kInflateFailure = "Internal Error: ";
 inline constexpr const char* kResultHead = "The following files were extracted to ";
 // Appended to a listed file whose content does not match the hash its package carries.
 inline constexpr const char* kHashMismatchMark = "  [SHA-1 mismatch]";
