@@ -1,13 +1,17 @@
 #include "cli/cli_ui.hpp"
 
+#include <unistd.h>
+
 #include <iostream>
+
+#include "platform/terminal.hpp"
 
 namespace tarvik::cli {
 
 int CliUi::MsgBox(const std::string& t, int style, const std::string& title) {
   FinishProgress();
   if ((style & 0x70) == msg::Critical) sawCritical = true;
-  std::cerr << title << ": " << t << '\n';
+  std::cerr << ForStream(STDERR_FILENO, title + ": " + t) << '\n';
   return AnsweringUi::MsgBox(t, style, title);
 }
 

@@ -11,7 +11,10 @@
 #include <string>
 
 #include "bytes/file_buffer.hpp"
+#include "extract/extract.hpp"
 #include "parse/parse.hpp"
+#include "platform/part_files.hpp"
+#include "platform/terminal.hpp"
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
@@ -33,19 +36,21 @@ std::string ToLf(const std::string& text) {
   return out;
 }
 
+// Text for standard output: control characters are shown escaped on a terminal.
+std::string Out(const std::string& text) { return tarvik::ForStream(STDOUT_FILENO, text); }
+
 // Opens `file` through the Open command, after setting the Working Directory when given.
+// False when the file cannot be read (the Open command said why).
 bool OpenFile(App& app, CliUi& ui, const std::string& file, const std::string& sourceDir) {
-  if (!tarvik::fsys::FileExists(file)) {
-    std::cerr << "tarvik-cli: cannot read " << file << '\n';
-    return false;
-  }
   if (!sourceDir.empty()) {
     ui.folderAnswers.push_back(sourceDir);
     app.mnWD_Click();
   }
   ui.openAnswers.push_back(file);
   app.mnOpen_Click();
-  return true;
+  if (app.state.openedFile == file) return true;
+  std::cerr << Out("tarvik-cli: cannot read " + file) << '\n';
+  return false;
 }
 
 // The value that the 16 hexadecimal digits of `v` stand for, summed digit by digit as a
@@ -58,7 +63,7 @@ double DigitValue(std::uint64_t v) {
 
 void PrintInfo(const App& app) {
   const tarvik::views::PackageView& view = app.state.view;
-  for (const auto& line : view.header) std::cout << line << '\n';
+  for (const auto& line : view.header) std::cout << Out(line) << '\n';
   if (view.files.empty()) return;
   if (!view.header.empty()) std::cout << '\n';
   std::cout << "Files (" << view.files.size() << "):\n";
@@ -67,13 +72,13 @@ void PrintInfo(const App& app) {
     std::cout << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
     for (const auto& r : view.files) {
       const double offset = r.hasData ? DigitValue(static_cast<std::uint64_t>(r.offset)) : 0;
-      std::cout << r.extractPath << '\t' << NumText(offset) << '\t' << (r.deflated ? "deflate" : "stored") << '\t'
+      std::cout << Out(r.extractPath) << '\t' << NumText(offset) << '\t' << (r.deflated ? "deflate" : "stored") << '\t'
                 << NumText(DigitValue(r.compressedSize)) << '\t' << NumText(DigitValue(r.uncompressedSize)) << '\n';
     }
   } else {
     std::cout << "Extract path\tUncompressed size\tCompressed size\tOffset\tLength\n";
     for (const auto& r : view.files) {
-      std::cout << r.extractPath << '\t' << r.uncompressedSize << '\t' << r.compressedSize << '\t' << r.offset << '\t'
+      std::cout << Out(r.extractPath) << '\t' << r.uncompressedSize << '\t' << r.compressedSize << '\t' << r.offset << '\t'
                 << r.compressedSize << '\n';
     }
   }
@@ -92,7 +97,7 @@ void PrintSigners(const std::string& file) {
   const tarvik::signers::Report report = tarvik::signers::Inspect(pkg, bytes);
   std::cout << '\n';
   for (const std::string& line : tarvik::signers::Describe(pkg, report, tarvik::signers::CollectCapabilities(pkg)))
-    std::cout << line << '\n';
+    std::cout << Out(line) << '\n';
 }
 
 // A file name part made of letters, digits, '-' and '_' only.
@@ -156,6 +161,9 @@ int main(int argc, char** argv) {
   extract->add_option("DIR", dir, "destination folder")->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
   extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
+  extract->add_flag("-f,--force", force,
+                    "extract even when the files would take more than the package could honestly hold, or than "
+                    "the free space of DIR");
 
   auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
   save->add_option("FILE", file, "package, PKG script or session file")->required();
@@ -163,7 +171,14 @@ int main(int argc, char** argv) {
   save->add_flag("-f,--force", force, "replace OUT when it exists");
   save->add_option("--source-dir", sourceDir, "default source folder");
 
-  CLI11_PARSE(cli, argc, argv);
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end here too, with status 0; wrong arguments end with 2.
+    return cli.exit(e) == 0 ? 0 : 2;
+  }
+  // Ctrl+C or SIGTERM removes the files being written and the scratch files, then exits.
+  tarvik::InstallInterruptCleanup();
 
   CliUi ui;
   App app(ui);
@@ -172,7 +187,7 @@ int main(int argc, char** argv) {
   if (!OpenFile(app, ui, file, sourceDir)) {
     status = 2;
   } else if (*pkg) {
-    std::cout << ui.text << std::flush;
+    std::cout << Out(ui.text) << std::flush;
   } else if (*info) {
     PrintInfo(app);
     PrintSigners(file);
@@ -188,16 +203,30 @@ int main(int argc, char** argv) {
       std::error_code ec;
       std::filesystem::create_directories(dir, ec);
       ui.folderAnswers.push_back(dir);
+      ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
       app.mnExtr_Click();
       ui.FinishProgress();
-      std::cout << ToLf(ui.resultText);
+      std::cout << Out(ToLf(ui.resultText));
       if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
+      if (app.state.extractDeclined) {
+        std::cerr << "tarvik-cli: nothing extracted (--force extracts anyway)\n";
+        status = 1;
+      }
+      // Files whose content does not match their SHA-1 stay written and listed, but the run
+      // did not give what the package promised.
+      for (const auto& m : ui.messages)
+        if (m.text.rfind(tarvik::extract::kHashMismatchHead, 0) == 0) status = 1;
       if (certs && !WriteCertificates(file, dir)) status = 1;
     }
   } else if (*save) {
     ui.saveAnswers.push_back(out);
     ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
+    const bool existed = tarvik::fsys::FileExists(out) || tarvik::fsys::IsSymlink(out);
     app.mnSave_Click();
+    if (existed && !force && !tarvik::fsys::SpecialFileKind(out)) {
+      std::cerr << Out("tarvik-cli: " + out + " exists; nothing saved (--force replaces it)") << '\n';
+      status = 1;
+    }
   }
   app.Form_Unload();
   if (status == 0 && ui.sawCritical) status = 1;

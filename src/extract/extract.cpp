@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #include "bytes/inflate.hpp"
@@ -92,6 +93,19 @@ struct Writer {
   Meter* meter;
   Sha1 sha{};
   InflateStream stream{};
+  int error = 0;  // why the last file was not written (OutputFile::Error), 0 when unknown
+
+  // Reports a file that was not written, with the system's reason when there is one. True
+  // when the extraction must stop: the disk is full, and every later file would fail alike.
+  bool Failed(const std::string& text, std::size_t remaining) {
+    if (error == ENOSPC || error == EDQUOT) {
+      reporter.Failed(text + ": " + ErrorText(error) + "\r\nExtraction stopped: " + std::to_string(remaining) +
+                      (remaining == 1 ? " more file was" : " more files were") + " not written.");
+      return true;
+    }
+    reporter.Failed(error != 0 ? text + ": " + ErrorText(error) : text);
+    return false;
+  }
 
   int Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize, std::int64_t offset,
               const std::optional<Sha1Digest>& expected, HashCheck* check);
@@ -105,6 +119,7 @@ struct Writer {
 int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
                     std::int64_t offset, const std::optional<Sha1Digest>& expected, HashCheck* check) {
   if (check) *check = HashCheck::None;
+  error = 0;
   if (name.empty() || compressSize == 0) return 0;
   if (compressSize < 0 || uncompressSize < 0 || !package.HasRange(offset, compressSize)) return 0;
   const auto srcLen = static_cast<std::size_t>(compressSize);
@@ -116,7 +131,10 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
     return 0;
   }
   OutputFile out;
-  if (!out.Open(destination, name)) return 0;
+  if (!out.Open(destination, name)) {
+    error = out.Error();
+    return 0;
+  }
   if (expected) sha.Start();
   bool writeFailed = false;
   const auto sink = [&](const std::uint8_t* data, std::size_t n) {
@@ -142,11 +160,15 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
     }
   }
   if (status != zstatus::Ok) {
+    if (writeFailed) error = out.Error();
     out.Abort();
     if (!writeFailed) reporter.Warning(InflateMessage(status, kInflateFailure));
     return 0;
   }
-  if (!out.Commit()) return 0;
+  if (!out.Commit()) {
+    error = out.Error();
+    return 0;
+  }
   if (check) *check = outcome;
   return 1;
 }
@@ -154,10 +176,14 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
 int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t length,
                 const std::optional<Sha1Digest>& expected, HashCheck* check) {
   if (check) *check = HashCheck::None;
+  error = 0;
   // An empty file is a file too: a length of 0 inside the package writes an empty file.
   if (name.empty() || length < 0 || !package.HasRange(offset, length)) return 0;
   OutputFile out;
-  if (!out.Open(destination, name)) return 0;
+  if (!out.Open(destination, name)) {
+    error = out.Error();
+    return 0;
+  }
   if (expected) sha.Start();
   const std::uint8_t* p = package.Ptr(offset);
   auto left = static_cast<std::uint64_t>(length);
@@ -165,12 +191,18 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
     if (reporter.Cancelled()) return 0;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
     if (expected) sha.Update(p, n);
-    if (!out.Write(p, n)) return 0;
+    if (!out.Write(p, n)) {
+      error = out.Error();
+      return 0;
+    }
     Progress(n);
     p += n;
     left -= n;
   }
-  if (!out.Commit()) return 0;
+  if (!out.Commit()) {
+    error = out.Error();
+    return 0;
+  }
   if (check && expected) {
     Sha1Digest digest{};
     *check = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
@@ -180,7 +212,9 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
 
 void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::string& folder, Result& result) {
   const std::int64_t packageLength = w.package.Size();
-  for (const views::FileRow& row : rows) {
+  for (std::size_t at = 0; at < rows.size(); ++at) {
+    const views::FileRow& row = rows[at];
+    const std::size_t remaining = rows.size() - at - 1;
     if (w.reporter.Cancelled()) {
       result.stopped = true;
       return;
@@ -199,22 +233,26 @@ void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::s
       if (w.Cut(name, offset, length, std::nullopt, nullptr) == 1) {
         ++result.extracted;
         result.list += BareName(name) + kCrLf;
-      } else {
-        w.reporter.Failed(kErrorExtracting + folder + Native(name));
+      } else if (w.Failed(kErrorExtracting + folder + Native(name), remaining)) {
+        result.full = true;
+        return;
       }
     } else if (length != 0) {
       if (w.Inflate(name, length, Clamped(row.uncompressedSize), offset, std::nullopt, nullptr) == 1) {
         ++result.extracted;
         result.list += BareName(name) + kCrLf;
-      } else {
-        w.reporter.Failed(kErrorExtracting + folder + Native(name));
+      } else if (w.Failed(kErrorExtracting + folder + Native(name), remaining)) {
+        result.full = true;
+        return;
       }
     }
   }
 }
 
 void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::string& folder, Result& result) {
-  for (const views::FileRow& row : rows) {
+  for (std::size_t at = 0; at < rows.size(); ++at) {
+    const views::FileRow& row = rows[at];
+    const std::size_t remaining = rows.size() - at - 1;
     if (w.reporter.Cancelled()) {
       result.stopped = true;
       return;
@@ -225,15 +263,20 @@ void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::
     // on the device) has nothing to write.
     HashCheck check = HashCheck::None;
     bool written;
+    w.error = 0;
     if (row.deflated) {
       written = row.hasData && w.Inflate(name, Clamped(row.compressedSize), Clamped(row.uncompressedSize), row.offset,
                                          row.sha1, &check) == 1;
-      if (!written) w.reporter.Failed(kErrorExtracting + folder + Native(name));
     } else {
       written = row.hasData && w.Cut(name, row.offset, Clamped(row.uncompressedSize), row.sha1, &check) == 1;
-      if (!written) w.reporter.Failed(kErrorCutting + folder + Native(name));
     }
-    if (!written) continue;
+    if (!written) {
+      if (w.Failed((row.deflated ? kErrorExtracting : kErrorCutting) + folder + Native(name), remaining)) {
+        result.full = true;
+        return;
+      }
+      continue;
+    }
     ++result.extracted;
     if (check == HashCheck::Mismatch) {
       result.list += BareName(name) + kHashMismatchMark + kCrLf;

@@ -54,6 +54,7 @@ struct Result {
   std::vector<std::string> mismatches;  // shown paths of files whose SHA-1 does not match
   int extracted = 0;                    // files written
   bool stopped = false;                 // ended early (a row beyond the package, or cancelled)
+  bool full = false;                    // ended early: the destination ran out of space
 };
 
 // Extracts every row of `rows` from `package` into `folder` (a native path ending in a

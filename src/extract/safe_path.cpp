@@ -1,11 +1,14 @@
 #include "extract/safe_path.hpp"
 
+#include "platform/part_files.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 namespace tarvik::extract {
 
@@ -62,6 +65,10 @@ FolderHandle FolderHandle::Open(const std::string& path) {
   return FolderHandle(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
+FolderHandle FolderHandle::OpenPrivate(const std::string& path) {
+  return FolderHandle(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
 FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string>& components, std::size_t count,
                          bool* madeLast) {
   if (madeLast) *madeLast = false;
@@ -73,7 +80,15 @@ FolderHandle OpenFolders(const FolderHandle& base, const std::vector<std::string
     if (!made && errno != EEXIST) return {};
     if (madeLast) *madeLast = made;
     // O_NOFOLLOW refuses a level that is a symbolic link, O_DIRECTORY one that is a file.
-    current = FolderHandle(openat(current.Fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    FolderHandle next(openat(current.Fd(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.Valid()) {
+      // The reason as the person needs it: a link planted in the way is not "not a folder".
+      const int error = errno;
+      struct stat st {};
+      const bool link = fstatat(current.Fd(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+      errno = link ? ELOOP : error;
+    }
+    current = std::move(next);
   }
   return current;
 }
@@ -144,19 +159,34 @@ OutputFile::~OutputFile() { Abort(); }
 
 bool OutputFile::Open(const FolderHandle& base, std::string_view relative) {
   Abort();
+  error_ = 0;
   auto parts = SafeComponents(relative);
-  if (!parts) return false;
+  if (!parts) {
+    error_ = kUnsafeName;
+    return false;
+  }
   folder_ = OpenFolders(base, *parts, parts->size() - 1);
-  if (!folder_.Valid()) return false;
+  if (!folder_.Valid()) {
+    error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   return OpenIn(folder_.Fd(), parts->back(), PartName(this, 1));
 }
 
 bool OutputFile::Open(Destination& destination, std::string_view relative) {
   Abort();
+  error_ = 0;
   const auto* parts = destination.Components(relative);
-  if (!parts) return false;
+  if (!parts) {
+    error_ = kUnsafeName;
+    return false;
+  }
+  errno = 0;
   const Destination::Folder* folder = destination.FolderOf(*parts);
-  if (!folder) return false;
+  if (!folder) {
+    error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   return OpenIn(folder->handle.Fd(), parts->back(), destination.TempName(), folder->made);
 }
 
@@ -164,11 +194,18 @@ bool OutputFile::OpenIn(int folderFd, std::string name, std::string tempName, bo
   folderFd_ = folderFd;
   name_ = std::move(name);
   struct stat st {};
-  if (!fresh && fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
-    return false;  // a link, a folder or a device stands there: leave it alone
+  if (!fresh && fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+    error_ = kNotAFile;  // a link, a folder or a device stands there: leave it alone
+    return false;
+  }
   tempName_ = std::move(tempName);
   fd_ = openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd_ < 0) tempName_.clear();
+  if (fd_ < 0) {
+    error_ = errno;
+    tempName_.clear();
+  } else {
+    PartFiles::Add(folderFd_, tempName_);
+  }
   failed_ = fd_ < 0;
   return !failed_;
 }
@@ -179,6 +216,7 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
     const ssize_t n = write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
+      error_ = errno;
       failed_ = true;
       return false;
     }
@@ -191,8 +229,14 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size) {
 bool OutputFile::Commit() {
   if (fd_ < 0) return false;
   const bool closed = close(fd_) == 0;
+  if (!closed && !failed_) error_ = errno;
   fd_ = -1;
-  if (failed_ || !closed || renameat(folderFd_, tempName_.c_str(), folderFd_, name_.c_str()) != 0) {
+  if (!failed_ && closed && renameat(folderFd_, tempName_.c_str(), folderFd_, name_.c_str()) != 0) {
+    error_ = errno;
+    failed_ = true;
+  }
+  PartFiles::Remove(folderFd_, tempName_);
+  if (failed_ || !closed) {
     unlinkat(folderFd_, tempName_.c_str(), 0);
     tempName_.clear();
     return false;
@@ -206,9 +250,20 @@ void OutputFile::Abort() {
     close(fd_);
     fd_ = -1;
   }
-  if (!tempName_.empty() && folderFd_ >= 0) unlinkat(folderFd_, tempName_.c_str(), 0);
+  if (!tempName_.empty() && folderFd_ >= 0) {
+    unlinkat(folderFd_, tempName_.c_str(), 0);
+    PartFiles::Remove(folderFd_, tempName_);
+  }
   tempName_.clear();
   failed_ = false;
+}
+
+std::string ErrorText(int error) {
+  if (error == OutputFile::kUnsafeName) return "the name would leave the folder or holds control characters";
+  if (error == OutputFile::kNotAFile) return "something other than a file stands there";
+  if (error == ELOOP) return "the path leads through a symbolic link";
+  if (error == 0) return {};
+  return std::strerror(error);
 }
 
 }  // namespace tarvik::extract

@@ -38,6 +38,8 @@ class FolderHandle {
 
   // Opens a folder chosen by the person (a native path; links in it are the person's own).
   static FolderHandle Open(const std::string& path);
+  // The same for a folder whose last level must not be a symbolic link.
+  static FolderHandle OpenPrivate(const std::string& path);
   bool Valid() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
 
@@ -116,6 +118,11 @@ class OutputFile {
   bool Commit();
   // Removes the temporary file.
   void Abort();
+  // Why the last Open, Write or Commit failed: an errno value, kUnsafeName or kNotAFile
+  // (0 when nothing failed).
+  int Error() const { return error_; }
+  static constexpr int kUnsafeName = -1;  // the name would leave the folder, or holds control characters
+  static constexpr int kNotAFile = -2;    // a link, a folder or a device stands at the destination
 
  private:
   // `fresh`: the folder was made by this extraction, so nothing else can stand at `name`.
@@ -127,6 +134,10 @@ class OutputFile {
   std::string tempName_;
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;
 };
+
+// The reason of an OutputFile error, as the person reads it ("No space left on device").
+std::string ErrorText(int error);
 
 }  // namespace tarvik::extract

@@ -1,11 +1,15 @@
 #include "platform/platform.hpp"
 
+#include "platform/part_files.hpp"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,17 +50,44 @@ Platform Platform::FromEnvironment() {
 
 std::string Platform::GetWinDir() const { return StripTrailingSeparators(dataHome_); }
 
-std::optional<std::string> Platform::GetTempDir() const {
+namespace {
+
+// Creates (mode 0700) or enters one level of the private temporary tree: it must be a real
+// folder (not a link) of this user, and is made private when it is open to others. False,
+// with the reason in `why`, otherwise.
+bool PrivateLevel(const std::string& dir, std::string* why) {
+  auto fail = [&](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return fail("cannot create the folder " + dir + ": " + std::strerror(errno));
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) != 0) return fail("cannot reach the folder " + dir + ": " + std::strerror(errno));
+  if (S_ISLNK(st.st_mode)) return fail(dir + " is a symbolic link");
+  if (!S_ISDIR(st.st_mode)) return fail(dir + " is not a folder");
+  if (st.st_uid != geteuid()) return fail(dir + " belongs to another user");
+  if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0)
+    return fail("cannot make the folder " + dir + " private: " + std::strerror(errno));
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> Platform::GetTempDir(std::string* why) const {
   std::error_code ec;
   const std::string root = StripTrailingSeparators(tempRoot_);
   if (!fs::is_directory(root, ec)) fs::create_directories(root, ec);
   const std::string dir = JoinPath(root, "tarvik-" + std::to_string(geteuid()));
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-  struct stat st {};
-  if (lstat(dir.c_str(), &st) != 0) return std::nullopt;
-  // Another user could have made the folder or a link in its place beforehand.
-  if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return std::nullopt;
-  if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) return std::nullopt;
+  if (!PrivateLevel(dir, why)) return std::nullopt;
+  return dir + kSep;
+}
+
+std::optional<std::string> Platform::GetScratchDir(std::string* why) const {
+  const auto top = GetTempDir(why);
+  if (!top) return std::nullopt;
+  const std::string dir = *top + "Brimond";
+  if (!PrivateLevel(dir, why)) return std::nullopt;
   return dir + kSep;
 }
 
@@ -114,6 +145,16 @@ bool IsSymlink(const std::string& path) {
   return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
+std::optional<std::string> SpecialFileKind(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::nullopt;
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISFIFO(st.st_mode)) return "a named pipe";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "not a file";
+}
+
 bool CreateFolder(const std::string& path) {
   if (path.empty()) return false;
   if (mkdir(path.c_str(), 0777) == 0) return true;
@@ -133,10 +174,60 @@ bool DeleteFile(const std::string& path) {
   return !ec && !fs::exists(fs::symlink_status(path, ec));
 }
 
-bool ReadWholeFile(const std::string& path, Bytes& out) {
-  FileBuffer b;
-  if (!OpenBinary(b, path)) return false;
-  out = std::move(b.data);
+bool ReadWholeFile(const std::string& path, Bytes& out, std::string* why) {
+  auto fail = [&](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int e = errno;
+    close(fd);
+    return fail(std::strerror(e));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    if (S_ISDIR(st.st_mode)) return fail(std::strerror(EISDIR));
+    return fail(std::string("it is ") + (S_ISFIFO(st.st_mode) ? "a named pipe" : S_ISSOCK(st.st_mode) ? "a socket" : "a device") +
+                ", not a file");
+  }
+  Bytes data;
+  try {
+    data.resize(static_cast<std::size_t>(st.st_size));
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    return fail(std::strerror(ENOMEM));
+  }
+  // Read to the end, whatever the size said (a file may grow or shrink meanwhile).
+  std::size_t done = 0;
+  while (true) {
+    // At the measured end a small read tells whether there is more, without growing the
+    // buffer for nothing.
+    std::uint8_t probe[4096];
+    const bool atEnd = done == data.size();
+    const ssize_t n = atEnd ? read(fd, probe, sizeof probe) : read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int e = errno;
+      close(fd);
+      return fail(std::strerror(e));
+    }
+    if (n == 0) break;
+    if (atEnd) {
+      try {
+        data.insert(data.end(), probe, probe + n);
+      } catch (const std::bad_alloc&) {
+        close(fd);
+        return fail(std::strerror(ENOMEM));
+      }
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  data.resize(done);
+  close(fd);
+  out = std::move(data);
   return true;
 }
 
@@ -148,15 +239,21 @@ bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::siz
   struct stat st {};
   const bool replacing = stat(path.c_str(), &st) == 0;
   const mode_t mode = replacing ? (st.st_mode & 07777) : 0666;
+  if (SpecialFileKind(path)) {
+    errno = EINVAL;
+    return false;  // a pipe or a device is never replaced by a file
+  }
+  // The temporary name does not grow with the target's: a name of 255 bytes is allowed.
   std::random_device seed;
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tmp = (dir / ("." + target.filename().string() + ".tarvik-" + std::to_string(seed() % 1000000))).string();
+    tmp = (dir / (PartPrefix() + std::to_string(seed() % 1000000) + ".tmp")).string();
     fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
+  PartFiles::Add(AT_FDCWD, tmp);
   bool ok = !replacing || fchmod(fd, mode) == 0;
   std::size_t done = 0;
   while (ok && done < size) {
@@ -171,6 +268,7 @@ bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::siz
   if (close(fd) != 0) ok = false;
   if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) unlink(tmp.c_str());
+  PartFiles::Remove(AT_FDCWD, tmp);
   return ok;
 }
 

@@ -27,9 +27,12 @@ class Platform {
   // The user's data folder, without a trailing separator.
   std::string GetWinDir() const;
   // The private per-user temporary folder with a trailing separator, created with mode
-  // 0700 when missing. Nothing when it is a symbolic link, not a folder, owned by someone
-  // else or open to others (another user could have planted it).
-  std::optional<std::string> GetTempDir() const;
+  // 0700 when missing. Nothing when it is a symbolic link, not a folder or owned by someone
+  // else (another user could have planted it), or cannot be made; `why` then tells which.
+  std::optional<std::string> GetTempDir(std::string* why = nullptr) const;
+  // The folder "Brimond" inside it, with a trailing separator, checked the same way: a
+  // private folder that was once open to others may hold anything another user put there.
+  std::optional<std::string> GetScratchDir(std::string* why = nullptr) const;
 
  private:
   std::string dataHome_;
@@ -50,12 +53,19 @@ namespace fsys {
 bool FileExists(const std::string& path);    // a regular file (following links)
 bool FolderExists(const std::string& path);  // a folder (following links)
 bool IsSymlink(const std::string& path);
+// What stands at `path` when it is neither a regular file nor a link to one ("a folder",
+// "a named pipe", "a device", "a socket"); nothing when it is a file, a link to one, or
+// absent (a dangling link included).
+std::optional<std::string> SpecialFileKind(const std::string& path);
 bool CreateFolder(const std::string& path);  // one level; true when it exists afterwards
 std::optional<std::int64_t> FileLength(const std::string& path);
 bool DeleteFile(const std::string& path);    // true when no file is left
-bool ReadWholeFile(const std::string& path, Bytes& out);
-// Writes the bytes to a temporary file beside `path`, then renames it over `path`, so a
-// failed write never destroys an existing file.
+// Reads a whole regular file. False when it cannot be read, with the reason in `why` (a
+// pipe or a device is not read at all: it could block or never end).
+bool ReadWholeFile(const std::string& path, Bytes& out, std::string* why = nullptr);
+// Writes the bytes to a temporary file beside `path` (a short name, whatever the length of
+// the target's), then renames it over `path`, so a failed write never destroys an existing
+// file. Refuses a target that is not a regular file (SpecialFileKind).
 bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::size_t size);
 inline bool WriteFileAtomic(const std::string& path, std::string_view data) {
   return WriteFileAtomic(path, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());

@@ -9,6 +9,7 @@
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
 #include "extract/safe_path.hpp"
+#include "extract/budget.hpp"
 #include "parse/parse.hpp"
 #include "project/project.hpp"
 #include "sis9/parser.hpp"
@@ -25,6 +26,10 @@ constexpr const char* kInternalError =
     "Internal Error: No file buffer to open, please shut down Tarvik and start again";
 // Damaged parts named in the summary message; the rest are counted.
 constexpr std::size_t kDamageShown = 5;
+
+std::string UnreadableMessage(const std::string& path, const std::string& why) {
+  return "Cannot read " + path + ": " + why;
+}
 
 // Name of the PKG scratch file, made from the time of day.
 std::string ScratchName() {
@@ -65,19 +70,22 @@ void App::Form_Load() {
       ui.MsgBox("Cannot create the folder " + folder, msg::Exclamation, kProgramName);
   };
   ensure(state.windowsFolder + "Brimond");
-  if (auto tmp = platform.GetTempDir())
-    ensure(*tmp + "Brimond");
-  else
-    ui.MsgBox("Cannot make a private temporary folder (it is a link or belongs to another user)", msg::Exclamation,
-              kProgramName);
+  std::string why;
+  if (auto scratch = platform.GetScratchDir(&why)) {
+    // Part and scratch files that a killed run left behind.
+    RemoveStaleFiles(*scratch);
+    RemoveStaleFiles(scratch->substr(0, scratch->size() - std::string("Brimond/").size()));
+  } else {
+    ui.MsgBox("Cannot use a private temporary folder: " + why, msg::Exclamation, kProgramName);
+  }
   ensure(JoinPath(state.windowsFolder + "Brimond", "bin"));
 }
 
 void App::Form_Unload() {
   const std::string& scratch = state.pkgScratchFile;
-  if (scratch.empty() || !fsys::FileExists(scratch)) return;
-  if (!fsys::DeleteFile(scratch))
+  if (!scratch.empty() && fsys::FileExists(scratch) && !fsys::DeleteFile(scratch))
     ui.MsgBox("Error : Module_Unload : cannot delete " + scratch, msg::Exclamation, kProgramName);
+  scratch_.Delete();
 }
 
 void App::ClearPackage() {
@@ -112,12 +120,9 @@ void App::ShowProblems(const model::Package& package) {
 }
 
 void App::WriteScratchFiles(const model::Package& package, const std::string& script) {
-  const std::optional<std::string> tempDir = TempDir();
-  std::string folder;
-  if (tempDir) {
-    folder = JoinPath(*tempDir, "Brimond");
-    fsys::CreateFolder(folder);
-  }
+  // Only a folder that is private at every level (sent nowhere by a planted link).
+  std::string folder = platform.GetScratchDir().value_or("");
+  if (!folder.empty()) folder.pop_back();
   if (package.frame && !folder.empty()) {
     // The unpacked controller, streamed from the package into the file: the model keeps no
     // copy of it.
@@ -125,7 +130,7 @@ void App::WriteScratchFiles(const model::Package& package, const std::string& sc
     const bool inflated = std::none_of(package.problems.begin(), package.problems.end(),
                                        [](const model::Problem& p) { return p.kind == model::Problem::Kind::Inflate; });
     extract::OutputFile out;
-    if (inflated && out.Open(extract::FolderHandle::Open(folder), "tmp.bin")) {
+    if (inflated && out.Open(extract::FolderHandle::OpenPrivate(folder), "tmp.bin")) {
       const int status = sis9::ReadControllerBytes(
           bytes, *package.frame, [&out](const std::uint8_t* data, std::size_t size) { return out.Write(data, size); });
       if (status == zstatus::Ok)
@@ -135,8 +140,9 @@ void App::WriteScratchFiles(const model::Package& package, const std::string& sc
     }
   }
   if (!state.pkgScratchFile.empty()) fsys::DeleteFile(state.pkgScratchFile);
+  scratch_.Delete();
   state.pkgScratchFile = folder.empty() ? std::string() : JoinPath(folder, ScratchName());
-  if (!script.empty() && !state.pkgScratchFile.empty()) fsys::WriteFileAtomic(state.pkgScratchFile, script);
+  if (!script.empty() && !state.pkgScratchFile.empty()) scratch_.Write(state.pkgScratchFile, script);
 }
 
 std::string App::OpenPackage(const std::string& path) {
@@ -191,9 +197,14 @@ void App::ReadCurrentFile() {
 void App::mnOpen_Click() {
   auto chosen = ui.ChooseOpenFile(kOpenFilter, kOpenTitle);
   if (!chosen || chosen->empty()) return;
-  ui.ShowBanner(kOpenBanner);
   Bytes data;
-  if (!fsys::ReadWholeFile(*chosen, data)) data.clear();
+  std::string why;
+  if (!fsys::ReadWholeFile(*chosen, data, &why)) {
+    // Nothing is read from a file that cannot be read: the window stays as it was.
+    ui.MsgBox(UnreadableMessage(*chosen, why), msg::Critical, kProgramName);
+    return;
+  }
+  ui.ShowBanner(kOpenBanner);
   OpenBytes(*chosen, std::move(data));
   ui.HideBanner();
 }
@@ -230,7 +241,15 @@ void App::mnReload_Click() {
     state.stopExtraction = true;
     ui.SetBusy(false);
     state.extractionFolder.clear();
-    if (!fsys::ReadWholeFile(state.currentFile, bytes)) bytes.clear();
+    std::string why;
+    if (!fsys::ReadWholeFile(state.currentFile, bytes, &why)) {
+      // The file became unreadable: it is closed, with the reason.
+      ui.HideBanner();
+      const std::string path = state.currentFile;
+      mnClose_Click();
+      ui.MsgBox(UnreadableMessage(path, why), msg::Critical, kProgramName);
+      return;
+    }
     ReadCurrentFile();
   } catch (const std::exception&) {
     ClearPackage();
@@ -278,6 +297,11 @@ void App::mnSave_Click() {
     const auto chosen = ui.ChooseSaveFile(project::kSaveFilter, project::kSaveTitle, project::kProposedName);
     if (!chosen || chosen->empty()) return;
     const std::string& path = *chosen;
+    if (const auto kind = fsys::SpecialFileKind(path)) {
+      // Only a file is ever replaced: a pipe or a device would take the text somewhere else.
+      ui.MsgBox("Cannot save to " + path + ": it is " + *kind + ", not a file.", msg::Critical, kProgramName);
+      return;
+    }
     if (fsys::FileExists(path) || fsys::IsSymlink(path)) {
       const int answer = ui.MsgBox(path + " already exists.\r\nDo you want to replace it?", msg::Exclamation + msg::YesNo,
                                    kProgramName);
@@ -294,6 +318,16 @@ void App::mnSave_Click() {
 }
 
 void App::ExtractFiles() {
+  state.extractDeclined = false;
+  const model::Generation planned = state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
+  // Far more output than the package could honestly hold, or than the disk has room for,
+  // is written only when the person confirms it.
+  const extract::Budget budget = extract::PlanExtraction(bytes, planned, state.view.files, state.extractionFolder);
+  if (budget.TooMuch() &&
+      ui.MsgBox(budget.Question(state.extractionFolder), msg::Exclamation + msg::YesNo, kProgramName) != msg::Yes) {
+    state.extractDeclined = true;
+    return;
+  }
   ui.SetBusy(true);
   state.busy = true;
   state.stopExtraction = false;

@@ -8,6 +8,7 @@
 
 #include "bytes/file_buffer.hpp"
 #include "model/package.hpp"
+#include "platform/part_files.hpp"
 #include "platform/platform.hpp"
 #include "shell/ui.hpp"
 #include "views/views.hpp"
@@ -47,6 +48,7 @@ struct AppState {
   bool busy = false;
   bool stopExtraction = false;    // checked between pieces of an extraction: true ends it
   std::int32_t extractedCount = 0;
+  bool extractDeclined = false;   // the last Extract was asked about its size and not confirmed
 
   std::string carriedText;        // item 5 of a session file
 };
@@ -105,6 +107,8 @@ class App {
   void ShowProblems(const model::Package& package);
   void ExtractFiles();
   std::string OpenSession(const std::string& path);
+
+  ScratchFile scratch_;  // holds the PKG scratch file while the window lives
 };
 
 }  // namespace tarvik

@@ -1,7 +1,14 @@
 #pragma once
 // Bounds of the 9.x readers.
 
+#include <cstdint>
+
 namespace tarvik::sis9 {
+
+// Largest controller read. Real controllers are kilobytes to a few megabytes; one that
+// declares more (deflate can turn a megabyte into a gigabyte of zeros) is reported and left
+// unread rather than costing its size in memory and on disk.
+inline constexpr std::uint64_t kMaxControllerSize = std::uint64_t{128} << 20;
 
 // Deepest nesting of embedded controllers, of install blocks (through condition blocks and
 // embedded packages) and of expressions that the reader follows; anything deeper is

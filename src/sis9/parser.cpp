@@ -748,13 +748,28 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     } catch (const std::bad_alloc&) {
     }
     bool noMemory = false;
-    int status = ReadControllerBytes(bytes, frame, AppendTo(controller, noMemory));
+    std::uint64_t produced = 0;
+    int status = ReadControllerBytes(bytes, frame, AppendTo(controller, noMemory), &produced);
     if (noMemory) status = zstatus::MemError;
-    if (status != zstatus::Ok) {
+    if (status == kControllerTooLarge) {
+      pkg.problems.push_back({Problem::Kind::Damaged,
+                              "controller of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes (more than the " +
+                                  std::to_string(kMaxControllerSize >> 20) + " MiB a controller may have)",
+                              compressedPos, 0});
+    } else if (status != zstatus::Ok) {
       Bytes().swap(controller);
       pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
     } else {
       haveController = true;
+      const bool stored =
+          static_cast<std::uint64_t>(static_cast<std::uint32_t>(frame.controllerCompressedSize)) == declared;
+      if (!stored && produced < (declared & 0xFFFFFFFFu)) {
+        // The stream ends before the size its frame declares: what it holds is read.
+        pkg.problems.push_back({Problem::Kind::Damaged,
+                                "the controller's declared size (it inflates to " + std::to_string(produced) +
+                                    " of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes)",
+                                compressedPos, 0});
+      }
     }
   } else {
     haveController = true;
@@ -779,41 +794,46 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
   return pkg;
 }
 
-int ReadControllerBytes(std::span<const std::uint8_t> bytes, const model::Frame& frame, const InflateSink& sink) {
+int ReadControllerBytes(std::span<const std::uint8_t> bytes, const model::Frame& frame, const InflateSink& sink,
+                        std::uint64_t* produced) {
   const ByteView file(bytes);
   const std::uint64_t declared = frame.controllerUncompressedSize;
   const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
   const std::int64_t compressedSize = frame.controllerCompressedSize;
   const Pos dataStart = frame.controllerOffset;
+  std::uint64_t given = 0;
+  if (produced) *produced = 0;
   // The controller is stored deflated unless its two sizes agree.
-  if (static_cast<std::uint64_t>(static_cast<std::uint32_t>(compressedSize)) == declared) {
-    const Pos from = std::max<Pos>(dataStart, 0);
-    const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());
-    if (declared32 > 0 && to > from && !sink(file.Ptr(from), static_cast<std::size_t>(to - from))) return zstatus::Stopped;
-    return zstatus::Ok;
-  }
+  const bool stored = static_cast<std::uint64_t>(static_cast<std::uint32_t>(compressedSize)) == declared;
   std::size_t len = 0;
   if (dataStart >= 0 && dataStart < file.Size() && compressedSize > 0)
     len = static_cast<std::size_t>(std::min<Pos>(compressedSize, file.Size() - dataStart));
+  // A size deflate cannot give is corrupt data; a possible one beyond what real controllers
+  // need (kilobytes to a few megabytes) is not read at all.
+  if (!stored && declared > MaxInflatedSize(len)) return zstatus::DataError;
+  if (declared32 > kMaxControllerSize) return kControllerTooLarge;
+  if (stored) {
+    const Pos from = std::max<Pos>(dataStart, 0);
+    const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());
+    if (declared32 > 0 && to > from) {
+      if (!sink(file.Ptr(from), static_cast<std::size_t>(to - from))) return zstatus::Stopped;
+      given = static_cast<std::uint64_t>(to - from);
+    }
+    if (produced) *produced = given;
+    return zstatus::Ok;
+  }
   // The controller is the declared size taken as 32 bits: what the stream gives beyond it is
-  // inflated (the stream must still be sound) but not handed on.
-  std::uint64_t produced = 0;
+  // inflated (the stream must still be sound) but not handed on. A stream that gives less
+  // is handed on as it is: a declared size is a claim, never padded to.
   const int status = InflateTo(len ? file.Ptr(dataStart) : nullptr, len, declared,
                                [&](const std::uint8_t* data, std::size_t size) {
-                                 const std::uint64_t room = declared32 > produced ? declared32 - produced : 0;
+                                 const std::uint64_t room = declared32 > given ? declared32 - given : 0;
                                  const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
-                                 produced += n;
+                                 given += n;
                                  return n == 0 || sink(data, n);
                                });
-  if (status != zstatus::Ok) return status;
-  // A stream shorter than declared is padded with zeros up to the declared size.
-  static constexpr std::uint8_t kZeros[4096] = {};
-  while (produced < declared32) {
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof kZeros, declared32 - produced));
-    if (!sink(kZeros, n)) return zstatus::Stopped;
-    produced += n;
-  }
-  return zstatus::Ok;
+  if (produced) *produced = given;
+  return status;
 }
 
 }  // namespace tarvik::sis9

@@ -344,12 +344,17 @@ Bytes FieldBytes(std::uint32_t type, const Bytes& value) {
   return out;
 }
 
-Bytes Build(const Controller& mainIn, const PackageOptions& options) {
+Bytes Build(const Controller& mainIn, const PackageOptions& options) { return Build(mainIn, options, {}); }
+
+Bytes Build(const Controller& mainIn, const ControllerStream& stream) { return Build(mainIn, PackageOptions{}, stream); }
+
+Bytes Build(const Controller& mainIn, const PackageOptions& options, const ControllerStream& stream) {
   Controller main = mainIn;
   Builder b;
   b.Prepare(main, 0);
-  const Bytes controller = FieldBytes(0x0D, b.ControllerValue(main));
+  Bytes controller = FieldBytes(0x0D, b.ControllerValue(main));
   if (options.stub) return controller;
+  controller.resize(controller.size() + stream.zeros, 0);
 
   Bytes payload;
   if (options.deflateController) {
@@ -359,7 +364,7 @@ Bytes Build(const Controller& mainIn, const PackageOptions& options) {
   }
   Bytes comp;
   U32(comp, options.deflateController ? 1 : 0);
-  U64(comp, controller.size());
+  U64(comp, stream.declaredSize.value_or(controller.size()));
   Append(comp, payload);
   const Bytes compressedField = FieldBytes(0x03, comp);
   const Bytes dataField = b.DataField();

@@ -126,11 +126,23 @@ struct PackageOptions {
   bool stub = false;  // a bare controller, no header and no data
 };
 
+// A controller stream that is not what its fields make.
+struct ControllerStream {
+  // Zero bytes put after the controller field inside the stream (a controller that inflates
+  // to far more than its field needs).
+  std::size_t zeros = 0;
+  // Written as the controller's uncompressed size instead of the true one.
+  std::optional<std::uint64_t> declaredSize;
+};
+
 // A file entry that installs `content` at `target`, stored or deflated.
 File TextFile(const std::string& target, const std::string& content, bool deflate = false);
 
 // The whole package file.
 Bytes Build(const Controller& main, const PackageOptions& options = {});
+// The same with the controller stream shaped by `stream`.
+Bytes Build(const Controller& main, const ControllerStream& stream);
+Bytes Build(const Controller& main, const PackageOptions& options, const ControllerStream& stream);
 
 // The bytes of one field: type, length, value and padding.
 Bytes FieldBytes(std::uint32_t type, const Bytes& value);

@@ -1,0 +1,166 @@
+// Packages that cost far more than their size: a controller that declares more than its
+// stream holds or more than any controller needs, and file descriptions that point many
+// times at one piece of data.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "bytes/file_buffer.hpp"
+#include "extract/budget.hpp"
+#include "parse/parse.hpp"
+#include "shell/app.hpp"
+#include "sis9/limits.hpp"
+#include "support/fake_ui.hpp"
+#include "support/mutate.hpp"
+#include "support/sis9_writer.hpp"
+#include "support/test_env.hpp"
+
+namespace tarvik {
+namespace {
+
+namespace fs = std::filesystem;
+namespace w = test::sis9w;
+
+struct Window {
+  test::FakeUi ui;
+  test::TempDir dir;
+  App app{ui, test::TestPlatform(dir)};
+  Window() { app.Form_Load(); }
+  std::string TmpBin() const { return *app.TempDir() + "Brimond/tmp.bin"; }
+};
+
+bool HasProblem(const model::Package& p, const std::string& part) {
+  return std::any_of(p.problems.begin(), p.problems.end(),
+                     [&](const model::Problem& q) { return q.what.find(part) != std::string::npos; });
+}
+
+w::Controller Plain() {
+  w::Controller c;
+  c.files = {w::TextFile("!:\\data\\a.txt", "alpha\n"), w::TextFile("!:\\data\\b.txt", "beta\n", true)};
+  return c;
+}
+
+TEST(Bombs, ControllerIsNeverPaddedToItsDeclaredSize) {
+  const Bytes honest = w::Build(Plain());
+  // The SISCompressed field is at 48: its length at 52, the declared size at 60.
+  const std::uint64_t trueSize = ReadLE(ByteView(honest), 60, 8);
+  const std::uint64_t compressed = ReadLE(ByteView(honest), 52, 4) - 12;
+  w::ControllerStream claim;
+  claim.declaredSize = compressed * 1000;  // a size deflate could give, but this stream does not
+  const Bytes padded = w::Build(Plain(), claim);
+  ASSERT_EQ(padded.size(), honest.size());
+
+  Window win;
+  win.app.OpenBytes("padded.sis", padded);
+  ASSERT_TRUE(win.app.state.package);
+  // What the stream holds is read; the missing rest is damage, said once.
+  EXPECT_TRUE(HasProblem(*win.app.state.package, "declared size"));
+  EXPECT_EQ(win.app.state.view.files.size(), 2u);
+  ASSERT_EQ(win.ui.messages.size(), 1u);
+  EXPECT_NE(win.ui.messages[0].text.find("inflates to " + std::to_string(trueSize) + " of " +
+                                         std::to_string(*claim.declaredSize) + " bytes"),
+            std::string::npos)
+      << win.ui.messages[0].text;
+  // The scratch copy is what was inflated, never the declared size.
+  EXPECT_EQ(fs::file_size(win.TmpBin()), trueSize);
+
+  // The honest package says nothing and writes the same copy.
+  Window ok;
+  ok.app.OpenBytes("honest.sis", honest);
+  EXPECT_TRUE(ok.ui.messages.empty());
+  EXPECT_EQ(fs::file_size(ok.TmpBin()), trueSize);
+}
+
+TEST(Bombs, ControllerBeyondTheCeilingIsNotRead) {
+  // Real zeros behind the controller field: the stream is sound and the ratio possible.
+  w::ControllerStream zeros;
+  zeros.zeros = static_cast<std::size_t>(sis9::kMaxControllerSize);
+  const Bytes bomb = w::Build(Plain(), zeros);
+  ASSERT_LT(bomb.size(), sis9::kMaxControllerSize / 512);
+
+  Window win;
+  win.app.OpenBytes("bomb.sis", bomb);
+  ASSERT_TRUE(win.app.state.package);
+  EXPECT_FALSE(win.app.state.package->controllerRead);
+  EXPECT_TRUE(HasProblem(*win.app.state.package, "MiB a controller may have"));
+  ASSERT_EQ(win.ui.messages.size(), 1u);
+  EXPECT_FALSE(fs::exists(win.TmpBin()));
+  EXPECT_TRUE(win.app.state.view.files.empty());
+}
+
+// Four descriptions of one deflated megabyte: a package of about 2 KiB that would write 4 MiB.
+Bytes SharedDataPackage() {
+  const std::string mega(1 << 20, '\0');
+  w::Controller c;
+  for (int k = 0; k < 4; ++k) {
+    w::File f = w::TextFile("!:\\data\\copy" + std::to_string(k) + ".bin", mega, true);
+    f.fileIndex = 0;
+    c.files.push_back(f);
+  }
+  return w::Build(c);
+}
+
+TEST(Bombs, ExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
+  const Bytes bomb = SharedDataPackage();
+  ASSERT_LT(bomb.size(), 4096u);
+  for (const int answer : {msg::No, msg::Yes}) {
+    SCOPED_TRACE(answer);
+    Window win;
+    win.app.OpenBytes(win.dir.Write("bomb.sis", bomb), bomb);
+    ASSERT_EQ(win.app.state.view.files.size(), 4u);
+    const std::string out = win.dir / "out";
+    fs::create_directories(out);
+    win.ui.folderAnswers.push_back(out);
+    win.ui.msgAnswers.push_back(answer);
+    win.app.mnExtr_Click();
+    ASSERT_FALSE(win.ui.messages.empty());
+    const auto& question = win.ui.messages.front();
+    EXPECT_EQ(question.style, msg::Exclamation + msg::YesNo);
+    EXPECT_NE(question.text.find("would write 4,194,304 bytes (4.0 MiB)"), std::string::npos) << question.text;
+    EXPECT_NE(question.text.find("more than a package of its size could honestly hold"), std::string::npos);
+    EXPECT_EQ(win.app.state.extractDeclined, answer == msg::No);
+    const std::string file = out + "/bin/bomb/data/copy3.bin";
+    if (answer == msg::No) {
+      EXPECT_FALSE(fs::exists(out + "/bin")) << "nothing is written before the answer";
+    } else {
+      EXPECT_EQ(fs::file_size(file), 1u << 20);
+    }
+  }
+}
+
+TEST(Bombs, ExtractionBeyondTheFreeSpaceIsAskedFirst) {
+  const Bytes honest = w::Build(Plain());
+  const auto parsed = Parse(honest, "plain.sis");
+  const views::PackageView view = views::Describe(parsed, {});
+  test::TempDir dir;
+  extract::Budget b = extract::PlanExtraction(honest, parsed.generation, view.files, dir.Path());
+  EXPECT_EQ(b.planned, 11u);  // "alpha\n" and "beta\n"
+  ASSERT_TRUE(b.free);
+  EXPECT_FALSE(b.TooMuch());
+  b.free = 10;
+  EXPECT_TRUE(b.TooMuch());
+  EXPECT_NE(b.Question("/d/").find("more than the 10 bytes free there"), std::string::npos) << b.Question("/d/");
+}
+
+TEST(Bombs, NoCorpusPackageAsksBeforeExtracting) {
+  TARVIK_REQUIRE_SHARED();
+  int seen = 0;
+  for (const auto& row : test::CorpusManifest()) {
+    const auto path = *test::SharedDir() + "/corpus/" + row.at("file");
+    const std::string lower = ToLower(path);
+    if (!lower.ends_with(".sis") && !lower.ends_with(".sisx")) continue;
+    const Bytes bytes = test::ReadBytes(path);
+    const auto pkg = Parse(bytes, path);
+    const views::PackageView view = views::Describe(pkg, {});
+    const extract::Budget b = extract::PlanExtraction(bytes, pkg.generation, view.files, "/nonexistent/");
+    EXPECT_LE(b.planned, b.honest) << path;
+    ++seen;
+  }
+  EXPECT_GT(seen, 50);
+}
+
+}  // namespace
+}  // namespace tarvik
