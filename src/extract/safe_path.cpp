@@ -199,12 +199,13 @@ bool OutputFile::OpenIn(int folderFd, std::string name, std::string tempName, bo
     return false;
   }
   tempName_ = std::move(tempName);
+  // Listed before it exists: an interruption at any moment finds it.
+  PartFiles::Add(folderFd_, tempName_);
   fd_ = openat(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     error_ = errno;
+    PartFiles::Remove(folderFd_, tempName_);
     tempName_.clear();
-  } else {
-    PartFiles::Add(folderFd_, tempName_);
   }
   failed_ = fd_ < 0;
   return !failed_;

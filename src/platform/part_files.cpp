@@ -132,9 +132,12 @@ bool ScratchFile::Write(const std::string& path, const std::string& text) {
   const auto slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
   const std::string temp = folder + "/" + PartPrefix() + std::to_string(reinterpret_cast<std::uintptr_t>(this) % 100000) + ".tmp";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
   PartFiles::Add(AT_FDCWD, temp);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    PartFiles::Remove(AT_FDCWD, temp);
+    return false;
+  }
   flock(fd, LOCK_SH);
   bool ok = true;
   std::size_t done = 0;

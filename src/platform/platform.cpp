@@ -249,11 +249,13 @@ bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::siz
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     tmp = (dir / (PartPrefix() + std::to_string(seed() % 1000000) + ".tmp")).string();
+    // Listed before it exists: an interruption at any moment finds it.
+    PartFiles::Add(AT_FDCWD, tmp);
     fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) PartFiles::Remove(AT_FDCWD, tmp);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  PartFiles::Add(AT_FDCWD, tmp);
   bool ok = !replacing || fchmod(fd, mode) == 0;
   std::size_t done = 0;
   while (ok && done < size) {
