@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "extract/budget.hpp"
 #include "extract/extract.hpp"
 #include "parse/parse.hpp"
 #include "support.hpp"
@@ -22,9 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> bytes(data, size);
   const model::Package package = Parse(bytes, "input.sis");
   const views::PackageView view = views::Describe(package, {});
-  if (!view.files.empty() && !package.stub) {
+  // What a person would be asked about first (more than the package could honestly hold)
+  // is not written: the window and the CLI write it only when told to.
+  const std::string out = fuzz::Scratch().out + "/";
+  if (!view.files.empty() && !package.stub &&
+      !extract::PlanExtraction(bytes, package.generation, view.files, out).TooMuch()) {
     Quiet quiet;
-    extract::ExtractAll(bytes, package.generation, view.files, fuzz::Scratch().out + "/", quiet);
+    extract::ExtractAll(bytes, package.generation, view.files, out, quiet);
   }
   if (!fuzz::NothingWrittenOutside()) {
     std::fprintf(stderr, "extraction wrote outside its folder\n");

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <string>
 
+#include "project/project.hpp"
+#include "sis9/limits.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
 
@@ -44,6 +46,58 @@ void Packages(const std::string& dir) {
   Save(dir, "old5.sis", t::BuildOldSis(r5));
 }
 
+// Packages made to cost more than their size, and names meant for a terminal.
+void Hostile(const std::string& dir) {
+  w::Controller plain;
+  plain.files = {w::TextFile("!:\\data\\a.txt", "alpha\n"), w::TextFile("!:\\data\\b.txt", "beta\n", true)};
+  const Bytes honest = w::Build(plain);
+  // A controller stream that holds less than it declares.
+  w::ControllerStream claim;
+  claim.declaredSize = (std::uint64_t{honest[52]} | std::uint64_t{honest[53]} << 8) * 1000;
+  Save(dir, "padded-controller.sis", w::Build(plain, claim));
+  // A controller beyond the ceiling, of real zeros.
+  w::ControllerStream zeros;
+  zeros.zeros = static_cast<std::size_t>(tarvik::sis9::kMaxControllerSize) + 4096;
+  Save(dir, "controller-ceiling.sis", w::Build(plain, zeros));
+  // Many descriptions of one deflated piece of data.
+  w::Controller shared;
+  for (int k = 0; k < 8; ++k) {
+    w::File f = w::TextFile("!:\\d\\copy" + std::to_string(k), std::string(256 * 1024, '\0'), true);
+    f.fileIndex = 0;
+    shared.files.push_back(f);
+  }
+  Save(dir, "shared-data.sis", w::Build(shared));
+  // Control characters in the name, a target and a condition; a file name past the limit.
+  w::Controller esc;
+  esc.names = {"\x1b]0;title\x07Name"};
+  esc.files = {w::TextFile("!:\\d\\\x1b[2Jclear.txt", "x"), w::TextFile("!:\\d\\" + std::string(300, 'n'), "y")};
+  w::If cond;
+  cond.cond = w::Eq(w::Str("\x1b[31m"), w::Num(1));
+  cond.files = {w::TextFile("!:\\d\\c.txt", "z")};
+  esc.ifs = {cond};
+  Save(dir, "escapes.sis", w::Build(esc));
+}
+
+// Session files as the program writes them: of both package kinds, empty, with Windows-1252
+// characters beyond ASCII and a carried text, and a whole script of the demo package.
+void Sessions(const std::string& dir) {
+  struct Seed {
+    const char* name;
+    std::string text, carried;
+    int kind;
+  };
+  const std::string demo = "&EN,FR\r\n#{\"Tarvik Demo\",\"D\xC3\xA9mo Tarvik\"},(0xE0DE0001),1,2,3\r\n"
+                           "\"bin\\demo\\readme.txt\"-\"!:\\data\\demo\\readme.txt\"\r\n";
+  const Seed seeds[] = {
+      {"empty-old.qsd", "", "", 0},
+      {"empty-9.qsd", "", "", 1},
+      {"demo-9.qsd", demo, "", 1},
+      {"accents-old.qsd", "caf\xC3\xA9 \xC2\xA3 \xE2\x82\xAC\r\n", "carried \xC3\xA9", 0},
+      {"long-9.qsd", std::string(20000, 'x') + "\r\n" + demo, "c", 1},
+  };
+  for (const Seed& s : seeds) tarvik::project::SaveProject(dir + "/" + s.name, s.text, s.carried, s.kind);
+}
+
 void Scripts(const std::string& dir) {
   const std::string pkg = "&EN\r\n#{\"Demo\"},(0x10000001),1,0,0\r\n\"a.txt\"-\"!:\\a.txt\"\r\n";
   Save(dir, "a.pkg", Bytes(pkg.begin(), pkg.end()));
@@ -59,9 +113,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string target = argv[1], dir = argv[2];
-  if (target == "fuzz_open_pkg")
+  if (target == "fuzz_open_pkg") {
     Scripts(dir);
-  else if (target != "fuzz_open_qsd")
+  } else if (target == "fuzz_open_qsd") {
+    Sessions(dir);
+  } else {
     Packages(dir);
+    Hostile(dir);
+  }
   return 0;
 }

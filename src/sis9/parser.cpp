@@ -738,13 +738,13 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     frame.controllerOffset = dataStart;
     // The controller is read into a buffer of its own that lives only while it is parsed.
     const std::uint64_t declared = frame.controllerUncompressedSize;
-    // Room up front spares the copies of a growing buffer. It is taken only for what the
-    // stored bytes could plausibly give (real controllers deflate to well under a 32th of
-    // their size): a declared size is a claim, and a claim must not cost memory.
-    const auto stored = static_cast<std::uint64_t>(
-        std::clamp<std::int64_t>(frame.controllerCompressedSize, 0, std::max<Pos>(file.Size() - dataStart, 0)));
+    // Room up front spares the copies of a growing buffer (which would hold the old and the
+    // new buffer at once). A declared size is a claim, and a claim must not cost memory: the
+    // room is reserved only within the controller ceiling, and pages that the stream never
+    // fills are never touched.
+    const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
     try {
-      controller.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared & 0xFFFFFFFFu, 32 * stored + 65536)));
+      if (declared32 <= kMaxControllerSize) controller.reserve(static_cast<std::size_t>(declared32));
     } catch (const std::bad_alloc&) {
     }
     bool noMemory = false;
