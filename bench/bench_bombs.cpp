@@ -47,6 +47,7 @@ Run Extract(const tarvik::test::TempDir& dir, const std::string& file) {
   for (int k = 0; k < 3; ++k) {
     const std::string out = dir / "out", tmp = dir / "tmp", data = dir / "data";
     for (const auto& f : {out, tmp, data}) fs::remove_all(f);
+    std::fflush(stdout);  // the child must not write what this process has not yet
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -91,13 +92,19 @@ int main() {
   std::vector<Case> cases;
   {
     w::ControllerStream claim;
-    claim.declaredSize = (std::uint64_t{honest[52]} | std::uint64_t{honest[53]} << 8) * 1000;
+    claim.declaredSize = ((std::uint64_t{honest[52]} | std::uint64_t{honest[53]} << 8) - 12) * 1000;
     cases.push_back({"controller declaring 1000x its stream", w::Build(plain, claim)});
   }
   {
     w::ControllerStream zeros;
-    zeros.zeros = static_cast<std::size_t>(tarvik::sis9::kMaxControllerSize) - 4096;
-    cases.push_back({"controller of zeros just below the ceiling", w::Build(plain, zeros)});
+    // The largest controller of zeros a package can have: the ceiling grows with the package.
+    for (std::size_t z = std::size_t{1} << 20;; z += std::size_t{1} << 20) {
+      zeros.zeros = z;
+      Bytes b = w::Build(plain, zeros);
+      if (z + 4096 > tarvik::sis9::ControllerCeiling(b.size())) break;
+      if (z % (std::size_t{8} << 20) == 0 || z + (std::size_t{2} << 20) > tarvik::sis9::ControllerCeiling(b.size()))
+        cases.push_back({"controller of " + std::to_string(z >> 20) + " MiB of zeros (under the ceiling)", b});
+    }
     zeros.zeros = std::size_t{1200} << 20;
     cases.push_back({"controller of 1.2 GB of zeros", w::Build(plain, zeros)});
   }

@@ -53,11 +53,11 @@ void Hostile(const std::string& dir) {
   const Bytes honest = w::Build(plain);
   // A controller stream that holds less than it declares.
   w::ControllerStream claim;
-  claim.declaredSize = (std::uint64_t{honest[52]} | std::uint64_t{honest[53]} << 8) * 1000;
+  claim.declaredSize = ((std::uint64_t{honest[52]} | std::uint64_t{honest[53]} << 8) - 12) * 1000;
   Save(dir, "padded-controller.sis", w::Build(plain, claim));
   // A controller beyond the ceiling, of real zeros.
   w::ControllerStream zeros;
-  zeros.zeros = static_cast<std::size_t>(tarvik::sis9::kMaxControllerSize) + 4096;
+  zeros.zeros = std::size_t{16} << 20;
   Save(dir, "controller-ceiling.sis", w::Build(plain, zeros));
   // Many descriptions of one deflated piece of data.
   w::Controller shared;

@@ -744,7 +744,7 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     // fills are never touched.
     const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
     try {
-      if (declared32 <= kMaxControllerSize) controller.reserve(static_cast<std::size_t>(declared32));
+      if (declared32 <= ControllerCeiling(bytes.size())) controller.reserve(static_cast<std::size_t>(declared32));
     } catch (const std::bad_alloc&) {
     }
     bool noMemory = false;
@@ -754,7 +754,8 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     if (status == kControllerTooLarge) {
       pkg.problems.push_back({Problem::Kind::Damaged,
                               "controller of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes (more than the " +
-                                  std::to_string(kMaxControllerSize >> 20) + " MiB a controller may have)",
+                                  std::to_string(ControllerCeiling(bytes.size())) +
+                                  " bytes a package of this size may have)",
                               compressedPos, 0});
     } else if (status != zstatus::Ok) {
       Bytes().swap(controller);
@@ -811,7 +812,7 @@ int ReadControllerBytes(std::span<const std::uint8_t> bytes, const model::Frame&
   // A size deflate cannot give is corrupt data; a possible one beyond what real controllers
   // need (kilobytes to a few megabytes) is not read at all.
   if (!stored && declared > MaxInflatedSize(len)) return zstatus::DataError;
-  if (declared32 > kMaxControllerSize) return kControllerTooLarge;
+  if (declared32 > ControllerCeiling(static_cast<std::uint64_t>(file.Size()))) return kControllerTooLarge;
   if (stored) {
     const Pos from = std::max<Pos>(dataStart, 0);
     const Pos to = std::min<Pos>(AddPos(dataStart, static_cast<Pos>(declared32)), file.Size());

@@ -13,8 +13,8 @@ namespace tarvik::sis9 {
 // Reads a 9.x package or stub; `name` is the file name it was opened under.
 model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name);
 
-// ReadControllerBytes's status for a controller that declares more than kMaxControllerSize
-// bytes (sis9/limits.hpp): nothing was read.
+// ReadControllerBytes's status for a controller that declares more than ControllerCeiling
+// (sis9/limits.hpp) allows: nothing was read.
 inline constexpr int kControllerTooLarge = -101;
 
 // Hands the controller of the whole package `file`, whose frame the parser read, to `sink`

@@ -16,6 +16,7 @@
 #include "support/fake_ui.hpp"
 #include "support/mutate.hpp"
 #include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
 
 namespace tarvik {
@@ -76,19 +77,31 @@ TEST(Bombs, ControllerIsNeverPaddedToItsDeclaredSize) {
 
 TEST(Bombs, ControllerBeyondTheCeilingIsNotRead) {
   // Real zeros behind the controller field: the stream is sound and the ratio possible.
-  w::ControllerStream zeros;
-  zeros.zeros = static_cast<std::size_t>(sis9::kMaxControllerSize);
-  const Bytes bomb = w::Build(Plain(), zeros);
-  ASSERT_LT(bomb.size(), sis9::kMaxControllerSize / 512);
+  // A 1.2 MB package of 1.2 GB, and a small one just beyond its own ceiling.
+  for (const std::size_t size : {std::size_t{1200} << 20, std::size_t{24} << 20}) {
+    SCOPED_TRACE(size);
+    w::ControllerStream zeros;
+    zeros.zeros = size;
+    const Bytes bomb = w::Build(Plain(), zeros);
+    ASSERT_GT(size, sis9::ControllerCeiling(bomb.size()));
+    ASSERT_LE(sis9::ControllerCeiling(bomb.size()), sis9::kMaxControllerSize);
 
+    Window win;
+    win.app.OpenBytes("bomb.sis", bomb);
+    ASSERT_TRUE(win.app.state.package);
+    EXPECT_FALSE(win.app.state.package->controllerRead);
+    EXPECT_TRUE(HasProblem(*win.app.state.package, "bytes a package of this size may have"));
+    ASSERT_EQ(win.ui.messages.size(), 1u);
+    EXPECT_FALSE(fs::exists(win.TmpBin()));
+    EXPECT_TRUE(win.app.state.view.files.empty());
+  }
+  // Under the ceiling, zeros behind the controller are read (and cost no more than they are).
+  w::ControllerStream some;
+  some.zeros = std::size_t{1} << 20;
   Window win;
-  win.app.OpenBytes("bomb.sis", bomb);
-  ASSERT_TRUE(win.app.state.package);
-  EXPECT_FALSE(win.app.state.package->controllerRead);
-  EXPECT_TRUE(HasProblem(*win.app.state.package, "MiB a controller may have"));
-  ASSERT_EQ(win.ui.messages.size(), 1u);
-  EXPECT_FALSE(fs::exists(win.TmpBin()));
-  EXPECT_TRUE(win.app.state.view.files.empty());
+  win.app.OpenBytes("zeros.sis", w::Build(Plain(), some));
+  EXPECT_TRUE(win.ui.messages.empty());
+  EXPECT_EQ(win.app.state.view.files.size(), 2u);
 }
 
 // Four descriptions of one deflated megabyte: a package of about 2 KiB that would write 4 MiB.
@@ -129,6 +142,41 @@ TEST(Bombs, ExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
       EXPECT_EQ(fs::file_size(file), 1u << 20);
     }
   }
+}
+
+// A pre-9.x package whose 40 file records all point at the first one's deflated megabyte.
+Bytes OldSharedDataPackage() {
+  test::OldPackage pkg;
+  pkg.records.push_back(test::OldFile("big.bin", "!:\\d\\big0.bin", std::string(1 << 20, '\0')));
+  for (int k = 1; k < 40; ++k)
+    pkg.records.push_back(test::OldFile("f.bin", "!:\\d\\big" + std::to_string(k) + ".bin", "x"));
+  test::OldLayout layout;
+  Bytes b = test::BuildOldSis(pkg, layout);
+  // A file record: kind, type, details, two name fields, then per entry its stored length,
+  // its offset and (release 6) its uncompressed size.
+  const auto field = [&](std::size_t record, std::size_t at) { return static_cast<Pos>(layout.recordOffsets[record] + at); };
+  for (std::size_t k = 1; k < pkg.records.size(); ++k) {
+    test::Put32(b, field(k, 28), static_cast<std::uint32_t>(layout.storedLengths[0][0]));
+    test::Put32(b, field(k, 32), static_cast<std::uint32_t>(layout.dataOffsets[0][0]));
+    test::Put32(b, field(k, 36), 1u << 20);
+  }
+  return b;
+}
+
+TEST(Bombs, PreNineExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
+  const Bytes bomb = OldSharedDataPackage();
+  Window win;
+  win.app.OpenBytes(win.dir.Write("old.sis", bomb), bomb);
+  ASSERT_EQ(win.app.state.view.files.size(), 40u);
+  EXPECT_EQ(win.app.state.view.files[39].uncompressedSize, 1u << 20);
+  const std::string out = win.dir / "out";
+  fs::create_directories(out);
+  win.ui.folderAnswers.push_back(out);
+  win.app.mnExtr_Click();  // the question is answered no
+  ASSERT_EQ(win.ui.messages.size(), 1u) << win.ui.messages.back().text;
+  EXPECT_NE(win.ui.messages[0].text.find("would write 41,943,040 bytes"), std::string::npos) << win.ui.messages[0].text;
+  EXPECT_TRUE(win.app.state.extractDeclined);
+  EXPECT_FALSE(fs::exists(out + "/bin"));
 }
 
 TEST(Bombs, ExtractionBeyondTheFreeSpaceIsAskedFirst) {
