@@ -117,6 +117,7 @@ int main() {
     }
     cases.push_back({"100 descriptions of one 4 MiB file", w::Build(shared)});
   }
+  bool met = true;
   std::printf("%-44s %10s %10s %8s %12s %8s %8s\n", "input", "N bytes", "peak MiB", "goal", "written", "goal",
               "time x");
   for (const Case& c : cases) {
@@ -126,8 +127,11 @@ int main() {
     const Run base = Extract(dir, ref);
     const double n = static_cast<double>(c.bytes.size());
     const double memGoal = 64 + 2 * n / (1024.0 * 1024.0);
+    const double ratio = r.seconds / std::max(base.seconds, 1e-3);
     std::printf("%-44s %10zu %10.1f %8.1f %12llu %8.0f %8.2f\n", c.name.c_str(), c.bytes.size(), r.peakMiB, memGoal,
-                static_cast<unsigned long long>(r.written), 1032 * n, r.seconds / std::max(base.seconds, 1e-3));
+                static_cast<unsigned long long>(r.written), 1032 * n, ratio);
+    if (r.peakMiB > memGoal || static_cast<double>(r.written) > 1032 * n || ratio > 10) met = false;
   }
-  return 0;
+  std::printf("%s\n", met ? "every goal met" : "a goal was NOT met");
+  return met ? 0 : 1;
 }
