@@ -40,7 +40,14 @@ std::string EscapeControls(std::string_view text) {
 }
 
 std::string ForStream(int fd, std::string_view text) {
-  return isatty(fd) ? EscapeControls(text) : std::string(text);
+  // Asked once per stream: a table of thousands of lines costs no call each.
+  static int terminal[3] = {-1, -1, -1};
+  int tty = fd >= 0 && fd < 3 ? terminal[fd] : -1;
+  if (tty < 0) {
+    tty = isatty(fd) ? 1 : 0;
+    if (fd >= 0 && fd < 3) terminal[fd] = tty;
+  }
+  return tty ? EscapeControls(text) : std::string(text);
 }
 
 }  // namespace tarvik

@@ -262,5 +262,29 @@ TEST(CliHardening, InterruptedExtractionLeavesNoPartOrScratchFiles) {
   }
 }
 
+TEST(CliHardening, InterruptedSaveLeavesNoTemporaryFile) {
+  test::TempDir dir;
+  std::string script;
+  const std::string line = "\"a.txt\"-\"!:\\data\\" + std::string(100, 'a') + ".txt\"\r\n";
+  while (script.size() < (std::size_t{48} << 20)) script += line;
+  const std::string in = dir.Write("big.pkg", script);
+  const std::string outDir = dir / "saved";
+  fs::create_directories(outDir);
+  const pid_t pid = Start(dir, {"save", in, outDir + "/out.pkg"});
+  bool seen = false;
+  for (int k = 0; k < 40000 && !seen; ++k) {
+    seen = !Leftovers(outDir).empty();
+    if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  int st = 0;
+  if (seen) kill(pid, SIGTERM);
+  waitpid(pid, &st, 0);
+  if (!seen) GTEST_SKIP() << "the save ended before it could be interrupted";
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 143);
+  EXPECT_EQ(Leftovers(outDir), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(outDir + "/out.pkg"));
+}
+
 }  // namespace
 }  // namespace tarvik
