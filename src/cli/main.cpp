@@ -15,6 +15,7 @@
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
+#include "cli/no_script.hpp"
 #include "shell/app.hpp"
 
 namespace {
@@ -66,8 +67,11 @@ void PrintInfo(const App& app) {
   if (app.state.formatMarker == 1) {
     std::cout << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
     for (const auto& r : view.files) {
-      const double offset = r.hasData ? DigitValue(static_cast<std::uint64_t>(r.offset)) : 0;
-      std::cout << r.extractPath << '\t' << NumText(offset) << '\t' << (r.deflated ? "deflate" : "stored") << '\t'
+      // A file whose bytes the package does not carry (a pre-installed package) has no
+      // offset and no compression to show.
+      const std::string offset = r.hasData ? NumText(DigitValue(static_cast<std::uint64_t>(r.offset))) : "";
+      const char* compression = !r.hasData ? "" : r.deflated ? "deflate" : "stored";
+      std::cout << r.extractPath << '\t' << offset << '\t' << compression << '\t'
                 << NumText(DigitValue(r.compressedSize)) << '\t' << NumText(DigitValue(r.uncompressedSize)) << '\n';
     }
   } else {
@@ -141,7 +145,7 @@ int main(int argc, char** argv) {
   cli.require_subcommand(1);
 
   std::string file, dir, out, sourceDir;
-  bool quiet = false, force = false, certs = false;
+  bool quiet = false, force = false, certs = false, rebuildScripts = false;
 
   auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
   pkg->add_option("FILE", file, "package, PKG script or session file")->required();
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
   extract->add_option("FILE", file, "package file")->required();
   extract->add_option("DIR", dir, "destination folder")->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
+  extract->add_flag("--pkg", rebuildScripts, "also write build-ready PKG files (DIR/<package>.pkg, one per package)");
   extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
 
   auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
@@ -173,6 +178,12 @@ int main(int argc, char** argv) {
     status = 2;
   } else if (*pkg) {
     std::cout << ui.text << std::flush;
+    if (ui.text.empty() && app.state.package) {
+      // A package read without a script: say why, and fail.
+      std::cerr << "tarvik-cli: no PKG script for " << file << ": " << tarvik::cli::NoScriptReason(*app.state.package)
+                << '\n';
+      status = 1;
+    }
   } else if (*info) {
     PrintInfo(app);
     PrintSigners(file);
@@ -188,6 +199,7 @@ int main(int argc, char** argv) {
       std::error_code ec;
       std::filesystem::create_directories(dir, ec);
       ui.folderAnswers.push_back(dir);
+      app.state.writeRebuildScripts = rebuildScripts;
       app.mnExtr_Click();
       ui.FinishProgress();
       std::cout << ToLf(ui.resultText);

@@ -47,6 +47,8 @@ struct AppState {
   bool busy = false;
   bool stopExtraction = false;    // checked between pieces of an extraction: true ends it
   std::int32_t extractedCount = 0;
+  // Extraction also writes build-ready PKG files beside the extracted files (9.x packages).
+  bool writeRebuildScripts = false;
 
   std::string carriedText;        // item 5 of a session file
 };
