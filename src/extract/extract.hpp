@@ -60,7 +60,7 @@ struct Result {
   // short); they are not written, the others are.
   std::vector<std::string> pastEnd;
   int extracted = 0;                    // files written
-  bool stopped = false;                 // ended early (a row beyond the package, or cancelled)
+  bool stopped = false;                 // ended early (cancelled)
 };
 
 // Extracts every row of `rows` from `package` into `folder` (a native path ending in a

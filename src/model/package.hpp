@@ -41,6 +41,9 @@ struct Problem {
 // What a Damaged problem says when a condition nests deeper than the reader follows; the
 // condition is then left out whole (both generations).
 inline constexpr const char* kConditionTooDeep = "condition nested too deep";
+// Pre-9.x: a condition that is no whole tree and has more nodes than its text is put
+// together from; it is left out whole.
+inline constexpr const char* kConditionTooLong = "damaged condition too long";
 
 struct Version {
   std::int32_t major = 0, minor = 0, build = 0;

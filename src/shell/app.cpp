@@ -102,7 +102,9 @@ void App::ShowProblems(const model::Package& package) {
       case Kind::Damaged:
         // Pre-9.x damage is in the model (and in the views that list problems); the window
         // names only a condition it had to leave out.
-        if (package.generation != model::Generation::Sis9 && p.what != model::kConditionTooDeep) break;
+        if (package.generation != model::Generation::Sis9 && p.what != model::kConditionTooDeep &&
+            p.what != model::kConditionTooLong)
+          break;
         if (damaged++ < kDamageShown) damage += (damaged > 1 ? "; " : "") + p.what + " at " + std::to_string(p.where);
         break;
     }

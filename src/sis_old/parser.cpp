@@ -37,6 +37,7 @@ constexpr std::uint32_t kRelease6Installer = 200;   // installer versions from h
 // Bounds of what the reader holds.
 constexpr std::uint16_t kMaxLanguages = 200;
 constexpr std::uint32_t kMaxOptions = 180;  // options in one option record, and languages there
+constexpr std::size_t kMaxFoldedTokens = 1024;  // nodes of a damaged condition that are folded into text
 constexpr int kMaxDepth = 100;              // nesting of one condition tree (a chain of one operator is not nesting)
 constexpr std::int64_t kTextBudgetPerByte = 32;
 constexpr std::int64_t kTextBudgetBase = std::int64_t{16} << 20;
@@ -130,7 +131,8 @@ class Flattener {
 
   void Run(Pos start, Pos size) {
     const Pos last = start + size - 4;
-    for (Pos p = start; p <= last; p += 4) {
+    // One node past the most that is folded is enough to tell.
+    for (Pos p = start; p <= last && out_.size() <= kMaxFoldedTokens; p += 4) {
       const std::uint32_t t = r_.U32(p);
       if (t == kAnd) {
         Add(Leaf(ExprOp::And), p);
@@ -448,8 +450,15 @@ class PackageReader {
       r.conditionComplete = true;
       pkg_.problems.push_back({Problem::Kind::Damaged, model::kConditionTooDeep, rec, 0});
     } else if (!r.conditionComplete) {
-      // The nodes in stored order, for a text folded from them.
+      // The nodes in stored order, for a text folded from them. Folding takes a pass per
+      // level of the tree, so a long list is not folded: that condition is left out.
       Flattener(r_, wide_, r.conditionTokens).Run(rec + 8, size);
+      if (r.conditionTokens.size() > kMaxFoldedTokens) {
+        r.conditionTokens.clear();
+        r.condition = Expression{};
+        r.conditionComplete = true;
+        pkg_.problems.push_back({Problem::Kind::Damaged, model::kConditionTooLong, rec, 0});
+      }
     }
     pkg_.records.push_back(std::move(r));
     return rec + 8 + size;

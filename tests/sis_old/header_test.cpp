@@ -253,6 +253,14 @@ TEST_F(HeadTest, UnreadablePackagesShowOnlyTheInternalError) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].text.find("condition nested too deep"), std::string::npos) << ui.messages[0].text;
   EXPECT_EQ(app.state.view.files.size(), 1u);
+  // A damaged tree (2000 AND words and nothing to join) is folded from its nodes only up to a
+  // bound; beyond it the condition is left out the same way.
+  OldRecord ands;
+  ands.raw = Bytes{3, 0, 0, 0, 0x40, 0x1F, 0, 0};  // If, 8000 bytes of expression
+  for (int i = 0; i < 2000; ++i) ands.raw->insert(ands.raw->end(), {6, 0, 0, 0});
+  EXPECT_NE(Open(BuildOldSis(withFile({ands}))).find("\r\nIf \r\n"), std::string::npos) << ui.text;
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].text.find("damaged condition too long"), std::string::npos) << ui.messages[0].text;
 }
 
 // Every single-byte corruption of a package with every kind of record ends cleanly: either
