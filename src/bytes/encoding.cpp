@@ -166,4 +166,39 @@ std::string DecodeTextFile(std::string_view bytes) {
   return Cp1252ToUtf8(bytes);
 }
 
+char32_t FoldCase(char32_t cp) {
+  if (cp < 0x80) return cp >= 'A' && cp <= 'Z' ? cp + 0x20 : cp;
+  if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 0x20;
+  if (cp >= 0x100 && cp <= 0x17F) {
+    // Latin Extended-A: capital and small alternate, on even capitals below U+0138 and from
+    // U+014A, on odd capitals in between and from U+0179; U+0178 is the capital of U+00FF.
+    if (cp == 0x178) return 0xFF;
+    const bool evenCapitals = (cp < 0x138 && cp != 0x130 && cp != 0x131) || (cp >= 0x14A && cp < 0x178);
+    const bool oddCapitals = (cp > 0x138 && cp < 0x149) || (cp > 0x178 && cp < 0x17F);
+    if ((evenCapitals && cp % 2 == 0) || (oddCapitals && cp % 2 == 1)) return cp + 1;
+    return cp;
+  }
+  if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 0x20;
+  if (cp >= 0x400 && cp <= 0x40F) return cp + 0x50;
+  if (cp >= 0x410 && cp <= 0x42F) return cp + 0x20;
+  return cp;
+}
+
+void FoldCaseUtf8(std::string& text) {
+  std::string out;
+  bool changed = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t cp = NextUtf8(text, i);
+    const char32_t lower = FoldCase(cp);
+    if (lower == cp || cp == 0xFFFD) {
+      out.append(text, start, i - start);
+    } else {
+      AppendUtf8(out, lower);
+      changed = true;
+    }
+  }
+  if (changed) text.swap(out);
+}
+
 }  // namespace tarvik

@@ -24,6 +24,12 @@ std::string Utf16ToUtf8(std::u16string_view units);
 std::string Utf8ToUtf16Le(std::string_view utf8);
 // Decodes the next code point of UTF-8 text at `i` (advancing it); invalid bytes give U+FFFD.
 char32_t NextUtf8(std::string_view text, std::size_t& i);
+// Lower case of a code point for comparing names without regard to case: ASCII, Latin-1,
+// Latin Extended-A, Greek and Cyrillic capitals; every other code point is itself. The lower
+// case has as many UTF-8 bytes as the capital.
+char32_t FoldCase(char32_t cp);
+// Folds the case of UTF-8 text in place (FoldCase per code point; invalid bytes stay).
+void FoldCaseUtf8(std::string& text);
 // Decodes a text file: by its byte-order mark (UTF-8, UTF-16LE, UTF-16BE) when it has one,
 // otherwise as Windows-1252.
 std::string DecodeTextFile(std::string_view bytes);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <string_view>
 
 namespace tarvik {
 
@@ -42,7 +43,7 @@ constexpr LongName kLongNames[] = {
     {"PL", "Polish"}, {"PO", "Portuguese"}, {"BP", "Brazilian Portuguese"}, {"PA", "Punjabi"},
     {"RO", "Romanian"}, {"RU", "Russian"}, {"SR", "Serbian"}, {"SI", "Sinhalese"}, {"SK", "Slovak"},
     {"SL", "Slovenian"}, {"SO", "Somali"}, {"SP", "Spanish"}, {"OS", "International Spanish"},
-    {"LS", "Latin American Spanish"}, {"SW", "Swahili"}, {"FS", "Finland Swedish"}, {"TL", "Tagalog"},
+    {"LS", "Latin American Spanish"}, {"SW", "Swedish"}, {"FS", "Finland Swedish"}, {"TL", "Tagalog"},
     {"TA", "Tamil"}, {"TE", "Telugu"}, {"TH", "Thai"}, {"BO", "Tibetan"}, {"TI", "Tigrinya"},
     {"TU", "Turkish"}, {"CT", "Cyprus Turkish"}, {"TK", "Turkmen"}, {"UK", "Ukrainian"}, {"UR", "Urdu"},
     {"VI", "Vietnamese"}, {"CY", "Welsh"}, {"ZU", "Zulu"},
@@ -103,6 +104,30 @@ std::string LongLangTable(std::string_view code) {
   if (t == "X") name = "Reserved";
   if (code.size() > 2) return name + " " + std::string(code.substr(2));
   return name;
+}
+
+std::string LanguageName(std::uint32_t number) {
+  // 84 shares the code SW with Swedish (6) but is Swahili.
+  if (number == 84) return "Swahili";
+  const std::string code = LangStr(number > 98 ? -1 : static_cast<std::int32_t>(number));
+  if (code.empty() || code == " ") return "Language " + std::to_string(number);
+  return LongLangTable(code);
+}
+
+std::string ScriptLanguage(std::uint32_t number) {
+  const std::string code = number > 98 ? std::string() : GetLanguage(std::to_string(number));
+  return code.empty() ? std::to_string(number) : code;
+}
+
+std::string BuilderLanguage(std::uint32_t number) {
+  if (number >= 1 && number <= 98) {
+    const char* code = kLangCodes[number];
+    // A code that several numbers share is read back as the first of them; X is no code.
+    bool first = std::string_view(code).size() == 2;
+    for (std::uint32_t k = 1; first && k < number; ++k) first = std::string_view(kLangCodes[k]) != code;
+    if (first) return code;
+  }
+  return std::to_string(number);
 }
 
 std::string GetAttribute(std::string_view key) {

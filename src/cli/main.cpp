@@ -18,6 +18,7 @@
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
+#include "cli/no_script.hpp"
 #include "shell/app.hpp"
 
 namespace {
@@ -71,8 +72,11 @@ void PrintInfo(const App& app) {
   if (app.state.formatMarker == 1) {
     std::cout << "Extract path\tOffset\tCompression\tCompressed size\tUncompressed size\n";
     for (const auto& r : view.files) {
-      const double offset = r.hasData ? DigitValue(static_cast<std::uint64_t>(r.offset)) : 0;
-      std::cout << Out(r.extractPath) << '\t' << NumText(offset) << '\t' << (r.deflated ? "deflate" : "stored") << '\t'
+      // A file whose bytes the package does not carry (a pre-installed package) has no
+      // offset and no compression to show.
+      const std::string offset = r.hasData ? NumText(DigitValue(static_cast<std::uint64_t>(r.offset))) : "";
+      const char* compression = !r.hasData ? "" : r.deflated ? "deflate" : "stored";
+      std::cout << Out(r.extractPath) << '\t' << offset << '\t' << compression << '\t'
                 << NumText(DigitValue(r.compressedSize)) << '\t' << NumText(DigitValue(r.uncompressedSize)) << '\n';
     }
   } else {
@@ -146,7 +150,7 @@ int main(int argc, char** argv) {
   cli.require_subcommand(1);
 
   std::string file, dir, out, sourceDir;
-  bool quiet = false, force = false, certs = false;
+  bool quiet = false, force = false, certs = false, rebuildScripts = false;
 
   auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
   pkg->add_option("FILE", file, "package, PKG script or session file")->required();
@@ -160,6 +164,7 @@ int main(int argc, char** argv) {
   extract->add_option("FILE", file, "package file")->required();
   extract->add_option("DIR", dir, "destination folder")->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
+  extract->add_flag("--pkg", rebuildScripts, "also write build-ready PKG files (DIR/<package>.pkg, one per package)");
   extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
   extract->add_flag("-f,--force", force,
                     "extract even when the files would take more than the package could honestly hold, or than "
@@ -188,6 +193,12 @@ int main(int argc, char** argv) {
     status = 2;
   } else if (*pkg) {
     std::cout << Out(ui.text) << std::flush;
+    if (ui.text.empty() && app.state.package) {
+      // A package read without a script: say why, and fail.
+      std::cerr << "tarvik-cli: no PKG script for " << Out(file) << ": " << tarvik::cli::NoScriptReason(*app.state.package)
+                << '\n';
+      status = 1;
+    }
   } else if (*info) {
     PrintInfo(app);
     PrintSigners(file);
@@ -204,6 +215,7 @@ int main(int argc, char** argv) {
       std::filesystem::create_directories(dir, ec);
       ui.folderAnswers.push_back(dir);
       ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
+      app.state.writeRebuildScripts = rebuildScripts;
       app.mnExtr_Click();
       ui.FinishProgress();
       std::cout << Out(ToLf(ui.resultText));

@@ -221,12 +221,12 @@ void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::s
     }
     const std::int64_t offset = std::clamp(row.offset, -kOffsetLimit, kOffsetLimit);
     const std::int64_t length = Clamped(row.compressedSize);
-    if (packageLength < offset + length) {
-      // The table points beyond the package: stop here, keeping what was written.
-      result.stopped = true;
-      return;
-    }
     const std::string& name = row.extractPath;
+    if (packageLength < offset + length) {
+      // The data lies past the end of a package cut short: nothing to write for this file.
+      result.pastEnd.push_back(folder + Native(name));
+      continue;
+    }
     w.destination.MakeFolders(name);
     if (!row.deflated) {
       if (length == 0) continue;

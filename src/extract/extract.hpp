@@ -27,6 +27,10 @@ inline constexpr const char* kInflateFailure = "Internal Error: ";
 inline constexpr const char* kResultHead = "The following files were extracted to ";
 // Appended to a listed file whose content does not match the hash its package carries.
 inline constexpr const char* kHashMismatchMark = "  [SHA-1 mismatch]";
+inline constexpr const char* kPastEndHead =
+    "The package is cut short: the data of these files lies past its end, and they were not extracted:";
+inline constexpr const char* kNoFileData =
+    "This package carries no file data: its files are expected on the device already.";
 inline constexpr const char* kHashMismatchHead =
     "The following extracted files do not match the SHA-1 hash that the package gives for them:";
 
@@ -52,6 +56,9 @@ enum class HashCheck { None, Match, Mismatch };
 struct Result {
   std::string list;                     // bare names of the written files, one per CR LF line
   std::vector<std::string> mismatches;  // shown paths of files whose SHA-1 does not match
+  // Shown paths of files whose stored bytes lie past the end of the package (a package cut
+  // short); they are not written, the others are.
+  std::vector<std::string> pastEnd;
   int extracted = 0;                    // files written
   bool stopped = false;                 // ended early (a row beyond the package, or cancelled)
   bool full = false;                    // ended early: the destination ran out of space

@@ -38,6 +38,13 @@ struct Problem {
   int status = 0;           // Inflate: the zlib status (see bytes/inflate.hpp)
 };
 
+// What a Damaged problem says when a condition nests deeper than the reader follows; the
+// condition is then left out whole (both generations).
+inline constexpr const char* kConditionTooDeep = "condition nested too deep";
+// Pre-9.x: a condition that is no whole tree and has more nodes than its text is put
+// together from; it is left out whole.
+inline constexpr const char* kConditionTooLong = "damaged condition too long";
+
 struct Version {
   std::int32_t major = 0, minor = 0, build = 0;
 };
@@ -70,7 +77,9 @@ struct DateTime {
 
 // A condition expression node. Both generations map their operator codes onto these; a
 // node the reader could not finish keeps what was read before the damage (missing
-// operands are simply absent).
+// operands are simply absent). And and Or hold two operands, or more for a chain of the same
+// operator as stored nested (a AND b AND c AND ...): the readers put a chain into one node,
+// so that a long but ordinary condition is not deep.
 enum class ExprOp : std::uint8_t {
   None,  // nothing could be read
   Equal, NotEqual, Greater, Less, GreaterOrEqual, LessOrEqual,
@@ -214,6 +223,13 @@ struct OldHeader {
   std::vector<std::uint8_t> requisiteUidBytes;
 };
 
+// 9.x: which members of the package information were found where they belong. A member that
+// was not keeps its default value, and the views leave it out.
+struct InfoRead {
+  bool uid = true, vendorUniqueName = true, names = true, vendorNames = true, version = true, created = true;
+  bool installType = true;  // the install type and flags bytes
+};
+
 struct Package {
   Generation generation = Generation::Unknown;
   bool stub = false;  // 9.x: a bare controller, no frame and no file data
@@ -229,6 +245,7 @@ struct Package {
   std::uint8_t installType = 0;        // 9.x: 0 SA, 1 SP, 2 PU, 3 PA, 4 PP; pre-9.x: header type
   std::uint8_t installFlags = 0;       // 9.x: bit 0 SH, 1 NR, 2 RU, 3 H
   std::vector<std::uint32_t> languages;  // language numbers, in stored order
+  InfoRead infoRead;                   // 9.x
   std::vector<Dependency> targetDevices;  // 9.x
   std::vector<Dependency> dependencies;   // 9.x dependencies; pre-9.x requisites
   std::vector<Property> properties;       // 9.x properties; pre-9.x capabilities

@@ -8,11 +8,13 @@
 #include "bytes/encoding.hpp"
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
+#include "extract/rebuild_files.hpp"
 #include "extract/safe_path.hpp"
 #include "extract/budget.hpp"
 #include "parse/parse.hpp"
 #include "project/project.hpp"
 #include "sis9/parser.hpp"
+#include "views/rebuild_script.hpp"
 
 namespace tarvik {
 
@@ -106,14 +108,17 @@ void App::ShowProblems(const model::Package& package) {
       case Kind::UnknownVersion: ui.MsgBox(kUnknownVersion, msg::Exclamation, kProgramName); break;
       case Kind::Unreadable: ui.MsgBox(kInternalError, msg::Critical, kProgramName); break;
       case Kind::Damaged:
+        // Pre-9.x damage is in the model (and in the views that list problems); the window
+        // names only a condition it had to leave out.
+        if (package.generation != model::Generation::Sis9 && p.what != model::kConditionTooDeep &&
+            p.what != model::kConditionTooLong)
+          break;
         if (damaged++ < kDamageShown) damage += (damaged > 1 ? "; " : "") + p.what + " at " + std::to_string(p.where);
         break;
     }
   }
   if (package.stub) ui.MsgBox(kStubNotice, msg::Information, kBrimondTitle);
-  // Pre-9.x damage is in the model (and in the views that list problems); the window has
-  // never summed it up in a message, and does not start to here.
-  if (damaged > 0 && package.generation == model::Generation::Sis9) {
+  if (damaged > 0) {
     if (damaged > kDamageShown) damage += "; and " + std::to_string(damaged - kDamageShown) + " more";
     ui.MsgBox(std::string(kProgramName) + " Damaged package data: could not read " + damage, msg::Plain, kProgramName);
   }
@@ -337,8 +342,25 @@ void App::ExtractFiles() {
   extract::Result result;
   const model::Generation generation =
       state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
+  // A pre-installed package (TYPE=PA or PP) describes files already on the device and
+  // carries none of their bytes: that is said once, and nothing is extracted. (One whose
+  // data could not be read is damaged, and says so file by file.)
+  const model::Package* package = state.package.get();
+  const bool preinstalled =
+      generation == model::Generation::Sis9 && package && (package->installType == 3 || package->installType == 4) &&
+      std::none_of(package->problems.begin(), package->problems.end(),
+                   [](const model::Problem& p) { return p.kind == model::Problem::Kind::Damaged; }) &&
+      std::none_of(state.view.files.begin(), state.view.files.end(), [](const views::FileRow& r) { return r.hasData; });
   try {
-    result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
+    if (preinstalled)
+      ui.MsgBox(extract::kNoFileData, msg::Information, kProgramName);
+    else
+      result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
+    if (state.writeRebuildScripts && package && !result.stopped) {
+      for (const std::string& path : extract::WriteRebuildScripts(
+               state.extractionFolder, views::RebuildScripts(*package, state.view), reporter))
+        result.list += path.substr(path.rfind('/') + 1) + "\r\n";
+    }
   } catch (const std::exception& e) {
     // An unexpected failure ends the extraction; what was written stays.
     ui.SetBusy(false);
@@ -355,12 +377,17 @@ void App::ExtractFiles() {
     state.stopExtraction = true;
     return;
   }
+  if (!result.pastEnd.empty()) {
+    std::string text = extract::kPastEndHead;
+    for (const auto& m : result.pastEnd) text += "\r\n" + m;
+    ui.MsgBox(text, msg::Critical, kProgramName);
+  }
   if (!result.mismatches.empty()) {
     std::string text = extract::kHashMismatchHead;
     for (const auto& m : result.mismatches) text += "\r\n" + m;
     ui.MsgBox(text, msg::Exclamation, kProgramName);
   }
-  if (result.extracted == 0) return;
+  if (result.list.empty()) return;
   ui.Beep();
   const std::string folder = state.extractionFolder + "bin";
   ui.ShowExtractResult(extract::kResultHead + folder + "\r\n\r\n" + result.list, folder);

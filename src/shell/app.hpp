@@ -49,6 +49,8 @@ struct AppState {
   bool stopExtraction = false;    // checked between pieces of an extraction: true ends it
   std::int32_t extractedCount = 0;
   bool extractDeclined = false;   // the last Extract was asked about its size and not confirmed
+  // Extraction also writes build-ready PKG files beside the extracted files (9.x packages).
+  bool writeRebuildScripts = false;
 
   std::string carriedText;        // item 5 of a session file
 };

@@ -242,34 +242,50 @@ class ControllerParser {
     const Pos il = info.ok ? info.end : limit;
     Pos p = info.index;
 
+    model::InfoRead& read = pkg.infoRead;
     Field f = ReadField(b_, p, il);
-    if (f.type != sistype::Uid) Fail("package UID", p);
-    pkg.uid = Word(b_, f.index);
+    read.uid = f.type == sistype::Uid;
+    if (read.uid)
+      pkg.uid = Word(b_, f.index);
+    else
+      Fail("package UID", p);
     p = f.next;
 
     f = ReadField(b_, p, il);
-    if (f.type != sistype::String) Fail("vendor name", p);
-    pkg.vendorUniqueName = FieldText(b_, f);
+    read.vendorUniqueName = f.type == sistype::String;
+    if (read.vendorUniqueName)
+      pkg.vendorUniqueName = FieldText(b_, f);
+    else
+      Fail("vendor name", p);
     p = f.next;
 
     f = ReadField(b_, p, il);
-    pkg.names = ReadStrings(b_, f);
-    if (f.type != sistype::Array) Fail("package names", p);
+    read.names = f.type == sistype::Array;
+    if (read.names)
+      pkg.names = ReadStrings(b_, f);
+    else
+      Fail("package names", p);
     p = f.next;
 
     f = ReadField(b_, p, il);
-    if (f.type != sistype::Array) Fail("vendor names", p);
-    pkg.vendorNames = ReadStrings(b_, f);
+    read.vendorNames = f.type == sistype::Array;
+    if (read.vendorNames)
+      pkg.vendorNames = ReadStrings(b_, f);
+    else
+      Fail("vendor names", p);
     p = f.next;
 
     f = ReadField(b_, p, il);
-    if (f.type != sistype::Version) Fail("version", p);
-    pkg.version = ReadVersion(b_, f.index);
+    read.version = f.type == sistype::Version;
+    if (read.version)
+      pkg.version = ReadVersion(b_, f.index);
+    else
+      Fail("version", p);
     p = f.next;
 
     f = ReadField(b_, p, il);
-    if (f.type != sistype::DateTime) Fail("creation time", p);
-    {
+    read.created = f.type == sistype::DateTime;
+    if (read.created) {
       Field date = ReadField(b_, f.index, f.end);
       pkg.created.year = static_cast<std::uint16_t>(ReadLE(b_, date.index, 2));
       pkg.created.month0 = b_.At(date.index + 2);
@@ -278,11 +294,15 @@ class ControllerParser {
       pkg.created.hour = b_.At(time.index);
       pkg.created.minute = b_.At(time.index + 1);
       pkg.created.second = b_.At(time.index + 2);
+    } else {
+      Fail("creation time", p);
     }
+    // The type and flag bytes follow the creation time; without it their place is unknown.
     p = f.end;
-    pkg.installType = p < il ? b_.At(p) : 0;
+    read.installType = read.created && p < il;
+    pkg.installType = read.installType ? b_.At(p) : 0;
     ++p;
-    pkg.installFlags = p < il ? b_.At(p) : 0;
+    pkg.installFlags = read.installType && p < il ? b_.At(p) : 0;
     pos = info.next;
 
     if (SeekMember(b_, pos, limit, sistype::SupportedOptions, f)) {
@@ -501,7 +521,16 @@ class ControllerParser {
   Expression ReadCondition(Pos exprPos, Pos limit) {
     Expression root;
     Pos next = 0;
-    if (!ReadExpression(exprPos, limit, 0, root, next)) Fail("condition", exprPos);
+    tooDeep_ = false;
+    if (!ReadExpression(exprPos, limit, 0, root, next)) {
+      if (tooDeep_) {
+        // Half a condition would read as another one: none is given, and the problem says why.
+        root = Expression{};
+        Fail(model::kConditionTooDeep, exprPos);
+      } else {
+        Fail("condition", exprPos);
+      }
+    }
     return root;
   }
 
@@ -520,9 +549,15 @@ class ControllerParser {
 
   // Reads the expression field at `pos`; false when it is not one (or is damaged). The node
   // keeps whatever was read before the damage; `next` is where its next sibling begins.
+  // `depth` counts real nesting only: a chain of one operator (a AND b AND c ..., nested to
+  // either side) is read without going deeper, into one node with all its operands.
   bool ReadExpression(Pos pos, Pos limit, int depth, Expression& node, Pos& next) {
     Field f = ReadField(b_, pos, limit);
-    if (f.type != sistype::Expression || !f.ok || depth > kMaxExpressionDepth || f.length < 8) return false;
+    if (f.type != sistype::Expression || !f.ok || f.length < 8) return false;
+    if (depth > kMaxExpressionDepth) {
+      tooDeep_ = true;
+      return false;
+    }
     const std::uint32_t code = Word(b_, f.index);
     node.value = Word(b_, f.index + 4);
     next = f.next;
@@ -531,6 +566,7 @@ class ControllerParser {
       return false;
     }
     node.op = static_cast<ExprOp>(code);
+    if (node.op == ExprOp::And || node.op == ExprOp::Or) return ReadChain(f, depth, node);
     Pos p = f.index + 8;
     if (node.op == ExprOp::Exists || node.op == ExprOp::String) {
       Field s = ReadField(b_, p, f.end);
@@ -539,13 +575,43 @@ class ControllerParser {
       p = s.next;
     }
     for (int i = 0; i < Arity(node.op); ++i) {
-      Expression child;
-      Pos childNext = 0;
-      const bool ok = ReadExpression(p, f.end, depth + 1, child, childNext);
-      const bool kept = ok || child.op != ExprOp::None || child.unknownOp != 0;
-      if (kept) node.operands.push_back(std::move(child));
-      if (!ok) return false;
-      p = childNext;
+      if (!ReadOperand(p, f.end, depth, node, p)) return false;
+    }
+    return true;
+  }
+
+  // Reads one operand at `p` into `node`; `next` is where the following one begins.
+  bool ReadOperand(Pos p, Pos limit, int depth, Expression& node, Pos& next) {
+    Expression child;
+    Pos childNext = 0;
+    const bool ok = ReadExpression(p, limit, depth + 1, child, childNext);
+    const bool kept = ok || child.op != ExprOp::None || child.unknownOp != 0;
+    if (kept) node.operands.push_back(std::move(child));
+    next = childNext;
+    return ok;
+  }
+
+  // The operands of an AND or OR field `f`, with every operand of the same operator opened in
+  // place: a work list of (position, limit) pairs, leftmost first, instead of recursion.
+  bool ReadChain(const Field& f, int depth, Expression& node) {
+    std::vector<std::pair<Pos, Pos>> pending;  // a stack: the next operand is at the back
+    auto pushOperands = [&](const Field& chain) {
+      const Field first = ReadField(b_, chain.index + 8, chain.end);
+      const Pos second = first.ok ? first.next : chain.end;
+      pending.emplace_back(second, chain.end);
+      pending.emplace_back(chain.index + 8, chain.end);
+    };
+    pushOperands(f);
+    while (!pending.empty()) {
+      const auto [p, limit] = pending.back();
+      pending.pop_back();
+      const Field x = ReadField(b_, p, limit);
+      if (x.type == sistype::Expression && x.ok && x.length >= 8 && Word(b_, x.index) == static_cast<std::uint32_t>(node.op)) {
+        pushOperands(x);
+        continue;
+      }
+      Pos unused = 0;
+      if (!ReadOperand(p, limit, depth, node, unused)) return false;
     }
     return true;
   }
@@ -583,6 +649,7 @@ class ControllerParser {
   int ordinal_ = 0;
   int controllerDepth_ = 0;
   int blockNesting_ = 0;
+  bool tooDeep_ = false;  // the condition being read nests deeper than kMaxExpressionDepth
 };
 
 // Absolute data units: the data index of a controller counts from its parent's unit. A unit

@@ -37,8 +37,8 @@ constexpr std::uint32_t kRelease6Installer = 200;   // installer versions from h
 // Bounds of what the reader holds.
 constexpr std::uint16_t kMaxLanguages = 200;
 constexpr std::uint32_t kMaxOptions = 180;  // options in one option record, and languages there
-constexpr std::size_t kMaxTokens = 200;     // tokens of one flattened condition
-constexpr int kMaxDepth = 100;              // nesting of one condition tree
+constexpr std::size_t kMaxFoldedTokens = 1024;  // nodes of a damaged condition that are folded into text
+constexpr int kMaxDepth = 100;              // nesting of one condition tree (a chain of one operator is not nesting)
 constexpr std::int64_t kTextBudgetPerByte = 32;
 constexpr std::int64_t kTextBudgetBase = std::int64_t{16} << 20;
 
@@ -131,7 +131,8 @@ class Flattener {
 
   void Run(Pos start, Pos size) {
     const Pos last = start + size - 4;
-    for (Pos p = start; p <= last; p += 4) {
+    // One node past the most that is folded is enough to tell.
+    for (Pos p = start; p <= last && out_.size() <= kMaxFoldedTokens; p += 4) {
       const std::uint32_t t = r_.U32(p);
       if (t == kAnd) {
         Add(Leaf(ExprOp::And), p);
@@ -147,10 +148,9 @@ class Flattener {
   }
 
  private:
-  void Add(Expression e, Pos at) {
-    if (out_.size() >= kMaxTokens) throw Unreadable("too many tokens in a condition", at);
-    out_.push_back(std::move(e));
-  }
+  // Every node takes at least one word of the expression, so the list grows no faster than
+  // the record is long.
+  void Add(Expression e, Pos /*at*/) { out_.push_back(std::move(e)); }
 
   // Adds the node of type `type` at `pos`, when it is a leaf or a NOT; returns the position
   // of the last word it uses.
@@ -202,6 +202,8 @@ class TreeReader {
   TreeReader(Reader& r, bool wide, Pos start, Pos size) : r_(r), wide_(wide), p_(start), end_(start + size) {}
 
   bool Read(Expression& out) { return Parse(out, 0); }
+  // The tree nests deeper than the reader follows.
+  bool TooDeep() const { return tooDeep_; }
 
  private:
   bool Word(std::uint32_t& v) {
@@ -224,8 +226,29 @@ class TreeReader {
     return Parse(out.operands.back(), depth + 1);
   }
 
+  // The operands of an AND or OR whose word was just read: every further word of the same
+  // operator met where an operand is due opens in place (it takes one operand's place and
+  // wants two), so that a chain of any shape is read without going deeper.
+  bool Chain(Expression& out, std::uint32_t word, int depth) {
+    std::int64_t due = 2;
+    while (due > 0) {
+      if (p_ + 4 <= end_ && r_.U32(p_) == word) {
+        p_ += 4;
+        ++due;
+        continue;
+      }
+      Pos at = 0;
+      if (!Operand(out, depth, at)) return false;
+      --due;
+    }
+    return true;
+  }
+
   bool Parse(Expression& out, int depth) {
-    if (depth > kMaxDepth) return false;
+    if (depth > kMaxDepth) {
+      tooDeep_ = true;
+      return false;
+    }
     const Pos at = p_;
     std::uint32_t t = 0;
     if (!Word(t)) return false;
@@ -236,10 +259,10 @@ class TreeReader {
         return Operand(out, depth, a) && Operand(out, depth, b);
       case kAnd:
         out.op = ExprOp::And;
-        return Operand(out, depth, a) && Operand(out, depth, b);
+        return Chain(out, t, depth);
       case kOr:
         out.op = ExprOp::Or;
-        return Operand(out, depth, a) && Operand(out, depth, b);
+        return Chain(out, t, depth);
       case kNot:
         out.op = ExprOp::Not;
         return Operand(out, depth, a);
@@ -278,6 +301,7 @@ class TreeReader {
   bool wide_;
   Pos p_;
   Pos end_;
+  bool tooDeep_ = false;
 };
 
 // ---- The package -------------------------------------------------------------------------
@@ -418,10 +442,24 @@ class PackageReader {
     const Pos size = r_.U32(rec + 4);
     if (!r_.Bytes().HasRange(rec, 8 + size)) return -1;
     Record r = Kind(kind == kKindIf ? Record::Kind::If : Record::Kind::ElseIf);
-    std::vector<Expression> tokens;
-    Flattener(r_, wide_, tokens).Run(rec + 8, size);
-    r.conditionComplete = TreeReader(r_, wide_, rec + 8, size).Read(r.condition);
-    if (!r.conditionComplete) r.conditionTokens = std::move(tokens);
+    TreeReader tree(r_, wide_, rec + 8, size);
+    r.conditionComplete = tree.Read(r.condition);
+    if (tree.TooDeep()) {
+      // Half a condition would read as another one: none is given, and the problem says why.
+      r.condition = Expression{};
+      r.conditionComplete = true;
+      pkg_.problems.push_back({Problem::Kind::Damaged, model::kConditionTooDeep, rec, 0});
+    } else if (!r.conditionComplete) {
+      // The nodes in stored order, for a text folded from them. Folding takes a pass per
+      // level of the tree, so a long list is not folded: that condition is left out.
+      Flattener(r_, wide_, r.conditionTokens).Run(rec + 8, size);
+      if (r.conditionTokens.size() > kMaxFoldedTokens) {
+        r.conditionTokens.clear();
+        r.condition = Expression{};
+        r.conditionComplete = true;
+        pkg_.problems.push_back({Problem::Kind::Damaged, model::kConditionTooLong, rec, 0});
+      }
+    }
     pkg_.records.push_back(std::move(r));
     return rec + 8 + size;
   }

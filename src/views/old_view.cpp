@@ -5,13 +5,16 @@
 // A package whose reading ended early (Unreadable) gives no script and no files: half a
 // package is not offered for extraction.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "bytes/encoding.hpp"
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/script_text.hpp"
 #include "views/views.hpp"
 
 namespace tarvik::views {
@@ -21,6 +24,7 @@ namespace {
 using model::Expression;
 using model::ExprOp;
 using model::Record;
+using text::PathKey;
 
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kHeadBanner = ";<--------Pre Symbian 9.x SIS File-------->";
@@ -56,15 +60,18 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+// The option words, built from the option bits in the order the script gives them; a bit
+// without a word (0x0004, compare to major version) is left out.
 std::string OptionWords(const model::OldHeader& h) {
   if (h.optionsBytes != 2) return {};
-  switch (h.options) {
-    case 0x0001: return "IUNICODE";
-    case 0x0011: return "SHUTDOWNAPPS";
-    case 0x0019: return "SHUTDOWNAPPS, NOCOMPRESS";
-    case 0x0009: return "NOCOMPRESS";
-    default: return {};
-  }
+  static const struct {
+    std::uint16_t bit;
+    const char* word;
+  } kWords[] = {{0x0001, "IUNICODE"}, {0x0002, "DISTRIBUTABLE"}, {0x0010, "SHUTDOWNAPPS"}, {0x0008, "NOCOMPRESS"}};
+  std::string out;
+  for (const auto& w : kWords)
+    if (h.options & w.bit) out += (out.empty() ? "" : ", ") + std::string(w.word);
+  return out;
 }
 
 std::string TypeWord(const model::OldHeader& h) {
@@ -140,10 +147,12 @@ std::string DropChars(const std::string& text, std::size_t count) {
 
 // ---- Conditions --------------------------------------------------------------------------
 
-// Name of a device attribute; option variables (0x2000 + k) are the script's "optionk".
+// Name of a device attribute; option variables (0x2000 + k) are the script's "optionk", and
+// an attribute the table does not name keeps its number.
 std::string AttributeName(std::uint32_t number) {
   std::string name = GetAttribute(HexText(number, 8));
   if (name.empty() && number > 0x2000 && number <= 0x20FF) name = "option" + std::to_string(number - 0x2000);
+  if (name.empty()) name = Hex8(number);
   return name;
 }
 
@@ -178,8 +187,9 @@ std::string TokenText(const Expression& e) {
   }
 }
 
-// The infix text of a whole tree. Comparison operands that are not leaves, OR inside AND,
-// and anything but a leaf or a NOT under NOT are grouped in parentheses.
+// The infix text of a whole tree. Comparison operands that are not leaves, an AND or OR
+// nested in the other operator, and anything but a leaf or a NOT under NOT are grouped in
+// parentheses; a chain of one operator (two or more operands) is written left to right.
 enum class Shape { Leaf, Not, Compare, And, Or };
 
 Shape ShapeOf(const Expression& e) {
@@ -200,12 +210,22 @@ std::string TreeText(const Expression& e) {
   static const Expression kNone;
   const Expression& a = e.operands.size() > 0 ? e.operands[0] : kNone;
   const Expression& b = e.operands.size() > 1 ? e.operands[1] : kNone;
-  switch (ShapeOf(e)) {
+  const Shape shape = ShapeOf(e);
+  switch (shape) {
     case Shape::Compare:
       return Grouped(a, ShapeOf(a) != Shape::Leaf) + CompareToken(e.op) + Grouped(b, ShapeOf(b) != Shape::Leaf);
     case Shape::And:
-      return Grouped(a, ShapeOf(a) == Shape::Or) + kAndToken + Grouped(b, ShapeOf(b) == Shape::Or);
-    case Shape::Or: return TreeText(a) + kOrToken + TreeText(b);
+    case Shape::Or: {
+      const Shape other = shape == Shape::And ? Shape::Or : Shape::And;
+      const char* word = shape == Shape::And ? kAndToken : kOrToken;
+      std::string out = Grouped(a, ShapeOf(a) == other);
+      for (std::size_t i = 1; i < std::max<std::size_t>(2, e.operands.size()); ++i) {
+        const Expression& next = i < e.operands.size() ? e.operands[i] : kNone;
+        out += word;
+        out += Grouped(next, ShapeOf(next) == other);
+      }
+      return out;
+    }
     case Shape::Not: return kNotToken + Grouped(a, ShapeOf(a) != Shape::Leaf && ShapeOf(a) != Shape::Not);
     case Shape::Leaf: break;
   }
@@ -297,7 +317,46 @@ class RecordView {
     prefix_ = "bin\\" + Trim(name.substr(0, name.find('.'))) + "\\";
   }
 
-  // The record's script line, when it has one; file records also add their rows.
+  // First pass: the file rows of a record.
+  void AddRows(const Record& r) {
+    if (r.kind == Record::Kind::File || r.kind == Record::Kind::LanguageFiles) File(r, nullptr);
+  }
+
+  // Between the passes: files with one path (variants of one target in different condition
+  // branches) would overwrite one another. In script order (the last record first), the first
+  // keeps its name; each later one becomes "name (2).ext", "name (3).ext", ..., in the table,
+  // the extraction and the language blocks of the script alike.
+  void MakePathsDistinct() {
+    std::vector<FileRow>& rows = view_.files;
+    suffixes_.assign(rows.size(), std::string());
+    std::unordered_map<std::string, int> taken;
+    std::string key;
+    for (std::size_t i = rows.size(); i-- > 0;) {
+      // A row that is never written (no bytes stored, or no file name) takes no name.
+      const std::string& path = rows[i].extractPath;
+      if (rows[i].compressedSize == 0 || path.empty() || path.back() == '\\' || path.back() == '/') continue;
+      PathKey(rows[i].extractPath, key);
+      auto [at, fresh] = taken.emplace(key, 1);
+      if (fresh) continue;
+      std::string renamed;
+      for (int n = at->second + 1;; ++n) {
+        suffixes_[i] = " (" + std::to_string(n) + ")";
+        renamed = text::WithSuffix(rows[i].extractPath, rows[i].extractPath.size(), suffixes_[i]);
+        PathKey(renamed, key);
+        if (!taken.count(key)) {
+          at->second = n;
+          break;
+        }
+      }
+      taken.emplace(key, 1);
+      rows[i].extractPath = std::move(renamed);
+    }
+    fileRecords_ = 0;
+    languageFiles_ = 0;
+    rowAt_ = 0;
+  }
+
+  // Second pass: the record's script line, when it has one.
   void Add(const Record& r, std::vector<std::string>& lines) {
     switch (r.kind) {
       case Record::Kind::EndIf: lines.push_back("EndIf"); break;
@@ -309,7 +368,7 @@ class RecordView {
         break;
       case Record::Kind::Options: lines.push_back(OptionsLine(r)); break;
       case Record::Kind::File:
-      case Record::Kind::LanguageFiles: File(r, lines); break;
+      case Record::Kind::LanguageFiles: File(r, &lines); break;
     }
   }
 
@@ -326,10 +385,11 @@ class RecordView {
   // Long name of the language at file position k.
   std::string LongName(std::size_t k) const {
     const std::uint32_t number = k < pkg_.languages.size() ? pkg_.languages[k] : 0;
-    return LongLangTable(GetLanguage(std::to_string(number)));
+    return LanguageName(number);
   }
 
-  void File(const Record& r, std::vector<std::string>& lines) {
+  // Adds the record's rows (`lines` null), or writes its line.
+  void File(const Record& r, std::vector<std::string>* lines) {
     const bool single = r.kind == Record::Kind::File;
     const std::uint32_t type = r.fileType;
     // A FILENULL record names no source, and a FILETEXT record installs nowhere.
@@ -351,6 +411,13 @@ class RecordView {
         part = k == 0 ? AfterLastBackslash(src)
                       : LongName(k) + " Source file(" + std::to_string(languageFiles_) + ")" + Extension(src);
       }
+      if (lines) {
+        // The rows are there: only the name's suffix is wanted.
+        const std::string& suffix = rowAt_ < suffixes_.size() ? suffixes_[rowAt_] : std::string();
+        ++rowAt_;
+        parts.push_back(suffix.empty() ? std::move(part) : text::WithSuffix(part, part.size(), suffix));
+        continue;
+      }
       FileRow row;
       row.extractPath = prefix_ + part;
       row.target = dst;
@@ -362,8 +429,8 @@ class RecordView {
       row.uncompressedSize = e.uncompressedSize;
       row.entry = &e;
       view_.files.push_back(std::move(row));
-      parts.push_back(std::move(part));
     }
+    if (!lines) return;
 
     std::string source;
     if (single || type == kFileNull) {
@@ -397,7 +464,7 @@ class RecordView {
         break;
       default: break;
     }
-    if (!line.empty()) lines.push_back(std::move(line));
+    if (!line.empty()) lines->push_back(std::move(line));
   }
 
   const model::Package& pkg_;
@@ -405,6 +472,8 @@ class RecordView {
   std::string prefix_;
   std::uint32_t fileRecords_ = 0;
   std::int32_t languageFiles_ = 0;
+  std::vector<std::string> suffixes_;  // per row: " (n)" when its path was made distinct
+  std::size_t rowAt_ = 0;              // second pass: the row of the next entry
 };
 
 std::string HeadText(const model::Package& pkg, const model::OldHeader& h) {
@@ -412,14 +481,16 @@ std::string HeadText(const model::Package& pkg, const model::OldHeader& h) {
   head += "&";
   for (auto it = pkg.languages.rbegin(); it != pkg.languages.rend(); ++it) {
     if (it != pkg.languages.rbegin()) head += ", ";
-    head += GetLanguage(std::to_string(*it));
+    head += ScriptLanguage(*it);
   }
   head += kCrLf;
   head += "#{";
   if (!pkg.names.empty()) head += QuotedReversed(pkg.names) + "}, (";
   head += "0x" + HexText(h.uid1, 2 * h.uid1Bytes) + "), " + std::to_string(pkg.version.major) + ", " +
-          std::to_string(pkg.version.minor) + ", " + std::to_string(static_cast<std::uint32_t>(pkg.version.build)) +
-          ", " + OptionWords(h) + ", " + TypeWord(h);
+          std::to_string(pkg.version.minor) + ", " + std::to_string(static_cast<std::uint32_t>(pkg.version.build));
+  // Options and type, each only when there is one: no empty item between separators.
+  for (const std::string& item : {OptionWords(h), TypeWord(h)})
+    if (!item.empty()) head += ", " + item;
   head += kCrLf;
   for (std::size_t i = pkg.dependencies.size(); i-- > 0;) {
     const model::Dependency& d = pkg.dependencies[i];
@@ -451,6 +522,8 @@ PackageView DescribeOld(const model::Package& package, const ScriptSettings& /*s
 
   std::vector<std::string> lines;
   RecordView records(package, view);
+  for (const Record& r : package.records) records.AddRows(r);
+  records.MakePathsDistinct();
   for (const Record& r : package.records) records.Add(r, lines);
 
   std::string text = HeadText(package, *package.oldHeader);

@@ -16,6 +16,7 @@
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/script_text.hpp"
 #include "views/views.hpp"
 
 namespace tarvik::views {
@@ -27,41 +28,23 @@ using model::ExprOp;
 using model::FileEntry;
 using model::InstallBlock;
 using model::Package;
+using text::Hex8;
+using text::JoinQuoted;
+using text::PathKey;
+using text::WithSuffix;
+using text::Quoted;
+using text::VersionText;
 
 // Made-up source names carry this tag where the package's folder goes; each section
 // replaces it with the folder of the package it belongs to.
 constexpr std::string_view kTag = "$TEMP_TAG_TO_REMOVE$";
 constexpr const char* kCrLf = "\r\n";
-constexpr std::uint32_t kLanguageAttribute = 0x1000;
-
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-std::string JoinQuoted(const std::vector<std::string>& items, const char* sep) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i) out += sep;
-    out += Quoted(items[i]);
-  }
-  return out;
-}
-
-std::string Hex8(std::uint32_t v) { return HexText(v, 8); }
 
 char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string Lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = LowerChar(c);
-  return out;
-}
-
-// Major, minor and build; with `star`, a word of all ones is written "*".
-std::string VersionText(const model::Version& v, bool star) {
-  std::string out;
-  for (std::int32_t w : {v.major, v.minor, v.build}) {
-    if (!out.empty()) out += ", ";
-    out += (star && w == -1) ? std::string("*") : std::to_string(w);
-  }
   return out;
 }
 
@@ -76,170 +59,6 @@ std::string SafeName(const std::string& name) {
     out += bad ? '_' : static_cast<char>(c);
   }
   return out;
-}
-
-// The key under which two extraction paths name one file on disk: lower case, "/" and "\\"
-// alike, empty components dropped (extraction treats paths the same way).
-void PathKey(std::string_view path, std::string& key) {
-  // Written through a pointer into room for the whole path (the key is never longer).
-  key.resize(path.size());
-  char* const begin = key.data();
-  char* out = begin;
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      if (out != begin && out[-1] != '\\') *out++ = '\\';
-    } else {
-      *out++ = LowerChar(c);
-    }
-  }
-  if (out != begin && out[-1] == '\\') --out;
-  key.resize(static_cast<std::size_t>(out - begin));
-}
-
-// Where " (n)" goes in the path `text[0, end)`: before the extension of its last component,
-// or at `end` when that component has none (a leading dot does not start an extension).
-std::size_t SuffixAt(std::string_view text, std::size_t end) {
-  const std::string_view path = text.substr(0, std::min(end, text.size()));
-  const std::size_t sep = path.find_last_of("\\/");
-  const std::size_t name = sep == std::string_view::npos ? 0 : sep + 1;
-  const std::size_t dot = path.rfind('.');
-  return dot != std::string_view::npos && dot > name ? dot : path.size();
-}
-
-std::string WithSuffix(std::string text, std::size_t end, const std::string& suffix) {
-  text.insert(SuffixAt(text, end), suffix);
-  return text;
-}
-
-// Run options (VR bit masked off) that have a fixed text.
-struct RunText {
-  std::uint32_t options;
-  const char* text;  // "%" stands for the MIME type in quotes
-};
-constexpr RunText kRunTexts[] = {
-    {0x02, ", FR, RI"},          {0x14, ", FR, RR, RW"}, {0x16, ", FR, RB, RW"}, {0x22, ", FR, RI, RS"},
-    {0x12, ", FR, RI, RW"},      {0x1A, ", FM, %, RW"},  {0x2A, ", FM, %, RS"},
-};
-
-std::string RunOptions(std::uint32_t options, const std::string& mime) {
-  std::string out;
-  for (const RunText& t : kRunTexts)
-    if (t.options == options) {
-      out = t.text;
-      break;
-    }
-  if (out.empty()) {
-    // Combinations without a fixed text are built from their bits.
-    out = (options & 0x08) ? ", FM, %" : ", FR";
-    switch (options & 0x06) {
-      case 0x02: out += ", RI"; break;
-      case 0x04: out += ", RR"; break;
-      case 0x06: out += ", RB"; break;
-      default: break;
-    }
-    if (options & 0x10) out += ", RW";
-    if (options & 0x20) out += ", RS";
-  }
-  const auto at = out.find('%');
-  if (at != std::string::npos) out.replace(at, 1, Quoted(mime));
-  return out;
-}
-
-std::string TextOption(std::uint32_t options) {
-  switch (options) {
-    case 0x0400: return ", TS";
-    case 0x0800: return ", TA";
-    case 0x0000: return ", TC";
-    case 0x1000: return ", TE";
-    default: return {};
-  }
-}
-
-// Condition expressions as infix PKG text; a comparison of the Language variable with a
-// number adds the language's name as a comment at the end.
-class ConditionWriter {
- public:
-  std::string Render(const Expression& n) {
-    switch (n.op) {
-      case ExprOp::Equal: case ExprOp::NotEqual: case ExprOp::Greater: case ExprOp::Less:
-      case ExprOp::GreaterOrEqual: case ExprOp::LessOrEqual: {
-        static const char* const kOps[] = {"=", "<>", ">", "<", ">=", "<="};
-        const Expression* a = Operand(n, 0);
-        const Expression* c = Operand(n, 1);
-        if (a && c && IsLanguage(*a) && c->op == ExprOp::Number) Comment(c->value);
-        if (a && c && IsLanguage(*c) && a->op == ExprOp::Number) Comment(a->value);
-        std::string left = Side(a);  // left first: language names follow the text's order
-        return left + " " + kOps[static_cast<int>(n.op) - static_cast<int>(ExprOp::Equal)] + " " + Side(c);
-      }
-      case ExprOp::And: case ExprOp::Or: {
-        const char* word = n.op == ExprOp::And ? " AND " : " OR ";
-        std::string left = Joined(Operand(n, 0), n.op);
-        return left + word + Joined(Operand(n, 1), n.op);
-      }
-      case ExprOp::Not: {
-        const Expression* a = Operand(n, 0);
-        if (!a) return "NOT ";
-        if (IsPrimary(*a)) return "NOT " + Render(*a);
-        return "NOT(" + Render(*a) + ")";
-      }
-      case ExprOp::Exists: return "EXISTS(\"" + n.text + "\")";
-      case ExprOp::AppProperty: return "APPPROP(0x" + Value(n, 0) + ",0x" + Value(n, 1) + ")";
-      case ExprOp::Package: return "PACKAGE(0x" + Value(n, 0) + ")";
-      case ExprOp::String: return n.text;
-      case ExprOp::Option: return "Option" + std::to_string(n.value);
-      case ExprOp::Variable: return GetAttribute(HexText(n.value, 8));
-      case ExprOp::Number: return "0x" + HexText(n.value, 8);
-      default: return {};
-    }
-  }
-
-  std::string comments;
-
- private:
-  static bool IsLanguage(const Expression& e) { return e.op == ExprOp::Variable && e.value == kLanguageAttribute; }
-  // Values and nodes of an unknown operator stand alone (an unknown one renders as nothing).
-  static bool IsPrimary(const Expression& e) { return e.unknownOp != 0 || e.op >= ExprOp::Exists; }
-  static const Expression* Operand(const Expression& n, std::size_t i) {
-    return i < n.operands.size() ? &n.operands[i] : nullptr;
-  }
-  static std::string Value(const Expression& n, std::size_t i) {
-    return HexText(i < n.operands.size() ? n.operands[i].value : 0, 8);
-  }
-  // An operand of a comparison: anything but a plain value keeps its grouping.
-  std::string Side(const Expression* a) {
-    if (!a) return {};
-    if (IsPrimary(*a)) return Render(*a);
-    return "(" + Render(*a) + ")";
-  }
-  // An operand of AND or OR: a chain of the same operator needs no parentheses.
-  std::string Joined(const Expression* a, ExprOp op) {
-    if (!a) return {};
-    if ((a->op == ExprOp::And || a->op == ExprOp::Or) && a->op != op) return "(" + Render(*a) + ")";
-    return Render(*a);
-  }
-  void Comment(std::uint32_t number) {
-    comments += ";" + LongLangTable(LangStr(static_cast<std::int32_t>(number))) + " Language";
-  }
-};
-
-// The condition as it follows "If " or "ElseIf ": a blank, the text, the comments; nothing
-// for a condition that could not be read.
-std::string ConditionText(const Expression& root) {
-  if (root.op == ExprOp::None && root.unknownOp == 0) return {};
-  ConditionWriter w;
-  std::string text = w.Render(root);
-  if (text.empty() && w.comments.empty()) return {};
-  return " " + text + w.comments;
-}
-
-const char* InstallTypeText(std::uint8_t type) {
-  switch (type) {
-    case 1: return ",TYPE=SP";
-    case 2: return ",TYPE=PU";
-    case 3: return ",TYPE=PA";
-    case 4: return ",TYPE=PP";
-    default: return ",TYPE=SA";
-  }
 }
 
 std::string LogoExtension(const std::string& mime) {
@@ -384,6 +203,8 @@ class Describer {
     text_.reserve(files * (sourcePrefix_.size() + 48));
     WalkPackage(main_, -1);
     NameEmbedded();
+    for (const PackageSlot& slot : slots_)
+      view.packages.push_back({slot.pkg, slot.parent, slot.parent < 0 ? packageFolder_ : slot.folderName});
     view.files = FileRows();
     view.script = Assemble();
     return view;
@@ -448,21 +269,26 @@ class Describer {
 
   void Info(const Package& p, int id) {
     std::vector<std::string>& h = *header_;
+    // Only what was read where it belongs is shown: a damaged package information leaves
+    // out the members that could not be read.
+    const model::InfoRead& read = p.infoRead;
     const std::string uid = Hex8(p.uid);
     const std::string version = VersionText(p.version, false);
-    h.push_back("SIS UID: " + uid);
-    h.push_back("SIS Version: " + version);
-    const model::DateTime& t = p.created;
-    const std::string date =
-        std::to_string(t.day) + "-" + std::to_string(t.month0 + 1) + "-" + std::to_string(t.year);
-    const std::string time =
-        std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" + std::to_string(t.second);
-    h.push_back("SIS Date: " + date);
-    Line(";Date " + date);
-    h.push_back("SIS Time: " + time);
-    Line(";Time " + time);
-    const char* type = InstallTypeText(p.installType);
-    h.push_back(std::string("SIS Type: ") + type);
+    if (read.uid) h.push_back("SIS UID: " + uid);
+    if (read.version) h.push_back("SIS Version: " + version);
+    if (read.created) {
+      const model::DateTime& t = p.created;
+      const std::string date =
+          std::to_string(t.day) + "-" + std::to_string(t.month0 + 1) + "-" + std::to_string(t.year);
+      const std::string time =
+          std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" + std::to_string(t.second);
+      h.push_back("SIS Date: " + date);
+      Line(";Date " + date);
+      h.push_back("SIS Time: " + time);
+      Line(";Time " + time);
+    }
+    const char* type = read.installType ? text::InstallTypeText(p.installType) : "";
+    if (read.installType) h.push_back(std::string("SIS Type: ") + type);
     std::string options = id == 0 ? mainOptions_ : std::string();
     static const char* const kFlagWords[] = {", SH", ", NR", ", RU", ", H"};
     for (int bit = 0; bit < 4; ++bit)
@@ -471,12 +297,12 @@ class Describer {
 
     std::string languages = "&";
     for (std::size_t i = 0; i < p.languages.size(); ++i) {
-      const std::string code = GetLanguage(std::to_string(p.languages[i]));
-      h.push_back("Language: " + LongLangTable(code));
-      languages += (i ? ", " : "") + code;
+      h.push_back("Language: " + LanguageName(p.languages[i]));
+      languages += (i ? ", " : "") + ScriptLanguage(p.languages[i]);
     }
     Line(languages);
-    Line("#{" + JoinQuoted(p.names, ",") + "}, (0x" + uid + ")," + version + options + type);
+    Line("#{" + JoinQuoted(p.names, ",") + "}, (0x" + uid + ")" + (read.version ? "," + version : std::string()) +
+         options + type);
     Line(":" + Quoted(p.vendorUniqueName));
     Line("%{" + JoinQuoted(p.vendorNames, ",") + "}");
 
@@ -524,10 +350,10 @@ class Describer {
     for (const FileEntry& f : block.files) File(f, id);
     for (const Package& p : block.embedded) WalkPackage(p, id);
     for (const model::IfBlock& i : block.ifs) {
-      Line("If " + ConditionText(i.branch.condition));
+      Line("If " + text::ConditionText(i.branch.condition, true));
       if (i.branch.block) WalkBlock(*i.branch.block, id);
       for (const model::ConditionalBlock& e : i.elseIfs) {
-        Line("ElseIf " + ConditionText(e.condition));
+        Line("ElseIf " + text::ConditionText(e.condition, true));
         if (e.block) WalkBlock(*e.block, id);
       }
       Line("EndIf ");
@@ -559,20 +385,21 @@ class Describer {
       line += b;
       line += '"';
     };
-    switch (d.operation) {
+    const bool null = text::IsNullFile(d);
+    switch (null ? 8 : d.operation) {
       case 2:
         quoted(sourcePrefix_, afterDrive);
         sourceEnd = line.size() - 1;
         line += '-';
         quoted(t);
-        line += RunOptions(options, d.mime);
+        line += text::RunOptions(options, d.mime);
         line += kCrLf;
         break;
       case 4:
         quoted(sourcePrefix_, t.empty() ? textName : afterDrive);
         sourceEnd = line.size() - 1;
         line += "-\"\", FT";
-        line += TextOption(options);
+        line += text::TextOption(options);
         line += kCrLf;
         break;
       case 8:
@@ -589,7 +416,7 @@ class Describer {
         break;
     }
     rows_.push_back({RowKind::Line, -1, line.size() - start});
-    if (d.operation != 8) AddFile(d, rest, id, sourceEnd - start);
+    if (!null) AddFile(d, rest, id, sourceEnd - start);
   }
 
   // The part of the rows that the sections are made of: the main package's own markers are

@@ -42,11 +42,21 @@ struct FileRow {
 // after it) and the row's extraction path.
 std::string SourceName(const ScriptSettings& settings, const FileRow& row);
 
+// 9.x: a package of the view, main or embedded, and the folder its files are extracted to.
+struct PackageFolder {
+  const model::Package* package = nullptr;
+  int parent = -1;   // the enclosing package's place in PackageView::packages; -1 for the main one
+  // Main: the package's file name up to its last dot ("bin\<name>\"); embedded: its folder
+  // under "bin\<main>\Embedded Components\" (made distinct, "name (2)").
+  std::string name;
+};
+
 // Everything the program shows of a package.
 struct PackageView {
   std::string script;               // the PKG text (CR LF line breaks)
   std::vector<std::string> header;  // the header list, one fact per line
   std::vector<FileRow> files;       // the file table
+  std::vector<PackageFolder> packages;  // 9.x: main first, then embedded ones in the order met
 };
 
 // The view of either generation.

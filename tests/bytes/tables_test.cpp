@@ -27,11 +27,37 @@ TEST(Languages, LongNames) {
     const char* code;
     const char* name;
   };
-  for (const Case& c : {Case{"EN", "British English"}, {"en", "British English"}, {"SW", "Swahili"},
+  for (const Case& c : {Case{"EN", "British English"}, {"en", "British English"}, {"SW", "Swedish"},
                         {"SF", "South African English"}, {"ZH", "People Reprivate of Chinas Chinese"},
                         {"Test", "Telugu st"}, {"X", "Reserved"}, {"x", "Reserved"}, {"", ""}, {"QQ", ""},
                         {"ENxyz", "British English xyz"}})
     EXPECT_EQ(LongLangTable(c.code), c.name) << c.code;
+}
+
+// Languages by number: the name lists show, the script's language line, and what a builder
+// reads back to the same number (a code shared by two numbers, or none, is a number).
+TEST(Languages, NamesAndScriptForms) {
+  struct Case {
+    std::uint32_t number;
+    const char* name;
+    const char* script;
+    const char* builder;
+  };
+  for (const Case& c : {Case{1, "British English", "EN", "EN"}, {6, "Swedish", "SW", "SW"}, {84, "Swahili", "SW", "84"},
+                        {11, "South African English", "SF", "SF"}, {48, "South African English", "SF", "48"},
+                        {86, "Reserved", "X", "86"}, {0, "Language 0", "Test", "0"}, {98, "Zulu", "ZU", "ZU"},
+                        {99, "Language 99", "99", "99"}, {260, "Language 260", "260", "260"}}) {
+    EXPECT_EQ(LanguageName(c.number), c.name) << c.number;
+    EXPECT_EQ(ScriptLanguage(c.number), c.script) << c.number;
+    EXPECT_EQ(BuilderLanguage(c.number), c.builder) << c.number;
+  }
+}
+
+// Names compared without regard to case, non-ASCII letters too.
+TEST(Encoding, FoldCase) {
+  std::string text = "\xC3\x89T\xC3\xA9 \xC5\xB8 \xC4\xB0 \xD0\x96 \xCE\xA3";  // ÉTé Ÿ İ Ж Σ
+  FoldCaseUtf8(text);
+  EXPECT_EQ(text, "\xC3\xA9t\xC3\xA9 \xC3\xBF \xC4\xB0 \xD0\xB6 \xCF\x83");
 }
 
 TEST(Attributes, NamesByHexKey) {

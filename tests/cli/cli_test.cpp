@@ -1,7 +1,9 @@
 // Runs the tarvik-cli program as a user would.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 
+#include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
 
 namespace tarvik {
@@ -19,6 +21,31 @@ TEST(Cli, PkgPrintsTheScriptByteForByte) {
   // A Windows-1252 script comes out as UTF-8.
   const test::CliResult w = RunCli("pkg '" + dir.Write("w.pkg", "caf\xE9\r\n") + "'", dir);
   EXPECT_EQ(w.out, "caf\xC3\xA9\r\n");
+}
+
+// A package read without a script is a failure, and the message says why.
+TEST(Cli, PkgWithoutAScriptFails) {
+  test::TempDir dir;
+  const Bytes whole = test::sis9w::Build(test::sis9w::Controller{});
+  Bytes corrupt = whole;
+  ASSERT_GT(corrupt.size(), 90u);
+  std::fill(corrupt.begin() + 70, corrupt.begin() + 90, std::uint8_t{0xFF});  // inside the controller's zlib stream
+  Bytes cut = whole;
+  cut.resize(40);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    const char* why;
+  };
+  for (const Case& c : {Case{"corrupt.sis", corrupt, ": its controller could not be inflated ("},
+                        Case{"cut.sis", cut, ": could not read controller at "}}) {
+    SCOPED_TRACE(c.name);
+    const std::string file = dir.Write(c.name, c.bytes);
+    const test::CliResult r = RunCli("pkg '" + file + "'", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("tarvik-cli: no PKG script for " + file + c.why), std::string::npos) << r.err;
+  }
 }
 
 TEST(Cli, UsageErrorsAndMissingFiles) {

@@ -4,6 +4,9 @@
 
 #include <filesystem>
 
+#include "extract/extract.hpp"
+
+#include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
 
@@ -34,6 +37,61 @@ TEST(CliExtract, MakesAMissingDestinationFolder) {
   const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + (dir / "new/deeper") + "'", dir);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile(dir / "new/deeper/bin/one/a.txt"), "only");
+}
+
+// A pre-installed package describes files already on the device and carries none of their
+// bytes: extraction says so once and writes nothing; the table shows no offset.
+TEST(CliExtract, PreinstalledPackageSaysOnceThatItCarriesNoData) {
+  TempDir dir;
+  for (std::uint8_t type : {3, 4}) {
+    SCOPED_TRACE(type);
+    sis9w::Controller c;
+    c.type = type;
+    c.files = {sis9w::TextFile("!:\\data\\a.txt", "on the device"), sis9w::TextFile("!:\\data\\b.txt", "too", true)};
+    const std::string pkg = dir.Write("pre.sis", sis9w::Build(c, {.noData = true}));
+    const std::string out = dir / ("out" + std::to_string(type));
+    const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + out + "'", dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, std::string("Tarvik: ") + extract::kNoFileData + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(out + "/bin/pre/data"));
+    const CliResult info = RunCli("info '" + pkg + "'", dir);
+    EXPECT_NE(info.out.find("bin\\pre\\data\\a.txt\t\t\t"), std::string::npos) << info.out;
+  }
+}
+
+// A pre-9.x package cut short: the files whose data lies past the end are named in one
+// message, the others are written and listed, and the status is a failure.
+TEST(CliExtract, CutPackageReportsTheMissingFilesAndFails) {
+  TempDir dir;
+  OldPackage p;
+  for (int i = 0; i < 4; ++i)
+    p.records.push_back(OldFile("c:\\src\\f" + std::to_string(i) + ".txt", "!:\\f" + std::to_string(i) + ".txt",
+                                std::string(200, static_cast<char>('a' + i))));
+  OldLayout layout;
+  Bytes bytes = BuildOldSis(p, layout);
+  // Cut inside the data of the file stored last in the file.
+  std::size_t last = 0, lastRecord = 0;
+  for (std::size_t r = 0; r < layout.dataOffsets.size(); ++r)
+    if (!layout.dataOffsets[r].empty() && layout.dataOffsets[r][0] > last) {
+      last = layout.dataOffsets[r][0];
+      lastRecord = r;
+    }
+  bytes.resize(last + 1);
+  const std::string pkg = dir.Write("cut.sis", bytes);
+  const std::string out = dir / "out";
+  const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + out + "'", dir);
+  EXPECT_EQ(r.status, 1);
+  const std::string missing = "f" + std::to_string(lastRecord) + ".txt";
+  EXPECT_NE(r.err.find(std::string("Tarvik: ") + extract::kPastEndHead), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("/bin/cut/" + missing), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out + "/bin/cut/" + missing));
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    if (name == missing) continue;
+    EXPECT_TRUE(std::filesystem::exists(out + "/bin/cut/" + name)) << name;
+    EXPECT_NE(r.out.find(name + "\n"), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace

@@ -135,19 +135,25 @@ TEST_F(ExtractOldTest, StoredRowOfLengthZeroIsSkipped) {
   EXPECT_EQ(ui.beeps, 0);
 }
 
-TEST_F(ExtractOldTest, RowBeyondThePackageStopsSilently) {
+// A package cut short: the files whose data lies past its end are named in one message
+// (critical: the extraction is incomplete), the others are written and listed.
+TEST_F(ExtractOldTest, RowsBeyondThePackageAreReportedOnceAndTheOthersWritten) {
   pkg.Add(OldHeader(kUidR6, 200, 0x0001));
   AddDeflated("bin\\P\\first.txt", "first");
   AddRow("bin\\P\\beyond.txt", 10, 10, 1 << 20, 10);
+  AddRow("bin\\P\\beyond2.txt", 10, 10, 1 << 21, 10);
   AddDeflated("bin\\P\\third.txt", "third");
   Load(pkg.bytes, 0);
   Extract();
   EXPECT_EQ(ReadFile(Written("bin\\P\\first.txt")), "first");
+  EXPECT_EQ(ReadFile(Written("bin\\P\\third.txt")), "third");
   EXPECT_FALSE(Exists("bin\\P\\beyond.txt"));
-  EXPECT_FALSE(Exists("bin\\P\\third.txt"));
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(ui.resultShown, 0);
-  EXPECT_TRUE(app.state.stopExtraction);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  EXPECT_EQ(ui.messages[0].text, std::string(extract::kPastEndHead) + "\r\n" + Written("bin\\P\\beyond.txt") +
+                                      "\r\n" + Written("bin\\P\\beyond2.txt"));
+  EXPECT_EQ(ui.resultShown, 1);
+  EXPECT_NE(ui.resultText.find("first.txt\r\nthird.txt\r\n"), std::string::npos) << ui.resultText;
   EXPECT_FALSE(app.state.busy);
   EXPECT_TRUE(ui.extractEnabled);
 }
@@ -159,7 +165,8 @@ TEST_F(ExtractOldTest, HugeNumbersInTheTableStopWithoutOverflow) {
   Rows()[0].compressedSize = UINT64_MAX;
   Load(pkg.bytes, 0);
   Extract();
-  EXPECT_TRUE(app.state.stopExtraction);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].style, msg::Critical);
   EXPECT_EQ(ui.resultShown, 0);
 }
 

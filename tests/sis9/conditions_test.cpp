@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         CondCase{"AppProp", w::Bin(w::GE, w::AppProp(0xE0F00002, 1), Num(5)),
                  "If  APPPROP(0xE0F00002,0x00000001) >= 0x00000005"},
         CondCase{"Variable", w::Bin(w::NE, w::Var(5), Num(0x101F4FC3)), "If  MachineUid <> 0x101F4FC3"},
-        CondCase{"StringValue", Eq(w::Var(0), w::Str("Nokia")), "If  Manufacturer = Nokia"},
+        CondCase{"StringValue", Eq(w::Var(0), w::Str("Nokia")), "If  Manufacturer = \"Nokia\""},
+        CondCase{"UnknownAttributeKeepsItsNumber", Eq(w::Var(99), Num(1)), "If  0x00000063 = 0x00000001"},
         CondCase{"NotBeforeFunction", Not(Exists("z:\\x.txt")), "If  NOT EXISTS(\"z:\\x.txt\")"},
         CondCase{"NotBeforeVariable", Not(w::Var(0)), "If  NOT Manufacturer"},
         CondCase{"NotOfComparison", Not(Opt1()), "If  NOT(Option1 = 0x00000001)"},
@@ -74,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         CondCase{"NotOfCompound", Not(Or(Opt1(), Opt2())), "If  NOT(Option1 = 0x00000001 OR Option2 = 0x00000001)"},
         CondCase{"Language", Eq(Lang(), Num(1)), "If  Language = 0x00000001;British English Language"},
         CondCase{"LanguageTen", Eq(Lang(), Num(10)), "If  Language = 0x0000000A;American English Language"},
+        CondCase{"Swedish", Eq(Lang(), Num(6)), "If  Language = 0x00000006;Swedish Language"},
+        CondCase{"LanguageWithoutCode", Eq(Lang(), Num(260)), "If  Language = 0x00000104;Language 260"},
         CondCase{"TwoLanguages", Or(Eq(Lang(), Num(1)), Eq(Lang(), Num(2))),
                  "If  Language = 0x00000001 OR Language = 0x00000002;British English Language;French Language"},
         CondCase{"LanguageAndOption", And(Eq(Lang(), Num(1)), Opt1()),
@@ -87,6 +90,24 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 using BlocksApp = Sis9Fixture;
+
+// A long chain of one operator is not deep: 100 ORed tests, nested to either side, read and
+// print whole, with no problem; the window's line and the build-ready one agree.
+TEST(Conditions, LongChainsOfOneOperatorReadWhole) {
+  for (bool leftNested : {true, false}) {
+    SCOPED_TRACE(leftNested ? "left-nested" : "right-nested");
+    std::vector<w::Expr> tests;
+    for (int k = 0; k < 100; ++k) tests.push_back(w::Bin(w::EQ, w::Var(5), Num(0x10000000 + k)));
+    w::Expr chain = tests[leftNested ? 0 : 99];
+    for (int k = 1; k < 100; ++k)
+      chain = leftNested ? Or(chain, tests[static_cast<std::size_t>(k)]) : Or(tests[static_cast<std::size_t>(99 - k)], chain);
+    const Viewed v(WithIfs({IfOf(chain)}));
+    EXPECT_TRUE(v.package.problems.empty());
+    std::string expected = "If ";
+    for (int k = 0; k < 100; ++k) expected += std::string(k ? " OR " : " ") + "MachineUid = 0x" + HexText(0x10000000u + k, 8);
+    EXPECT_EQ(v.Body(), (std::vector<std::string>{expected, "EndIf ", "  "}));
+  }
+}
 
 TEST(Blocks, IfWithTwoElseIfs) {
   w::If i = IfOf(Opt1());

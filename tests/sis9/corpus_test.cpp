@@ -2,6 +2,8 @@
 // manifest, against the .pkg source beside it, and against its own hashes.
 
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <openssl/sha.h>
 
 #include <algorithm>
@@ -144,7 +146,18 @@ TEST(Sis9Corpus, EveryPackageOpens) {
     if (!p.manifest.empty()) {
       const std::size_t files = std::stoul(p.manifest.at("files"));
       const std::size_t nulls = std::stoul(p.manifest.at("n_filenull"));
-      EXPECT_EQ(mainRows, files - nulls);
+      // Early packages store a FN line as operation 5 of zero length: no row either.
+      std::size_t created = 0;
+      const std::function<void(const model::InstallBlock&)> count = [&](const model::InstallBlock& b) {
+        for (const model::FileEntry& f : b.files) created += f.operation == 5 && f.uncompressedSize == 0 ? 1 : 0;
+        for (const model::IfBlock& i : b.ifs) {
+          if (i.branch.block) count(*i.branch.block);
+          for (const model::ConditionalBlock& e : i.elseIfs)
+            if (e.block) count(*e.block);
+        }
+      };
+      count(v.package.body);
+      EXPECT_EQ(mainRows, files - nulls - created);
       std::string uid = p.manifest.at("package_uid").substr(2);
       ASSERT_GT(header.size(), stub ? 0u : 9u);
       EXPECT_EQ(header[stub ? 0 : 9], "SIS UID: " + uid);

@@ -182,9 +182,12 @@ TEST_F(DamageApp, DeepNestingOfBlocksAndExpressionsIsBounded) {
   c.ifs = {inner};
   Open(c);
   ASSERT_EQ(ui.messages.size(), 1u);
-  // The expression is too deep 200 levels down; the blocks, further down their nesting.
+  // The expression is too deep 200 levels down, and is left out whole rather than cut; the
+  // blocks, further down their nesting.
   EXPECT_EQ(ui.messages[0].text,
-            "Tarvik Damaged package data: could not read condition at 312; condition blocks nested too deep at 11656");
+            "Tarvik Damaged package data: could not read condition nested too deep at 312; condition blocks nested "
+            "too deep at 11656");
+  EXPECT_EQ(app.state.package->body.ifs[0].branch.condition.op, model::ExprOp::None);
   EXPECT_EQ(ui.messages[0].style, msg::Plain);
 }
 

@@ -67,6 +67,25 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Null", 8, 0, "!:\\data\\gone.dat", "", "\"\"-\"!:\\data\\gone.dat\", FN", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Early builders stored a FN line (a file the application creates) as operation 5 of zero
+// length: it is written FN and offers nothing to extract. With data, operation 5 installs.
+TEST(FileTable, OperationFiveOfZeroLengthIsANullFile) {
+  w::Controller c;
+  w::File made = TextFile("!:\\data\\made.dat", "");
+  made.op = 5;
+  w::File carried = TextFile("!:\\data\\kept.dat", "kept");
+  carried.op = 5;
+  c.files = {made, carried};
+  const Viewed v(c);
+  const auto lines = v.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "\"\"-\"!:\\data\\made.dat\", FN"), lines.end()) << v.view.script;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "\"\\bin\\pkg\\data\\kept.dat\"-\"!:\\data\\kept.dat\", FF"),
+            lines.end())
+      << v.view.script;
+  ASSERT_EQ(v.view.files.size(), 1u);
+  EXPECT_EQ(v.view.files[0].target, "!:\\data\\kept.dat");
+}
+
 TEST(FileTable, RowColumns) {
   w::Controller c;
   w::File exe = TextFile("!:\\sys\\bin\\app.exe", std::string(300, 'x'), true);

@@ -43,6 +43,44 @@ TEST(Info, PlainPackageGivesItsLinesInOrder) {
   EXPECT_TRUE(v.package.problems.empty());
 }
 
+// A language the two-letter table does not know is written as its number (a builder takes
+// it) and listed by number; 6 is Swedish.
+TEST(Info, LanguagesWithoutACodeAreNumbers) {
+  w::Controller c = Base();
+  c.languages = {1, 6, 260};
+  c.names = {"A", "B", "C"};
+  c.vendors = {"V", "V", "V"};
+  const Viewed v(c);
+  const auto& h = v.view.header;
+  EXPECT_EQ(std::vector<std::string>(h.end() - 3, h.end()),
+            (std::vector<std::string>{"Language: British English", "Language: Swedish", "Language: Language 260"}));
+  const auto lines = v.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "&EN, SW, 260"), lines.end()) << v.view.script;
+}
+
+// Package information whose members cannot be read where they belong: only what was read is
+// shown, never values taken from the wrong place.
+TEST(Info, DamagedMembersAreLeftOut) {
+  Bytes b = w::Build(Base(), {.deflateController = false, .stub = true});
+  // The members of the package information, from byte 16: UID, vendor, names, vendors,
+  // version, creation time. Names, version and creation time get a type they cannot have.
+  std::size_t at = 16;
+  for (int member = 0; member < 6; ++member) {
+    const std::size_t length = b[at + 4] | b[at + 5] << 8;
+    if (member == 2 || member == 4 || member == 5) b[at] = 0x2F;
+    at += 8 + (length + 3) / 4 * 4;
+  }
+  const Viewed v(b);
+  const auto& h = v.view.header;
+  for (const char* line : {"SIS Version:", "SIS Date:", "SIS Time:", "SIS Type:"})
+    EXPECT_TRUE(std::none_of(h.begin(), h.end(), [&](const std::string& s) { return s.rfind(line, 0) == 0; })) << line;
+  EXPECT_NE(std::find(h.begin(), h.end(), "SIS UID: E1234567"), h.end());
+  const auto lines = v.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "#{}, (0xE1234567)"), lines.end()) << v.view.script;
+  EXPECT_EQ(v.view.script.find(";Date"), std::string::npos);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "%{\"Vend\"}"), lines.end()) << v.view.script;
+}
+
 TEST(Info, SeveralNamesAndVendorsAfterPaddedStrings) {
   w::Controller c = Base();
   c.vendorUnique = "abc";  // 6 bytes, then 2 of padding

@@ -25,15 +25,30 @@ TEST(OldCondition, ExpressionsBecomeInfixText) {
        "Model > 0x00000001 OR Model < 0x00000002 OR Model >= 0x00000003 OR Model <= 0x00000004"},
       {"all ones is -1", Eq(Var(0), Num(0xFFFFFFFF)), "Manufacturer = -1"},
       {"2^31 stays hexadecimal", Eq(Var(0), Num(0x80000000)), "Manufacturer = 0x80000000"},
-      {"unknown attribute", Eq(Var(12), Num(1)), " = 0x00000001"},
+      {"unknown attribute keeps its number", Eq(Var(12), Num(1)), "0x0000000C = 0x00000001"},
+      {"string operand quoted", Eq(Var(0), Str("Nokia")), "Manufacturer =  \"Nokia\""},
       {"exists", ex, "Exists(\"z:\\x.txt\")"},
       {"devcap", DevCap(0x1234), "devcap(0x00001234)"},
       {"appcap", Cmp(4, AppCap(0x10F00002, 1), Num(5)), "appcap(0x10F00002, 0x00000001) >= 0x00000005"},
       {"and of comparisons", And(lang1, ex), "Language = 0x00000001 AND Exists(\"z:\\x.txt\")"},
       {"or inside and keeps its group", And(Or(lang1, uid), ex),
        "(Language = 0x00000001 OR MachineUid <> 0x101F4FC3) AND Exists(\"z:\\x.txt\")"},
-      {"and inside or needs no group", Or(And(lang1, uid), ex),
-       "Language = 0x00000001 AND MachineUid <> 0x101F4FC3 OR Exists(\"z:\\x.txt\")"},
+      // Left to right, "a OR b AND c" would read as (a OR b) AND c: every AND or OR nested in
+      // the other operator keeps its group.
+      {"and inside or keeps its group", Or(And(lang1, uid), ex),
+       "(Language = 0x00000001 AND MachineUid <> 0x101F4FC3) OR Exists(\"z:\\x.txt\")"},
+      {"and as the second operand of or", Or(ex, And(lang1, uid)),
+       "Exists(\"z:\\x.txt\") OR (Language = 0x00000001 AND MachineUid <> 0x101F4FC3)"},
+      {"49 ORed tests in one chain", [] {
+         OldExpr c = Eq(Var(5), Num(0x10000000));
+         for (std::uint32_t k = 1; k < 49; ++k) c = Or(c, Eq(Var(5), Num(0x10000000 + k)));
+         return c;
+       }(),
+       [] {
+         static std::string t = "MachineUid = 0x10000000";
+         for (std::uint32_t k = 1; k < 49; ++k) t += " OR MachineUid = 0x" + HexText(0x10000000 + k, 8);
+         return t.c_str();
+       }()},
       {"not of a comparison", Not(lang1), "Not (Language = 0x00000001)"},
       {"not of an or", Not(Or(lang1, ex)), "Not (Language = 0x00000001 OR Exists(\"z:\\x.txt\"))"},
       {"compound",

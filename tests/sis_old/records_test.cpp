@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "old_fixture.hpp"
 
 namespace tarvik::test {
@@ -120,6 +123,47 @@ TEST(OldRecords, LanguageFilesGetNumberedNamesAcrossRecords) {
   EXPECT_EQ(sizes, (std::vector<std::vector<std::uint64_t>>{{7, 7}, {2, 2}}));
 }
 
+// Variants of one target (an If/Else pair, or names that differ in case only, non-ASCII
+// letters too) would be extracted to one path: in script order the first keeps its name, later
+// ones get " (2)", in the table, the language blocks of the script and the extraction alike.
+TEST(OldRecords, VariantsOfOneTargetGetDistinctNames) {
+  OldPackage pkg;
+  pkg.languages = {1};
+  pkg.names = {"P"};
+  // File order is the reverse of the script's: If, a\v.dll, Else, b\v.dll, EndIf.
+  pkg.records = {OldEndIf(),
+                 OldFile("C:\\b\\v.dll", "!:\\sys\\v.dll", "else"),
+                 OldElse(),
+                 OldFile("C:\\a\\v.dll", "!:\\sys\\v.dll", "if"),
+                 OldIf(oldx::Eq(oldx::Var(0x1000), oldx::Num(1))),
+                 OldFile("C:\\V.DLL", "!:\\SYS\\V.DLL", "upper"),
+                 OldFile("C:\\\xC3\xA9t\xC3\xA9.txt", "!:\\\xC3\xA9t\xC3\xA9.txt", "lower"),
+                 OldFile("C:\\\xC3\x89t\xC3\xA9.txt", "!:\\\xC3\x89t\xC3\xA9.txt", "upper"),
+                 OldLangFile("C:\\w\\res.rsc", "!:\\r\\res.rsc", {"second"}),
+                 OldLangFile("C:\\w\\res.rsc", "!:\\r\\res.rsc", {"first"})};
+  const OldRead r = ReadOld(pkg);
+  std::vector<std::string> paths;
+  for (const views::FileRow& row : r.view.files) paths.push_back(row.extractPath);
+  EXPECT_EQ(paths, (std::vector<std::string>{"bin\\pkg\\sys\\v (3).dll", "bin\\pkg\\sys\\v (2).dll",
+                                             "bin\\pkg\\SYS\\V.DLL", "bin\\pkg\\\xC3\xA9t\xC3\xA9 (2).txt",
+                                             "bin\\pkg\\\xC3\x89t\xC3\xA9.txt", "bin\\pkg\\res (2).rsc",
+                                             "bin\\pkg\\res.rsc"}));
+  const auto body = r.Body();
+  EXPECT_EQ(body.front(), R"({"res.rsc"}-"!:\r\res.rsc", FILE)");
+  EXPECT_EQ(body[1], R"({"res (2).rsc"}-"!:\r\res.rsc", FILE)");
+
+  // Extraction writes every variant.
+  TempDir dir;
+  const std::string file = dir.Write("pkg.sis", BuildOldSis(pkg));
+  const CliResult x = RunCli("extract --quiet '" + file + "' '" + (dir / "out") + "'", dir);
+  EXPECT_EQ(x.status, 0) << x.err;
+  for (const std::string& path : paths) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + native))) << path;
+  }
+}
+
 TEST(OldRecords, LanguageBlocksForEmbeddedNullAndMimeRecords) {
   OldPackage pkg;
   pkg.languages = {1, 2};
@@ -163,7 +207,7 @@ TEST(OldRecords, OldLayoutRecordsAreShortAndStored) {
   EXPECT_TRUE(r.package.problems.empty());
   const auto lines = r.Lines();
   ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[3], "#{\"Fr\", \"Caf\xC3\xA9\"}, (0x10F00001), 1, 0, 0, , TYPE=SISAPP");
+  EXPECT_EQ(lines[3], "#{\"Fr\", \"Caf\xC3\xA9\"}, (0x10F00001), 1, 0, 0, DISTRIBUTABLE, TYPE=SISAPP");
   EXPECT_EQ(lines[4], R"("C:\b.txt"-"!:\b.txt", FILERUN, RUNINSTALL, RUNWAITEND)");
   EXPECT_EQ(lines[5], "EndIf");
   EXPECT_EQ(lines[6], R"({"French Source file(2).txt" "l.txt"}-"!:\l.txt", FILE)");

@@ -367,7 +367,7 @@ Bytes Build(const Controller& mainIn, const PackageOptions& options, const Contr
   U64(comp, stream.declaredSize.value_or(controller.size()));
   Append(comp, payload);
   const Bytes compressedField = FieldBytes(0x03, comp);
-  const Bytes dataField = b.DataField();
+  const Bytes dataField = options.noData ? FieldBytes(0x1E, ArrayField(0x1F, {})) : b.DataField();
 
   Bytes contents;
   Bytes ck;

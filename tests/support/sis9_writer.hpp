@@ -124,6 +124,7 @@ struct Controller {
 struct PackageOptions {
   bool deflateController = true;
   bool stub = false;  // a bare controller, no header and no data
+  bool noData = false;  // SISData holds no unit, as in a pre-installed (PA, PP) package
 };
 
 // A controller stream that is not what its fields make.

@@ -1,0 +1,19 @@
+#pragma once
+// Writes the build-ready PKG files of a package (views/rebuild_script.hpp) into the
+// extraction folder, beside the extracted files.
+
+#include <string>
+#include <vector>
+
+#include "extract/extract.hpp"
+#include "views/rebuild_script.hpp"
+
+namespace tarvik::extract {
+
+// Writes each script (UTF-16LE with a byte-order mark) at its path below `folder`, creating
+// folders as needed and never leaving the folder; returns the paths written (relative to
+// `folder`, with "/"). A file that cannot be written is reported through `reporter.Failed`.
+std::vector<std::string> WriteRebuildScripts(const std::string& folder, const std::vector<views::RebuildScript>& scripts,
+                                             Reporter& reporter);
+
+}  // namespace tarvik::extract

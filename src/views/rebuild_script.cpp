@@ -1,0 +1,272 @@
+#include "views/rebuild_script.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "bytes/encoding.hpp"
+#include "bytes/tables.hpp"
+#include "views/script_text.hpp"
+
+namespace tarvik::views {
+
+namespace {
+
+using model::Expression;
+using model::ExprOp;
+using model::FileEntry;
+using model::InstallBlock;
+using model::Package;
+using text::Hex8;
+using text::Quoted;
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kEmbeddedFolder = "Embedded Components\\";
+
+// Lower case of ASCII text, for comparing targets.
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The builder sets VR by itself on files under \sys\ or \resource\ (any drive); elsewhere the
+// script has to ask for it.
+bool BuilderAddsVr(const std::string& target) {
+  const std::string t = Lower(target);
+  const std::size_t start = t.size() >= 2 && t[1] == ':' ? 2 : 0;
+  return t.compare(start, 5, "\\sys\\") == 0 || t.compare(start, 10, "\\resource\\") == 0;
+}
+
+std::string Slashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// Exactly `count` texts for a line that needs one per language: the ones given, the last
+// repeated (or `fallback`) where some are missing. With no languages, the texts as they are.
+std::vector<std::string> PerLanguage(const std::vector<std::string>& texts, std::size_t count,
+                                     const std::string& fallback) {
+  if (count == 0) return texts;
+  std::vector<std::string> out(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(std::min(count, texts.size())));
+  while (out.size() < count) out.push_back(out.empty() ? fallback : out.back());
+  return out;
+}
+
+std::string JoinQuoted(const std::vector<std::string>& items) { return text::JoinQuoted(items, ","); }
+
+std::string Version(const model::Version& v) {
+  std::string out;
+  for (std::int32_t w : {v.major, v.minor, v.build}) {
+    if (!out.empty()) out += ",";
+    out += w == -1 ? std::string("*") : std::to_string(w);
+  }
+  return out;
+}
+
+class Writer {
+ public:
+  Writer(const Package& main, const PackageView& view) : main_(main), view_(view) {
+    for (const FileRow& row : view.files)
+      if (row.entry) rows_.emplace(row.entry, &row);
+    for (std::size_t i = 0; i < view.packages.size(); ++i) index_.emplace(view.packages[i].package, i);
+  }
+
+  std::vector<RebuildScript> Run() {
+    std::vector<RebuildScript> out;
+    if (view_.packages.empty()) return out;
+    // Children before their parents: a depth-first walk that writes a package once all the
+    // packages inside it are written.
+    std::vector<std::size_t> order;
+    std::vector<std::vector<std::size_t>> children(view_.packages.size());
+    for (std::size_t i = 1; i < view_.packages.size(); ++i) {
+      const int parent = view_.packages[i].parent;
+      if (parent >= 0 && static_cast<std::size_t>(parent) < view_.packages.size())
+        children[static_cast<std::size_t>(parent)].push_back(i);
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> stack{{0, 0}};  // package, next child
+    while (!stack.empty()) {
+      auto& [pkg, next] = stack.back();
+      if (next < children[pkg].size()) {
+        const std::size_t child = children[pkg][next++];
+        stack.emplace_back(child, 0);
+      } else {
+        order.push_back(pkg);
+        stack.pop_back();
+      }
+    }
+    for (std::size_t i : order) out.push_back({PkgPath(i), Script(i)});
+    return out;
+  }
+
+ private:
+  // The folder of package i's PKG file, relative to the extraction folder ("" for the main one).
+  std::string Folder(std::size_t i) const {
+    if (i == 0) return {};
+    return "bin\\" + view_.packages[0].name + "\\" + kEmbeddedFolder;
+  }
+  std::string PkgPath(std::size_t i) const { return Folder(i) + view_.packages[i].name + ".pkg"; }
+
+  // `path` (relative to the extraction folder) relative to package i's PKG file, with "/".
+  std::string Relative(std::size_t i, const std::string& path) const {
+    const std::string folder = Folder(i);
+    if (path.compare(0, folder.size(), folder) == 0) return Slashes(path.substr(folder.size()));
+    return Slashes(path);
+  }
+
+  std::string Source(std::size_t i, const FileEntry& f) const {
+    const auto row = rows_.find(&f);
+    return row == rows_.end() ? std::string() : Relative(i, row->second->extractPath);
+  }
+
+  void Line(std::string text) {
+    script_ += text;
+    script_ += kCrLf;
+  }
+
+  std::string Script(std::size_t i) {
+    const Package& p = *view_.packages[i].package;
+    script_.clear();
+    Line(";Build-ready PKG file of " + (i == 0 ? main_.name : view_.packages[i].name + " (embedded in " + main_.name + ")"));
+    if (i == 0 && view_.packages.size() > 1)
+      Line(";Build the packages under bin/" + Slashes(view_.packages[0].name) +
+           "/Embedded Components first, innermost first (each .pkg in its own folder), then this one.");
+    Header(i, p);
+    Block(i, p.body);
+    for (const InstallBlock& b : p.laterBlocks) Block(i, b);
+    return script_;
+  }
+
+  void Header(std::size_t i, const Package& p) {
+    const std::size_t n = p.languages.size();
+    std::string languages = "&";
+    for (std::size_t k = 0; k < n; ++k) languages += (k ? "," : "") + BuilderLanguage(p.languages[k]);
+    Line(languages);
+
+    std::string head = "#{" + JoinQuoted(PerLanguage(p.names, n, std::string())) + "},(0x" + Hex8(p.uid) + ")," +
+                       Version(p.version) + std::string(text::InstallTypeText(p.installType));
+    const bool preinstalled = p.installType == 3 || p.installType == 4;
+    static const char* const kFlagWords[] = {",SH", ",NR", ",RU", ",H"};
+    std::string flags;
+    for (int bit = 0; bit < 4; ++bit)
+      if (p.installFlags & (1u << bit)) flags += kFlagWords[bit];
+    if (i == 0 && main_.frame && main_.frame->hasCompressedController && main_.frame->controllerAlgorithm == 0)
+      head += ",NC";
+    if (preinstalled && !flags.empty()) {
+      // The builder refuses install flags with these types.
+      Line(";The package also has the install flags " + flags.substr(1) +
+           ", which a builder does not take with this install type.");
+      flags.clear();
+    }
+    Line(head + flags);
+    if (preinstalled)
+      Line(";A pre-installed package carries no file data: put each file at its source name before building.");
+    Line("%{" + JoinQuoted(PerLanguage(p.vendorNames, n, p.vendorUniqueName)) + "}");
+    Line(":" + Quoted(p.vendorUniqueName));
+
+    for (int list = 0; list < 2; ++list)
+      for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
+        std::string versions = "0,0,0";
+        if (d.versions) {
+          versions = Version(d.versions->from);
+          if (d.versions->to) versions += "~" + Version(*d.versions->to);
+        }
+        const std::string uid = "0x" + Hex8(d.uid);
+        Line((list == 0 ? "[" + uid + "]," : "(" + uid + "),") + versions + ",{" +
+             JoinQuoted(PerLanguage(d.names, n, std::string())) + "}");
+      }
+    if (!p.properties.empty()) {
+      std::string line = "+(";
+      for (std::size_t k = 0; k < p.properties.size(); ++k)
+        line += (k ? "," : "") + std::to_string(p.properties[k].key) + "=" + std::to_string(p.properties[k].value);
+      Line(line + ")");
+    }
+    if (!p.options.empty()) {
+      std::string line = "!(";
+      for (std::size_t k = 0; k < p.options.size(); ++k)
+        line += (k ? ",{" : "{") + JoinQuoted(PerLanguage(p.options[k], n, std::string())) + "}";
+      Line(line + ")");
+    }
+    if (p.logo) Line("=" + Quoted(Source(i, *p.logo)) + "," + Quoted(p.logo->mime) + "," + Quoted(p.logo->target));
+  }
+
+  void Block(std::size_t i, const InstallBlock& block) {
+    for (const FileEntry& f : block.files) Line(FileLine(i, f));
+    for (const Package& child : block.embedded) {
+      const auto at = index_.find(&child);
+      if (at == index_.end()) continue;
+      const std::string sis = Folder(at->second) + view_.packages[at->second].name + ".sis";
+      Line("@" + Quoted(Relative(i, sis)) + ",(0x" + Hex8(child.uid) + ")");
+    }
+    for (const model::IfBlock& branch : block.ifs) {
+      if (LanguageLine(i, branch)) continue;
+      Line("If" + text::ConditionText(branch.branch.condition, false));
+      if (branch.branch.block) Block(i, *branch.branch.block);
+      for (const model::ConditionalBlock& e : branch.elseIfs) {
+        Line(text::IsElse(e.condition) ? std::string("Else") : "ElseIf" + text::ConditionText(e.condition, false));
+        if (e.block) Block(i, *e.block);
+      }
+      Line("EndIf");
+    }
+  }
+
+  std::string FileLine(std::size_t i, const FileEntry& f) {
+    const std::string target = Quoted(f.target);
+    if (text::IsNullFile(f)) return "\"\"-" + target + ", FN";
+    const std::string source = Quoted(Source(i, f));
+    const std::uint32_t options = f.options & ~text::kVerifyOnRestore;
+    const std::string vr = (f.options & text::kVerifyOnRestore) && !BuilderAddsVr(f.target) ? ", VR" : "";
+    switch (f.operation) {
+      case 2: return source + "-" + target + text::RunOptions(options, f.mime) + vr;
+      case 4: {
+        // The builder stores TC as 0x200 or 0.
+        const std::string word = text::TextOption(options == 0x200 ? 0 : options);
+        return source + "-\"\", FT" + word;
+      }
+      default: return source + "-" + target + ", FF" + vr;
+    }
+  }
+
+  // A language-dependent file line, when the If block is what the builder makes of one: a
+  // branch per declared language, in order, testing Language = that number, each holding
+  // one file of one target with operation 0 and no options.
+  bool LanguageLine(std::size_t i, const model::IfBlock& block) {
+    const Package& p = *view_.packages[i].package;
+    const std::size_t n = p.languages.size();
+    if (n == 0 || block.elseIfs.size() + 1 != n) return false;
+    std::vector<const FileEntry*> files;
+    for (std::size_t k = 0; k < n; ++k) {
+      const model::ConditionalBlock& b = k == 0 ? block.branch : block.elseIfs[k - 1];
+      const Expression& c = b.condition;
+      const bool test = c.op == ExprOp::Equal && c.operands.size() == 2 && c.operands[0].op == ExprOp::Variable &&
+                        c.operands[0].value == text::kLanguageAttribute && c.operands[1].op == ExprOp::Number &&
+                        c.operands[1].value == p.languages[k];
+      if (!test || !b.block || b.block->files.size() != 1 || !b.block->embedded.empty() || !b.block->ifs.empty())
+        return false;
+      const FileEntry& f = b.block->files[0];
+      if (f.operation != 0 || (f.options & ~text::kVerifyOnRestore) != 0 || (k > 0 && f.target != files[0]->target))
+        return false;
+      files.push_back(&f);
+    }
+    std::string line = "{";
+    for (std::size_t k = 0; k < n; ++k) line += (k ? " " : "") + Quoted(Source(i, *files[k]));
+    Line(line + "}-" + Quoted(files[0]->target));
+    return true;
+  }
+
+  const Package& main_;
+  const PackageView& view_;
+  std::unordered_map<const FileEntry*, const FileRow*> rows_;
+  std::unordered_map<const Package*, std::size_t> index_;
+  std::string script_;
+};
+
+}  // namespace
+
+std::vector<RebuildScript> RebuildScripts(const model::Package& package, const PackageView& view) {
+  if (package.generation != model::Generation::Sis9 || !package.controllerRead) return {};
+  return Writer(package, view).Run();
+}
+
+std::string EncodePkgFile(const std::string& text) { return "\xFF\xFE" + Utf8ToUtf16Le(text); }
+
+}  // namespace tarvik::views

@@ -1,0 +1,230 @@
+// Build-ready PKG files: `tarvik-cli extract --pkg` writes one PKG file per package beside the
+// extracted files, and every name in them must lead to what the builder needs.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "bytes/encoding.hpp"
+#include "support/sis9_writer.hpp"
+#include "support/test_env.hpp"
+
+namespace tarvik::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace w = sis9w;
+
+w::File LanguageVariant(const std::string& target, const std::string& content) {
+  w::File f = w::TextFile(target, content);
+  f.op = 0;  // what the builder stores for each file of a language-dependent line
+  return f;
+}
+
+// An If block as the builder makes it of `{"a" "b"}-"target"` for the languages given.
+w::If LanguageBlock(const std::vector<std::uint32_t>& languages, const std::string& target) {
+  w::If block;
+  block.cond = w::Eq(w::Lang(), w::Num(static_cast<std::int32_t>(languages[0])));
+  block.files = {LanguageVariant(target, "variant 0")};
+  for (std::size_t k = 1; k < languages.size(); ++k) {
+    w::ElseIf e;
+    e.cond = w::Eq(w::Lang(), w::Num(static_cast<std::int32_t>(languages[k])));
+    e.files = {LanguageVariant(target, "variant " + std::to_string(k))};
+    block.elseIfs.push_back(e);
+  }
+  return block;
+}
+
+// A package tree: main embeds "Child" (which embeds "Grand") and, inside a condition, a
+// second package also named "Child"; languages include one without a two-letter code.
+w::Controller Tree() {
+  const std::vector<std::uint32_t> languages = {1, 260};
+  w::Controller grand;
+  grand.uid = 0xE0000003;
+  grand.names = {"Grand", "Grand 260"};
+  grand.vendors = {"V", "V"};
+  grand.languages = languages;
+  grand.files = {w::TextFile("!:\\data\\grand\\g.txt", "grand")};
+
+  w::Controller child;
+  child.uid = 0xE0000002;
+  child.names = {"Child", "Child 260"};
+  child.vendors = {"V", "V"};
+  child.languages = languages;
+  child.files = {w::TextFile("!:\\data\\child\\c.txt", "child")};
+  child.ifs = {LanguageBlock(languages, "!:\\resource\\apps\\child.rsc")};
+  child.embedded = {grand};
+
+  w::Controller other = child;
+  other.uid = 0xE0000004;
+  other.embedded.clear();
+
+  w::Controller main;
+  main.uid = 0xE0000001;
+  main.names = {"Main", "Main 260"};
+  main.vendors = {"V", "V"};
+  main.languages = languages;
+  w::File verified = w::TextFile("!:\\data\\main\\kept.txt", "kept");
+  verified.options = 0x8000;  // VR outside \sys\ and \resource\: the builder needs it asked for
+  main.files = {w::TextFile("!:\\data\\main\\a.txt", "a"), verified};
+  main.embedded = {child};
+  main.ifs = {LanguageBlock(languages, "!:\\resource\\apps\\main.rsc")};
+  w::If option;
+  option.cond = w::Option(1);
+  option.files = {w::TextFile("!:\\data\\main\\opt.txt", "with option")};
+  option.embedded = {other};
+  w::ElseIf otherwise;
+  otherwise.cond = w::Else();
+  otherwise.files = {w::TextFile("!:\\data\\main\\opt.txt", "without option")};
+  option.elseIfs = {otherwise};
+  main.ifs.push_back(option);
+  main.options = {{"Opt", "Opt 260"}};
+  return main;
+}
+
+// A PKG file's text: it must start with a UTF-16LE byte-order mark and break lines with CR LF.
+std::string ReadPkg(const fs::path& path) {
+  const std::string bytes = ReadFile(path.string());
+  EXPECT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << path;
+  const std::string text =
+      Utf16LeToUtf8(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, (bytes.size() - 2) / 2);
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+    EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << path << ": a line break without CR";
+  return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    out.push_back(text.substr(start, at - start));
+  return out;
+}
+
+std::vector<std::string> Quoted(const std::string& line) {
+  std::vector<std::string> out;
+  const std::regex quoted("\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(line.begin(), line.end(), quoted); it != std::sregex_iterator(); ++it)
+    out.push_back((*it)[1]);
+  return out;
+}
+
+struct Built {
+  TempDir dir;
+  std::string out = dir / "out";
+  CliResult result;
+  std::map<std::string, std::string> pkgs;  // path relative to `out` -> text
+
+  explicit Built(const Bytes& package, const std::string& name = "main.sis") {
+    const std::string file = dir.Write(name, package);
+    result = RunCli("extract --quiet --pkg '" + file + "' '" + out + "'", dir);
+    for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator(); ++it)
+      if (it->path().extension() == ".pkg") pkgs[fs::relative(it->path(), out).generic_string()] = ReadPkg(it->path());
+  }
+};
+
+TEST(RebuildScripts, NameEveryExtractedFileAndEveryEmbeddedPackage) {
+  Built b(w::Build(Tree()));
+  ASSERT_EQ(b.result.status, 0) << b.result.err;
+  std::vector<std::string> names;
+  for (const auto& [path, text] : b.pkgs) names.push_back(path);
+  EXPECT_EQ(names, (std::vector<std::string>{"bin/main/Embedded Components/Child (2).pkg",
+                                             "bin/main/Embedded Components/Child.pkg",
+                                             "bin/main/Embedded Components/Grand.pkg", "main.pkg"}));
+  EXPECT_NE(b.result.out.find("main.pkg\n"), std::string::npos) << b.result.out;
+
+  for (const auto& [path, text] : b.pkgs) {
+    SCOPED_TRACE(path);
+    const fs::path folder = fs::path(b.out) / fs::path(path).parent_path();
+    std::string uid;  // the package UID of this file's # line
+    std::size_t sources = 0;
+    for (const std::string& line : Lines(text)) {
+      if (line.rfind("#", 0) == 0) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, std::regex(R"(\((0x[0-9A-F]{8})\))")));
+        uid = m[1];
+      }
+      if (line.rfind("@", 0) == 0) {
+        // An embedded package: its .sis is to be built beside it from the .pkg of that name.
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, std::regex(R"(@"([^"]+)\.sis",\((0x[0-9A-F]{8})\))"))) << line;
+        const std::string child = (fs::path(path).parent_path() / (m[1].str() + ".pkg")).generic_string();
+        ASSERT_TRUE(b.pkgs.count(child)) << line;
+        EXPECT_NE(b.pkgs[child].find("," + std::string("(") + m[2].str() + "),"), std::string::npos) << line;
+      }
+      const bool fileLine = line.rfind("\"", 0) == 0 || line.rfind("{", 0) == 0 || line.rfind("=", 0) == 0;
+      if (!fileLine) continue;
+      std::vector<std::string> q = Quoted(line);
+      if (line[0] == '{') q.pop_back();  // the target
+      else q.resize(1);                  // the source
+      for (const std::string& source : q) {
+        if (source.empty()) continue;
+        EXPECT_EQ(source.find('\\'), std::string::npos) << line;
+        EXPECT_TRUE(fs::is_regular_file(folder / source)) << line;
+        ++sources;
+      }
+    }
+    EXPECT_FALSE(uid.empty());
+    EXPECT_GT(sources, 0u);
+  }
+
+  const std::vector<std::string> main = Lines(b.pkgs["main.pkg"]);
+  auto has = [&main](const std::string& line) { return std::find(main.begin(), main.end(), line) != main.end(); };
+  EXPECT_TRUE(has("&EN,260"));
+  EXPECT_TRUE(has("#{\"Main\",\"Main 260\"},(0xE0000001),1,0,0,TYPE=SA"));
+  EXPECT_TRUE(has("\"bin/main/data/main/kept.txt\"-\"!:\\data\\main\\kept.txt\", FF, VR"));
+  EXPECT_TRUE(has("{\"bin/main/resource/apps/main.rsc\" \"bin/main/resource/apps/main (2).rsc\"}-"
+                  "\"!:\\resource\\apps\\main.rsc\""));
+  EXPECT_TRUE(has("@\"bin/main/Embedded Components/Child.sis\",(0xE0000002)"));
+  EXPECT_TRUE(has("If Option1"));
+  EXPECT_TRUE(has("Else"));
+  EXPECT_TRUE(has("@\"Child (2).sis\",(0xE0000004)") == false);  // the main file names it from its own folder
+  EXPECT_TRUE(has("@\"bin/main/Embedded Components/Child (2).sis\",(0xE0000004)"));
+  EXPECT_NE(b.pkgs["bin/main/Embedded Components/Child.pkg"].find("@\"Grand.sis\",(0xE0000003)"), std::string::npos);
+}
+
+// What is not a language-dependent line stays an If block: a chain whose languages differ
+// from the declared ones, or whose files are installed normally.
+TEST(RebuildScripts, FoldOnlyWhatTheBuilderMakesOfALanguageLine) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint32_t> chain;
+    std::uint32_t operation;
+    bool folded;
+  };
+  const Case cases[] = {
+      {"declared languages in order", {1, 2, 3}, 0, true},
+      {"another order", {2, 1, 3}, 0, false},
+      {"fewer branches", {1, 2}, 0, false},
+      {"installed files", {1, 2, 3}, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    w::Controller main;
+    main.languages = {1, 2, 3};
+    main.names = {"P", "P", "P"};
+    main.vendors = {"V", "V", "V"};
+    w::If block = LanguageBlock(c.chain, "!:\\resource\\x.rsc");
+    block.files[0].op = c.operation;
+    for (auto& e : block.elseIfs) e.files[0].op = c.operation;
+    main.ifs = {block};
+    Built b(w::Build(main), "p.sis");
+    ASSERT_EQ(b.result.status, 0) << b.result.err;
+    const std::string& text = b.pkgs["p.pkg"];
+    EXPECT_EQ(text.find("{\"bin/p/resource/x.rsc\" \"bin/p/resource/x (2).rsc\" \"bin/p/resource/x (3).rsc\"}-"
+                        "\"!:\\resource\\x.rsc\"") != std::string::npos,
+              c.folded)
+        << text;
+    EXPECT_EQ(text.find("If  Language") == std::string::npos && text.find("If Language") == std::string::npos,
+              c.folded)
+        << text;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::test
