@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
+#include "cli/collection_commands.hpp"
 #include "shell/app.hpp"
 
 namespace {
@@ -140,66 +142,94 @@ int main(int argc, char** argv) {
   cli.set_version_flag("--version", std::string("tarvik-cli ") + TARVIK_VERSION);
   cli.require_subcommand(1);
 
-  std::string file, dir, out, sourceDir;
-  bool quiet = false, force = false, certs = false;
+  std::string saveInput, destination, out, sourceDir, database;
+  std::vector<std::string> files, catalogDirs;
+  bool quiet = false, force = false, certs = false, json = false;
+  unsigned jobs = 0;
 
-  auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
-  pkg->add_option("FILE", file, "package, PKG script or session file")->required();
+  auto* pkg = cli.add_subcommand("pkg", "Open each FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
+  pkg->add_option("FILE", files, "package, PKG script or session file")->required();
   pkg->add_option("--source-dir", sourceDir, "default source folder written into the script's file lines");
 
-  auto* info = cli.add_subcommand("info", "Open FILE and print its header facts and file table");
-  info->add_option("FILE", file, "package file")->required();
+  auto* info = cli.add_subcommand("info", "Open each FILE and print its header facts and file table");
+  info->add_option("FILE", files, "package file")->required();
+  info->add_flag("--json", json, "print every fact as one JSON document per package (one per line)");
   info->add_option("--source-dir", sourceDir, "default source folder");
 
-  auto* extract = cli.add_subcommand("extract", "Extract the files carried by FILE into DIR");
-  extract->add_option("FILE", file, "package file")->required();
-  extract->add_option("DIR", dir, "destination folder")->required();
+  auto* extract = cli.add_subcommand(
+      "extract", "Extract the files carried by FILE into DIR (several files: each into DIR/<file name>)");
+  // FILE... DIR: the last one is the destination folder.
+  extract->add_option("FILE DIR", files, "package files, then the destination folder")->expected(2, -1)->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
   extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
 
   auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
-  save->add_option("FILE", file, "package, PKG script or session file")->required();
+  save->add_option("FILE", saveInput, "package, PKG script or session file")->required();
   save->add_option("OUT", out, "file to write")->required();
   save->add_flag("-f,--force", force, "replace OUT when it exists");
   save->add_option("--source-dir", sourceDir, "default source folder");
 
+  auto* catalog = cli.add_subcommand("catalog", "Catalogue every package under the folders DIR in an SQLite database");
+  catalog->add_option("DIR", catalogDirs, "folder to walk")->required();
+  catalog->add_option("--db", database, "database file (made when missing, brought up to date otherwise)")->required();
+  catalog->add_option("-j,--jobs", jobs, "packages read at once (default: one per core)");
+  catalog->add_flag("-q,--quiet", quiet, "no progress line");
+
   CLI11_PARSE(cli, argc, argv);
 
-  CliUi ui;
-  App app(ui);
-  app.Form_Load();
-  int status = 0;
-  if (!OpenFile(app, ui, file, sourceDir)) {
-    status = 2;
-  } else if (*pkg) {
-    std::cout << ui.text << std::flush;
-  } else if (*info) {
-    PrintInfo(app);
-    PrintSigners(file);
-  } else if (*extract) {
-    if (!app.mnFile_Click().extract) {
-      std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
-      status = 1;
-      // A package without files (a stub) can still be signed.
-      if (certs) WriteCertificates(file, dir);
-    } else {
-      ui.showProgress = !quiet && isatty(STDERR_FILENO);
-      // A destination that does not exist yet is made, as a person would expect.
-      std::error_code ec;
-      std::filesystem::create_directories(dir, ec);
-      ui.folderAnswers.push_back(dir);
-      app.mnExtr_Click();
-      ui.FinishProgress();
-      std::cout << ToLf(ui.resultText);
-      if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
-      if (certs && !WriteCertificates(file, dir)) status = 1;
-    }
-  } else if (*save) {
-    ui.saveAnswers.push_back(out);
-    ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
-    app.mnSave_Click();
+  if (*catalog) return tarvik::cli::RunCatalog(catalogDirs, database, jobs, quiet);
+  if (*info && json) return tarvik::cli::PrintFacts(files, sourceDir);
+  if (*save) files = {saveInput};
+  if (*extract) {
+    destination = files.back();
+    files.pop_back();
   }
-  app.Form_Unload();
-  if (status == 0 && ui.sawCritical) status = 1;
-  return status;
+  // Several files: each gets its own section (pkg, info) or folder (extract); the exit
+  // status is the worst of theirs.
+  const std::vector<std::string> folders = files.size() > 1 ? tarvik::cli::ExtractFolders(files, destination)
+                                                            : std::vector<std::string>{destination};
+  int worst = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string& file = files[i];
+    const std::string& dir = folders[i];
+    if (files.size() > 1 && (*pkg || *info)) std::cout << (i ? "\n" : "") << "==> " << file << " <==\n" << std::flush;
+    CliUi ui;
+    App app(ui);
+    app.Form_Load();
+    int status = 0;
+    if (!OpenFile(app, ui, file, sourceDir)) {
+      status = 2;
+    } else if (*pkg) {
+      std::cout << ui.text << std::flush;
+    } else if (*info) {
+      PrintInfo(app);
+      PrintSigners(file);
+    } else if (*extract) {
+      if (!app.mnFile_Click().extract) {
+        std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
+        status = 1;
+        // A package without files (a stub) can still be signed.
+        if (certs) WriteCertificates(file, dir);
+      } else {
+        ui.showProgress = !quiet && isatty(STDERR_FILENO);
+        // A destination that does not exist yet is made, as a person would expect.
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        ui.folderAnswers.push_back(dir);
+        app.mnExtr_Click();
+        ui.FinishProgress();
+        std::cout << ToLf(ui.resultText);
+        if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
+        if (certs && !WriteCertificates(file, dir)) status = 1;
+      }
+    } else if (*save) {
+      ui.saveAnswers.push_back(out);
+      ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
+      app.mnSave_Click();
+    }
+    app.Form_Unload();
+    if (status == 0 && ui.sawCritical) status = 1;
+    worst = std::max(worst, status);
+  }
+  return worst;
 }
