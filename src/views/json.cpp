@@ -23,6 +23,23 @@ using model::Package;
 
 constexpr std::uint32_t kLanguageAttribute = 0x1000;
 
+// An object whose members are appended in order. The keys given are distinct, so the
+// ordered map's search for an existing key is skipped.
+class Object {
+ public:
+  explicit Object(std::size_t members) : json_(Json::object()) { Members().reserve(members); }
+  template <typename V>
+  void Add(const char* key, V&& value) {
+    Members().emplace_back(key, Json(std::forward<V>(value)));
+  }
+  Json Take() { return std::move(json_); }
+
+ private:
+  using Members_t = std::vector<std::pair<const std::string, Json>>;
+  Members_t& Members() { return static_cast<Members_t&>(json_.get_ref<Json::object_t&>()); }
+  Json json_;
+};
+
 Json LanguageJson(std::uint32_t number) {
   const LanguageFacts f = Language(number);
   Json j;
@@ -297,33 +314,46 @@ class FactsWriter {
 
   Json FileJson(const Package& owner, const FileEntry& e, const char* role, ConditionStack& conditions,
                 std::optional<std::uint32_t> language) {
+    // A package can describe a great many files: their objects are built member by member
+    // in order, without the key lookups of operator[].
     const Generation g = main_.generation;
-    Json j;
-    j["role"] = role;
-    j["package"] = owner.ordinal;
-    j["target"] = e.target;
-    j["source"] = g == Generation::Pre9 ? Json(e.source) : Json();
-    Json op;
-    op["code"] = e.operation;
-    const std::string opName = OperationName(g, e.operation);
-    op["name"] = opName.empty() ? Json() : Json(opName);
-    j["operation"] = std::move(op);
-    j["options"] = Bits(e.options, OptionNames(g, e.operation, e.options));
-    j["mime"] = e.mime;
-    j["compressedSize"] = e.compressedSize;
-    j["uncompressedSize"] = e.uncompressedSize;
-    j["compression"] = CompressionName(e.compression);
-    j["dataOffset"] = e.dataOffset ? Json(*e.dataOffset) : Json();
-    j["hashAlgorithm"] = e.hashAlgorithm;
-    j["sha1"] = e.hashAlgorithm == 1 && e.hash.size() == 20 ? Json(HexBytes(e.hash)) : Json();
-    j["capabilities"] = e.capabilities ? Bits(*e.capabilities, signers::CapabilityNames(*e.capabilities)) : Json();
-    j["index"] = e.index;
-    j["complete"] = e.complete;
+    Object j(19);
+    j.Add("role", role);
+    j.Add("package", owner.ordinal);
+    j.Add("target", e.target);
+    j.Add("source", g == Generation::Pre9 ? Json(e.source) : Json());
+    j.Add("operation", OperationJson(e.operation));
+    j.Add("options", OptionsJson(e.operation, e.options));
+    j.Add("mime", e.mime);
+    j.Add("compressedSize", e.compressedSize);
+    j.Add("uncompressedSize", e.uncompressedSize);
+    j.Add("compression", CompressionName(e.compression));
+    j.Add("dataOffset", e.dataOffset ? Json(*e.dataOffset) : Json());
+    j.Add("hashAlgorithm", e.hashAlgorithm);
+    j.Add("sha1", e.hashAlgorithm == 1 && e.hash.size() == 20 ? Json(HexBytes(e.hash)) : Json());
+    j.Add("capabilities", e.capabilities ? Bits(*e.capabilities, signers::CapabilityNames(*e.capabilities)) : Json());
+    j.Add("index", e.index);
+    j.Add("complete", e.complete);
     if (!language) language = conditions.LanguageSelected();
-    j["language"] = language ? LanguageJson(*language) : Json();
-    j["conditions"] = conditions.List();
+    j.Add("language", language ? LanguageJson(*language) : Json());
+    j.Add("conditions", conditions.List());
     const auto row = rows_.find(&e);
-    j["extractPath"] = row == rows_.end() ? Json() : Json(row->second->extractPath);
+    j.Add("extractPath", row == rows_.end() ? Json() : Json(row->second->extractPath));
+    return j.Take();
+  }
+
+  // The operation and options objects, made once per distinct value.
+  const Json& OperationJson(std::uint32_t operation) {
+    Json& j = operations_[operation];
+    if (j.is_null()) {
+      const std::string name = OperationName(main_.generation, operation);
+      j = Json{{"code", operation}, {"name", name.empty() ? Json() : Json(name)}};
+    }
+    return j;
+  }
+  const Json& OptionsJson(std::uint32_t operation, std::uint32_t options) {
+    Json& j = options_[(static_cast<std::uint64_t>(operation) << 32) | options];
+    if (j.is_null()) j = Bits(options, OptionNames(main_.generation, operation, options));
     return j;
   }
 
@@ -590,6 +620,8 @@ class FactsWriter {
   const Package& main_;
   std::span<const std::uint8_t> file_;
   std::unordered_map<const FileEntry*, const FileRow*> rows_;
+  std::unordered_map<std::uint32_t, Json> operations_;
+  std::unordered_map<std::uint64_t, Json> options_;
 };
 
 }  // namespace
