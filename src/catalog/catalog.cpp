@@ -447,6 +447,7 @@ class Writer {
  public:
   bool Open(const std::string& path, std::string& error) {
     if (!db_.Open(path, false) || !db_.Exec("PRAGMA journal_mode=WAL") || !db_.Exec("PRAGMA synchronous=NORMAL") ||
+        !db_.Exec("PRAGMA cache_size=-16384") || !db_.Exec("PRAGMA temp_store=MEMORY") ||
         !db_.Exec("PRAGMA foreign_keys=ON") || !db_.Exec(kSchema)) {
       error = path + ": " + db_.Error();
       return false;

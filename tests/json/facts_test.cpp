@@ -2,6 +2,7 @@
 // with what `tarvik-cli info` shows, and files carry the conditions, language and package
 // they belong to.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
