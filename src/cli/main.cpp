@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
+#include "cli/collection_commands.hpp"
 #include "cli/no_script.hpp"
 #include "shell/app.hpp"
 
@@ -149,20 +151,24 @@ int main(int argc, char** argv) {
   cli.set_version_flag("--version", std::string("tarvik-cli ") + TARVIK_VERSION);
   cli.require_subcommand(1);
 
-  std::string file, dir, out, sourceDir;
-  bool quiet = false, force = false, certs = false, rebuildScripts = false;
+  std::string saveInput, destination, out, sourceDir, database;
+  std::vector<std::string> files, catalogDirs;
+  bool quiet = false, force = false, certs = false, json = false, rebuildScripts = false;
+  unsigned jobs = 0;
 
-  auto* pkg = cli.add_subcommand("pkg", "Open FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
-  pkg->add_option("FILE", file, "package, PKG script or session file")->required();
+  auto* pkg = cli.add_subcommand("pkg", "Open each FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
+  pkg->add_option("FILE", files, "package, PKG script or session file")->required();
   pkg->add_option("--source-dir", sourceDir, "default source folder written into the script's file lines");
 
-  auto* info = cli.add_subcommand("info", "Open FILE and print its header facts and file table");
-  info->add_option("FILE", file, "package file")->required();
+  auto* info = cli.add_subcommand("info", "Open each FILE and print its header facts and file table");
+  info->add_option("FILE", files, "package file")->required();
+  info->add_flag("--json", json, "print every fact as one JSON document per package (one per line)");
   info->add_option("--source-dir", sourceDir, "default source folder");
 
-  auto* extract = cli.add_subcommand("extract", "Extract the files carried by FILE into DIR");
-  extract->add_option("FILE", file, "package file")->required();
-  extract->add_option("DIR", dir, "destination folder")->required();
+  auto* extract = cli.add_subcommand(
+      "extract", "Extract the files carried by FILE into DIR (several files: each into DIR/<file name>)");
+  // FILE... DIR: the last one is the destination folder.
+  extract->add_option("FILE DIR", files, "package files, then the destination folder")->expected(2, -1)->required();
   extract->add_flag("-q,--quiet", quiet, "no progress bar");
   extract->add_flag("--pkg", rebuildScripts, "also write build-ready PKG files (DIR/<package>.pkg, one per package)");
   extract->add_flag("--certs", certs, "also write each signature certificate as DER under DIR/certificates/");
@@ -171,10 +177,16 @@ int main(int argc, char** argv) {
                     "the free space of DIR");
 
   auto* save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
-  save->add_option("FILE", file, "package, PKG script or session file")->required();
+  save->add_option("FILE", saveInput, "package, PKG script or session file")->required();
   save->add_option("OUT", out, "file to write")->required();
   save->add_flag("-f,--force", force, "replace OUT when it exists");
   save->add_option("--source-dir", sourceDir, "default source folder");
+
+  auto* catalog = cli.add_subcommand("catalog", "Catalogue every package under the folders DIR in an SQLite database");
+  catalog->add_option("DIR", catalogDirs, "folder to walk")->required();
+  catalog->add_option("--db", database, "database file (made when missing, brought up to date otherwise)")->required();
+  catalog->add_option("-j,--jobs", jobs, "packages read at once (default: one per core)");
+  catalog->add_flag("-q,--quiet", quiet, "no progress line");
 
   try {
     cli.parse(argc, argv);
@@ -185,62 +197,80 @@ int main(int argc, char** argv) {
   // Ctrl+C or SIGTERM removes the files being written and the scratch files, then exits.
   tarvik::InstallInterruptCleanup();
 
-  CliUi ui;
-  App app(ui);
-  app.Form_Load();
-  int status = 0;
-  if (!OpenFile(app, ui, file, sourceDir)) {
-    status = 2;
-  } else if (*pkg) {
-    std::cout << Out(ui.text) << std::flush;
-    if (ui.text.empty() && app.state.package) {
-      // A package read without a script: say why, and fail.
-      std::cerr << "tarvik-cli: no PKG script for " << Out(file) << ": " << tarvik::cli::NoScriptReason(*app.state.package)
-                << '\n';
-      status = 1;
-    }
-  } else if (*info) {
-    PrintInfo(app);
-    PrintSigners(file);
-  } else if (*extract) {
-    if (!app.mnFile_Click().extract) {
-      std::cerr << "tarvik-cli: " << file << " carries no files to extract\n";
-      status = 1;
-      // A package without files (a stub) can still be signed.
-      if (certs) WriteCertificates(file, dir);
-    } else {
-      ui.showProgress = !quiet && isatty(STDERR_FILENO);
-      // A destination that does not exist yet is made, as a person would expect.
-      std::error_code ec;
-      std::filesystem::create_directories(dir, ec);
-      ui.folderAnswers.push_back(dir);
-      ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
-      app.state.writeRebuildScripts = rebuildScripts;
-      app.mnExtr_Click();
-      ui.FinishProgress();
-      std::cout << Out(ToLf(ui.resultText));
-      if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
-      if (app.state.extractDeclined) {
-        std::cerr << "tarvik-cli: nothing extracted (--force extracts anyway)\n";
+  if (*catalog) return tarvik::cli::RunCatalog(catalogDirs, database, jobs, quiet);
+  if (*info && json) return tarvik::cli::PrintFacts(files, sourceDir);
+  if (*save) files = {saveInput};
+  if (*extract) {
+    destination = files.back();
+    files.pop_back();
+  }
+  // Several files: each gets its own section (pkg, info) or folder (extract); the exit
+  // status is the worst of theirs.
+  const std::vector<std::string> folders = files.size() > 1 ? tarvik::cli::ExtractFolders(files, destination)
+                                                            : std::vector<std::string>{destination};
+  int worst = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string& file = files[i];
+    const std::string& dir = folders[i];
+    if (files.size() > 1 && (*pkg || *info)) std::cout << (i ? "\n" : "") << "==> " << Out(file) << " <==\n" << std::flush;
+    CliUi ui;
+    App app(ui);
+    app.Form_Load();
+    int status = 0;
+    if (!OpenFile(app, ui, file, sourceDir)) {
+      status = 2;
+    } else if (*pkg) {
+      std::cout << Out(ui.text) << std::flush;
+      if (ui.text.empty() && app.state.package) {
+        // A package read without a script: say why, and fail.
+        std::cerr << "tarvik-cli: no PKG script for " << Out(file) << ": "
+                  << tarvik::cli::NoScriptReason(*app.state.package) << '\n';
         status = 1;
       }
-      // Files whose content does not match their SHA-1 stay written and listed, but the run
-      // did not give what the package promised.
-      for (const auto& m : ui.messages)
-        if (m.text.rfind(tarvik::extract::kHashMismatchHead, 0) == 0) status = 1;
-      if (certs && !WriteCertificates(file, dir)) status = 1;
+    } else if (*info) {
+      PrintInfo(app);
+      PrintSigners(file);
+    } else if (*extract) {
+      if (!app.mnFile_Click().extract) {
+        std::cerr << Out("tarvik-cli: " + file + " carries no files to extract") << '\n';
+        status = 1;
+        // A package without files (a stub) can still be signed.
+        if (certs) WriteCertificates(file, dir);
+      } else {
+        ui.showProgress = !quiet && isatty(STDERR_FILENO);
+        // A destination that does not exist yet is made, as a person would expect.
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        ui.folderAnswers.push_back(dir);
+        ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
+        app.state.writeRebuildScripts = rebuildScripts;
+        app.mnExtr_Click();
+        ui.FinishProgress();
+        std::cout << Out(ToLf(ui.resultText));
+        if (!ui.resultText.empty() && ui.resultText.back() != '\n') std::cout << '\n';
+        if (app.state.extractDeclined) {
+          std::cerr << "tarvik-cli: nothing extracted (--force extracts anyway)\n";
+          status = 1;
+        }
+        // Files whose content does not match their SHA-1 stay written and listed, but the run
+        // did not give what the package promised.
+        for (const auto& m : ui.messages)
+          if (m.text.rfind(tarvik::extract::kHashMismatchHead, 0) == 0) status = 1;
+        if (certs && !WriteCertificates(file, dir)) status = 1;
+      }
+    } else if (*save) {
+      ui.saveAnswers.push_back(out);
+      ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
+      const bool existed = tarvik::fsys::FileExists(out) || tarvik::fsys::IsSymlink(out);
+      app.mnSave_Click();
+      if (existed && !force && !tarvik::fsys::SpecialFileKind(out)) {
+        std::cerr << Out("tarvik-cli: " + out + " exists; nothing saved (--force replaces it)") << '\n';
+        status = 1;
+      }
     }
-  } else if (*save) {
-    ui.saveAnswers.push_back(out);
-    ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
-    const bool existed = tarvik::fsys::FileExists(out) || tarvik::fsys::IsSymlink(out);
-    app.mnSave_Click();
-    if (existed && !force && !tarvik::fsys::SpecialFileKind(out)) {
-      std::cerr << Out("tarvik-cli: " + out + " exists; nothing saved (--force replaces it)") << '\n';
-      status = 1;
-    }
+    app.Form_Unload();
+    if (status == 0 && ui.sawCritical) status = 1;
+    worst = std::max(worst, status);
   }
-  app.Form_Unload();
-  if (status == 0 && ui.sawCritical) status = 1;
-  return status;
+  return worst;
 }

@@ -1,0 +1,755 @@
+#include "catalog/catalog.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "catalog/database.hpp"
+#include "model/package.hpp"
+#include "parse/parse.hpp"
+#include "signers/signers.hpp"
+#include "views/facts.hpp"
+
+namespace tarvik::catalog {
+
+namespace {
+
+namespace fs = std::filesystem;
+using model::Package;
+
+constexpr std::uint32_t kSis9Uid1 = 0x10201A7A;
+constexpr std::uint32_t kPre9Uid3 = 0x10000419;
+constexpr std::uint32_t kControllerType = 0x0D;
+constexpr std::size_t kHeadBytes = 16;
+constexpr std::size_t kErrorsKept = 100;
+
+std::uint32_t Word(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// ---- The rows of one file ------------------------------------------------------------
+
+struct LanguageRow {
+  int ordinal, position;
+  std::uint32_t number;
+  std::string code, name;
+};
+struct NameRow {
+  int ordinal;
+  const char* kind;  // "name" or "vendor"
+  std::optional<std::uint32_t> language;
+  std::string text;
+};
+struct DependencyRow {
+  int ordinal;
+  bool target;
+  std::uint32_t uid;
+  std::string platform, from, to, name;
+};
+struct FileRow {
+  int ordinal, position;
+  std::string target, sha1, operation, mime;
+  std::uint64_t compressedSize, uncompressedSize;
+  std::optional<std::uint32_t> language;
+};
+struct EmbeddedRow {
+  int ordinal, parent;
+  std::uint32_t uid;
+  std::string name, vendor, version;
+  std::uint64_t files;
+};
+struct SignerRow {
+  int ordinal, chain;
+  std::string subject, issuer, serial, notBefore, notAfter, fingerprint, keyType, trust, verdict;
+  std::int64_t certificates;
+};
+
+struct Item {
+  enum class Kind : std::uint8_t { Package, NotPackage, Unchanged, Error } kind = Kind::Package;
+  std::string path;
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;
+  bool isPackage = false;  // Unchanged: what it was found to be before
+  std::string error;       // Error: what went wrong
+
+  // Package.
+  std::string sha1, generation, name, vendor, vendorUnique, version, installType, flags, created, problem;
+  bool stub = false, readable = false, hasInfo = false;
+  std::uint32_t uid = 0, flagBits = 0;
+  model::Version versionWords;
+  std::uint64_t fileCount = 0, embeddedCount = 0, chainCount = 0, problemCount = 0;
+  std::vector<LanguageRow> languages;
+  std::vector<NameRow> names;
+  std::vector<DependencyRow> dependencies;
+  std::vector<FileRow> files;
+  std::vector<EmbeddedRow> embedded;
+  std::vector<SignerRow> signers;
+};
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : ",") + w;
+  return out;
+}
+
+// Gathers the rows of one package (the main one or an embedded one) and of the packages it embeds.
+class RowMaker {
+ public:
+  explicit RowMaker(Item& item) : item_(item) {}
+
+  void Visit(const Package& p, int parent) {
+    const int ord = p.ordinal;
+    for (std::size_t i = 0; i < p.languages.size(); ++i) {
+      const views::LanguageFacts l = views::Language(p.languages[i]);
+      item_.languages.push_back({ord, static_cast<int>(i), l.number, l.code, l.name});
+    }
+    auto names = [&](const char* kind, const std::vector<std::string>& texts) {
+      for (std::size_t i = 0; i < texts.size(); ++i)
+        item_.names.push_back({ord, kind, i < p.languages.size() ? std::optional(p.languages[i]) : std::nullopt, texts[i]});
+    };
+    names("name", p.names);
+    names("vendor", p.vendorNames);
+    for (int list = 0; list < 2; ++list)
+      for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
+        DependencyRow row{ord, list == 0, d.uid, {}, {}, {}, d.names.empty() ? std::string() : d.names.front()};
+        if (list == 0) row.platform = views::PlatformName(d.uid).value_or("");
+        if (d.versions) {
+          row.from = views::VersionText(d.versions->from);
+          if (d.versions->to) row.to = views::VersionText(*d.versions->to);
+        }
+        item_.dependencies.push_back(std::move(row));
+      }
+    const std::size_t firstFile = item_.files.size();
+    if (p.generation == model::Generation::Pre9) {
+      for (const model::Record& r : p.records)
+        for (const model::FileEntry& e : r.entries) {
+          std::optional<std::uint32_t> language;
+          if (r.kind == model::Record::Kind::LanguageFiles && e.language >= 0 &&
+              static_cast<std::size_t>(e.language) < p.languages.size())
+            language = p.languages[static_cast<std::size_t>(e.language)];
+          File(p, e, language);
+        }
+    } else {
+      if (p.logo) File(p, *p.logo, std::nullopt);
+      Block(p, p.body);
+      for (const model::InstallBlock& b : p.laterBlocks) Block(p, b);
+    }
+    if (parent > 0)
+      item_.embedded.push_back({ord, parent, p.uid, views::FirstName(p), views::FirstVendor(p),
+                                views::VersionText(p.version), item_.files.size() - firstFile});
+    // Embedded packages are visited after the files of their parent, so that each
+    // package's files stay together.
+    std::vector<const Package*> children;
+    Children(p.body, children);
+    for (const model::InstallBlock& b : p.laterBlocks) Children(b, children);
+    for (const Package* c : children) Visit(*c, ord);
+  }
+
+ private:
+  void File(const Package& p, const model::FileEntry& e, std::optional<std::uint32_t> language) {
+    FileRow row{p.ordinal,
+                static_cast<int>(item_.files.size()),
+                e.target,
+                e.hashAlgorithm == 1 && e.hash.size() == 20 ? views::HexBytes(e.hash) : std::string(),
+                views::OperationName(p.generation, e.operation),
+                e.mime,
+                e.compressedSize,
+                e.uncompressedSize,
+                language};
+    item_.files.push_back(std::move(row));
+  }
+
+  void Block(const Package& p, const model::InstallBlock& b) {
+    for (const model::FileEntry& e : b.files) File(p, e, std::nullopt);
+    for (const model::IfBlock& i : b.ifs) {
+      if (i.branch.block) Block(p, *i.branch.block);
+      for (const model::ConditionalBlock& c : i.elseIfs)
+        if (c.block) Block(p, *c.block);
+    }
+  }
+
+  static void Children(const model::InstallBlock& b, std::vector<const Package*>& out) {
+    for (const Package& c : b.embedded) out.push_back(&c);
+    for (const model::IfBlock& i : b.ifs) {
+      if (i.branch.block) Children(*i.branch.block, out);
+      for (const model::ConditionalBlock& c : i.elseIfs)
+        if (c.block) Children(*c.block, out);
+    }
+  }
+
+  Item& item_;
+};
+
+// Reads the facts of the package in `bytes` into `item`.
+void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
+  item.kind = Item::Kind::Package;
+  item.sha1 = views::Sha1Hex(bytes);
+  const Package pkg = Parse(bytes, item.path);
+  item.generation = views::GenerationName(pkg.generation);
+  item.stub = pkg.stub;
+  item.readable = views::Readable(pkg);
+  item.hasInfo = pkg.generation == model::Generation::Sis9 ? pkg.controllerRead : pkg.oldHeader.has_value();
+  item.problemCount = pkg.problems.size();
+  if (!pkg.problems.empty()) item.problem = views::ProblemText(pkg.problems.front());
+  if (!item.hasInfo) {
+    if (item.problem.empty()) item.problem = "no package information could be read";
+    return;
+  }
+  item.uid = pkg.uid;
+  item.name = views::FirstName(pkg);
+  item.vendor = views::FirstVendor(pkg);
+  item.vendorUnique = pkg.vendorUniqueName;
+  item.versionWords = pkg.version;
+  item.version = views::VersionText(pkg.version);
+  item.installType = views::InstallTypeName(pkg);
+  item.flagBits = views::InstallFlagBits(pkg);
+  item.flags = Joined(views::InstallFlagNames(pkg));
+  item.created = views::CreatedText(pkg);
+  RowMaker(item).Visit(pkg, 0);
+  item.fileCount = 0;
+  for (const FileRow& f : item.files)
+    if (f.ordinal == pkg.ordinal) ++item.fileCount;
+  item.embeddedCount = item.embedded.size();
+  if (pkg.generation == model::Generation::Sis9) {
+    const signers::Report report = signers::Inspect(pkg, bytes);
+    item.chainCount = report.chains.size();
+    static const char* const kTrust[] = {"self-signed", "chained in package", "issuer not carried", "broken"};
+    for (const signers::Chain& c : report.chains) {
+      SignerRow row{c.packageOrdinal, static_cast<int>(c.index), {}, {}, {}, {}, {}, {}, {},
+                    kTrust[static_cast<int>(c.trust)], {}, static_cast<std::int64_t>(c.certificates.size())};
+      if (!c.certificates.empty()) {
+        const signers::Certificate& k = c.certificates.front();
+        row.subject = k.subject;
+        row.issuer = k.issuer;
+        row.serial = k.serial;
+        row.notBefore = k.notBefore;
+        row.notAfter = k.notAfter;
+        row.fingerprint = k.sha1;
+        row.keyType = k.keyType;
+      }
+      bool allVerified = !c.signatures.empty(), anyFailed = false;
+      for (const signers::SignatureCheck& s : c.signatures) {
+        allVerified = allVerified && s.verdict == signers::Verdict::Verified;
+        anyFailed = anyFailed || s.verdict == signers::Verdict::Failed;
+      }
+      row.verdict = anyFailed ? "failed" : allVerified ? "verified" : "not checked";
+      item.signers.push_back(std::move(row));
+    }
+  }
+}
+
+// ---- Threads and queues ----------------------------------------------------------------
+
+template <typename T>
+class Queue {
+ public:
+  Queue(std::size_t capacity, int producers) : capacity_(capacity), producers_(producers) {}
+
+  void Push(T value) {
+    std::unique_lock lock(mutex_);
+    notFull_.wait(lock, [&] { return items_.size() < capacity_; });
+    items_.push_back(std::move(value));
+    notEmpty_.notify_one();
+  }
+  // False once every producer is done and nothing is left.
+  bool Pop(T& out) {
+    std::unique_lock lock(mutex_);
+    notEmpty_.wait(lock, [&] { return !items_.empty() || producers_ == 0; });
+    if (items_.empty()) return false;
+    out = std::move(items_.front());
+    items_.pop_front();
+    notFull_.notify_one();
+    return true;
+  }
+  void ProducerDone() {
+    std::lock_guard lock(mutex_);
+    if (--producers_ == 0) notEmpty_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable notFull_, notEmpty_;
+  std::deque<T> items_;
+  std::size_t capacity_;
+  int producers_;
+};
+
+// The bytes of package files that readers may hold at once.
+class Budget {
+ public:
+  explicit Budget(std::uint64_t limit) : limit_(limit) {}
+  void Acquire(std::uint64_t n) {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return used_ == 0 || used_ + n <= limit_; });
+    used_ += n;
+  }
+  void Release(std::uint64_t n) {
+    std::lock_guard lock(mutex_);
+    used_ -= n;
+    freed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  std::uint64_t limit_, used_ = 0;
+};
+
+struct Job {
+  std::string path;
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;
+};
+
+// Reads the file of `job`: its first bytes, then (for a package) the whole of it.
+Item ReadJob(const Job& job, Budget& budget) {
+  Item item;
+  item.path = job.path;
+  item.size = job.size;
+  item.mtime = job.mtime;
+  const int fd = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    item.kind = Item::Kind::Error;
+    item.error = job.path + ": cannot be read";
+    return item;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  auto readAll = [fd](std::uint8_t* to, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+      const ssize_t got = ::read(fd, to + done, n - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return done;
+  };
+  std::uint8_t head[kHeadBytes] = {};
+  const std::size_t headSize = readAll(head, sizeof head);
+  if (!LooksLikePackage(std::span<const std::uint8_t>(head, headSize))) {
+    item.kind = Item::Kind::NotPackage;
+    return item;
+  }
+  budget.Acquire(job.size);
+  try {
+    std::vector<std::uint8_t> bytes(std::max<std::uint64_t>(job.size, headSize));
+    std::copy(head, head + headSize, bytes.begin());
+    const std::size_t got = headSize + readAll(bytes.data() + headSize, bytes.size() - headSize);
+    bytes.resize(got);  // a file that shrank meanwhile is read as it is now
+    ReadFacts(bytes, item);
+  } catch (const std::exception& e) {
+    // Whatever went wrong with this one package, the walk goes on; its row says why.
+    item = Item{};
+    item.kind = Item::Kind::Package;
+    item.path = job.path;
+    item.size = job.size;
+    item.mtime = job.mtime;
+    item.problem = std::string("reading failed: ") + e.what();
+  }
+  budget.Release(job.size);
+  return item;
+}
+
+// ---- The database ----------------------------------------------------------------------
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS catalog_info(key TEXT PRIMARY KEY, value TEXT);
+CREATE TABLE IF NOT EXISTS walked(
+  path TEXT PRIMARY KEY, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,
+  run INTEGER NOT NULL, is_package INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS packages(
+  id INTEGER PRIMARY KEY,
+  path TEXT NOT NULL UNIQUE,
+  size INTEGER NOT NULL,
+  mtime_ns INTEGER NOT NULL,
+  sha1 TEXT NOT NULL,
+  generation TEXT NOT NULL,
+  stub INTEGER NOT NULL,
+  uid INTEGER,
+  uid_hex TEXT,
+  name TEXT,
+  vendor TEXT,
+  vendor_unique_name TEXT,
+  version TEXT,
+  version_major INTEGER,
+  version_minor INTEGER,
+  version_build INTEGER,
+  install_type TEXT,
+  install_flags INTEGER,
+  flags TEXT,
+  created TEXT,
+  file_count INTEGER NOT NULL,
+  embedded_count INTEGER NOT NULL,
+  signature_chains INTEGER NOT NULL,
+  readable INTEGER NOT NULL,
+  problem TEXT,
+  problem_count INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS packages_uid ON packages(uid);
+CREATE INDEX IF NOT EXISTS packages_sha1 ON packages(sha1);
+CREATE TABLE IF NOT EXISTS languages(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, position INTEGER NOT NULL, number INTEGER NOT NULL, code TEXT, name TEXT);
+CREATE INDEX IF NOT EXISTS languages_package ON languages(package_id);
+CREATE TABLE IF NOT EXISTS names(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, kind TEXT NOT NULL, language INTEGER, text TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS names_package ON names(package_id);
+CREATE TABLE IF NOT EXISTS target_devices(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL, platform TEXT,
+  version_from TEXT, version_to TEXT, name TEXT);
+CREATE INDEX IF NOT EXISTS target_devices_package ON target_devices(package_id);
+CREATE INDEX IF NOT EXISTS target_devices_uid ON target_devices(uid);
+CREATE TABLE IF NOT EXISTS dependencies(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL,
+  version_from TEXT, version_to TEXT, name TEXT);
+CREATE INDEX IF NOT EXISTS dependencies_package ON dependencies(package_id);
+CREATE INDEX IF NOT EXISTS dependencies_uid ON dependencies(uid);
+CREATE TABLE IF NOT EXISTS files(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, position INTEGER NOT NULL, target TEXT NOT NULL, sha1 TEXT,
+  compressed_size INTEGER NOT NULL, uncompressed_size INTEGER NOT NULL,
+  operation TEXT, mime TEXT, language INTEGER);
+CREATE INDEX IF NOT EXISTS files_package ON files(package_id);
+CREATE INDEX IF NOT EXISTS files_sha1 ON files(sha1);
+CREATE TABLE IF NOT EXISTS embedded(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, parent_ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL,
+  name TEXT, vendor TEXT, version TEXT, file_count INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS embedded_package ON embedded(package_id);
+CREATE INDEX IF NOT EXISTS embedded_uid ON embedded(uid);
+CREATE TABLE IF NOT EXISTS signers(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, chain INTEGER NOT NULL, subject TEXT, issuer TEXT, serial TEXT,
+  not_before TEXT, not_after TEXT, key_type TEXT, fingerprint TEXT, trust TEXT NOT NULL,
+  verdict TEXT NOT NULL, certificates INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS signers_package ON signers(package_id);
+CREATE INDEX IF NOT EXISTS signers_fingerprint ON signers(fingerprint);
+)sql";
+
+class Writer {
+ public:
+  bool Open(const std::string& path, std::string& error) {
+    if (!db_.Open(path, false) || !db_.Exec("PRAGMA journal_mode=WAL") || !db_.Exec("PRAGMA synchronous=NORMAL") ||
+        !db_.Exec("PRAGMA cache_size=-16384") || !db_.Exec("PRAGMA temp_store=MEMORY") ||
+        !db_.Exec("PRAGMA foreign_keys=ON") || !db_.Exec(kSchema)) {
+      error = path + ": " + db_.Error();
+      return false;
+    }
+    Statement version = db_.Prepare("SELECT value FROM catalog_info WHERE key='schema_version'");
+    if (version.Step() && version.Text(0) != std::to_string(kSchemaVersion)) {
+      error = path + ": made by another version of the catalogue (layout " + version.Text(0) + ")";
+      return false;
+    }
+    version = Statement();
+    Statement lastRun = db_.Prepare("SELECT value FROM catalog_info WHERE key='last_run'");
+    run_ = (lastRun.Step() ? lastRun.Int(0) : 0) + 1;
+    lastRun = Statement();
+    Statement info = db_.Prepare("INSERT OR REPLACE INTO catalog_info(key, value) VALUES(?1, ?2)");
+    if (!info.Bind(1, "schema_version").Bind(2, std::to_string(kSchemaVersion)).Run() ||
+        !info.Bind(1, "last_run").Bind(2, std::to_string(run_)).Run()) {
+      error = path + ": " + db_.Error();
+      return false;
+    }
+    deleteByPath_ = db_.Prepare("DELETE FROM packages WHERE path=?1");
+    insertPackage_ = db_.Prepare(
+        "INSERT INTO packages(path,size,mtime_ns,sha1,generation,stub,uid,uid_hex,name,vendor,vendor_unique_name,"
+        "version,version_major,version_minor,version_build,install_type,install_flags,flags,created,file_count,"
+        "embedded_count,signature_chains,readable,problem,problem_count) "
+        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22,?23,?24,?25)");
+    walked_ = db_.Prepare(
+        "INSERT OR REPLACE INTO walked(path,size,mtime_ns,run,is_package) VALUES(?1,?2,?3,?4,?5)");
+    touch_ = db_.Prepare("UPDATE walked SET run=?2 WHERE path=?1");
+    language_ = db_.Prepare("INSERT INTO languages VALUES(?1,?2,?3,?4,?5,?6)");
+    name_ = db_.Prepare("INSERT INTO names VALUES(?1,?2,?3,?4,?5)");
+    target_ = db_.Prepare("INSERT INTO target_devices VALUES(?1,?2,?3,?4,?5,?6,?7,?8)");
+    dependency_ = db_.Prepare("INSERT INTO dependencies VALUES(?1,?2,?3,?4,?5,?6,?7)");
+    file_ = db_.Prepare("INSERT INTO files VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)");
+    embedded_ = db_.Prepare("INSERT INTO embedded VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)");
+    signer_ = db_.Prepare("INSERT INTO signers VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13)");
+    for (const Statement* s : {&deleteByPath_, &insertPackage_, &walked_, &touch_, &language_, &name_, &target_,
+                               &dependency_, &file_, &embedded_, &signer_})
+      if (!s->Valid()) {
+        error = path + ": " + db_.Error();
+        return false;
+      }
+    return true;
+  }
+
+  std::int64_t RunNumber() const { return run_; }
+
+  bool Begin() { return db_.Exec("BEGIN IMMEDIATE"); }
+  bool Commit() { return db_.Exec("COMMIT"); }
+  std::string Error() const { return db_.Error(); }
+
+  // Writes one item; `removed` counts a package row that the item replaces by no row.
+  bool Write(const Item& item, std::uint64_t& removed) {
+    switch (item.kind) {
+      case Item::Kind::Unchanged:
+        return touch_.Bind(1, item.path).Bind(2, run_).Run();
+      case Item::Kind::Error:
+        // The file is kept as it was catalogued before: a passing read error is no reason
+        // to forget it.
+        return touch_.Bind(1, item.path).Bind(2, run_).Run();
+      case Item::Kind::NotPackage:
+        if (!deleteByPath_.Bind(1, item.path).Run()) return false;
+        removed += static_cast<std::uint64_t>(db_.Changes());
+        return Walked(item, false);
+      case Item::Kind::Package:
+        break;
+    }
+    if (!deleteByPath_.Bind(1, item.path).Run()) return false;
+    Statement& p = insertPackage_;
+    p.Bind(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime).Bind(4, item.sha1);
+    p.Bind(5, item.generation).Bind(6, item.stub);
+    if (item.hasInfo) {
+      p.Bind(7, item.uid).Bind(8, views::UidText(item.uid)).Bind(9, item.name).Bind(10, item.vendor);
+      p.BindText(11, item.vendorUnique).Bind(12, item.version);
+      p.Bind(13, item.versionWords.major).Bind(14, item.versionWords.minor).Bind(15, item.versionWords.build);
+      p.BindText(16, item.installType).Bind(17, item.flagBits).Bind(18, item.flags).BindText(19, item.created);
+    }
+    p.Bind(20, static_cast<std::int64_t>(item.fileCount)).Bind(21, static_cast<std::int64_t>(item.embeddedCount));
+    p.Bind(22, static_cast<std::int64_t>(item.chainCount)).Bind(23, item.readable).BindText(24, item.problem);
+    p.Bind(25, static_cast<std::int64_t>(item.problemCount));
+    if (!p.Run()) return false;
+    const std::int64_t id = sqlite3_last_insert_rowid(db_.Handle());
+    bool ok = true;
+    auto language = [](Statement& s, int i, const std::optional<std::uint32_t>& l) -> Statement& {
+      return l ? s.Bind(i, *l) : s.BindNull(i);
+    };
+    for (const LanguageRow& r : item.languages)
+      ok &= language_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).Bind(4, r.number).BindText(5, r.code).BindText(6, r.name).Run();
+    for (const NameRow& r : item.names) {
+      name_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.kind).Bind(5, r.text);
+      ok &= language(name_, 4, r.language).Run();
+    }
+    for (const DependencyRow& r : item.dependencies) {
+      if (r.target) {
+        ok &= target_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).Bind(4, views::UidText(r.uid)).BindText(5, r.platform)
+                  .BindText(6, r.from).BindText(7, r.to).Bind(8, r.name).Run();
+      } else {
+        ok &= dependency_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).Bind(4, views::UidText(r.uid)).BindText(5, r.from)
+                  .BindText(6, r.to).Bind(7, r.name).Run();
+      }
+    }
+    for (const FileRow& r : item.files) {
+      file_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).Bind(4, r.target).BindText(5, r.sha1);
+      file_.Bind(6, static_cast<std::int64_t>(r.compressedSize)).Bind(7, static_cast<std::int64_t>(r.uncompressedSize));
+      file_.BindText(8, r.operation).Bind(9, r.mime);
+      ok &= language(file_, 10, r.language).Run();
+    }
+    for (const EmbeddedRow& r : item.embedded)
+      ok &= embedded_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.parent).Bind(4, r.uid).Bind(5, views::UidText(r.uid))
+                .Bind(6, r.name).Bind(7, r.vendor).Bind(8, r.version).Bind(9, static_cast<std::int64_t>(r.files)).Run();
+    for (const SignerRow& r : item.signers)
+      ok &= signer_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.chain).BindText(4, r.subject).BindText(5, r.issuer)
+                .BindText(6, r.serial).BindText(7, r.notBefore).BindText(8, r.notAfter).BindText(9, r.keyType)
+                .BindText(10, r.fingerprint).Bind(11, r.trust).Bind(12, r.verdict).Bind(13, r.certificates).Run();
+    return ok && Walked(item, true);
+  }
+
+  // Drops the rows of files under `folder` that this run did not meet; how many package rows went.
+  bool RemoveUnseen(const std::string& folder, std::uint64_t& removed) {
+    static constexpr const char* kUnder =
+        "(path=?1 OR substr(path,1,length(?1)+1)=?1 || '/') AND run<?2";
+    Statement packages = db_.Prepare(std::string("DELETE FROM packages WHERE path IN (SELECT path FROM walked WHERE ") +
+                                     kUnder + ")");
+    Statement walked = db_.Prepare(std::string("DELETE FROM walked WHERE ") + kUnder);
+    if (!packages.Bind(1, folder).Bind(2, run_).Run()) return false;
+    removed += static_cast<std::uint64_t>(db_.Changes());
+    return walked.Bind(1, folder).Bind(2, run_).Run();
+  }
+
+ private:
+  bool Walked(const Item& item, bool isPackage) {
+    return walked_.Bind(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime)
+        .Bind(4, run_).Bind(5, isPackage).Run();
+  }
+
+  Database db_;
+  std::int64_t run_ = 1;
+  Statement deleteByPath_, insertPackage_, walked_, touch_, language_, name_, target_, dependency_, file_, embedded_,
+      signer_;
+};
+
+std::int64_t MtimeNs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// A folder named on the command line as an absolute path without a trailing separator.
+std::string FolderKey(const std::string& folder) {
+  std::error_code ec;
+  fs::path p = fs::absolute(folder, ec).lexically_normal();
+  std::string text = p.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool LooksLikePackage(std::span<const std::uint8_t> head) {
+  if (head.size() >= 4 && Word(head, 0) == kSis9Uid1) return true;
+  if (head.size() >= 12 && Word(head, 8) == kPre9Uid3) return true;
+  // A stub: a controller field from byte 0 whose length word (31-bit form) is not 0.
+  return head.size() >= 8 && Word(head, 0) == kControllerType && Word(head, 4) != 0;
+}
+
+Result Run(const Options& options) {
+  Result result;
+  const auto start = std::chrono::steady_clock::now();
+  Writer writer;
+  std::string error;
+  if (!writer.Open(options.database, error)) {
+    result.errors.push_back(error);
+    return result;
+  }
+  // The walk asks a connection of its own whether a file is known as it is; the writer's
+  // committed rows are what it sees.
+  Database lookupDb;
+  if (!lookupDb.Open(options.database, true)) {
+    result.errors.push_back(options.database + ": " + lookupDb.Error());
+    return result;
+  }
+  Statement lookup = lookupDb.Prepare("SELECT size, mtime_ns, is_package FROM walked WHERE path=?1");
+
+  const unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  Queue<Job> work(2 * jobs + 2, 1);
+  Queue<Item> done(4 * jobs + 8, static_cast<int>(jobs) + 1);
+  Budget budget(options.memoryBudget);
+
+  std::vector<std::thread> readers;
+  for (unsigned i = 0; i < jobs; ++i)
+    readers.emplace_back([&] {
+      Job job;
+      while (work.Pop(job)) done.Push(ReadJob(job, budget));
+      done.ProducerDone();
+    });
+
+  std::atomic<bool> writeFailed{false};
+  std::thread writerThread([&] {
+    Progress progress;
+    auto lastReport = std::chrono::steady_clock::now();
+    auto lastCommit = lastReport;
+    bool inTransaction = writer.Begin();
+    std::size_t pending = 0;
+    Item item;
+    while (done.Pop(item)) {
+      ++progress.filesDone;
+      const bool isPackage = item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
+      if (isPackage) ++progress.packagesFound;
+      if (item.kind == Item::Kind::Package) {
+        ++result.written;
+        if (!item.readable) ++result.unreadable;
+      }
+      if (item.kind != Item::Kind::Unchanged) {
+        ++result.filesRead;
+        progress.bytesRead += item.size;
+      }
+      if (item.kind == Item::Kind::Error && result.errors.size() < kErrorsKept) result.errors.push_back(item.error);
+      if (!writeFailed && !writer.Write(item, result.removed)) {
+        writeFailed = true;
+        result.errors.push_back(options.database + ": " + writer.Error());
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (++pending >= 512 || now - lastCommit > std::chrono::seconds(1)) {
+        if (inTransaction) writer.Commit();
+        inTransaction = writer.Begin();
+        pending = 0;
+        lastCommit = now;
+      }
+      if (options.progress && now - lastReport > std::chrono::milliseconds(100)) {
+        progress.seconds = std::chrono::duration<double>(now - start).count();
+        options.progress(progress);
+        lastReport = now;
+      }
+    }
+    if (inTransaction && !writer.Commit()) {
+      writeFailed = true;
+      result.errors.push_back(options.database + ": " + writer.Error());
+    }
+    result.packages = progress.packagesFound;
+    result.bytesRead = progress.bytesRead;
+    if (options.progress) {
+      progress.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      options.progress(progress);
+    }
+  });
+
+  // The walk, on this thread.
+  std::vector<std::string> walkedFolders, walkErrors;
+  for (const std::string& folder : options.folders) {
+    const std::string root = FolderKey(folder);
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) {
+      walkErrors.push_back(folder + ": not a folder");
+      continue;
+    }
+    bool complete = true;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) complete = false;
+    for (; !ec && it != end; it.increment(ec)) {
+      const fs::directory_entry& entry = *it;
+      std::error_code sec;
+      if (!entry.is_regular_file(sec) || entry.is_symlink(sec)) continue;
+      struct stat st {};
+      const std::string path = entry.path().string();
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      ++result.filesSeen;
+      Job job{path, static_cast<std::uint64_t>(st.st_size), MtimeNs(st)};
+      lookup.Bind(1, path);
+      const bool known = lookup.Step() && static_cast<std::uint64_t>(lookup.Int(0)) == job.size && lookup.Int(1) == job.mtime;
+      const bool wasPackage = known && lookup.Int(2) != 0;
+      lookup.Reset();
+      if (known) {
+        ++result.unchanged;
+        Item item;
+        item.kind = Item::Kind::Unchanged;
+        item.path = std::move(job.path);
+        item.isPackage = wasPackage;
+        done.Push(std::move(item));
+      } else {
+        work.Push(std::move(job));
+      }
+    }
+    if (ec) {
+      complete = false;
+      walkErrors.push_back(folder + ": " + ec.message());
+    }
+    // Rows under a folder that could not be walked to its end are kept: a folder that is
+    // missing for a while (an unplugged drive) must not empty the catalogue.
+    if (complete) walkedFolders.push_back(root);
+  }
+  work.ProducerDone();
+  done.ProducerDone();
+  for (std::thread& t : readers) t.join();
+  writerThread.join();
+  result.errors.insert(result.errors.begin(), walkErrors.begin(), walkErrors.end());
+
+  if (!writeFailed) {
+    writer.Begin();
+    for (const std::string& root : walkedFolders)
+      if (!writer.RemoveUnseen(root, result.removed)) writeFailed = true;
+    if (!writer.Commit()) writeFailed = true;
+    if (writeFailed) result.errors.push_back(options.database + ": " + writer.Error());
+  }
+  result.ok = !writeFailed;
+  return result;
+}
+
+}  // namespace tarvik::catalog

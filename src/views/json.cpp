@@ -1,0 +1,636 @@
+#include "views/json.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "bytes/file_buffer.hpp"
+#include "bytes/tables.hpp"
+#include "signers/signers.hpp"
+#include "views/facts.hpp"
+
+namespace tarvik::views {
+
+namespace {
+
+using model::Expression;
+using model::ExprOp;
+using model::FileEntry;
+using model::Generation;
+using model::Package;
+
+constexpr std::uint32_t kLanguageAttribute = 0x1000;
+
+// An object whose members are appended in order. The keys given are distinct, so the
+// ordered map's search for an existing key is skipped.
+class Object {
+ public:
+  explicit Object(std::size_t members) : json_(Json::object()) { Members().reserve(members); }
+  template <typename V>
+  void Add(const char* key, V&& value) {
+    Members().emplace_back(key, Json(std::forward<V>(value)));
+  }
+  Json Take() { return std::move(json_); }
+
+ private:
+  using Members_t = std::vector<std::pair<const std::string, Json>>;
+  Members_t& Members() { return static_cast<Members_t&>(json_.get_ref<Json::object_t&>()); }
+  Json json_;
+};
+
+Json LanguageJson(std::uint32_t number) {
+  const LanguageFacts f = Language(number);
+  Json j;
+  j["number"] = f.number;
+  j["code"] = f.code.empty() ? Json() : Json(f.code);
+  j["name"] = f.name.empty() ? Json() : Json(f.name);
+  return j;
+}
+
+Json Bits(std::uint32_t bits, const std::vector<std::string>& names) {
+  Json j;
+  j["bits"] = bits;
+  j["names"] = names;
+  return j;
+}
+
+Json VersionJson(const model::Version& v) {
+  Json j;
+  j["major"] = v.major;
+  j["minor"] = v.minor;
+  j["build"] = v.build;
+  j["text"] = VersionText(v);
+  return j;
+}
+
+// Texts per language: the language at the same position of the package's list, when there is one.
+Json PerLanguage(const Package& pkg, const std::vector<std::string>& texts) {
+  Json out = Json::array();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    Json j;
+    j["language"] = i < pkg.languages.size() ? LanguageJson(pkg.languages[i]) : Json();
+    j["text"] = texts[i];
+    out.push_back(std::move(j));
+  }
+  return out;
+}
+
+Json DependencyJson(const Package& pkg, const model::Dependency& d, bool platform) {
+  Json j;
+  j["uid"] = d.uid;
+  j["uidHex"] = UidText(d.uid);
+  if (platform) {
+    const auto name = PlatformName(d.uid);
+    j["platform"] = name ? Json(*name) : Json();
+  }
+  j["from"] = d.versions ? VersionJson(d.versions->from) : Json();
+  j["to"] = d.versions && d.versions->to ? VersionJson(*d.versions->to) : Json();
+  j["names"] = PerLanguage(pkg, d.names);
+  return j;
+}
+
+const char* OpName(const Expression& e) {
+  if (e.unknownOp != 0) return "unknown";
+  switch (e.op) {
+    case ExprOp::None: return "none";
+    case ExprOp::Equal: return "equal";
+    case ExprOp::NotEqual: return "notEqual";
+    case ExprOp::Greater: return "greater";
+    case ExprOp::Less: return "less";
+    case ExprOp::GreaterOrEqual: return "greaterOrEqual";
+    case ExprOp::LessOrEqual: return "lessOrEqual";
+    case ExprOp::And: return "and";
+    case ExprOp::Or: return "or";
+    case ExprOp::Not: return "not";
+    case ExprOp::Exists: return "exists";
+    case ExprOp::AppProperty: return "appProperty";
+    case ExprOp::Package: return "package";
+    case ExprOp::String: return "string";
+    case ExprOp::Option: return "option";
+    case ExprOp::Variable: return "variable";
+    case ExprOp::Number: return "number";
+    case ExprOp::DeviceCapability: return "deviceCapability";
+    case ExprOp::AppCapability: return "appCapability";
+  }
+  return "none";
+}
+
+bool IsComparison(ExprOp op) { return op >= ExprOp::Equal && op <= ExprOp::LessOrEqual; }
+bool IsLanguageVariable(const Expression& e) { return e.op == ExprOp::Variable && e.value == kLanguageAttribute; }
+
+// A condition expression as nested objects. A number compared with the Language variable
+// also names the language.
+Json ExprJson(const Expression& e, bool languageNumber = false) {
+  Json j;
+  j["op"] = OpName(e);
+  if (e.unknownOp != 0) j["unknownOp"] = e.unknownOp;
+  switch (e.op) {
+    case ExprOp::Exists:
+    case ExprOp::String: j["text"] = e.text; break;
+    case ExprOp::Variable: {
+      j["value"] = e.value;
+      const std::string name = GetAttribute(HexText(e.value, 8));
+      j["name"] = name.empty() ? Json() : Json(name);
+      break;
+    }
+    case ExprOp::Option:
+    case ExprOp::Number:
+      j["value"] = e.value;
+      if (languageNumber && e.op == ExprOp::Number) j["language"] = LanguageJson(e.value);
+      break;
+    default: break;
+  }
+  if (!e.operands.empty()) {
+    const bool comparesLanguage =
+        IsComparison(e.op) && std::any_of(e.operands.begin(), e.operands.end(), IsLanguageVariable);
+    Json ops = Json::array();
+    for (const Expression& o : e.operands) ops.push_back(ExprJson(o, comparesLanguage));
+    j["operands"] = std::move(ops);
+  }
+  return j;
+}
+
+// The language a branch condition selects: "Language = n" (either way round).
+std::optional<std::uint32_t> SelectedLanguage(const Expression& e) {
+  if (e.op != ExprOp::Equal || e.operands.size() != 2) return std::nullopt;
+  const Expression& a = e.operands[0];
+  const Expression& b = e.operands[1];
+  if (IsLanguageVariable(a) && b.op == ExprOp::Number) return b.value;
+  if (IsLanguageVariable(b) && a.op == ExprOp::Number) return a.value;
+  return std::nullopt;
+}
+
+// The conditions a file (or embedded package) is installed under, outermost first: each
+// expression with the truth value it must have. An ElseIf or Else branch requires the
+// branches before it to be false.
+struct Condition {
+  const Expression* expression = nullptr;  // null: an Else branch
+  Json json;
+  bool mustBe = true;
+};
+
+class ConditionStack {
+ public:
+  void Push(const Expression* e, Json json, bool mustBe) {
+    items_.push_back({e, std::move(json), mustBe});
+    dirty_ = true;
+  }
+  void Pop() {
+    items_.pop_back();
+    dirty_ = true;
+  }
+  void Flip(std::size_t from) {  // the branches from `from` on are now ones that must be false
+    for (std::size_t i = from; i < items_.size(); ++i) items_[i].mustBe = false;
+    dirty_ = true;
+  }
+  std::size_t Size() const { return items_.size(); }
+
+  // The list as JSON, made once per change and copied into every file under it.
+  const Json& List() {
+    if (dirty_) {
+      list_ = Json::array();
+      for (const Condition& c : items_) {
+        Json j;
+        j["expression"] = c.json;
+        j["mustBe"] = c.mustBe;
+        list_.push_back(std::move(j));
+      }
+      language_.reset();
+      for (const Condition& c : items_)
+        if (c.mustBe && c.expression)
+          if (auto l = SelectedLanguage(*c.expression)) language_ = l;
+      dirty_ = false;
+    }
+    return list_;
+  }
+  std::optional<std::uint32_t> LanguageSelected() {
+    List();
+    return language_;
+  }
+
+ private:
+  std::vector<Condition> items_;
+  Json list_ = Json::array();
+  std::optional<std::uint32_t> language_;
+  bool dirty_ = false;
+};
+
+const char* CompressionName(std::uint32_t c) {
+  switch (c) {
+    case 0: return "stored";
+    case 1: return "deflate";
+    default: return "unknown";
+  }
+}
+
+class FactsWriter {
+ public:
+  FactsWriter(const Package& main, std::span<const std::uint8_t> file, const PackageView& view)
+      : main_(main), file_(file) {
+    rows_.reserve(view.files.size());
+    for (const FileRow& r : view.files)
+      if (r.entry) rows_.emplace(r.entry, &r);
+  }
+
+  Json Run(const std::string& path) {
+    Json doc;
+    doc["format"] = "tarvik-package-facts";
+    doc["version"] = kFactsVersion;
+    Json f;
+    f["path"] = path;
+    f["name"] = main_.name;
+    f["size"] = file_.size();
+    f["sha1"] = Sha1Hex(file_);
+    doc["file"] = std::move(f);
+    doc["generation"] = GenerationName(main_.generation);
+    doc["stub"] = main_.stub;
+    doc["readable"] = Readable(main_);
+    doc["frame"] = FrameJson();
+    doc["header"] = OldHeaderJson();
+    const bool hasInfo = main_.generation == Generation::Sis9 ? main_.controllerRead : main_.oldHeader.has_value();
+    ConditionStack none;
+    doc["package"] = hasInfo ? PackageJson(main_, none) : Json();
+    SignersJson(doc);
+    Json problems = Json::array();
+    for (const model::Problem& p : main_.problems) problems.push_back(ProblemJson(p));
+    doc["problems"] = std::move(problems);
+    return doc;
+  }
+
+ private:
+  static Json ProblemJson(const model::Problem& p) {
+    Json j;
+    j["kind"] = ProblemKindName(p.kind);
+    j["what"] = p.what;
+    j["where"] = p.where;
+    if (p.kind == model::Problem::Kind::Inflate) j["status"] = p.status;
+    j["text"] = ProblemText(p);
+    return j;
+  }
+
+  Json FrameJson() const {
+    if (!main_.frame) return Json();
+    const model::Frame& fr = *main_.frame;
+    Json j;
+    j["uid1"] = fr.uid1;
+    j["uid2"] = fr.uid2;
+    j["uid3"] = fr.uid3;
+    j["uidChecksum"] = fr.uidChecksum;
+    j["controllerChecksum"] = fr.controllerChecksum ? Json(*fr.controllerChecksum) : Json();
+    j["dataChecksum"] = fr.dataChecksum ? Json(*fr.dataChecksum) : Json();
+    Json c;
+    c["present"] = fr.hasCompressedController;
+    c["algorithm"] = fr.controllerAlgorithm;
+    c["compression"] = CompressionName(fr.controllerAlgorithm);
+    c["uncompressedSize"] = fr.controllerUncompressedSize;
+    c["compressedSize"] = fr.controllerCompressedSize;
+    c["offset"] = fr.controllerOffset;
+    j["controller"] = std::move(c);
+    return j;
+  }
+
+  Json OldHeaderJson() const {
+    if (!main_.oldHeader) return Json();
+    const model::OldHeader& h = *main_.oldHeader;
+    Json j;
+    j["uid1"] = h.uid1;
+    j["uid2"] = h.uid2;
+    j["uid3"] = h.uid3;
+    j["uid4"] = h.uid4;
+    j["checksum"] = h.checksum;
+    j["languageCount"] = h.languageCount;
+    j["fileCount"] = h.fileCount;
+    j["requisiteCount"] = h.requisiteCount;
+    j["capabilityCount"] = h.capabilityCount;
+    j["installerVersion"] = h.installerVersion;
+    j["options"] = h.options;
+    j["type"] = h.type;
+    j["release6Layout"] = h.release6Layout;
+    j["deflated"] = h.deflated;
+    return j;
+  }
+
+  Json FileJson(const Package& owner, const FileEntry& e, const char* role, ConditionStack& conditions,
+                std::optional<std::uint32_t> language) {
+    // A package can describe a great many files: their objects are built member by member
+    // in order, without the key lookups of operator[].
+    const Generation g = main_.generation;
+    Object j(19);
+    j.Add("role", role);
+    j.Add("package", owner.ordinal);
+    j.Add("target", e.target);
+    j.Add("source", g == Generation::Pre9 ? Json(e.source) : Json());
+    j.Add("operation", OperationJson(e.operation));
+    j.Add("options", OptionsJson(e.operation, e.options));
+    j.Add("mime", e.mime);
+    j.Add("compressedSize", e.compressedSize);
+    j.Add("uncompressedSize", e.uncompressedSize);
+    j.Add("compression", CompressionName(e.compression));
+    j.Add("dataOffset", e.dataOffset ? Json(*e.dataOffset) : Json());
+    j.Add("hashAlgorithm", e.hashAlgorithm);
+    j.Add("sha1", e.hashAlgorithm == 1 && e.hash.size() == 20 ? Json(HexBytes(e.hash)) : Json());
+    j.Add("capabilities", e.capabilities ? Bits(*e.capabilities, signers::CapabilityNames(*e.capabilities)) : Json());
+    j.Add("index", e.index);
+    j.Add("complete", e.complete);
+    if (!language) language = conditions.LanguageSelected();
+    j.Add("language", language ? LanguageJson(*language) : Json());
+    j.Add("conditions", conditions.List());
+    const auto row = rows_.find(&e);
+    j.Add("extractPath", row == rows_.end() ? Json() : Json(row->second->extractPath));
+    return j.Take();
+  }
+
+  // The operation and options objects, made once per distinct value.
+  const Json& OperationJson(std::uint32_t operation) {
+    Json& j = operations_[operation];
+    if (j.is_null()) {
+      const std::string name = OperationName(main_.generation, operation);
+      j = Json{{"code", operation}, {"name", name.empty() ? Json() : Json(name)}};
+    }
+    return j;
+  }
+  const Json& OptionsJson(std::uint32_t operation, std::uint32_t options) {
+    Json& j = options_[(static_cast<std::uint64_t>(operation) << 32) | options];
+    if (j.is_null()) j = Bits(options, OptionNames(main_.generation, operation, options));
+    return j;
+  }
+
+  Json PackageJson(const Package& p, ConditionStack& outer) {
+    Json j;
+    j["ordinal"] = p.ordinal;
+    j["embedded"] = &p != &main_;
+    j["conditions"] = outer.List();
+    j["uid"] = p.uid;
+    j["uidHex"] = UidText(p.uid);
+    j["names"] = PerLanguage(p, p.names);
+    j["vendorNames"] = PerLanguage(p, p.vendorNames);
+    j["vendorUniqueName"] = p.generation == Generation::Sis9 ? Json(p.vendorUniqueName) : Json();
+    j["version"] = VersionJson(p.version);
+    if (p.generation == Generation::Sis9) {
+      Json c;
+      c["year"] = p.created.year;
+      c["month"] = p.created.month0 + 1;
+      c["day"] = p.created.day;
+      c["hour"] = p.created.hour;
+      c["minute"] = p.created.minute;
+      c["second"] = p.created.second;
+      c["text"] = CreatedText(p);
+      j["created"] = std::move(c);
+    } else {
+      j["created"] = Json();
+    }
+    Json type;
+    type["code"] = p.generation == Generation::Pre9 && p.oldHeader ? p.oldHeader->type : p.installType;
+    const std::string typeName = InstallTypeName(p);
+    type["name"] = typeName.empty() ? Json() : Json(typeName);
+    j["installType"] = std::move(type);
+    j["installFlags"] = Bits(InstallFlagBits(p), InstallFlagNames(p));
+    Json langs = Json::array();
+    for (std::uint32_t l : p.languages) langs.push_back(LanguageJson(l));
+    j["languages"] = std::move(langs);
+    Json targets = Json::array();
+    for (const model::Dependency& d : p.targetDevices) targets.push_back(DependencyJson(p, d, true));
+    j["targetDevices"] = std::move(targets);
+    Json deps = Json::array();
+    for (const model::Dependency& d : p.dependencies) deps.push_back(DependencyJson(p, d, false));
+    j["dependencies"] = std::move(deps);
+    Json props = Json::array();
+    for (const model::Property& pr : p.properties) props.push_back(Json{{"key", pr.key}, {"value", pr.value}});
+    j["properties"] = std::move(props);
+    j["ended"] = p.generation == Generation::Sis9 ? Json(p.ended) : Json();
+
+    Json options = Json::array();
+    auto addOptions = [&](const std::vector<std::vector<std::string>>& list) {
+      for (const auto& names : list) {
+        Json o;
+        o["number"] = options.size() + 1;
+        o["names"] = PerLanguage(p, names);
+        options.push_back(std::move(o));
+      }
+    };
+    Json files = Json::array();
+    Json tree = Json::array();
+    Json embedded = Json::array();
+    ConditionStack conditions;
+    if (p.generation == Generation::Pre9) {
+      for (const model::Record& r : p.records)
+        if (r.kind == model::Record::Kind::Options) addOptions(r.options);
+      OldRecords(p, files, tree, conditions);
+    } else {
+      addOptions(p.options);
+      if (p.logo) files.push_back(FileJson(p, *p.logo, "logo", conditions, std::nullopt));
+      Block(p, p.body, files, tree, embedded, conditions);
+      for (const model::InstallBlock& b : p.laterBlocks) Block(p, b, files, tree, embedded, conditions);
+    }
+    j["options"] = std::move(options);
+    j["conditionTree"] = std::move(tree);
+    j["files"] = std::move(files);
+    j["embeddedPackages"] = std::move(embedded);
+    return j;
+  }
+
+  // A 9.x install block: its files, its embedded packages, then its condition blocks.
+  void Block(const Package& p, const model::InstallBlock& block, Json& files, Json& tree, Json& embedded,
+             ConditionStack& conditions) {
+    std::vector<std::size_t> fileIndexes;
+    for (const FileEntry& f : block.files) files.push_back(FileJson(p, f, "file", conditions, std::nullopt));
+    for (const Package& child : block.embedded) embedded.push_back(PackageJson(child, conditions));
+    for (const model::IfBlock& i : block.ifs) {
+      Json node;
+      Json branches = Json::array();
+      const std::size_t base = conditions.Size();
+      std::size_t count = 0;
+      auto branch = [&](const char* kind, const model::ConditionalBlock& c) {
+        conditions.Flip(base);  // the branches before this one are false
+        Json expression = ExprJson(c.condition);
+        conditions.Push(&c.condition, expression, true);
+        ++count;
+        Json b;
+        b["kind"] = kind;
+        b["expression"] = std::move(expression);
+        b["readable"] = c.block.has_value();
+        const std::size_t firstFile = files.size(), firstEmbedded = embedded.size();
+        Json inner = Json::array();
+        if (c.block) Block(p, *c.block, files, inner, embedded, conditions);
+        b["files"] = Range(firstFile, files.size());
+        b["embeddedPackages"] = Ordinals(embedded, firstEmbedded);
+        b["conditionTree"] = std::move(inner);
+        branches.push_back(std::move(b));
+      };
+      branch("if", i.branch);
+      for (const model::ConditionalBlock& e : i.elseIfs) branch("elseIf", e);
+      for (; count > 0; --count) conditions.Pop();
+      node["branches"] = std::move(branches);
+      tree.push_back(std::move(node));
+    }
+  }
+
+  static Json Range(std::size_t from, std::size_t to) {
+    Json out = Json::array();
+    for (std::size_t i = from; i < to; ++i) out.push_back(i);
+    return out;
+  }
+  static Json Ordinals(const Json& embedded, std::size_t from) {
+    Json out = Json::array();
+    for (std::size_t i = from; i < embedded.size(); ++i) out.push_back(embedded[i]["ordinal"]);
+    return out;
+  }
+
+  // Pre-9.x records, in the order the script lists them (the last of the file first), with
+  // the If/ElseIf/Else/EndIf records giving the conditions of the files between them.
+  void OldRecords(const Package& p, Json& files, Json& tree, ConditionStack& conditions) {
+    struct Open {
+      Json node;
+      std::size_t base;      // the stack's size before its If
+      std::size_t branches;  // conditions it pushed
+    };
+    std::vector<Open> open;
+    auto addBranch = [&](const char* kind, const model::Record* r) {
+      Open& o = open.back();
+      conditions.Flip(o.base);
+      Json b;
+      b["kind"] = kind;
+      if (r) {
+        Json expression = ExprJson(r->condition);
+        if (!r->conditionComplete) {
+          expression["complete"] = false;
+          Json tokens = Json::array();
+          for (const Expression& t : r->conditionTokens) tokens.push_back(ExprJson(t));
+          expression["tokens"] = std::move(tokens);
+        }
+        conditions.Push(&r->condition, expression, true);
+        ++o.branches;
+        b["expression"] = std::move(expression);
+      } else {
+        b["expression"] = Json();  // Else: only the branches before it must be false
+      }
+      b["readable"] = true;
+      b["files"] = Json::array();
+      b["embeddedPackages"] = Json::array();
+      b["conditionTree"] = Json::array();
+      o.node["branches"].push_back(std::move(b));
+    };
+    auto close = [&]() {
+      Open o = std::move(open.back());
+      open.pop_back();
+      for (; o.branches > 0; --o.branches) conditions.Pop();
+      if (open.empty())
+        tree.push_back(std::move(o.node));
+      else
+        open.back().node["branches"].back()["conditionTree"].push_back(std::move(o.node));
+    };
+    for (auto it = p.records.rbegin(); it != p.records.rend(); ++it) {
+      const model::Record& r = *it;
+      switch (r.kind) {
+        case model::Record::Kind::If:
+          open.push_back({Json{{"branches", Json::array()}}, conditions.Size(), 0});
+          addBranch("if", &r);
+          break;
+        case model::Record::Kind::ElseIf:
+          if (!open.empty()) addBranch("elseIf", &r);
+          break;
+        case model::Record::Kind::Else:
+          if (!open.empty()) addBranch("else", nullptr);
+          break;
+        case model::Record::Kind::EndIf:
+          if (!open.empty()) close();
+          break;
+        case model::Record::Kind::Options: break;
+        case model::Record::Kind::File:
+        case model::Record::Kind::LanguageFiles:
+          for (const FileEntry& e : r.entries) {
+            std::optional<std::uint32_t> language;
+            if (r.kind == model::Record::Kind::LanguageFiles && e.language >= 0 &&
+                static_cast<std::size_t>(e.language) < p.languages.size())
+              language = p.languages[static_cast<std::size_t>(e.language)];
+            if (!open.empty()) open.back().node["branches"].back()["files"].push_back(files.size());
+            files.push_back(FileJson(p, e, "file", conditions, language));
+          }
+          break;
+      }
+    }
+    while (!open.empty()) close();
+  }
+
+  void SignersJson(Json& doc) const {
+    if (main_.generation != Generation::Sis9 || !main_.controllerRead) {
+      doc["signers"] = Json();
+      doc["capabilities"] = Json();
+      return;
+    }
+    const signers::Report report = signers::Inspect(main_, file_);
+    Json chains = Json::array();
+    for (const signers::Chain& c : report.chains) {
+      Json j;
+      j["package"] = c.packageOrdinal;
+      j["packageName"] = c.packageName;
+      j["embedded"] = c.embedded;
+      j["index"] = c.index;
+      Json sigs = Json::array();
+      for (const signers::SignatureCheck& s : c.signatures) {
+        static const char* const kVerdicts[] = {"verified", "failed", "not checked"};
+        sigs.push_back(Json{{"oid", s.oid},
+                            {"algorithm", s.algorithm},
+                            {"verdict", kVerdicts[static_cast<int>(s.verdict)]},
+                            {"why", s.why}});
+      }
+      j["signatures"] = std::move(sigs);
+      Json certs = Json::array();
+      for (const signers::Certificate& k : c.certificates) {
+        Json cj;
+        cj["decoded"] = k.decoded;
+        cj["subject"] = k.subject;
+        cj["issuer"] = k.issuer;
+        cj["serial"] = k.serial;
+        cj["notBefore"] = k.notBefore;
+        cj["notAfter"] = k.notAfter;
+        cj["keyType"] = k.keyType;
+        cj["keyBits"] = k.keyBits;
+        cj["sha1"] = k.sha1;
+        certs.push_back(std::move(cj));
+      }
+      j["certificates"] = std::move(certs);
+      static const char* const kTrust[] = {"self-signed", "chained in package", "issuer not carried", "broken"};
+      j["trust"] = kTrust[static_cast<int>(c.trust)];
+      j["endIssuer"] = c.endIssuer;
+      j["expiredAtCreation"] = c.expiredAtCreation;
+      j["notYetValidAtCreation"] = c.notYetValidAtCreation;
+      chains.push_back(std::move(j));
+    }
+    Json problems = Json::array();
+    for (const model::Problem& p : report.problems) problems.push_back(ProblemJson(p));
+    doc["signers"] = Json{{"chains", std::move(chains)}, {"problems", std::move(problems)}};
+
+    const signers::Capabilities caps = signers::CollectCapabilities(main_);
+    Json capFiles = Json::array();
+    for (const signers::FileCapabilities& f : caps.files)
+      capFiles.push_back(Json{{"package", f.packageOrdinal},
+                              {"target", f.target},
+                              {"bits", f.bits},
+                              {"names", signers::CapabilityNames(f.bits)}});
+    Json capJson;
+    capJson["all"] = Bits(caps.all, signers::CapabilityNames(caps.all));
+    capJson["beyondSelfSigned"] = Bits(caps.beyondSelfSigned(), signers::CapabilityNames(caps.beyondSelfSigned()));
+    capJson["files"] = std::move(capFiles);
+    doc["capabilities"] = std::move(capJson);
+  }
+
+  const Package& main_;
+  std::span<const std::uint8_t> file_;
+  std::unordered_map<const FileEntry*, const FileRow*> rows_;
+  std::unordered_map<std::uint32_t, Json> operations_;
+  std::unordered_map<std::uint64_t, Json> options_;
+};
+
+}  // namespace
+
+Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                  const std::string& path) {
+  return FactsWriter(pkg, file, view).Run(path);
+}
+
+std::string FactsLine(const Json& facts) { return facts.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+}  // namespace tarvik::views

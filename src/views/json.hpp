@@ -1,0 +1,31 @@
+#pragma once
+// The machine-readable view of a package: one JSON document with every fact of the model
+// (frame or header words, package information, languages, names, dependencies, options,
+// condition trees, files with the conditions they are installed under, embedded packages,
+// signers, problems). docs/json-schema.json describes the document; kFactsVersion is the
+// version of that description and is written in every document.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "model/package.hpp"
+#include "views/views.hpp"
+
+namespace tarvik::views {
+
+inline constexpr int kFactsVersion = 1;
+using Json = nlohmann::ordered_json;
+
+// The document for `pkg`, read from `file` (the whole package file) found at `path`, with
+// `view` = Describe(pkg, ...) for the extraction paths of its files.
+Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                  const std::string& path);
+
+// The document as one line of text (no line break inside), UTF-8; bytes that are not
+// UTF-8 are replaced rather than failing the whole document.
+std::string FactsLine(const Json& facts);
+
+}  // namespace tarvik::views

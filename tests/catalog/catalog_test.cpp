@@ -1,0 +1,263 @@
+// The catalogue of collections, queried with real SQL: packages found by their first bytes,
+// the UID and SHA-1 lookups, damaged packages recorded with their problem, and runs after
+// the first reading only what changed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalog/catalog.hpp"
+#include "catalog/database.hpp"
+#include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
+#include "support/test_env.hpp"
+
+namespace tarvik {
+namespace {
+
+using catalog::Database;
+using catalog::Statement;
+
+catalog::Result Catalogue(const std::string& folder, const std::string& db, unsigned jobs = 2) {
+  catalog::Options options;
+  options.folders = {folder};
+  options.database = db;
+  options.jobs = jobs;
+  return catalog::Run(options);
+}
+
+std::int64_t Count(Database& db, const std::string& sql, const std::string& arg = {}) {
+  Statement s = db.Prepare(sql);
+  EXPECT_TRUE(s.Valid()) << sql << ": " << db.Error();
+  if (!arg.empty()) s.Bind(1, arg);
+  return s.Step() ? s.Int(0) : -1;
+}
+
+// Every row of a query as text, one line per row.
+std::string Rows(Database& db, const std::string& sql) {
+  Statement s = db.Prepare(sql);
+  EXPECT_TRUE(s.Valid()) << sql << ": " << db.Error();
+  std::string out;
+  while (s.Step()) {
+    for (int c = 0; c < 6; ++c) out += s.Text(c) + "|";
+    out += "\n";
+  }
+  return out;
+}
+
+std::uint32_t HexNumber(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)); }
+
+// The SQL examples of the README's catalogue section.
+std::vector<std::string> ReadmeQueries() {
+  std::ifstream in(TARVIK_SOURCE_DIR "/README.md");
+  std::vector<std::string> out;
+  std::string line, block;
+  bool inSql = false;
+  while (std::getline(in, line)) {
+    if (line == "```sql") {
+      inSql = true;
+      block.clear();
+    } else if (inSql && line == "```") {
+      inSql = false;
+      out.push_back(block);
+    } else if (inSql) {
+      block += line + "\n";
+    }
+  }
+  return out;
+}
+
+TEST(Catalog, FirstBytesTellPackagesWhateverTheirName) {
+  struct Case {
+    const char* what;
+    Bytes head;
+    bool package;
+  };
+  const Case cases[] = {
+      {"9.x package", {0x7A, 0x1A, 0x20, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+      {"pre-9.x package", {1, 0, 0, 0, 0x12, 0x3A, 0, 0x10, 0x19, 0x04, 0, 0x10, 0, 0, 0, 0}, true},
+      {"9.x stub", {0x0D, 0, 0, 0, 0x40, 0, 0, 0}, true},
+      {"controller type with no length", {0x0D, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"text", {'&', 'E', 'N', '\r', '\n', '#', '{', '"', 'a', '"', '}', ',', '(', '0', 'x', '1'}, false},
+      {"empty", {}, false},
+      {"cut inside UID 1", {0x7A, 0x1A}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(catalog::LooksLikePackage(c.head), c.package) << c.what;
+}
+
+TEST(Catalog, CorpusRowsAnswerTheLookups) {
+  TARVIK_REQUIRE_SHARED();
+  test::TempDir dir;
+  const std::string dbPath = dir / "corpus.sqlite";
+  const catalog::Result r = Catalogue(*test::SharedDir() + "/corpus", dbPath);
+  ASSERT_TRUE(r.ok);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.written, r.packages);
+  EXPECT_GT(r.filesSeen, r.packages);  // the scripts and notes beside the packages are passed over
+
+  Database db;
+  ASSERT_TRUE(db.Open(dbPath, true));
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM packages"), static_cast<std::int64_t>(r.packages));
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM packages WHERE lower(path) NOT LIKE '%.sis' AND lower(path) NOT LIKE '%.sisx'"), 0);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM packages WHERE readable = 0 AND problem IS NULL"), 0);
+
+  const auto manifest = test::CorpusManifest();
+  ASSERT_FALSE(manifest.empty());
+  for (const auto& row : manifest) {
+    SCOPED_TRACE(row.at("file"));
+    // By the SHA-1 of the whole file: exactly this file.
+    Statement bySha = db.Prepare("SELECT path, uid, version, name, file_count, readable, problem, generation "
+                                 "FROM packages WHERE sha1 = ?1");
+    bySha.Bind(1, row.at("sha1"));
+    ASSERT_TRUE(bySha.Step());
+    const std::string path = bySha.Text(0);
+    EXPECT_TRUE(path.size() >= row.at("file").size() && path.ends_with(row.at("file")));
+    EXPECT_EQ(bySha.Text(7), row.at("generation").substr(0, row.at("generation").find("-stub")));
+    if (!row.at("problems").empty()) {
+      EXPECT_FALSE(bySha.IsNull(6)) << "a damaged package records its problem";
+    }
+    if (bySha.Int(5) == 0) continue;  // nothing more was read of it
+    if (!row.at("package_uid").empty()) {
+      EXPECT_EQ(static_cast<std::uint32_t>(bySha.Int(1)), HexNumber(row.at("package_uid")));
+      // By UID: every version of the package, this file among them.
+      Statement byUid = db.Prepare("SELECT path FROM packages WHERE uid = ?1");
+      byUid.Bind(1, static_cast<std::int64_t>(HexNumber(row.at("package_uid"))));
+      bool found = false;
+      while (byUid.Step()) found = found || byUid.Text(0) == path;
+      EXPECT_TRUE(found);
+    }
+    if (!row.at("version").empty()) {
+      EXPECT_EQ(bySha.Text(2).rfind(row.at("version"), 0), 0u) << bySha.Text(2);
+    }
+    if (!row.at("package_name").empty()) {
+      EXPECT_EQ(bySha.Text(3), row.at("package_name"));
+    }
+    if (!row.at("files").empty()) {
+      EXPECT_EQ(std::to_string(bySha.Int(4)), row.at("files"));
+    }
+  }
+
+  // Every package carrying a file, by the file's SHA-1.
+  Statement anyFile = db.Prepare("SELECT sha1 FROM files WHERE sha1 IS NOT NULL LIMIT 1");
+  ASSERT_TRUE(anyFile.Step());
+  EXPECT_GE(Count(db, "SELECT count(DISTINCT package_id) FROM files WHERE sha1 = ?1", anyFile.Text(0)), 1);
+  // The .sis and .sisx builds of one application carry the same files.
+  EXPECT_GT(Count(db, "SELECT count(*) FROM (SELECT sha1 FROM files WHERE sha1 IS NOT NULL "
+                      "GROUP BY sha1 HAVING count(DISTINCT package_id) > 1)"),
+            0);
+  EXPECT_GT(Count(db, "SELECT count(*) FROM target_devices WHERE platform IS NOT NULL"), 0);
+  EXPECT_GT(Count(db, "SELECT count(*) FROM signers"), 0);
+  EXPECT_GT(Count(db, "SELECT count(*) FROM embedded"), 0);
+
+  // The README's examples are real queries.
+  const std::vector<std::string> queries = ReadmeQueries();
+  EXPECT_EQ(queries.size(), 5u);
+  for (const std::string& q : queries) {
+    Statement s = db.Prepare(q);
+    ASSERT_TRUE(s.Valid()) << q << db.Error();
+    while (s.Step()) {
+    }
+    EXPECT_TRUE(s.Done()) << q << db.Error();
+  }
+  EXPECT_GT(Count(db, "SELECT count(*) FROM packages WHERE uid = 0x200131CC"), 1);
+  EXPECT_GT(Count(db, "SELECT count(*) FROM target_devices WHERE uid = 0x1028315F AND ordinal = 1"), 0);
+
+  // One run with one reader gives the same rows.
+  const std::string onePath = dir / "one.sqlite";
+  ASSERT_TRUE(Catalogue(*test::SharedDir() + "/corpus", onePath, 1).ok);
+  Database one;
+  ASSERT_TRUE(one.Open(onePath, true));
+  const std::string order = "SELECT path, sha1, uid, name, file_count, problem FROM packages ORDER BY path";
+  EXPECT_EQ(Rows(one, order), Rows(db, order));
+  const std::string files = "SELECT p.path, f.position, f.target, f.sha1, f.ordinal, f.uncompressed_size FROM files f "
+                            "JOIN packages p ON p.id = f.package_id ORDER BY p.path, f.position";
+  EXPECT_EQ(Rows(one, files), Rows(db, files));
+}
+
+TEST(Catalog, LaterRunsReadOnlyWhatChanged) {
+  test::TempDir dir;
+  test::sis9w::Controller c;
+  c.files = {test::sis9w::TextFile("!:\\a.txt", "hello")};
+  const Bytes whole = test::sis9w::Build(c);
+  Bytes cut = whole;
+  cut.resize(cut.size() - 20);
+  const std::string folder = dir / "collection";
+  dir.Write("collection/a.sis", whole);
+  dir.Write("collection/sub/old.SIS", test::BuildOldSis({}));
+  dir.Write("collection/sub/misnamed.bin", whole);  // a copy under another name
+  dir.Write("collection/stub.sis", test::sis9w::Build(c, {.deflateController = true, .stub = true}));
+  dir.Write("collection/cut.sisx", cut);
+  dir.Write("collection/notes.txt", "not a package");
+  const std::string db = dir / "c.sqlite";
+
+  const catalog::Result first = Catalogue(folder, db);
+  ASSERT_TRUE(first.ok);
+  EXPECT_EQ(first.filesSeen, 6u);
+  EXPECT_EQ(first.packages, 5u);
+  EXPECT_EQ(first.written, 5u);
+  {
+    Database d;
+    ASSERT_TRUE(d.Open(db, true));
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 5);
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM packages WHERE path LIKE '%misnamed.bin'"), 1);
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM (SELECT sha1 FROM packages GROUP BY sha1 HAVING count(*) = 2)"), 1);
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM packages WHERE path LIKE '%cut.sisx' AND problem IS NOT NULL"), 1);
+    EXPECT_EQ(Count(d, "SELECT stub FROM packages WHERE path LIKE '%stub.sis'"), 1);
+  }
+
+  // Nothing changed: nothing is read.
+  const catalog::Result second = Catalogue(folder, db);
+  ASSERT_TRUE(second.ok);
+  EXPECT_EQ(second.filesRead, 0u);
+  EXPECT_EQ(second.unchanged, 6u);
+  EXPECT_EQ(second.written, 0u);
+  EXPECT_EQ(second.packages, 5u);
+  EXPECT_EQ(second.removed, 0u);
+
+  // One package replaced, one deleted, one no longer a package, one new.
+  c.names = {"Renamed package"};  // a new size too, whatever the clock's grain
+  dir.Write("collection/a.sis", test::sis9w::Build(c));
+  std::filesystem::remove(dir / "collection/sub/misnamed.bin");
+  dir.Write("collection/sub/old.SIS", "now a text file");
+  dir.Write("collection/new/n.sis", test::BuildOldSis({}));
+  const catalog::Result third = Catalogue(folder, db);
+  ASSERT_TRUE(third.ok);
+  EXPECT_EQ(third.filesRead, 3u);
+  EXPECT_EQ(third.written, 2u);
+  EXPECT_EQ(third.removed, 2u);
+  Database d;
+  ASSERT_TRUE(d.Open(db, true));
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 4);
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM packages WHERE name = 'Renamed package'"), 1);
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM packages WHERE path LIKE '%old.SIS' OR path LIKE '%misnamed.bin'"), 0);
+  // The rows of a replaced package go with it.
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM files WHERE package_id NOT IN (SELECT id FROM packages)"), 0);
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM names WHERE package_id NOT IN (SELECT id FROM packages)"), 0);
+
+  // A folder that is missing for a while keeps its rows.
+  const catalog::Result missing = Catalogue(dir / "unplugged", db);
+  EXPECT_FALSE(missing.errors.empty());
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 4);
+}
+
+TEST(Catalog, CommandLineSummaryAndStatuses) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  const test::CliResult ok = test::RunCli("catalog '" + (dir / "c") + "' --db '" + (dir / "c.sqlite") + "'", dir);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.err, "");  // no progress line when stderr is not a terminal
+  EXPECT_NE(ok.out.find("1 packages"), std::string::npos) << ok.out;
+  const test::CliResult gone =
+      test::RunCli("catalog '" + (dir / "c") + "' '" + (dir / "gone") + "' --db '" + (dir / "c.sqlite") + "'", dir);
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.err.find("gone"), std::string::npos);
+  const test::CliResult badDb = test::RunCli("catalog '" + (dir / "c") + "' --db '" + (dir / "c") + "'", dir);
+  EXPECT_EQ(badDb.status, 2);
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,333 @@
+// The JSON facts of packages: the schema holds for every corpus package, the facts agree
+// with what `tarvik-cli info` shows, and files carry the conditions, language and package
+// they belong to.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parse/parse.hpp"
+#include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
+#include "support/test_env.hpp"
+#include "views/json.hpp"
+#include "views/views.hpp"
+
+namespace tarvik {
+namespace {
+
+using views::Json;
+
+// Every package file of the corpus (they are the .sis and .sisx files, whatever their case).
+std::vector<std::string> CorpusPackages() {
+  std::vector<std::string> out;
+  const auto shared = test::SharedDir();
+  if (!shared) return out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(*shared + "/corpus")) {
+    if (!e.is_regular_file()) continue;
+    std::string ext = e.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".sis" || ext == ".sisx") out.push_back(e.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string Quoted(const std::vector<std::string>& paths) {
+  std::string out;
+  for (const std::string& p : paths) out += " '" + p + "'";
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::vector<std::string> Split(const std::string& line, char sep) {
+  std::vector<std::string> out;
+  std::string cell;
+  std::istringstream in(line);
+  while (std::getline(in, cell, sep)) out.push_back(cell);
+  return out;
+}
+
+Json Facts(const Bytes& bytes, const std::string& name) {
+  const model::Package pkg = Parse(bytes, name);
+  return views::PackageFacts(pkg, bytes, views::Describe(pkg, {}), name);
+}
+
+// The packages of a document, the main one first, then embedded ones in the order met.
+void Flatten(const Json& pkg, std::vector<const Json*>& out) {
+  out.push_back(&pkg);
+  for (const Json& child : pkg["embeddedPackages"]) Flatten(child, out);
+}
+
+TEST(JsonFacts, EveryCorpusPackageMatchesTheSchema) {
+  TARVIK_REQUIRE_SHARED();
+  const std::vector<std::string> files = CorpusPackages();
+  ASSERT_FALSE(files.empty());
+  test::TempDir dir;
+  const test::CliResult r = test::RunCli("info --json" + Quoted(files), dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), files.size()) << "one document per line, one line per file";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Json doc = Json::parse(lines[i]);
+    EXPECT_EQ(doc["file"]["path"], files[i]);
+    EXPECT_EQ(doc["version"], views::kFactsVersion);
+  }
+  const std::string out = dir.Write("facts.jsonl", r.out);
+  const std::string report = dir / "report.txt";
+  const std::string cmd = "python3 '" TARVIK_SOURCE_DIR "/tests/json/validate_facts.py' '" TARVIK_SOURCE_DIR
+                          "/docs/json-schema.json' '" + out + "' >'" + report + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << test::ReadFile(report);
+}
+
+TEST(JsonFacts, AgreeWithTheInfoCommandOnEveryCorpusPackage) {
+  TARVIK_REQUIRE_SHARED();
+  test::TempDir dir;
+  for (const std::string& file : CorpusPackages()) {
+    SCOPED_TRACE(file);
+    const test::CliResult json = test::RunCli("info --json '" + file + "'", dir);
+    const test::CliResult info = test::RunCli("info '" + file + "'", dir);
+    ASSERT_EQ(json.status, 0);
+    const Json doc = Json::parse(json.out);
+
+    // The header facts of every package, in the order the header lists them.
+    std::vector<std::string> uids, versions, languages;
+    std::vector<std::vector<std::string>> rows;
+    bool inTable = false;
+    for (const std::string& line : Lines(info.out)) {
+      if (line.rfind("SIS UID: ", 0) == 0) uids.push_back("0x" + line.substr(9));
+      if (line.rfind("SIS Version: ", 0) == 0) versions.push_back(line.substr(13));
+      if (line.rfind("Language: ", 0) == 0) languages.push_back(line.substr(10));
+      if (line.rfind("Extract path\t", 0) == 0) {
+        inTable = true;
+        continue;
+      }
+      if (inTable && line.empty()) inTable = false;
+      if (inTable) rows.push_back(Split(line, '\t'));
+    }
+    std::vector<const Json*> packages;
+    if (!doc["package"].is_null()) Flatten(doc["package"], packages);
+    const bool sis9 = doc["generation"] == "9.x";
+    if (sis9) {
+      std::vector<std::string> jsonUids, jsonVersions, jsonLanguages;
+      for (const Json* p : packages) {
+        jsonUids.push_back((*p)["uidHex"]);
+        const Json& v = (*p)["version"];
+        jsonVersions.push_back(std::to_string(v["major"].get<int>()) + ", " + std::to_string(v["minor"].get<int>()) +
+                               ", " + std::to_string(v["build"].get<int>()));
+        for (const Json& l : (*p)["languages"]) jsonLanguages.push_back(l["name"].is_null() ? "" : l["name"]);
+      }
+      EXPECT_EQ(jsonUids, uids);
+      EXPECT_EQ(jsonVersions, versions);
+      EXPECT_EQ(jsonLanguages, languages);
+    }
+
+    // The file table: the same extraction paths, with the same storage facts.
+    std::vector<std::string> fromJson, fromInfo;
+    for (const Json* p : packages)
+      for (const Json& f : (*p)["files"]) {
+        if (f["extractPath"].is_null()) continue;
+        const std::string path = f["extractPath"];
+        if (sis9) {
+          fromJson.push_back(path + "|" + (f["compression"] == "deflate" ? "deflate" : "stored"));
+        } else {
+          const std::string offset = f["dataOffset"].is_null() ? "0" : std::to_string(f["dataOffset"].get<std::int64_t>());
+          fromJson.push_back(path + "|" + std::to_string(f["uncompressedSize"].get<std::uint64_t>()) + "|" +
+                             std::to_string(f["compressedSize"].get<std::uint64_t>()) + "|" + offset);
+        }
+      }
+    for (const auto& row : rows) {
+      ASSERT_EQ(row.size(), 5u);
+      fromInfo.push_back(sis9 ? row[0] + "|" + row[2] : row[0] + "|" + row[1] + "|" + row[2] + "|" + row[3]);
+    }
+    std::sort(fromJson.begin(), fromJson.end());
+    std::sort(fromInfo.begin(), fromInfo.end());
+    EXPECT_EQ(fromJson, fromInfo);
+  }
+}
+
+TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
+  using namespace test::sis9w;
+  Controller inner;
+  inner.uid = 0xE0000002;
+  inner.names = {"Inner"};
+  inner.files = {TextFile("!:\\inner.txt", "i")};
+  Controller main;
+  main.languages = {1, 2};
+  main.names = {"Main", "Principal"};
+  main.vendors = {"Vendor", "Vendeur"};
+  main.targets = {{0x1028315F, {5, 0, 0}, std::nullopt, {"S60"}}};
+  main.files = {TextFile("!:\\always.txt", "a")};
+  If branch;
+  branch.cond = Eq(Lang(), Num(1));
+  branch.files = {TextFile("!:\\en.txt", "en")};
+  ElseIf other;
+  other.cond = Eq(Lang(), Num(2));
+  other.files = {TextFile("!:\\fr.txt", "fr")};
+  If nested;
+  nested.cond = Exists("c:\\x");
+  nested.files = {TextFile("!:\\fr_x.txt", "x")};
+  nested.embedded = {inner};
+  other.ifs = {nested};
+  branch.elseIfs = {other};
+  main.ifs = {branch};
+
+  const Json doc = Facts(Build(main), "cond.sis");
+  const Json& pkg = doc["package"];
+  ASSERT_EQ(pkg["files"].size(), 4u);
+  EXPECT_EQ(pkg["targetDevices"][0]["platform"], "S60 5th Edition");
+  EXPECT_EQ(pkg["names"][1]["language"]["code"], "FR");
+  EXPECT_EQ(pkg["names"][1]["text"], "Principal");
+
+  struct Expected {
+    const char* target;
+    std::vector<bool> mustBe;  // per condition, outermost first
+    const char* language;      // code, or null
+  };
+  const Expected expected[] = {
+      {"!:\\always.txt", {}, nullptr},
+      {"!:\\en.txt", {true}, "EN"},
+      {"!:\\fr.txt", {false, true}, "FR"},
+      {"!:\\fr_x.txt", {false, true, true}, "FR"},
+  };
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const Json& f = pkg["files"][i];
+    SCOPED_TRACE(expected[i].target);
+    EXPECT_EQ(f["target"], expected[i].target);
+    EXPECT_EQ(f["package"], 1);
+    ASSERT_EQ(f["conditions"].size(), expected[i].mustBe.size());
+    for (std::size_t c = 0; c < expected[i].mustBe.size(); ++c)
+      EXPECT_EQ(f["conditions"][c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
+    if (expected[i].language)
+      EXPECT_EQ(f["language"]["code"], expected[i].language);
+    else
+      EXPECT_TRUE(f["language"].is_null());
+    EXPECT_FALSE(f["extractPath"].is_null());
+    EXPECT_EQ(f["sha1"].get<std::string>().size(), 40u);
+  }
+  const Json& innermost = pkg["files"][3]["conditions"][2]["expression"];
+  EXPECT_EQ(innermost["op"], "exists");
+  EXPECT_EQ(innermost["text"], "c:\\x");
+  const Json& french = pkg["files"][2]["conditions"][1]["expression"];
+  EXPECT_EQ(french["op"], "equal");
+  EXPECT_EQ(french["operands"][0]["name"], "Language");
+  EXPECT_EQ(french["operands"][1]["language"]["code"], "FR");
+
+  // The tree: one If block of two branches; the ElseIf holds the nested block.
+  const Json& tree = pkg["conditionTree"];
+  ASSERT_EQ(tree.size(), 1u);
+  ASSERT_EQ(tree[0]["branches"].size(), 2u);
+  EXPECT_EQ(tree[0]["branches"][0]["files"], Json::array({1}));
+  EXPECT_EQ(tree[0]["branches"][1]["kind"], "elseIf");
+  EXPECT_EQ(tree[0]["branches"][1]["files"], Json::array({2, 3}));
+  EXPECT_EQ(tree[0]["branches"][1]["conditionTree"][0]["branches"][0]["embeddedPackages"], Json::array({2}));
+
+  // The embedded package: installed under the parent's conditions, its files its own.
+  ASSERT_EQ(pkg["embeddedPackages"].size(), 1u);
+  const Json& child = pkg["embeddedPackages"][0];
+  EXPECT_EQ(child["ordinal"], 2);
+  EXPECT_EQ(child["uidHex"], "0xE0000002");
+  EXPECT_EQ(child["conditions"].size(), 3u);
+  ASSERT_EQ(child["files"].size(), 1u);
+  EXPECT_EQ(child["files"][0]["package"], 2);
+  EXPECT_TRUE(child["files"][0]["conditions"].empty());
+}
+
+TEST(JsonFacts, OldFilesFollowTheScriptsBlocksAndLanguages) {
+  using namespace test;
+  namespace x = test::oldx;
+  OldPackage pkg;
+  pkg.languages = {1, 2};
+  pkg.names = {"Test", "Essai"};
+  // File order is the reverse of the script's: If, a, ElseIf, per-language file, Else, b, EndIf.
+  pkg.records = {OldEndIf(),
+                 OldFile("C:\\b.txt", "!:\\b.txt", "b"),
+                 OldElse(),
+                 OldLangFile("C:\\l.txt", "!:\\l.txt", {"en", "fr"}),
+                 OldElseIf(x::Exists("c:\\y")),
+                 OldFile("C:\\a.txt", "!:\\a.txt", "a"),
+                 OldIf(x::Eq(x::Var(0x1000), x::Num(1)))};
+  const Json doc = Facts(BuildOldSis(pkg), "old.sis");
+  const Json& files = doc["package"]["files"];
+  ASSERT_EQ(files.size(), 4u);
+  struct Expected {
+    const char* target;
+    std::vector<bool> mustBe;
+    const char* language;
+  };
+  const Expected expected[] = {
+      {"!:\\a.txt", {true}, "EN"},
+      {"!:\\l.txt", {false, true}, "EN"},
+      {"!:\\l.txt", {false, true}, "FR"},
+      {"!:\\b.txt", {false, false}, nullptr},
+  };
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    const Json& f = files[i];
+    EXPECT_EQ(f["target"], expected[i].target);
+    ASSERT_EQ(f["conditions"].size(), expected[i].mustBe.size());
+    for (std::size_t c = 0; c < expected[i].mustBe.size(); ++c)
+      EXPECT_EQ(f["conditions"][c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
+    if (expected[i].language)
+      EXPECT_EQ(f["language"]["code"], expected[i].language);
+    else
+      EXPECT_TRUE(f["language"].is_null());
+  }
+  const Json& branches = doc["package"]["conditionTree"][0]["branches"];
+  ASSERT_EQ(branches.size(), 3u);
+  EXPECT_EQ(branches[2]["kind"], "else");
+  EXPECT_TRUE(branches[2]["expression"].is_null());
+  EXPECT_EQ(branches[1]["files"], Json::array({1, 2}));
+  EXPECT_EQ(doc["package"]["names"][1]["language"]["code"], "FR");
+}
+
+TEST(JsonFacts, DamagedAndForeignFilesStillGiveADocument) {
+  using namespace test::sis9w;
+  Controller c;
+  c.files = {TextFile("!:\\a.txt", "hello")};
+  Bytes cut = Build(c);
+  cut.resize(cut.size() / 2);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  const Case cases[] = {{"cut.sis", cut}, {"text.sis", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const Json doc = Facts(k.bytes, k.name);
+    EXPECT_FALSE(doc["problems"].empty());
+    EXPECT_EQ(doc["readable"].get<bool>(), !doc["package"].is_null());
+    EXPECT_FALSE(doc["problems"][0]["text"].get<std::string>().empty());
+    // The text of a document never breaks its line.
+    EXPECT_EQ(views::FactsLine(doc).find('\n'), std::string::npos);
+  }
+}
+
+TEST(JsonFacts, SeveralFilesGiveOneLineEachAndAMissingOneFailsTheRun) {
+  test::TempDir dir;
+  const std::string a = dir.Write("a.sis", test::sis9w::Build({}));
+  const std::string b = dir.Write("b.sis", test::BuildOldSis({}));
+  const test::CliResult r = test::RunCli("info --json '" + a + "' '" + (dir / "missing.sis") + "' '" + b + "'", dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("missing.sis"), std::string::npos);
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Json::parse(lines[0])["generation"], "9.x");
+  EXPECT_EQ(Json::parse(lines[1])["generation"], "pre-9.x");
+}
+
+}  // namespace
+}  // namespace tarvik
