@@ -166,6 +166,15 @@ TEST(Catalog, CorpusRowsAnswerTheLookups) {
   EXPECT_GT(Count(db, "SELECT count(*) FROM packages WHERE uid = 0x200131CC"), 1);
   EXPECT_GT(Count(db, "SELECT count(*) FROM target_devices WHERE uid = 0x1028315F AND ordinal = 1"), 0);
 
+  // A second run over the unchanged corpus reads nothing and keeps every row.
+  const catalog::Result again = Catalogue(*test::SharedDir() + "/corpus", dbPath);
+  ASSERT_TRUE(again.ok);
+  EXPECT_EQ(again.filesRead, 0u);
+  EXPECT_EQ(again.unchanged, r.filesSeen);
+  EXPECT_EQ(again.packages, r.packages);
+  EXPECT_EQ(again.removed, 0u);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM packages"), static_cast<std::int64_t>(r.packages));
+
   // One run with one reader gives the same rows.
   const std::string onePath = dir / "one.sqlite";
   ASSERT_TRUE(Catalogue(*test::SharedDir() + "/corpus", onePath, 1).ok);
