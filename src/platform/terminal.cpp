@@ -29,9 +29,6 @@ std::string EscapeControls(std::string_view text) {
                static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
       out += "\\u00" + Hex2(static_cast<unsigned char>(text[i + 1])).substr(2);
       ++i;
-    } else if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'u')) {
-      // "\x1b" already in the text stays apart from an escaped control.
-      out += "\\\\";
     } else {
       out += static_cast<char>(c);
     }

@@ -9,8 +9,8 @@
 namespace tarvik {
 
 // `text` with its control characters written out: C0 controls and DEL as "\x1b", C1
-// controls (U+0080 to U+009F) as "\u009b", a backslash that would start such a form as
-// "\\". Line feeds, tabs and the CR of a CR LF stay as they are.
+// controls (U+0080 to U+009F) as "\u009b". Line feeds, tabs and the CR of a CR LF stay as
+// they are, and so do backslashes: PKG paths are full of them ("!:\\x86\\...").
 std::string EscapeControls(std::string_view text);
 
 // Writes `text` to the stream of `fd` (1 stdout, 2 stderr), escaped when it is a terminal.

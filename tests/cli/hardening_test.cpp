@@ -178,7 +178,7 @@ TEST(Terminal, ControlCharactersAreShownEscaped) {
       {"lone\rreturn\x7f", "lone\\x0dreturn\\x7f"},
       {"C1 \xC2\x9B" "31m", "C1 \\u009b31m"},
       {"caf\xC3\xA9 \xC2\xA0", "caf\xC3\xA9 \xC2\xA0"},  // ordinary UTF-8 is left alone
-      {"a\\x1b", "a\\\\x1b"},                            // a written-out form stays told apart
+      {"!:\\x86\\users\\a.txt", "!:\\x86\\users\\a.txt"},  // paths keep their backslashes
   };
   for (const Case& c : cases) EXPECT_EQ(EscapeControls(c.in), c.out) << c.in;
 }
