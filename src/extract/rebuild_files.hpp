@@ -10,6 +10,9 @@
 
 namespace tarvik::extract {
 
+// Heads the list of the PKG files in the extraction result (the folder follows).
+inline constexpr const char* kRebuildHead = "PKG files for rebuilding, in ";
+
 // Writes each script (UTF-16LE with a byte-order mark) at its path below `folder`, creating
 // folders as needed and never leaving the folder; returns the paths written (relative to
 // `folder`, with "/"). A file that cannot be written is reported through `reporter.Failed`.

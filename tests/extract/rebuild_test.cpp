@@ -136,7 +136,10 @@ TEST(RebuildScripts, NameEveryExtractedFileAndEveryEmbeddedPackage) {
   EXPECT_EQ(names, (std::vector<std::string>{"bin/main/Embedded Components/Child (2).pkg",
                                              "bin/main/Embedded Components/Child.pkg",
                                              "bin/main/Embedded Components/Grand.pkg", "main.pkg"}));
-  EXPECT_NE(b.result.out.find("main.pkg\n"), std::string::npos) << b.result.out;
+  EXPECT_NE(b.result.out.find("\nPKG files for rebuilding, in " + b.out + "/\nbin/main/Embedded Components/Grand.pkg\n"),
+            std::string::npos)
+      << b.result.out;
+  EXPECT_NE(b.result.out.find("\nmain.pkg\n"), std::string::npos) << b.result.out;
 
   for (const auto& [path, text] : b.pkgs) {
     SCOPED_TRACE(path);
