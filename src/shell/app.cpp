@@ -322,6 +322,8 @@ void App::ExtractFiles() {
       ui.MsgBox(extract::kNoFileData, msg::Information, kProgramName);
     else
       result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
+    if (state.writeRebuildScripts && generation == model::Generation::Pre9)
+      ui.MsgBox(extract::kRebuildSis9Only, msg::Information, kProgramName);
     if (state.writeRebuildScripts && package && !result.stopped) {
       // Listed after the extracted files, by their paths in the extraction folder.
       const std::vector<std::string> written = extract::WriteRebuildScripts(
