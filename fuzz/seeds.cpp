@@ -44,6 +44,22 @@ void Packages(const std::string& dir) {
   r5.installerVersion = 100;
   r5.options = 0x0002;
   Save(dir, "old5.sis", t::BuildOldSis(r5));
+
+  // Long chains of one operator (49 ORed tests pre-9.x, 100 in 9.x) and variants of one target.
+  auto test = [](std::uint32_t k) { return t::oldx::Eq(t::oldx::Var(5), t::oldx::Num(0x10000000 + k)); };
+  t::OldExpr ors = test(0);
+  for (std::uint32_t k = 1; k < 49; ++k) ors = t::oldx::Or(ors, test(k));
+  t::OldPackage chained;
+  chained.records = {t::OldEndIf(), t::OldFile("b\\v.dll", "!:\\v.dll", "else"), t::OldElse(),
+                     t::OldFile("a\\v.dll", "!:\\V.DLL", "if"), t::OldIf(ors)};
+  Save(dir, "old_chain.sis", t::BuildOldSis(chained));
+  w::Expr chain = w::Eq(w::Var(5), w::Num(0x10000000));
+  for (int k = 1; k < 100; ++k) chain = w::Or(w::Eq(w::Var(5), w::Num(0x10000000 + k)), chain);
+  w::Controller chain9;
+  chain9.ifs = {w::If{}};
+  chain9.ifs[0].cond = chain;
+  chain9.ifs[0].files = {w::TextFile("!:\\data\\v.txt", "variant")};
+  Save(dir, "chain9.sis", w::Build(chain9));
 }
 
 // Packages made to cost more than their size, and names meant for a terminal.

@@ -356,10 +356,17 @@ void App::ExtractFiles() {
       ui.MsgBox(extract::kNoFileData, msg::Information, kProgramName);
     else
       result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
+    if (state.writeRebuildScripts && generation == model::Generation::Pre9)
+      ui.MsgBox(extract::kRebuildSis9Only, msg::Information, kProgramName);
     if (state.writeRebuildScripts && package && !result.stopped) {
-      for (const std::string& path : extract::WriteRebuildScripts(
-               state.extractionFolder, views::RebuildScripts(*package, state.view), reporter))
-        result.list += path.substr(path.rfind('/') + 1) + "\r\n";
+      // Listed after the extracted files, by their paths in the extraction folder.
+      const std::vector<std::string> written = extract::WriteRebuildScripts(
+          state.extractionFolder, views::RebuildScripts(*package, state.view), reporter);
+      if (!written.empty()) {
+        result.list += (result.list.empty() ? "" : "\r\n") + std::string(extract::kRebuildHead) +
+                       state.extractionFolder + "\r\n";
+        for (const std::string& path : written) result.list += path + "\r\n";
+      }
     }
   } catch (const std::exception& e) {
     // An unexpected failure ends the extraction; what was written stays.

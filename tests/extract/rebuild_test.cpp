@@ -11,6 +11,7 @@
 
 #include "bytes/encoding.hpp"
 #include "support/sis9_writer.hpp"
+#include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
 
 namespace tarvik::test {
@@ -136,7 +137,10 @@ TEST(RebuildScripts, NameEveryExtractedFileAndEveryEmbeddedPackage) {
   EXPECT_EQ(names, (std::vector<std::string>{"bin/main/Embedded Components/Child (2).pkg",
                                              "bin/main/Embedded Components/Child.pkg",
                                              "bin/main/Embedded Components/Grand.pkg", "main.pkg"}));
-  EXPECT_NE(b.result.out.find("main.pkg\n"), std::string::npos) << b.result.out;
+  EXPECT_NE(b.result.out.find("\nPKG files for rebuilding, in " + b.out + "/\nbin/main/Embedded Components/Grand.pkg\n"),
+            std::string::npos)
+      << b.result.out;
+  EXPECT_NE(b.result.out.find("\nmain.pkg\n"), std::string::npos) << b.result.out;
 
   for (const auto& [path, text] : b.pkgs) {
     SCOPED_TRACE(path);
@@ -224,6 +228,20 @@ TEST(RebuildScripts, FoldOnlyWhatTheBuilderMakesOfALanguageLine) {
               c.folded)
         << text;
   }
+}
+
+// The package builder reads 9.x scripts: a pre-9.x package is extracted as ever, and the
+// person is told that no PKG file comes with it.
+TEST(RebuildScripts, PreNineXPackagesGetNone) {
+  TempDir dir;
+  OldPackage p;
+  p.records = {OldFile("c:\\src\\a.txt", "!:\\a.txt", "a")};
+  const std::string file = dir.Write("old.sis", BuildOldSis(p));
+  const CliResult r = RunCli("extract --quiet --pkg '" + file + "' '" + (dir / "out") + "'", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Tarvik: PKG files for rebuilding are written for Symbian 9.x packages only.\n");
+  EXPECT_TRUE(fs::is_regular_file(dir / "out/bin/old/a.txt"));
+  EXPECT_FALSE(fs::exists(dir / "out/old.pkg"));
 }
 
 }  // namespace

@@ -105,6 +105,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {"bin\\pkg\\Data\\Hello.TXT", "bin\\pkg\\data//hello (2).txt"},
                     {"\"\\bin\\pkg\\Data\\Hello.TXT\"-\"!:\\Data\\Hello.TXT\", FF",
                      "\"\\bin\\pkg\\data//hello (2).txt\"-\"!:\\data//hello.txt\", FF"}},
+        VariantCase{"NonAsciiCaseDoesNotMakeADifferentFile",
+                    [] {
+                      w::Controller c;
+                      c.files = {TextFile("!:\\d\\\xC3\x89t\xC3\xA9.txt", "a"), TextFile("!:\\d\\\xC3\xA9t\xC3\xA9.txt", "b")};
+                      return c;
+                    },
+                    {"bin\\pkg\\d\\\xC3\x89t\xC3\xA9.txt", "bin\\pkg\\d\\\xC3\xA9t\xC3\xA9 (2).txt"},
+                    {"\"\\bin\\pkg\\d\\\xC3\x89t\xC3\xA9.txt\"-\"!:\\d\\\xC3\x89t\xC3\xA9.txt\", FF",
+                     "\"\\bin\\pkg\\d\\\xC3\xA9t\xC3\xA9 (2).txt\"-\"!:\\d\\\xC3\xA9t\xC3\xA9.txt\", FF"}},
         VariantCase{"NumberAlreadyTakenIsSkipped",
                     [] {
                       w::Controller c;
