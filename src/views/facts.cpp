@@ -23,7 +23,7 @@ LanguageFacts Language(std::uint32_t number) {
   LanguageFacts out;
   out.number = number;
   out.code = GetLanguage(std::to_string(number));
-  if (!out.code.empty()) out.name = LongLangTable(out.code);
+  out.name = LanguageName(number);
   return out;
 }
 

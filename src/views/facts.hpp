@@ -15,8 +15,8 @@ namespace tarvik::views {
 // "9.x", "pre-9.x" or "unknown".
 const char* GenerationName(model::Generation generation);
 
-// A language number with its two-letter code and long name (empty when the tables do not
-// know the number).
+// A language number with its two-letter code (empty when the tables do not know the
+// number) and its long name as the lists show it ("Language 260" for an unknown number).
 struct LanguageFacts {
   std::uint32_t number = 0;
   std::string code;

@@ -367,8 +367,10 @@ class FactsWriter {
     j["names"] = PerLanguage(p, p.names);
     j["vendorNames"] = PerLanguage(p, p.vendorNames);
     j["vendorUniqueName"] = p.generation == Generation::Sis9 ? Json(p.vendorUniqueName) : Json();
-    j["version"] = VersionJson(p.version);
-    if (p.generation == Generation::Sis9) {
+    // Members a damaged package information left unread are null, as the lists leave them out.
+    const model::InfoRead& read = p.infoRead;
+    j["version"] = read.version ? VersionJson(p.version) : Json();
+    if (p.generation == Generation::Sis9 && read.created) {
       Json c;
       c["year"] = p.created.year;
       c["month"] = p.created.month0 + 1;
@@ -382,8 +384,11 @@ class FactsWriter {
       j["created"] = Json();
     }
     Json type;
-    type["code"] = p.generation == Generation::Pre9 && p.oldHeader ? p.oldHeader->type : p.installType;
-    const std::string typeName = InstallTypeName(p);
+    if (read.installType)
+      type["code"] = p.generation == Generation::Pre9 && p.oldHeader ? p.oldHeader->type : p.installType;
+    else
+      type["code"] = Json();
+    const std::string typeName = read.installType ? InstallTypeName(p) : std::string();
     type["name"] = typeName.empty() ? Json() : Json(typeName);
     j["installType"] = std::move(type);
     j["installFlags"] = Bits(InstallFlagBits(p), InstallFlagNames(p));
