@@ -11,6 +11,7 @@
 #include "extract/safe_path.hpp"
 #include "parse/parse.hpp"
 #include "project/project.hpp"
+#include "shell/open_checks.hpp"
 #include "sis9/parser.hpp"
 
 namespace tarvik {
@@ -180,7 +181,7 @@ void App::ReadCurrentFile() {
   } else if (ends(".pkg")) {
     state.projectText = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     state.dataMark = 0;
-  } else if (ends(".sis") || ends(".sisx")) {
+  } else if (ends(".sis") || ends(".sisx") || opencheck::OfferAsPackage(ui, path, bytes)) {
     state.projectText = OpenPackage(path);
   } else {
     read = false;
@@ -191,6 +192,7 @@ void App::ReadCurrentFile() {
 void App::mnOpen_Click() {
   auto chosen = ui.ChooseOpenFile(kOpenFilter, kOpenTitle);
   if (!chosen || chosen->empty()) return;
+  if (!opencheck::Readable(ui, *chosen, false)) return;
   ui.ShowBanner(kOpenBanner);
   Bytes data;
   if (!fsys::ReadWholeFile(*chosen, data)) data.clear();
@@ -219,6 +221,7 @@ void App::OpenBytes(const std::string& path, Bytes data) {
 
 void App::mnReload_Click() {
   if (state.openedFile.empty()) return;
+  if (!opencheck::Readable(ui, state.openedFile, true)) return;
   try {
     ClearPackage();
     bytes.clear();
@@ -332,15 +335,20 @@ void App::ExtractFiles() {
   ui.ShowExtractResult(extract::kResultHead + folder + "\r\n\r\n" + result.list, folder);
 }
 
-void App::mnExtr_Click() {
+std::optional<std::string> App::ChooseExtractionFolder() {
   auto picked = ui.ChooseFolder(extract::kFolderTitle);
-  if (!picked) return;
+  if (!picked) return std::nullopt;
   std::string folder = *picked;
   if (const auto nul = folder.find('\0'); nul != std::string::npos) folder.resize(nul);
-  if (folder.empty()) return;
+  if (folder.empty()) return std::nullopt;
   if (folder.back() != kSep) folder += kSep;
   state.extractionFolder = folder;
-  if (state.formatMarker == 0 || !state.stub) ExtractFiles();
+  if (state.formatMarker != 0 && state.stub) return std::nullopt;
+  return folder;
+}
+
+void App::mnExtr_Click() {
+  if (ChooseExtractionFolder()) ExtractFiles();
 }
 
 void App::mnWD_Click() {

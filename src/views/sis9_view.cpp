@@ -277,7 +277,14 @@ struct PendingFile {
   std::size_t line = 0;       // its row in `rows`
   std::size_t sourceEnd = 0;  // where the source name ends in that row's text
   std::string suffix;         // " (n)" when its path had to be made distinct
+  std::uint32_t condition = 0;  // its condition in words (Describer::conditions_)
 };
+
+// True for the condition the package builder stores for ELSE: NOT 0.
+bool IsElse(const Expression& e) {
+  return e.op == ExprOp::Not && e.operands.size() == 1 && e.operands[0].op == ExprOp::Number &&
+         e.operands[0].value == 0;
+}
 
 // The path keys in use, each with the last number tried for it: one open-addressing table
 // whose keys lie end to end in one buffer, so that a key costs no allocation of its own.
@@ -361,8 +368,12 @@ class Describer {
     const auto dot = base.rfind('.');
     packageFolder_ = dot == std::string::npos ? base : base.substr(0, dot);
     sourceFolder_ = settings.sourceFolder;
-    if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += '\\';
-    sourcePrefix_ = sourceFolder_ + "bin\\" + std::string(kTag) + "\\";
+    // Source names use one separator throughout, the Working Directory's own, so that they
+    // name the extracted files in that folder.
+    sep_ = SourceSeparator(sourceFolder_);
+    if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += sep_;
+    sourcePrefix_ = sourceFolder_ + "bin" + sep_ + std::string(kTag) + sep_;
+    conditions_.emplace_back();
     if (main.frame) {
       const model::Frame& f = *main.frame;
       const bool stored = static_cast<std::uint64_t>(static_cast<std::uint32_t>(f.controllerCompressedSize)) ==
@@ -412,8 +423,31 @@ class Describer {
   }
 
   void AddFile(const FileEntry& e, std::string_view rest, int pkg, std::size_t sourceEnd) {
-    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}});
+    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}, condition_});
   }
+
+  // A package path written into a source name: with the source separator.
+  void AppendSource(std::string& out, std::string_view path) const {
+    if (sep_ == '\\') {
+      out += path;
+      return;
+    }
+    const std::size_t at = out.size();
+    out += path;
+    for (std::size_t i = at; i < out.size(); ++i)
+      if (out[i] == '\\') out[i] = sep_;
+  }
+
+  // Enters a condition branch: the files met until Leave install under `text` (and the
+  // conditions around it).
+  std::uint32_t Enter(const std::string& text) {
+    const std::uint32_t outer = condition_;
+    const std::string& around = conditions_[outer];
+    conditions_.push_back(around.empty() ? text : around + "; " + text);
+    condition_ = static_cast<std::uint32_t>(conditions_.size() - 1);
+    return outer;
+  }
+  void Leave(std::uint32_t outer) { condition_ = outer; }
 
   // A made-up name, kept for as long as the walk's file rows refer to it.
   std::string_view MadeUp(std::string name) { return madeUpNames_.emplace_back(std::move(name)); }
@@ -514,7 +548,8 @@ class Describer {
         rest = std::string_view(d.target).substr(3);
       else
         rest = d.target;
-      const std::string source = sourcePrefix_ + std::string(rest);
+      std::string source = sourcePrefix_;
+      AppendSource(source, rest);
       Line("=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
       if (d.operation != 8) AddFile(d, rest, id, 2 + source.size());
     }
@@ -525,10 +560,26 @@ class Describer {
     for (const Package& p : block.embedded) WalkPackage(p, id);
     for (const model::IfBlock& i : block.ifs) {
       Line("If " + ConditionText(i.branch.condition));
-      if (i.branch.block) WalkBlock(*i.branch.block, id);
+      const std::string ifText = ReadableCondition(i.branch.condition);
+      if (i.branch.block) {
+        const std::uint32_t outer = Enter("if " + ifText);
+        WalkBlock(*i.branch.block, id);
+        Leave(outer);
+      }
       for (const model::ConditionalBlock& e : i.elseIfs) {
         Line("ElseIf " + ConditionText(e.condition));
-        if (e.block) WalkBlock(*e.block, id);
+        if (e.block) {
+          std::string text;
+          if (!IsElse(e.condition))
+            text = "else if " + ReadableCondition(e.condition);
+          else if (i.elseIfs.size() == 1)
+            text = "if not (" + ifText + ")";
+          else
+            text = "otherwise";
+          const std::uint32_t outer = Enter(text);
+          WalkBlock(*e.block, id);
+          Leave(outer);
+        }
       }
       Line("EndIf ");
     }
@@ -559,9 +610,16 @@ class Describer {
       line += b;
       line += '"';
     };
+    // The made-up source name: the prefix and the package path, with the source separator.
+    auto source = [this, &line](std::string_view path) {
+      line += '"';
+      line += sourcePrefix_;
+      AppendSource(line, path);
+      line += '"';
+    };
     switch (d.operation) {
       case 2:
-        quoted(sourcePrefix_, afterDrive);
+        source(afterDrive);
         sourceEnd = line.size() - 1;
         line += '-';
         quoted(t);
@@ -569,7 +627,7 @@ class Describer {
         line += kCrLf;
         break;
       case 4:
-        quoted(sourcePrefix_, t.empty() ? textName : afterDrive);
+        source(t.empty() ? textName : afterDrive);
         sourceEnd = line.size() - 1;
         line += "-\"\", FT";
         line += TextOption(options);
@@ -581,7 +639,7 @@ class Describer {
         line += ", FN";
         break;
       default:
-        quoted(sourcePrefix_, afterDrive);
+        source(afterDrive);
         sourceEnd = line.size() - 1;
         line += '-';
         quoted(t);
@@ -630,8 +688,10 @@ class Describer {
       name(open.back());
       open.pop_back();
     }
-    for (PackageSlot& slot : slots_)
+    for (PackageSlot& slot : slots_) {
       slot.tagFolder = slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
+      if (sep_ != '\\') std::replace(slot.tagFolder.begin(), slot.tagFolder.end(), '\\', sep_);
+    }
   }
 
   std::vector<FileRow> FileRows() {
@@ -669,6 +729,8 @@ class Describer {
         r.sha1 = d;
       }
       r.entry = &e;
+      r.package = slot.pkg;
+      if (f.condition != 0) r.condition = conditions_[f.condition];
     }
     MakeExtractPathsDistinct(out);
     return out;
@@ -715,7 +777,8 @@ class Describer {
   }
 
   std::string Assemble() {
-    const std::string embedFolder = sourceFolder_ + "bin\\" + packageFolder_ + "\\Embedded Components\\";
+    std::string embedFolder = sourceFolder_;
+    AppendSource(embedFolder, "bin\\" + packageFolder_ + "\\Embedded Components\\");
     // The main section is written straight into the script; an embedded one into a text of
     // its own while it is open, and into `sections` once it is closed.
     std::string script = ";<---Main SIS File PKG--->";
@@ -796,6 +859,9 @@ class Describer {
   std::string packageFolder_;  // the file name up to its last "."
   std::string sourceFolder_;   // the Working Directory, ending in a separator
   std::string sourcePrefix_;   // made-up source names begin with this
+  char sep_ = '\\';            // the separator of source names
+  std::vector<std::string> conditions_;  // conditions in words; [0] is none
+  std::uint32_t condition_ = 0;          // the one the walk is in
   std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
   std::vector<std::string>* header_ = nullptr;
   int ordinal_ = 0;            // packages met so far in the walk
@@ -814,8 +880,11 @@ PackageView DescribeSis9(const model::Package& package, const ScriptSettings& se
 
 std::string SourceName(const ScriptSettings& settings, const FileRow& row) {
   std::string folder = settings.sourceFolder;
-  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += '\\';
-  return folder + row.extractPath;
+  const char sep = SourceSeparator(folder);
+  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += sep;
+  std::string path = row.extractPath;
+  if (sep != '\\') std::replace(path.begin(), path.end(), '\\', sep);
+  return folder + path;
 }
 
 }  // namespace tarvik::views

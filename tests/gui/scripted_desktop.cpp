@@ -31,6 +31,10 @@ int ScriptedDesktop::Exec(QDialog& dialog) {
   return onOtherDialog ? onOtherDialog(dialog) : QDialog::Rejected;
 }
 
+std::unique_ptr<QSettings> ScriptedDesktop::Settings() {
+  return std::make_unique<QSettings>(settingsDir.filePath(QStringLiteral("tarvik.ini")), QSettings::IniFormat);
+}
+
 QString SourceDir() { return QStringLiteral(TARVIK_SOURCE_DIR); }
 
 QString ScreenshotDir() {
