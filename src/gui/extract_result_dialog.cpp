@@ -91,7 +91,7 @@ ExtractResultDialog::ExtractResultDialog(QWidget* parent, const ExtractReport& r
   written_ = MakeList(this, {tr("File"), tr("Size"), tr("SHA-1")}, "WrittenList");
   for (const auto& w : report.written) {
     auto* item = new QTreeWidgetItem(written_, {Utf8(w.path), locale.formattedDataSize(static_cast<qint64>(w.size), 1,
-                                                                                      QLocale::DataSizeTraditionalFormat),
+                                                                                      QLocale::DataSizeIecFormat),
                                                CheckText(w.check)});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     item->setToolTip(1, tr("%1 bytes").arg(w.size));

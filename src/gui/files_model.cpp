@@ -111,9 +111,9 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
   switch (index.column()) {
     case Name: return NameOf(r);
     case Target: return Utf8(r.target);
-    case Size: return locale.formattedDataSize(static_cast<qint64>(r.uncompressedSize), 1, QLocale::DataSizeTraditionalFormat);
+    case Size: return locale.formattedDataSize(static_cast<qint64>(r.uncompressedSize), 1, QLocale::DataSizeIecFormat);
     case Packed:
-      return r.hasData ? locale.formattedDataSize(static_cast<qint64>(r.compressedSize), 1, QLocale::DataSizeTraditionalFormat)
+      return r.hasData ? locale.formattedDataSize(static_cast<qint64>(r.compressedSize), 1, QLocale::DataSizeIecFormat)
                        : QStringLiteral("\u2014");
     case Compression: return CompressionOf(r);
     case Condition: return Utf8(r.condition);

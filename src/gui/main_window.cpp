@@ -47,7 +47,7 @@ QString FolderOf(const std::string& path) { return QFileInfo(QString::fromStdStr
 QString Utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QString SizeText(std::uint64_t bytes) {
-  return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeTraditionalFormat);
+  return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeIecFormat);
 }
 
 // Extraction into the private temporary folder tells nobody anything on the way.
@@ -160,7 +160,7 @@ void MainWindow::BuildBrowser(QWidget* central) {
   filesView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   filesView_->setSortingEnabled(true);
   filesView_->horizontalHeader()->setStretchLastSection(true);
-  const int widths[] = {200, 260, 80, 90, 90, 160, 110};
+  const int widths[] = {190, 230, 75, 85, 85, 170, 110};
   for (int c = 0; c < 7; ++c) filesView_->setColumnWidth(c, widths[c]);
   connect(filter_, &QLineEdit::textChanged, filesProxy_, &FilesProxy::SetText);
   connect(filesView_, &QAbstractItemView::activated, this, &MainWindow::OpenFileAt);
@@ -196,6 +196,7 @@ void MainWindow::BuildBrowser(QWidget* central) {
   facts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   facts_->setSelectionBehavior(QAbstractItemView::SelectRows);
   facts_->verticalHeader()->hide();
+  facts_->verticalHeader()->setDefaultSectionSize(facts_->fontMetrics().height() + 6);
   facts_->horizontalHeader()->setStretchLastSection(true);
   facts_->setColumnWidth(0, 220);
   facts_->setWordWrap(false);

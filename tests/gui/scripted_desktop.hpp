@@ -29,6 +29,7 @@ class ScriptedDesktop : public gui::Desktop {
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
     QFileDialog::Options options;
     QStringList proposed;  // the files selected before the answer
+    QString directory;     // where the dialog starts
   };
   struct MessageSeen {
     QString text;
