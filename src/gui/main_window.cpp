@@ -155,6 +155,7 @@ void MainWindow::BuildBrowser(QWidget* central) {
   filesView_->setWordWrap(false);
   filesView_->setAlternatingRowColors(true);
   filesView_->verticalHeader()->hide();
+  filesView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   filesView_->verticalHeader()->setDefaultSectionSize(filesView_->fontMetrics().height() + 6);
   // The package's own order until a heading is clicked.
   filesView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
