@@ -14,7 +14,7 @@ inline constexpr const char* kAboutTitle = "About Tarvik";
 inline constexpr const char* kAboutText =
     "Tarvik v3.0, smart tool for view and extract Symbian SIS file\r\n\r\n"
     "This supports all version of sis file including UIQ, Series60 1st, 2nd and Series60 3rd Edition\r\n\r\n"
-    "Please send your feedback, suggestions and bug reports to the Tarvik developers (the README says how)\r\n\r\n"
+    "Please send your feedback, suggestions and bug reports to the Tarvik developers, where you got Tarvik\r\n\r\n"
     "This software implements functions included in standard SIS Editor tool 'Brimond'\r\n\r\n"
     "Copyright (C) 2026 The Tarvik developers";
 inline constexpr const char* kVisitText = "Visit us... ---->";
