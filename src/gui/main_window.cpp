@@ -581,6 +581,7 @@ std::vector<QString> MainWindow::ExtractToTemp(const std::vector<std::size_t>& r
                                                                      std::to_string(::getpid()) + "-" +
                                                                      std::to_string(++tempRuns_));
   if (!QDir().mkpath(QString::fromStdString(folder))) return paths;
+  tempFolders_ << QString::fromStdString(folder);
   std::vector<views::FileRow> chosen;
   for (std::size_t r : rows)
     if (r < all.size()) chosen.push_back(all[r]);
@@ -807,6 +808,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (!unloaded_) {
     unloaded_ = true;
     app_.Form_Unload();
+    // The files taken out to be opened or dragged away.
+    for (const QString& folder : tempFolders_) QDir(folder).removeRecursively();
+    tempFolders_.clear();
   }
   event->accept();
 }

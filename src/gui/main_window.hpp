@@ -247,6 +247,7 @@ class MainWindow : public QMainWindow, public Ui {
   bool closeAfterExtraction_ = false;
   ExtractionRun* extraction_ = nullptr;
   int tempRuns_ = 0;                // folders made in the temporary folder
+  QStringList tempFolders_;         // they go when the window closes
   QElapsedTimer repaintClock_;
 };
 

@@ -380,6 +380,11 @@ void BrowserTest::openAndDragOutAFile() {
   QCOMPARE(QFileInfo(urls[1].toLocalFile()).fileName(), QStringLiteral("beta.txt"));
   QVERIFY(window_->Files()->flags(rows[0]).testFlag(Qt::ItemIsDragEnabled));
   QVERIFY(desktop_->messages.empty());
+  // They go when the window closes.
+  window_->show();
+  QVERIFY(window_->close());
+  QVERIFY(!QFileInfo::exists(opened));
+  QVERIFY(!QFileInfo::exists(urls[0].toLocalFile()));
 }
 
 void BrowserTest::dropOpensAndNeverEntersTheScript() {
