@@ -85,7 +85,7 @@ class Meter {
 };
 
 // Why a file could not be written, in the words of the result list.
-constexpr const char* kNoData = "the package carries no data for it";
+constexpr const char* kNoData = "the package holds no data for it (it may be cut short or damaged)";
 constexpr const char* kOutside = "its data lies outside the package (the package is cut short or damaged)";
 constexpr const char* kUnsafe = "the destination is unsafe or its folder cannot be made";
 constexpr const char* kWriteFailed = "writing it failed (disk full or no permission?)";

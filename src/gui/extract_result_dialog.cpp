@@ -69,7 +69,8 @@ ExtractResultDialog::ExtractResultDialog(QWidget* parent, const ExtractReport& r
   auto* head = new QLabel(this);
   head->setTextFormat(Qt::PlainText);
   head->setWordWrap(true);
-  head->setText(QString::fromLatin1(extract::kResultHead) + Utf8(report.folder));
+  head->setText((report.written.empty() ? tr("No file was extracted to ") : QString::fromLatin1(extract::kResultHead)) +
+                Utf8(report.folder));
   layout->addWidget(head);
 
   QStringList counts;

@@ -95,6 +95,7 @@ class BrowserTest : public QObject {
   void extractSelected();
   void openAndDragOutAFile();
   void dropOpensAndNeverEntersTheScript();
+  void failuresGoToTheOneResultDialog();
   void cancelMidwayLeavesNoPartialFile();
   void closeDuringExtractionAsks();
   void statusBar();
@@ -412,6 +413,43 @@ void BrowserTest::dropOpensAndNeverEntersTheScript() {
   }
   QCOMPARE(window_->PackageTree()->topLevelItemCount(), 1);
   QVERIFY(window_->TextArea()->toPlainText().startsWith(QStringLiteral(";<---Main SIS File PKG--->")));
+}
+
+void BrowserTest::failuresGoToTheOneResultDialog() {
+  // A package cut short: the files whose data is gone fail, each with its reason, in the
+  // one result dialog; no message box per file.
+  w::Controller c;
+  c.names = {"Cut"};
+  for (int i = 0; i < 6; ++i)
+    c.files.push_back(File("!:\\data\\f" + std::to_string(i) + ".bin", Noise(20000, i + 3u), i % 2 == 0));
+  Bytes bytes = w::Build(c);
+  bytes.resize(bytes.size() - 50000);
+  Open(Write(QStringLiteral("cut.sis"), bytes));
+  QVERIFY(window_->ExtractAction()->isEnabled());
+  desktop_->messages.clear();
+  const QString out = QString::fromStdString(*dir_ / "out");
+  QVERIFY(QDir().mkpath(out));
+  desktop_->fileAnswers.push_back(out);
+  int failed = -1, written = -1;
+  QString reason;
+  desktop_->onOtherDialog = [&](QDialog& d) {
+    auto* dialog = qobject_cast<ExtractResultDialog*>(&d);
+    if (!dialog) return int(QDialog::Rejected);
+    written = dialog->WrittenList()->topLevelItemCount();
+    failed = dialog->FailureList() ? dialog->FailureList()->topLevelItemCount() : 0;
+    if (failed > 0) reason = dialog->FailureList()->topLevelItem(0)->text(1);
+    dialog->show();
+    if (QTest::qWaitForWindowExposed(dialog))
+      dialog->grab().save(test::ScreenshotDir() + QStringLiteral("/extract_result_failures.png"));
+    return int(QDialog::Accepted);
+  };
+  window_->ExtractAction()->trigger();
+  QVERIFY2(desktop_->messages.empty(), qPrintable(desktop_->messages.empty() ? QString() : desktop_->messages[0].text));
+  QCOMPARE(desktop_->otherDialogs.size(), std::size_t{1});
+  QVERIFY(failed >= 2);
+  QCOMPARE(written + failed, 6);
+  QVERIFY2(reason.contains(QStringLiteral("no data for it")), qPrintable(reason));
+  QCOMPARE(FilesBelow(out).size(), written);
 }
 
 void BrowserTest::cancelMidwayLeavesNoPartialFile() {
