@@ -497,7 +497,7 @@ void BrowserTest::cancelMidwayLeavesNoPartialFile() {
 
 void BrowserTest::closeDuringExtractionAsks() {
   w::Controller c;
-  for (int i = 0; i < 3; ++i) c.files.push_back(File("!:\\data\\big" + std::to_string(i) + ".bin", Noise(32u << 20, i + 7u)));
+  for (int i = 0; i < 3; ++i) c.files.push_back(File("!:\\data\\big" + std::to_string(i) + ".bin", Noise(48u << 20, i + 7u)));
   Open(Write(QStringLiteral("big.sis"), w::Build(c)));
   window_->resize(900, 600);
   window_->show();
@@ -533,7 +533,7 @@ void BrowserTest::closeDuringExtractionAsks() {
   QCOMPARE(desktop_->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
   QTRY_VERIFY(!window_->isVisible());
   QVERIFY(desktop_->otherDialogs.empty());  // no result dialog on the way out
-  for (const QString& f : FilesBelow(out)) QCOMPARE(QFile(out + QLatin1Char('/') + f).size(), qint64(32u << 20));
+  for (const QString& f : FilesBelow(out)) QCOMPARE(QFile(out + QLatin1Char('/') + f).size(), qint64(48u << 20));
 }
 
 void BrowserTest::statusBar() {
