@@ -28,16 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 using model::Package;
 
-constexpr std::uint32_t kSis9Uid1 = 0x10201A7A;
-constexpr std::uint32_t kPre9Uid3 = 0x10000419;
-constexpr std::uint32_t kControllerType = 0x0D;
 constexpr std::size_t kHeadBytes = 16;
 constexpr std::size_t kErrorsKept = 100;
-
-std::uint32_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 
 // ---- The rows of one file ------------------------------------------------------------
 
@@ -602,13 +594,6 @@ std::string FolderKey(const std::string& folder) {
 }
 
 }  // namespace
-
-bool LooksLikePackage(std::span<const std::uint8_t> head) {
-  if (head.size() >= 4 && Word(head, 0) == kSis9Uid1) return true;
-  if (head.size() >= 12 && Word(head, 8) == kPre9Uid3) return true;
-  // A stub: a controller field from byte 0 whose length word (31-bit form) is not 0.
-  return head.size() >= 8 && Word(head, 0) == kControllerType && Word(head, 4) != 0;
-}
 
 Result Run(const Options& options) {
   Result result;

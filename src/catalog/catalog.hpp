@@ -17,10 +17,6 @@ namespace tarvik::catalog {
 // The version of the database layout, kept in the catalog_info table.
 inline constexpr int kSchemaVersion = 1;
 
-// Whether the first bytes of a file (16 are enough) are those of a package: a 9.x package,
-// a 9.x stub (a bare controller), or a pre-9.x package.
-bool LooksLikePackage(std::span<const std::uint8_t> head);
-
 struct Progress {
   std::uint64_t filesDone = 0;      // files looked at (read, or known unchanged)
   std::uint64_t packagesFound = 0;  // packages among them

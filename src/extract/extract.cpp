@@ -46,31 +46,51 @@ class Sha1 {
   bool started_ = false;
 };
 
-// Progress of one extraction, in bytes of package data handled; reported to the person at
-// least every 8 MiB and at the end.
+// Progress of one extraction, in files finished and bytes of package data handled;
+// reported after every file, every MiB inside a large one, and at the end, so that it moves
+// for a package of any size.
 class Meter {
  public:
-  static constexpr std::uint64_t kStep = 8u << 20;
-  Meter(Reporter& reporter, std::uint64_t total) : reporter_(reporter), total_(total) {}
+  static constexpr std::uint64_t kStep = 1u << 20;
+  Meter(Reporter& reporter, std::uint64_t total, std::size_t files)
+      : reporter_(reporter), total_(total), filesTotal_(files) {}
   void Add(std::uint64_t n) {
     done_ += n;
-    if (done_ - shown_ >= kStep || done_ >= total_) Show();
+    if (done_ - shown_ >= kStep) Show();
+  }
+  void FileDone(std::uint64_t planned) {
+    // A file that ended early (a failure) still counts as handled.
+    planned_ += planned;
+    done_ = std::max(done_, planned_);
+    ++files_;
+    Show();
   }
   void Show() {
     shown_ = done_;
-    reporter_.Progress(std::min(done_, total_), total_);
+    reporter_.Advance({std::min(done_, total_), total_, std::min(files_, filesTotal_), filesTotal_});
   }
   void Complete() {
     done_ = total_;
+    files_ = filesTotal_;
     Show();
   }
 
  private:
   Reporter& reporter_;
   std::uint64_t total_ = 0;
+  std::size_t filesTotal_ = 0;
   std::uint64_t done_ = 0;
   std::uint64_t shown_ = 0;
+  std::uint64_t planned_ = 0;  // the bytes of the files finished
+  std::size_t files_ = 0;
 };
+
+// Why a file could not be written, in the words of the result list.
+constexpr const char* kNoData = "the package holds no data for it (it may be cut short or damaged)";
+constexpr const char* kOutside = "its data lies outside the package (the package is cut short or damaged)";
+constexpr const char* kUnsafe = "the destination is unsafe or its folder cannot be made";
+constexpr const char* kWriteFailed = "writing it failed (disk full or no permission?)";
+constexpr const char* kCancelled = "cancelled";
 
 // A package path as the person reads it in messages: backslashes become the native separator.
 std::string Native(const std::string& name) {
@@ -93,19 +113,10 @@ struct Writer {
   Meter* meter;
   Sha1 sha{};
   InflateStream stream{};
-  int error = 0;  // why the last file was not written (OutputFile::Error), 0 when unknown
-
-  // Reports a file that was not written, with the system's reason when there is one. True
-  // when the extraction must stop: the disk is full, and every later file would fail alike.
-  bool Failed(const std::string& text, std::size_t remaining) {
-    if (error == ENOSPC || error == EDQUOT) {
-      reporter.Failed(text + ": " + ErrorText(error) + "\r\nExtraction stopped: " + std::to_string(remaining) +
-                      (remaining == 1 ? " more file was" : " more files were") + " not written.");
-      return true;
-    }
-    reporter.Failed(error != 0 ? text + ": " + ErrorText(error) : text);
-    return false;
-  }
+  std::string reason{};        // why the last file failed
+  bool cancelled = false;      // the last file was stopped by the cancel check
+  std::uint64_t bytes = 0;     // bytes of the last file written
+  int error = 0;               // the system's reason the last file was not written, 0 when none
 
   int Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize, std::int64_t offset,
               const std::optional<Sha1Digest>& expected, HashCheck* check);
@@ -119,19 +130,30 @@ struct Writer {
 int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
                     std::int64_t offset, const std::optional<Sha1Digest>& expected, HashCheck* check) {
   if (check) *check = HashCheck::None;
+  reason.clear();
+  cancelled = false;
+  bytes = 0;
   error = 0;
-  if (name.empty() || compressSize == 0) return 0;
-  if (compressSize < 0 || uncompressSize < 0 || !package.HasRange(offset, compressSize)) return 0;
+  if (name.empty() || compressSize == 0) {
+    reason = kNoData;
+    return 0;
+  }
+  if (compressSize < 0 || uncompressSize < 0 || !package.HasRange(offset, compressSize)) {
+    reason = kOutside;
+    return 0;
+  }
   const auto srcLen = static_cast<std::size_t>(compressSize);
   const auto declared = static_cast<std::uint64_t>(uncompressSize);
   const std::uint8_t* src = package.Ptr(offset);
   if (declared > MaxInflatedSize(srcLen)) {
     // Deflate cannot expand this much: corrupt input, refused before anything is made.
-    reporter.Warning(InflateMessage(zstatus::DataError, kInflateFailure));
+    reason = InflateMessage(zstatus::DataError, kInflateFailure);
+    reporter.Warning(reason);
     return 0;
   }
   OutputFile out;
   if (!out.Open(destination, name)) {
+    reason = kUnsafe;
     error = out.Error();
     return 0;
   }
@@ -140,11 +162,13 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   const auto sink = [&](const std::uint8_t* data, std::size_t n) {
     if (expected) sha.Update(data, n);
     if (!out.Write(data, n)) writeFailed = true;
+    bytes += n;
     return !writeFailed;
   };
   InflateOptions options;
   options.skipAdler = expected.has_value();
   options.progress = [this](std::uint64_t n) { Progress(n); };
+  options.progressStep = Meter::kStep;
   options.cancelled = [this] { return reporter.Cancelled(); };
   options.stream = &stream;
   int status = InflateTo(src, srcLen, declared, sink, options);
@@ -156,16 +180,27 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
       // zlib has the last word on the stream: inflate it again with its own check.
       InflateOptions check;
       check.stream = &stream;
+      check.cancelled = [this] { return reporter.Cancelled(); };
       status = InflateTo(src, srcLen, declared, [](const std::uint8_t*, std::size_t) { return true; }, check);
     }
   }
   if (status != zstatus::Ok) {
-    if (writeFailed) error = out.Error();
     out.Abort();
-    if (!writeFailed) reporter.Warning(InflateMessage(status, kInflateFailure));
+    if (status == zstatus::Stopped && !writeFailed && reporter.Cancelled()) {
+      // Stopped by the person: no message, and nothing of the file stays.
+      reason = kCancelled;
+      cancelled = true;
+    } else if (writeFailed) {
+      reason = kWriteFailed;
+      error = out.Error();
+    } else {
+      reason = InflateMessage(status, kInflateFailure);
+      reporter.Warning(reason);
+    }
     return 0;
   }
   if (!out.Commit()) {
+    reason = kWriteFailed;
     error = out.Error();
     return 0;
   }
@@ -176,11 +211,22 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
 int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t length,
                 const std::optional<Sha1Digest>& expected, HashCheck* check) {
   if (check) *check = HashCheck::None;
+  reason.clear();
+  cancelled = false;
+  bytes = 0;
   error = 0;
   // An empty file is a file too: a length of 0 inside the package writes an empty file.
-  if (name.empty() || length < 0 || !package.HasRange(offset, length)) return 0;
+  if (name.empty()) {
+    reason = kNoData;
+    return 0;
+  }
+  if (length < 0 || !package.HasRange(offset, length)) {
+    reason = kOutside;
+    return 0;
+  }
   OutputFile out;
   if (!out.Open(destination, name)) {
+    reason = kUnsafe;
     error = out.Error();
     return 0;
   }
@@ -188,10 +234,16 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
   const std::uint8_t* p = package.Ptr(offset);
   auto left = static_cast<std::uint64_t>(length);
   while (left > 0) {
-    if (reporter.Cancelled()) return 0;
+    if (reporter.Cancelled()) {
+      // The temporary file goes with `out`: nothing half-written stays.
+      reason = kCancelled;
+      cancelled = true;
+      return 0;
+    }
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
     if (expected) sha.Update(p, n);
     if (!out.Write(p, n)) {
+      reason = kWriteFailed;
       error = out.Error();
       return 0;
     }
@@ -200,9 +252,11 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
     left -= n;
   }
   if (!out.Commit()) {
+    reason = kWriteFailed;
     error = out.Error();
     return 0;
   }
+  bytes = static_cast<std::uint64_t>(length);
   if (check && expected) {
     Sha1Digest digest{};
     *check = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
@@ -210,13 +264,50 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
   return 1;
 }
 
+// The bytes a row stands for in the progress count.
+std::uint64_t Planned(const views::FileRow& row, bool old) {
+  return std::min(old || row.deflated ? row.compressedSize : row.uncompressedSize, kValueLimit);
+}
+
+// Records the outcome of row `i` of `count`: listed when written, reported (with the
+// system's reason when there is one) and gathered when not. False when the extraction ends
+// there: the person cancelled, or the disk is full and every later file would fail alike.
+bool Record(Writer& w, Result& result, std::size_t i, std::size_t count, const std::string& folder,
+            const std::string& name, bool written, HashCheck check, const std::string& failText) {
+  if (written) {
+    ++result.extracted;
+    result.written.push_back({i, Native(name), w.bytes, check});
+    if (check == HashCheck::Mismatch) {
+      result.list += BareName(name) + kHashMismatchMark + kCrLf;
+      result.mismatches.push_back(folder + Native(name));
+    } else {
+      result.list += BareName(name) + kCrLf;
+    }
+    return true;
+  }
+  if (w.cancelled) {
+    result.stopped = result.cancelled = true;
+    return false;
+  }
+  const std::string why = w.error != 0 ? ErrorText(w.error) : w.reason.empty() ? std::string(kWriteFailed) : w.reason;
+  result.failures.push_back({i, Native(name), why});
+  if (w.error == ENOSPC || w.error == EDQUOT) {
+    const std::size_t remaining = count - i - 1;
+    w.reporter.Failed(failText + ": " + ErrorText(w.error) + "\r\nExtraction stopped: " + std::to_string(remaining) +
+                      (remaining == 1 ? " more file was" : " more files were") + " not written.");
+    result.stopped = result.full = true;
+    return false;
+  }
+  w.reporter.Failed(w.error != 0 ? failText + ": " + ErrorText(w.error) : failText);
+  return true;
+}
+
 void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::string& folder, Result& result) {
   const std::int64_t packageLength = w.package.Size();
-  for (std::size_t at = 0; at < rows.size(); ++at) {
-    const views::FileRow& row = rows[at];
-    const std::size_t remaining = rows.size() - at - 1;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const views::FileRow& row = rows[i];
     if (w.reporter.Cancelled()) {
-      result.stopped = true;
+      result.stopped = result.cancelled = true;
       return;
     }
     const std::int64_t offset = std::clamp(row.offset, -kOffsetLimit, kOffsetLimit);
@@ -225,36 +316,31 @@ void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::s
     if (packageLength < offset + length) {
       // The data lies past the end of a package cut short: nothing to write for this file.
       result.pastEnd.push_back(folder + Native(name));
+      result.failures.push_back({i, Native(name), kOutside});
+      if (w.meter) w.meter->FileDone(Planned(row, true));
       continue;
     }
     w.destination.MakeFolders(name);
+    const std::string failText = kErrorExtracting + folder + Native(name);
+    bool go = true;
     if (!row.deflated) {
-      if (length == 0) continue;
-      if (w.Cut(name, offset, length, std::nullopt, nullptr) == 1) {
-        ++result.extracted;
-        result.list += BareName(name) + kCrLf;
-      } else if (w.Failed(kErrorExtracting + folder + Native(name), remaining)) {
-        result.full = true;
-        return;
-      }
+      if (length != 0) go = Record(w, result, i, rows.size(), folder, name, w.Cut(name, offset, length, std::nullopt, nullptr) == 1,
+                                   HashCheck::None, failText);
     } else if (length != 0) {
-      if (w.Inflate(name, length, Clamped(row.uncompressedSize), offset, std::nullopt, nullptr) == 1) {
-        ++result.extracted;
-        result.list += BareName(name) + kCrLf;
-      } else if (w.Failed(kErrorExtracting + folder + Native(name), remaining)) {
-        result.full = true;
-        return;
-      }
+      go = Record(w, result, i, rows.size(), folder, name,
+                  w.Inflate(name, length, Clamped(row.uncompressedSize), offset, std::nullopt, nullptr) == 1,
+                  HashCheck::None, failText);
     }
+    if (!go) return;
+    if (w.meter) w.meter->FileDone(Planned(row, true));
   }
 }
 
 void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::string& folder, Result& result) {
-  for (std::size_t at = 0; at < rows.size(); ++at) {
-    const views::FileRow& row = rows[at];
-    const std::size_t remaining = rows.size() - at - 1;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const views::FileRow& row = rows[i];
     if (w.reporter.Cancelled()) {
-      result.stopped = true;
+      result.stopped = result.cancelled = true;
       return;
     }
     const std::string& name = row.extractPath;
@@ -262,28 +348,18 @@ void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::
     // A row without data in this package (a pre-installed package describes files already
     // on the device) has nothing to write.
     HashCheck check = HashCheck::None;
-    bool written;
-    w.error = 0;
+    bool written = false;
+    w.reason = kNoData;
+    w.cancelled = false;
     if (row.deflated) {
       written = row.hasData && w.Inflate(name, Clamped(row.compressedSize), Clamped(row.uncompressedSize), row.offset,
                                          row.sha1, &check) == 1;
     } else {
       written = row.hasData && w.Cut(name, row.offset, Clamped(row.uncompressedSize), row.sha1, &check) == 1;
     }
-    if (!written) {
-      if (w.Failed((row.deflated ? kErrorExtracting : kErrorCutting) + folder + Native(name), remaining)) {
-        result.full = true;
-        return;
-      }
-      continue;
-    }
-    ++result.extracted;
-    if (check == HashCheck::Mismatch) {
-      result.list += BareName(name) + kHashMismatchMark + kCrLf;
-      result.mismatches.push_back(folder + Native(name));
-    } else {
-      result.list += BareName(name) + kCrLf;
-    }
+    const std::string failText = (row.deflated ? kErrorExtracting : kErrorCutting) + folder + Native(name);
+    if (!Record(w, result, i, rows.size(), folder, name, written, check, failText)) return;
+    if (w.meter) w.meter->FileDone(Planned(row, false));
   }
 }
 
@@ -293,9 +369,8 @@ Result ExtractAll(ByteView package, model::Generation generation, const std::vec
                   const std::string& folder, Reporter& reporter) {
   const bool old = generation == model::Generation::Pre9;
   std::uint64_t total = 0;
-  for (const views::FileRow& row : rows)
-    total += std::min(old || row.deflated ? row.compressedSize : row.uncompressedSize, kValueLimit);
-  Meter meter(reporter, total);
+  for (const views::FileRow& row : rows) total += Planned(row, old);
+  Meter meter(reporter, total, rows.size());
   meter.Show();
   Destination destination(folder);
   // The top folder of every extraction path is made even when nothing is written.

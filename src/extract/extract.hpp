@@ -36,7 +36,17 @@ inline constexpr const char* kHashMismatchHead =
 
 using Sha1Digest = views::Sha1Digest;
 
-// What an extraction tells the person while it runs.
+// What the hash check of a written file found.
+enum class HashCheck { None, Match, Mismatch };
+
+// How far an extraction has come: files finished and bytes of package data handled.
+struct ProgressInfo {
+  std::uint64_t bytesDone = 0, bytesTotal = 0;
+  std::size_t filesDone = 0, filesTotal = 0;
+};
+
+// What an extraction tells the person while it runs. Progress and Cancelled may be called
+// from a worker thread when the extraction runs on one.
 class Reporter {
  public:
   virtual ~Reporter() = default;
@@ -46,12 +56,28 @@ class Reporter {
   virtual void Warning(const std::string& text) = 0;
   // `done` of `total` bytes of package data handled.
   virtual void Progress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
-  // Checked between pieces of work: true ends the extraction, keeping what is complete.
+  // Files and bytes: after every file and every piece of a large one. By default the bytes
+  // go to Progress.
+  virtual void Advance(const ProgressInfo& p) { Progress(p.bytesDone, p.bytesTotal); }
+  // Checked between pieces of work: true ends the extraction, keeping the files that are
+  // complete; the file being written is removed.
   virtual bool Cancelled() const { return false; }
 };
 
-// What the hash check of a written file found.
-enum class HashCheck { None, Match, Mismatch };
+// A file written, as the result lists it.
+struct WrittenFile {
+  std::size_t row = 0;         // its position in the rows given to ExtractAll
+  std::string path;            // relative to the extraction folder, native separators
+  std::uint64_t size = 0;      // bytes written
+  HashCheck check = HashCheck::None;
+};
+
+// A file that could not be written, and why.
+struct FailedFile {
+  std::size_t row = 0;
+  std::string path;            // relative to the extraction folder, native separators
+  std::string reason;
+};
 
 struct Result {
   std::string list;                     // bare names of the written files, one per CR LF line
@@ -60,8 +86,11 @@ struct Result {
   // short); they are not written, the others are.
   std::vector<std::string> pastEnd;
   int extracted = 0;                    // files written
-  bool stopped = false;                 // ended early (a row beyond the package, or cancelled)
+  bool stopped = false;                 // ended early (cancelled, or the disk is full)
   bool full = false;                    // ended early: the destination ran out of space
+  bool cancelled = false;               // ended by the reporter's cancel
+  std::vector<WrittenFile> written;     // in row order
+  std::vector<FailedFile> failures;     // in row order
 };
 
 // Extracts every row of `rows` from `package` into `folder` (a native path ending in a

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/help.hpp"
 #include "gui/logo.hpp"
 #include "gui/window_rules.hpp"
 
@@ -16,8 +17,9 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
 
-AboutBox::AboutBox(QWidget* parent, std::function<void(const QUrl&)> openPage)
-    : QDialog(parent), openPage_(std::move(openPage)) {
+AboutBox::AboutBox(QWidget* parent, std::function<void(const QUrl&)> openPage, QUrl page)
+    : QDialog(parent), openPage_(std::move(openPage)), page_(std::move(page)) {
+  if (page_.isEmpty()) page_ = QUrl::fromLocalFile(ReadmePath());
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(QString::fromLatin1(kAboutTitle));
   setModal(true);
@@ -26,7 +28,7 @@ AboutBox::AboutBox(QWidget* parent, std::function<void(const QUrl&)> openPage)
   picture_->setObjectName(QStringLiteral("Picture1"));
   picture_->setPixmap(DrawLogo(64));
   picture_->setCursor(Qt::PointingHandCursor);
-  picture_->setToolTip(QString::fromLatin1(kHomePage));
+  picture_->setToolTip(page_.toDisplayString());
   picture_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
   label_ = new QLabel(this);
@@ -36,11 +38,19 @@ AboutBox::AboutBox(QWidget* parent, std::function<void(const QUrl&)> openPage)
   label_->setText(ForDisplay(kAboutText));
   label_->setMinimumWidth(380);
 
+  details_ = new QLabel(this);
+  details_->setObjectName(QStringLiteral("Label3"));
+  details_->setTextFormat(Qt::PlainText);
+  details_->setWordWrap(true);
+  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_->setText(BuildDetails());
+
   link_ = new QLabel(this);
   link_->setObjectName(QStringLiteral("Label2"));
   link_->setTextFormat(Qt::RichText);
   link_->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                     .arg(QString::fromLatin1(kHomePage), QString::fromLatin1(kVisitText).toHtmlEscaped()));
+                     .arg(page_.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                          QString::fromLatin1(kVisitText).toHtmlEscaped()));
   link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   link_->setOpenExternalLinks(false);
   link_->setCursor(Qt::PointingHandCursor);
@@ -63,13 +73,15 @@ AboutBox::AboutBox(QWidget* parent, std::function<void(const QUrl&)> openPage)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addSpacing(8);
+  layout->addWidget(details_);
+  layout->addSpacing(8);
   layout->addLayout(bottom);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void AboutBox::Visit() {
   done(QDialog::Accepted);
-  if (openPage_) openPage_(QUrl(QString::fromLatin1(kHomePage)));
+  if (openPage_ && !page_.isEmpty()) openPage_(page_);
 }
 
 }  // namespace tarvik::gui

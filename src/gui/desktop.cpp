@@ -14,3 +14,11 @@ void Desktop::OpenUrl(const QUrl& url) {
 void Desktop::Beep() { QApplication::beep(); }
 
 }  // namespace tarvik::gui
+
+namespace tarvik::gui {
+
+std::unique_ptr<QSettings> Desktop::Settings() {
+  return std::make_unique<QSettings>(QStringLiteral("Tarvik"), QStringLiteral("tarvik"));
+}
+
+}  // namespace tarvik::gui

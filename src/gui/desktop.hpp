@@ -1,10 +1,13 @@
 #pragma once
 // What the window asks of the desktop: running a modal dialog, opening a web page or a
-// folder in the system's programs, and the beep. The program uses the real thing; tests
+// folder in the system's programs, the beep, and the settings store. The program uses the real thing; tests
 // put in their own to answer dialogs and to record what would have been opened.
 
 #include <QDialog>
+#include <QSettings>
 #include <QUrl>
+
+#include <memory>
 
 namespace tarvik::gui {
 
@@ -16,6 +19,9 @@ class Desktop {
   // Opens the address in the default web browser or file browser; failures are ignored.
   virtual void OpenUrl(const QUrl& url);
   virtual void Beep();
+  // Where the window keeps what it remembers between runs (recent files, geometry,
+  // folders, the Working Directory).
+  virtual std::unique_ptr<QSettings> Settings();
 };
 
 }  // namespace tarvik::gui

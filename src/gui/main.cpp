@@ -57,10 +57,9 @@ int main(int argc, char** argv) {
     file = parser.positionalArguments().first();
     const QUrl url(file);
     if (url.isLocalFile()) file = url.toLocalFile();
-    if (!QFileInfo(file).isFile()) {
-      std::fprintf(stderr, "tarvik: %s: no such file\n", qPrintable(file));
-      file.clear();
-    }
+    // A file that is not there is still handed to Open, which tells the person in the
+    // window (a terminal may not be watched).
+    if (!QFileInfo(file).isFile()) std::fprintf(stderr, "tarvik: %s: no such file\n", qPrintable(file));
   }
 
   tarvik::gui::MainWindow window(tarvik::Platform::FromEnvironment());

@@ -1,17 +1,30 @@
 #include "gui/main_window.hpp"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
-#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLocale>
 #include <QMenuBar>
-#include <QResizeEvent>
+#include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <numeric>
 
 #include "gui/about_box.hpp"
 #include "gui/dialogs.hpp"
 #include "gui/extract_result_dialog.hpp"
+#include "gui/facts.hpp"
+#include "gui/help.hpp"
 #include "gui/logo.hpp"
 #include "gui/window_rules.hpp"
 
@@ -29,9 +42,33 @@ QFont TextAreaFont() {
   return font;
 }
 
-QString FolderOf(const std::string& path) {
-  return QFileInfo(QString::fromStdString(path)).absolutePath();
+QString FolderOf(const std::string& path) { return QFileInfo(QString::fromStdString(path)).absolutePath(); }
+
+QString Utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QString SizeText(std::uint64_t bytes) {
+  return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeIecFormat);
 }
+
+// Extraction into the private temporary folder tells nobody anything on the way.
+class QuietReporter : public extract::Reporter {
+ public:
+  void Failed(const std::string&) override {}
+  void Warning(const std::string&) override {}
+};
+
+constexpr const char* kUnsavedEdits = "The script has edits that are not saved.\r\nDrop them?";
+constexpr const char* kExtractionRunning =
+    "Files are still being extracted.\r\nCancel the extraction and close Tarvik? The files written so far stay; "
+    "the one being written is removed.";
+
+// Settings keys.
+constexpr const char* kGeometryKey = "window/geometry";
+constexpr const char* kSplitterKey = "window/splitter";
+constexpr const char* kRecentKey = "recentFiles";
+constexpr const char* kOpenFolderKey = "folders/open";
+constexpr const char* kExtractFolderKey = "folders/extract";
+constexpr const char* kWorkingDirKey = "workingDirectory";
 
 }  // namespace
 
@@ -42,23 +79,14 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
       app_(*this, std::move(platform)) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(ProgramIcon());
+  setAcceptDrops(true);
 
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("centralWidget"));
   setCentralWidget(central);
+  BuildBrowser(central);
 
-  // The text area keeps its top-left corner; its size follows the resize rule, not a layout.
-  text1_ = new QPlainTextEdit(central);
-  text1_->setObjectName(QStringLiteral("Text1"));
-  text1_->setFont(TextAreaFont());
-  text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  text1_->move(0, 0);
-  text1_->resize(640, 420);
-  connect(text1_, &QPlainTextEdit::textChanged, this, [this] { textEdited_ = true; });
-
-  // The banner sits over the text area, hidden until Open or Reload shows it.
+  // The banner sits over the right-hand pane, hidden until Open or Reload shows it.
   picture1_ = new QLabel(central);
   picture1_->setObjectName(QStringLiteral("Picture1"));
   picture1_->setTextFormat(Qt::PlainText);
@@ -74,22 +102,15 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
   picture1_->setFont(bannerFont);
   picture1_->hide();
 
-  progress_ = new QProgressBar(this);
-  progress_->setObjectName(QStringLiteral("progressBar"));
-  progress_->setMaximumWidth(240);
-  progress_->hide();
-  statusBar()->addPermanentWidget(progress_);
-
+  BuildStatusBar();
   BuildMenus();
   setWindowTitle(QString::fromLatin1(kProgramName));
-  resize(760, 560);
-  ApplyResizeRule(size());
+  resize(960, 640);
+  splitter_->setSizes({220, 740});
 
   app_.Form_Load();
-  // The banner's place is fixed from the text area's corner (the text area never moves).
-  const double dpiX = logicalDpiX(), dpiY = logicalDpiY();
-  picture1_->move(text1_->x() + static_cast<int>(std::lround(TwipsToPixels(kBannerLeftOffset, dpiX))),
-                  text1_->y() + static_cast<int>(std::lround(TwipsToPixels(kBannerTopOffset, dpiY))));
+  LoadSettings();
+  ShowPackage();
   mnFile_Click();
 }
 
@@ -97,9 +118,178 @@ MainWindow::~MainWindow() {
   if (busy_) QApplication::restoreOverrideCursor();
 }
 
-QAction* MainWindow::AddAction(QMenu* menu, const char* caption, const char* name, const QKeySequence& shortcut,
+// ---- Building -------------------------------------------------------------------------
+
+void MainWindow::BuildBrowser(QWidget* central) {
+  splitter_ = new QSplitter(Qt::Horizontal, central);
+  splitter_->setObjectName(QStringLiteral("splitter"));
+  splitter_->setChildrenCollapsible(false);
+
+  tree_ = new QTreeWidget(splitter_);
+  tree_->setObjectName(QStringLiteral("packageTree"));
+  tree_->setHeaderLabel(tr("Packages"));
+  tree_->setMinimumWidth(140);
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { ShowFacts(); });
+
+  tabs_ = new QTabWidget(splitter_);
+  tabs_->setObjectName(QStringLiteral("tabs"));
+
+  // Files: the filter, the table and the two extraction buttons.
+  filesTab_ = new QWidget(tabs_);
+  filesTab_->setObjectName(QStringLiteral("filesTab"));
+  filter_ = new QLineEdit(filesTab_);
+  filter_->setObjectName(QStringLiteral("filter"));
+  filter_->setPlaceholderText(tr("Filter by name or target path"));
+  filter_->setClearButtonEnabled(true);
+  filesModel_ = new FilesModel(this);
+  filesProxy_ = new FilesProxy(filesModel_, this);
+  filesView_ = new QTableView(filesTab_);
+  filesView_->setObjectName(QStringLiteral("filesView"));
+  filesView_->setModel(filesProxy_);
+  filesView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  filesView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  filesView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  filesView_->setDragEnabled(true);
+  filesView_->setDragDropMode(QAbstractItemView::DragOnly);
+  filesView_->setDefaultDropAction(Qt::CopyAction);
+  filesView_->setWordWrap(false);
+  filesView_->setAlternatingRowColors(true);
+  filesView_->verticalHeader()->hide();
+  filesView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  filesView_->verticalHeader()->setDefaultSectionSize(filesView_->fontMetrics().height() + 6);
+  // The package's own order until a heading is clicked.
+  filesView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  filesView_->setSortingEnabled(true);
+  filesView_->horizontalHeader()->setStretchLastSection(true);
+  const int widths[] = {190, 230, 75, 85, 85, 170, 110};
+  for (int c = 0; c < 7; ++c) filesView_->setColumnWidth(c, widths[c]);
+  connect(filter_, &QLineEdit::textChanged, filesProxy_, &FilesProxy::SetText);
+  connect(filesView_, &QAbstractItemView::activated, this, &MainWindow::OpenFileAt);
+  connect(filesView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &MainWindow::UpdateSelectionActions);
+  filesModel_->dragFiles = [this](const std::vector<std::size_t>& rows) {
+    QList<QUrl> urls;
+    for (const QString& path : ExtractToTemp(rows, "drag")) urls << QUrl::fromLocalFile(path);
+    return urls;
+  };
+  extractSelected_ = new QPushButton(tr("Extract Selected..."), filesTab_);
+  extractSelected_->setObjectName(QStringLiteral("extractSelected"));
+  extractAll_ = new QPushButton(tr("Extract All..."), filesTab_);
+  extractAll_->setObjectName(QStringLiteral("extractAll"));
+  connect(extractSelected_, &QPushButton::clicked, this, &MainWindow::mnExtrSel_Click);
+  connect(extractAll_, &QPushButton::clicked, this, &MainWindow::mnExtr_Click);
+  auto* filesLayout = new QVBoxLayout(filesTab_);
+  filesLayout->setContentsMargins(4, 4, 4, 4);
+  filesLayout->addWidget(filter_);
+  filesLayout->addWidget(filesView_, 1);
+  auto* filesButtons = new QHBoxLayout;
+  filesButtons->addStretch(1);
+  filesButtons->addWidget(extractSelected_);
+  filesButtons->addWidget(extractAll_);
+  filesLayout->addLayout(filesButtons);
+
+  // Facts: a key and value table and Copy.
+  factsTab_ = new QWidget(tabs_);
+  factsTab_->setObjectName(QStringLiteral("factsTab"));
+  facts_ = new QTableWidget(0, 2, factsTab_);
+  facts_->setObjectName(QStringLiteral("factsTable"));
+  facts_->setHorizontalHeaderLabels({tr("Fact"), tr("Value")});
+  facts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  facts_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  facts_->verticalHeader()->hide();
+  facts_->verticalHeader()->setDefaultSectionSize(facts_->fontMetrics().height() + 6);
+  facts_->horizontalHeader()->setStretchLastSection(true);
+  facts_->setColumnWidth(0, 220);
+  facts_->setWordWrap(false);
+  copyFacts_ = new QPushButton(tr("Copy as Text"), factsTab_);
+  copyFacts_->setObjectName(QStringLiteral("copyFacts"));
+  connect(copyFacts_, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(FactsText()); });
+  auto* factsLayout = new QVBoxLayout(factsTab_);
+  factsLayout->setContentsMargins(4, 4, 4, 4);
+  factsLayout->addWidget(facts_, 1);
+  auto* factsButtons = new QHBoxLayout;
+  factsButtons->addStretch(1);
+  factsButtons->addWidget(copyFacts_);
+  factsLayout->addLayout(factsButtons);
+
+  // Script: the text area of the PKG script, where the window opens.
+  scriptTab_ = new QWidget(tabs_);
+  scriptTab_->setObjectName(QStringLiteral("scriptTab"));
+  text1_ = new QPlainTextEdit(scriptTab_);
+  text1_->setObjectName(QStringLiteral("Text1"));
+  text1_->setFont(TextAreaFont());
+  text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  connect(text1_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!settingText_) textEdited_ = true;
+  });
+  connect(text1_->document(), &QTextDocument::modificationChanged, this, [this] { UpdateTitle(); });
+  // A dropped file opens; its address never lands in the script.
+  text1_->installEventFilter(this);
+  text1_->viewport()->installEventFilter(this);
+  auto* scriptLayout = new QVBoxLayout(scriptTab_);
+  scriptLayout->setContentsMargins(0, 0, 0, 0);
+  scriptLayout->addWidget(text1_);
+
+  tabs_->addTab(filesTab_, tr("Files"));
+  tabs_->addTab(factsTab_, tr("Facts"));
+  tabs_->addTab(scriptTab_, tr("Script"));
+  tabs_->setCurrentWidget(scriptTab_);
+
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(tabs_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+
+  // The splitter fills the central area, which the window keeps between the menu bar and
+  // the status bar.
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(splitter_);
+}
+
+void MainWindow::BuildStatusBar() {
+  summary_ = new QLabel(this);
+  summary_->setObjectName(QStringLiteral("summary"));
+  statusBar()->addWidget(summary_, 1);
+
+  progressText_ = new QLabel(this);
+  progressText_->setObjectName(QStringLiteral("progressText"));
+  progressText_->hide();
+  statusBar()->addPermanentWidget(progressText_);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progressBar"));
+  progress_->setMaximumWidth(200);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
+  cancel_ = new QPushButton(tr("Cancel"), this);
+  cancel_->setObjectName(QStringLiteral("cancelExtraction"));
+  cancel_->hide();
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (extraction_) {
+      extraction_->Cancel();
+      cancel_->setEnabled(false);
+      progressText_->setText(tr("Cancelling..."));
+    }
+  });
+  statusBar()->addPermanentWidget(cancel_);
+
+  wdLabel_ = new QLabel(this);
+  wdLabel_->setObjectName(QStringLiteral("workingDirectory"));
+  statusBar()->addPermanentWidget(wdLabel_);
+  wdClear_ = new QToolButton(this);
+  wdClear_->setObjectName(QStringLiteral("clearWorkingDirectory"));
+  wdClear_->setText(QStringLiteral("\u00D7"));
+  wdClear_->setAutoRaise(true);
+  wdClear_->setToolTip(tr("Clear the Working Directory"));
+  connect(wdClear_, &QToolButton::clicked, this, &MainWindow::mnClearWD_Click);
+  statusBar()->addPermanentWidget(wdClear_);
+}
+
+QAction* MainWindow::AddAction(QMenu* menu, const QString& caption, const char* name, const QKeySequence& shortcut,
                                void (MainWindow::*slot)()) {
-  QAction* action = menu->addAction(QString::fromLatin1(caption));
+  QAction* action = menu->addAction(caption);
   action->setObjectName(QString::fromLatin1(name));
   if (!shortcut.isEmpty()) action->setShortcut(shortcut);
   connect(action, &QAction::triggered, this, slot);
@@ -111,37 +301,57 @@ void MainWindow::BuildMenus() {
   // Captions are shown as written; "&" would make a mnemonic, and none is used.
   mnFile_ = bar->addMenu(QStringLiteral("File"));
   mnFile_->setObjectName(QStringLiteral("mnFile"));
-  mnOpen_ = AddAction(mnFile_, "Open...", "mnOpen", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::mnOpen_Click);
-  mnSave_ = AddAction(mnFile_, "Save As...", "mnSave", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::mnSave_Click);
+  mnOpen_ = AddAction(mnFile_, QStringLiteral("Open..."), "mnOpen", QKeySequence(Qt::CTRL | Qt::Key_O),
+                      &MainWindow::mnOpen_Click);
+  mnRecent_ = mnFile_->addMenu(tr("Open Recent"));
+  mnRecent_->setObjectName(QStringLiteral("mnRecent"));
+  mnRecent_->menuAction()->setObjectName(QStringLiteral("mnRecentMenu"));
+  connect(mnRecent_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
+  mnSave_ = AddAction(mnFile_, QStringLiteral("Save As..."), "mnSave", QKeySequence(Qt::CTRL | Qt::Key_S),
+                      &MainWindow::mnSave_Click);
   mnFile_->addSeparator();
-  mnClose_ = AddAction(mnFile_, "Close", "mnClose", QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::mnClose_Click);
-  mnReload_ =
-      AddAction(mnFile_, "Reload", "mnReload", QKeySequence(Qt::CTRL | Qt::Key_R), &MainWindow::mnReload_Click);
+  mnClose_ = AddAction(mnFile_, QStringLiteral("Close"), "mnClose", QKeySequence(Qt::CTRL | Qt::Key_I),
+                       &MainWindow::mnClose_Click);
+  mnReload_ = AddAction(mnFile_, QStringLiteral("Reload"), "mnReload", QKeySequence(Qt::CTRL | Qt::Key_R),
+                        &MainWindow::mnReload_Click);
   mnFile_->addSeparator();
-  mnExtr_ = AddAction(mnFile_, "Extract", "mnExtr", QKeySequence(Qt::CTRL | Qt::Key_E), &MainWindow::mnExtr_Click);
+  mnExtr_ = AddAction(mnFile_, QStringLiteral("Extract"), "mnExtr", QKeySequence(Qt::CTRL | Qt::Key_E),
+                      &MainWindow::mnExtr_Click);
+  mnExtrSel_ = AddAction(mnFile_, tr("Extract Selected..."), "mnExtrSel", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+                         &MainWindow::mnExtrSel_Click);
   mnFile_->addSeparator();
-  mnExit_ = AddAction(mnFile_, "Exit", "mnExit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::mnExit_Click);
+  mnExit_ = AddAction(mnFile_, QStringLiteral("Exit"), "mnExit", QKeySequence(Qt::CTRL | Qt::Key_Q),
+                      &MainWindow::mnExit_Click);
   connect(mnFile_, &QMenu::aboutToShow, this, &MainWindow::mnFile_Click);
 
   mnSetting_ = bar->addMenu(QStringLiteral("Setting"));
   mnSetting_->setObjectName(QStringLiteral("mnSetting"));
-  mnWD_ = AddAction(mnSetting_, "Working Directory", "mnWD", {}, &MainWindow::mnWD_Click);
+  mnWD_ = AddAction(mnSetting_, QStringLiteral("Working Directory"), "mnWD", {}, &MainWindow::mnWD_Click);
+  mnClearWD_ = AddAction(mnSetting_, tr("Clear Working Directory"), "mnClearWD", {}, &MainWindow::mnClearWD_Click);
 
   mnHelp_ = bar->addMenu(QStringLiteral("Help"));
   mnHelp_->setObjectName(QStringLiteral("mnHelp"));
-  mnDl1_ = AddAction(mnHelp_, "Tarvik On the Web", "mnDl1", {}, &MainWindow::mnDl1_Click);
-  mndl2_ = AddAction(mnHelp_, "Download Brimond", "mndl2", {}, &MainWindow::mndl2_Click);
-  mnAbout_ = AddAction(mnHelp_, "About  Tarvik", "mnAbout", {}, &MainWindow::mnAbout_Click);
+  mnDl1_ = AddAction(mnHelp_, QStringLiteral("Tarvik On the Web"), "mnDl1", {}, &MainWindow::mnDl1_Click);
+  mndl2_ = AddAction(mnHelp_, QStringLiteral("Download Brimond"), "mndl2", {}, &MainWindow::mndl2_Click);
+  mnAbout_ = AddAction(mnHelp_, QStringLiteral("About  Tarvik"), "mnAbout", {}, &MainWindow::mnAbout_Click);
+  for (QAction* a : {mnDl1_, mndl2_}) a->setStatusTip(tr("Opens the README installed with Tarvik"));
 
   // Shortcuts work while the text area has the focus too.
-  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExit_}) a->setShortcutContext(Qt::WindowShortcut);
+  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExtrSel_, mnExit_})
+    a->setShortcutContext(Qt::WindowShortcut);
 }
 
 // ---- Commands -------------------------------------------------------------------------
 
-void MainWindow::Run(const std::function<void()>& command) {
+void MainWindow::Run(const std::function<void()>& command, bool replaces) {
   if (running_ || busy_) return;
   running_ = true;
+  if (replaces) {
+    // The command may let go of the package the views show.
+    filesModel_->Clear();
+    tree_->clear();
+    shown_.reset();
+  }
   try {
     command();
   } catch (...) {
@@ -150,8 +360,7 @@ void MainWindow::Run(const std::function<void()>& command) {
     SetBusy(false);
   }
   running_ = false;
-  progress_->hide();
-  statusBar()->clearMessage();
+  if (replaces) ShowPackage();
   mnFile_Click();
 }
 
@@ -161,11 +370,33 @@ void MainWindow::mnFile_Click() {
   mnReload_->setEnabled(items.reload);
   mnClose_->setEnabled(items.close);
   mnExtr_->setEnabled(items.extract && !busy_);
+  extractAll_->setEnabled(items.extract && !busy_);
+  UpdateSelectionActions();
+}
+
+void MainWindow::UpdateSelectionActions() {
+  const bool can = app_.mnFile_Click().extract && !busy_ && filesView_->selectionModel()->hasSelection();
+  mnExtrSel_->setEnabled(can);
+  extractSelected_->setEnabled(can);
+}
+
+bool MainWindow::HasUnsavedEdits() const { return text1_->document()->isModified(); }
+
+bool MainWindow::MayDropEdits() {
+  if (!HasUnsavedEdits()) return true;
+  return MsgBox(kUnsavedEdits, msg::Exclamation + msg::YesNo, kProgramName) == msg::Yes;
 }
 
 void MainWindow::mnOpen_Click() {
+  if (running_ || busy_) return;
+  if (!MayDropEdits()) {
+    pendingOpen_.reset();
+    return;
+  }
   Run([this] { app_.mnOpen_Click(); });
   pendingOpen_.reset();
+  const std::string& opened = app_.state.openedFile;
+  if (!opened.empty() && fsys::FileExists(opened)) AddRecent(QString::fromStdString(opened));
 }
 
 void MainWindow::OpenPath(const QString& path) {
@@ -176,72 +407,480 @@ void MainWindow::OpenPath(const QString& path) {
 // The items below are enabled only when the File-menu rule allows them; a shortcut pressed
 // after the file vanished is checked here again.
 void MainWindow::mnSave_Click() {
-  Run([this] {
-    if (app_.mnFile_Click().save) app_.mnSave_Click();
-  });
+  Run(
+      [this] {
+        if (!app_.mnFile_Click().save) return;
+        savedTo_.reset();
+        app_.mnSave_Click();
+        // Saved as a script or text file: the edits are in the file now (a session file
+        // keeps the text the package gave).
+        if (savedTo_ && !EndsWithNoCase(*savedTo_, "qsd")) {
+          Bytes written;
+          const std::string expected = Text() + "\r\n";
+          if (fsys::ReadWholeFile(*savedTo_, written) &&
+              std::string(written.begin(), written.end()) == expected) {
+            shownText_ = Text();
+            textEdited_ = false;
+            text1_->document()->setModified(false);
+          }
+        }
+      },
+      false);
 }
 
 void MainWindow::mnClose_Click() {
+  if (running_ || busy_ || !MayDropEdits()) return;
   Run([this] {
     if (app_.mnFile_Click().close) app_.mnClose_Click();
   });
 }
 
 void MainWindow::mnReload_Click() {
+  if (running_ || busy_ || !MayDropEdits()) return;
   Run([this] {
     if (app_.mnFile_Click().reload) app_.mnReload_Click();
   });
 }
 
 void MainWindow::mnExtr_Click() {
-  Run([this] {
-    if (app_.mnFile_Click().extract) app_.mnExtr_Click();
-  });
+  Run([this] { ExtractRows(nullptr); }, false);
+}
+
+void MainWindow::mnExtrSel_Click() {
+  const std::vector<std::size_t> rows = SelectedRows();
+  if (rows.empty()) return;
+  Run([this, &rows] { ExtractRows(&rows); }, false);
 }
 
 void MainWindow::mnExit_Click() { close(); }
 
 void MainWindow::mnWD_Click() {
-  Run([this] { app_.mnWD_Click(); });
+  Run([this] { app_.mnWD_Click(); }, false);
+  if (settings_) settings_->setValue(kWorkingDirKey, QString::fromStdString(app_.state.defaultSourceFolder));
+  ShowWorkingDirectory();
 }
 
-void MainWindow::mnDl1_Click() { desktop_->OpenUrl(QUrl(QString::fromLatin1(kScreenshotsPage))); }
+void MainWindow::mnClearWD_Click() {
+  app_.state.defaultSourceFolder.clear();
+  if (settings_) settings_->remove(kWorkingDirKey);
+  ShowWorkingDirectory();
+}
 
-void MainWindow::mndl2_Click() { desktop_->OpenUrl(QUrl(QString::fromLatin1(kBrimondScreenshotsPage))); }
+void MainWindow::OpenReadme() {
+  const QString readme = ReadmePath();
+  if (readme.isEmpty()) {
+    MsgBox("The README of Tarvik was not found. It is installed with the program under share/doc/tarvik.",
+           msg::Exclamation, kProgramName);
+    return;
+  }
+  desktop_->OpenUrl(QUrl::fromLocalFile(readme));
+}
+
+void MainWindow::mnDl1_Click() { OpenReadme(); }
+
+void MainWindow::mndl2_Click() { OpenReadme(); }
 
 void MainWindow::mnAbout_Click() {
   AboutBox box(this, [this](const QUrl& url) { desktop_->OpenUrl(url); });
   desktop_->Exec(box);
 }
 
+// ---- Extraction -----------------------------------------------------------------------
+
+std::vector<std::size_t> MainWindow::SelectedRows() const {
+  std::vector<std::size_t> rows;
+  for (const QModelIndex& i : filesView_->selectionModel()->selectedRows())
+    rows.push_back(static_cast<std::size_t>(filesProxy_->mapToSource(i).row()));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
+  if (!app_.mnFile_Click().extract) return;
+  const std::optional<std::string> folder = app_.ChooseExtractionFolder();
+  if (!folder) return;
+  // Options of the extraction chosen together with the folder are taken here and handed to
+  // the work below.
+
+  const std::vector<views::FileRow>& all = app_.state.view.files;
+  std::vector<std::size_t> positions;
+  std::vector<views::FileRow> chosen;
+  if (rows) {
+    for (std::size_t r : *rows)
+      if (r < all.size()) {
+        positions.push_back(r);
+        chosen.push_back(all[r]);
+      }
+  } else {
+    positions.resize(all.size());
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+  }
+  const std::vector<views::FileRow>& work = rows ? chosen : all;
+
+  SetBusy(true);
+  app_.state.busy = true;
+  app_.state.stopExtraction = false;
+  app_.state.extractedCount = 0;
+  SetExtractEnabled(false);
+  ExtractionRun run;
+  extraction_ = &run;
+  cancel_->setEnabled(true);
+  cancel_->show();
+  progress_->setRange(0, 1000);
+  progress_->setValue(0);
+  progress_->show();
+  progressText_->show();
+  connect(&run, &ExtractionRun::progressed, this, [this](const extract::ProgressInfo& p) {
+    const double share = p.bytesTotal ? static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal)
+                         : p.filesTotal ? static_cast<double>(p.filesDone) / static_cast<double>(p.filesTotal)
+                                        : 0.0;
+    progress_->setValue(static_cast<int>(share * 1000));
+    if (!extraction_ || !extraction_->CancelAsked())
+      progressText_->setText(tr("%1 of %2 files, %3 of %4")
+                                 .arg(p.filesDone)
+                                 .arg(p.filesTotal)
+                                 .arg(SizeText(p.bytesDone), SizeText(p.bytesTotal)));
+  });
+  const model::Generation generation = app_.state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
+  extract::Result result = run.Run(app_.bytes, generation, work, *folder);
+  extraction_ = nullptr;
+
+  cancel_->hide();
+  progress_->hide();
+  progressText_->hide();
+  SetBusy(false);
+  app_.state.busy = false;
+  app_.state.extractedCount = result.extracted;
+  if (result.stopped) app_.state.stopExtraction = true;
+  SetExtractEnabled(true);
+  filesModel_->SetStates(positions, result);
+
+  if (closeAfterExtraction_) {
+    QTimer::singleShot(0, this, &QWidget::close);
+    return;
+  }
+  if (result.extracted == 0 && result.failures.empty() && !result.cancelled && run.Error().empty()) return;
+  if (result.extracted > 0) Beep();
+  ExtractReport report;
+  report.folder = *folder;
+  report.written = std::move(result.written);
+  report.failures = std::move(result.failures);
+  report.cancelled = result.cancelled;
+  report.error = run.Error();
+  ExtractResultDialog dialog(this, report, *folder + "bin", [this](const std::string& f) { OpenFolder(f); });
+  desktop_->Exec(dialog);
+}
+
+std::vector<QString> MainWindow::ExtractToTemp(const std::vector<std::size_t>& rows, const char* purpose) {
+  std::vector<QString> paths;
+  if (running_ || busy_) return paths;
+  const std::optional<std::string> tmp = app_.TempDir();
+  const std::vector<views::FileRow>& all = app_.state.view.files;
+  if (!tmp || rows.empty()) return paths;
+  const std::string folder = JoinPath(JoinPath(*tmp, "Brimond"), std::string(purpose) + "-" +
+                                                                     std::to_string(::getpid()) + "-" +
+                                                                     std::to_string(++tempRuns_));
+  if (!QDir().mkpath(QString::fromStdString(folder))) return paths;
+  tempFolders_ << QString::fromStdString(folder);
+  std::vector<views::FileRow> chosen;
+  for (std::size_t r : rows)
+    if (r < all.size()) chosen.push_back(all[r]);
+  QuietReporter quiet;
+  const model::Generation generation = app_.state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
+  const extract::Result result = extract::ExtractAll(app_.bytes, generation, chosen, folder + kSep, quiet);
+  for (const extract::WrittenFile& w : result.written)
+    paths.push_back(QString::fromStdString(JoinPath(folder, w.path)));
+  return paths;
+}
+
+void MainWindow::OpenFileAt(const QModelIndex& index) {
+  if (!index.isValid() || running_ || busy_) return;
+  const int row = filesProxy_->mapToSource(index).row();
+  if (row < 0) return;
+  const std::vector<QString> paths = ExtractToTemp({static_cast<std::size_t>(row)}, "open");
+  if (paths.empty()) {
+    MsgBox("Tarvik could not take " + filesModel_->Row(row).extractPath +
+               " out of the package to open it: its data is missing or damaged.",
+           msg::Exclamation, kProgramName);
+    return;
+  }
+  desktop_->OpenUrl(QUrl::fromLocalFile(paths.front()));
+}
+
+// ---- Showing the package --------------------------------------------------------------
+
+void MainWindow::ShowPackage() {
+  shown_ = app_.state.package;
+  const bool isPackage = shown_ && shown_->generation != model::Generation::Unknown;
+  filesModel_->SetRows(isPackage ? &app_.state.view.files : nullptr);
+  filesProxy_->SetPackages({});
+  signers_.reset();
+  if (isPackage && shown_->generation == model::Generation::Sis9 && shown_->controllerRead && !app_.bytes.empty())
+    signers_ = signers::Inspect(*shown_, app_.bytes);
+  tree_->clear();
+  if (isPackage) {
+    std::vector<QTreeWidgetItem*> items;
+    for (const auto& [pkg, parent] : gui::PackageTree(*shown_)) {
+      const QString name = pkg->names.empty() ? tr("(no name)") : Utf8(pkg->names.front());
+      const QString version =
+          QStringLiteral("%1.%2.%3").arg(pkg->version.major).arg(pkg->version.minor).arg(pkg->version.build);
+      auto* item = parent < 0 ? new QTreeWidgetItem(tree_) : new QTreeWidgetItem(items[static_cast<std::size_t>(parent)]);
+      item->setText(0, name + QStringLiteral("  ") + version);
+      item->setToolTip(0, QStringLiteral("UID 0x%1").arg(pkg->uid, 8, 16, QLatin1Char('0')).toUpper());
+      item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(pkg)));
+      items.push_back(item);
+    }
+    tree_->expandAll();
+    if (!items.empty()) tree_->setCurrentItem(items.front());
+  }
+  ShowFacts();
+  ShowSummary();
+  ShowWorkingDirectory();
+}
+
+void MainWindow::ShowFacts() {
+  facts_->setRowCount(0);
+  QTreeWidgetItem* current = tree_->currentItem();
+  if (!shown_ || !current) {
+    filesProxy_->SetPackages({});
+    return;
+  }
+  const auto* pkg = reinterpret_cast<const model::Package*>(current->data(0, Qt::UserRole).value<quintptr>());
+  // The Files tab shows the files of the chosen package and of those embedded in it.
+  std::set<const model::Package*> packages;
+  if (pkg != shown_.get()) {
+    std::vector<QTreeWidgetItem*> stack{current};
+    while (!stack.empty()) {
+      QTreeWidgetItem* item = stack.back();
+      stack.pop_back();
+      packages.insert(reinterpret_cast<const model::Package*>(item->data(0, Qt::UserRole).value<quintptr>()));
+      for (int i = 0; i < item->childCount(); ++i) stack.push_back(item->child(i));
+    }
+  }
+  filesProxy_->SetPackages(std::move(packages));
+  const std::vector<Fact> facts =
+      PackageFacts(*shown_, *pkg, app_.state.view.files, signers_ ? &*signers_ : nullptr);
+  facts_->setRowCount(static_cast<int>(facts.size()));
+  for (int i = 0; i < static_cast<int>(facts.size()); ++i) {
+    const Fact& f = facts[static_cast<std::size_t>(i)];
+    facts_->setItem(i, 0, new QTableWidgetItem(Utf8(f.first)));
+    auto* value = new QTableWidgetItem(Utf8(f.second));
+    value->setToolTip(Utf8(f.second));
+    facts_->setItem(i, 1, value);
+  }
+}
+
+QString MainWindow::FactsText() const {
+  QString text;
+  for (int i = 0; i < facts_->rowCount(); ++i)
+    text += facts_->item(i, 0)->text() + QLatin1Char('\t') + facts_->item(i, 1)->text() + QLatin1Char('\n');
+  return text;
+}
+
+void MainWindow::ShowSummary() {
+  const std::string& file = app_.state.openedFile;
+  if (file.empty()) {
+    summary_->setText(QString::fromLatin1(kEmptyHint));
+    return;
+  }
+  if (!shown_ || shown_->generation == model::Generation::Unknown) {
+    const QString name = QFileInfo(QString::fromStdString(file)).fileName();
+    if (EndsWithNoCase(file, ".pkg"))
+      summary_->setText(tr("PKG script"));
+    else if (EndsWithNoCase(file, ".qsd"))
+      summary_->setText(tr("Session file"));
+    else
+      summary_->setText(tr("%1 was not read as a package").arg(name));
+    return;
+  }
+  const model::Package& p = *shown_;
+  QString generation = p.generation == model::Generation::Pre9 ? tr("pre-9.x package")
+                       : p.stub                                  ? tr("Symbian 9.x stub")
+                                                                 : tr("Symbian 9.x package");
+  const QString name = p.names.empty() ? tr("(no name)") : Utf8(p.names.front());
+  std::uint64_t total = 0;
+  for (const views::FileRow& r : app_.state.view.files) total += r.uncompressedSize;
+  const auto count = static_cast<int>(app_.state.view.files.size());
+  summary_->setText(QStringLiteral("%1 \u00B7 %2 %3.%4.%5 \u00B7 %6 \u00B7 %7")
+                        .arg(generation, name)
+                        .arg(p.version.major)
+                        .arg(p.version.minor)
+                        .arg(p.version.build)
+                        .arg(count == 1 ? tr("1 file") : tr("%1 files").arg(count), SizeText(total)));
+}
+
+void MainWindow::ShowWorkingDirectory() {
+  const std::string& wd = app_.state.defaultSourceFolder;
+  wdLabel_->setVisible(!wd.empty());
+  wdClear_->setVisible(!wd.empty());
+  mnClearWD_->setEnabled(!wd.empty());
+  wdLabel_->setText(tr("Working Directory: %1").arg(QString::fromStdString(wd)));
+  wdLabel_->setToolTip(tr("Written in front of the source names of the script at the next Open or Reload"));
+}
+
+void MainWindow::UpdateTitle() {
+  // "[*]" in a title is Qt's modification mark; a file name may hold it literally.
+  QString t = QString::fromStdString(title_);
+  t.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+  if (HasUnsavedEdits()) t.prepend(QLatin1Char('*'));
+  setWindowTitle(t);
+}
+
+// ---- Settings -------------------------------------------------------------------------
+
+void MainWindow::LoadSettings() {
+  settings_ = desktop_->Settings();
+  if (!settings_) return;
+  const QByteArray geometry = settings_->value(kGeometryKey).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  const QByteArray split = settings_->value(kSplitterKey).toByteArray();
+  if (!split.isEmpty()) splitter_->restoreState(split);
+  recent_ = settings_->value(kRecentKey).toStringList();
+  lastFolder_ = settings_->value(kOpenFolderKey).toString();
+  lastExtractFolder_ = settings_->value(kExtractFolderKey).toString();
+  const QString wd = settings_->value(kWorkingDirKey).toString();
+  if (!wd.isEmpty()) app_.state.defaultSourceFolder = wd.toStdString();
+}
+
+void MainWindow::SaveWindowSettings() {
+  if (!settings_) return;
+  settings_->setValue(kGeometryKey, saveGeometry());
+  settings_->setValue(kSplitterKey, splitter_->saveState());
+  settings_->sync();
+}
+
+void MainWindow::AddRecent(const QString& path) {
+  recent_.removeAll(path);
+  recent_.prepend(path);
+  while (recent_.size() > kRecentFiles) recent_.removeLast();
+  if (settings_) settings_->setValue(kRecentKey, recent_);
+}
+
+void MainWindow::FillRecentMenu() {
+  // Files that are gone are dropped from the list.
+  QStringList kept;
+  for (const QString& p : recent_)
+    if (QFileInfo(p).isFile()) kept << p;
+  if (kept != recent_) {
+    recent_ = kept;
+    if (settings_) settings_->setValue(kRecentKey, recent_);
+  }
+  mnRecent_->clear();
+  for (int i = 0; i < recent_.size(); ++i) {
+    const QString path = recent_[i];
+    QAction* a = mnRecent_->addAction(QStringLiteral("%1  %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+    a->setToolTip(path);
+    a->setData(path);
+    connect(a, &QAction::triggered, this, [this, path] { OpenRecent(path); });
+  }
+  if (recent_.isEmpty()) mnRecent_->addAction(tr("(none)"))->setEnabled(false);
+  mnRecent_->addSeparator();
+  QAction* clear = mnRecent_->addAction(tr("Clear Recent Files"));
+  clear->setEnabled(!recent_.isEmpty());
+  connect(clear, &QAction::triggered, this, [this] {
+    recent_.clear();
+    if (settings_) settings_->setValue(kRecentKey, recent_);
+  });
+}
+
+void MainWindow::OpenRecent(const QString& path) { OpenPath(path); }
+
 // ---- Window events --------------------------------------------------------------------
 
-void MainWindow::ApplyResizeRule(QSize window) {
-  text1_->resize(TextAreaSize(window, text1_->size(), logicalDpiX(), logicalDpiY()));
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  // The rule speaks of the whole window, frame included.
-  const QSize frame = frameGeometry().size() - geometry().size();
-  ApplyResizeRule(event->size() + frame);
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (extraction_) {
+    event->ignore();
+    if (MsgBox(kExtractionRunning, msg::Question + msg::YesNo, kProgramName) == msg::Yes) {
+      closeAfterExtraction_ = true;
+      extraction_->Cancel();
+    }
+    return;
+  }
   if (running_ || busy_) {
     event->ignore();
     return;
   }
+  if (!closeAfterExtraction_ && !MayDropEdits()) {
+    event->ignore();
+    return;
+  }
+  SaveWindowSettings();
   if (!unloaded_) {
     unloaded_ = true;
     app_.Form_Unload();
+    // The files taken out to be opened or dragged away.
+    for (const QString& folder : tempFolders_) QDir(folder).removeRecursively();
+    tempFolders_.clear();
   }
   event->accept();
+}
+
+namespace {
+// The local file a drag carries, when it carries one.
+QString DraggedFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return {};
+  for (const QUrl& url : mime->urls())
+    if (url.isLocalFile()) return url.toLocalFile();
+  return {};
+}
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && !busy_ && !DraggedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!running_ && !busy_ && !DraggedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty() || running_ || busy_) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  // Opened once the drop has ended, so that the person's file manager is not held.
+  QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == text1_ || watched == text1_->viewport()) {
+    switch (event->type()) {
+      case QEvent::DragEnter: {
+        auto* e = static_cast<QDragEnterEvent*>(event);
+        if (!e->mimeData()->hasUrls()) break;
+        dragEnterEvent(e);
+        return true;
+      }
+      case QEvent::DragMove: {
+        auto* e = static_cast<QDragMoveEvent*>(event);
+        if (!e->mimeData()->hasUrls()) break;
+        dragMoveEvent(e);
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* e = static_cast<QDropEvent*>(event);
+        if (!e->mimeData()->hasUrls()) break;
+        dropEvent(e);
+        return true;
+      }
+      default: break;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Ui -------------------------------------------------------------------------------
 
 int MainWindow::MsgBox(const std::string& text, int style, const std::string& title) {
+  if ((style & 0x70) == msg::Critical) ++criticalShown_;
   auto box = MakeMessageBox(this, text, style, title);
   return AnswerOf(desktop_->Exec(*box));
 }
@@ -250,13 +889,15 @@ std::optional<std::string> MainWindow::ChooseOpenFile(const std::string& filter,
   if (pendingOpen_) {
     std::optional<std::string> path = std::move(pendingOpen_);
     pendingOpen_.reset();
-    lastFolder_ = FolderOf(*path);
     return path;
   }
   auto dialog = MakeOpenDialog(this, filter, title, lastFolder_);
   if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
   std::optional<std::string> path = ChosenPath(*dialog);
-  if (path) lastFolder_ = FolderOf(*path);
+  if (path) {
+    lastFolder_ = FolderOf(*path);
+    if (settings_) settings_->setValue(kOpenFolderKey, lastFolder_);
+  }
   return path;
 }
 
@@ -265,20 +906,38 @@ std::optional<std::string> MainWindow::ChooseSaveFile(const std::string& filter,
   auto dialog = MakeSaveDialog(this, filter, title, proposedName, lastFolder_);
   if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
   std::optional<std::string> path = ChosenPath(*dialog);
-  if (path) lastFolder_ = FolderOf(*path);
+  if (path) {
+    lastFolder_ = FolderOf(*path);
+    if (settings_) settings_->setValue(kOpenFolderKey, lastFolder_);
+  }
+  savedTo_ = path;
   return path;
 }
 
 std::optional<std::string> MainWindow::ChooseFolder(const std::string& title) {
-  auto dialog = MakeFolderDialog(this, title, lastFolder_);
+  const bool forExtract = title == extract::kFolderTitle;
+  QString start = forExtract ? lastExtractFolder_ : QString::fromStdString(app_.state.defaultSourceFolder);
+  if (start.isEmpty()) start = lastFolder_;
+  auto dialog = MakeFolderDialog(this, title, start);
   if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
-  return ChosenPath(*dialog);
+  std::optional<std::string> path = ChosenPath(*dialog);
+  if (path && forExtract) {
+    lastExtractFolder_ = QString::fromStdString(*path);
+    if (settings_) settings_->setValue(kExtractFolderKey, lastExtractFolder_);
+  }
+  return path;
 }
 
 void MainWindow::ShowBanner(const std::string& text) {
   picture1_->clear();
   picture1_->setText(QString::fromStdString(text));
   picture1_->adjustSize();
+  // Over the text area's corner, wherever the tabs put it.
+  const QPoint corner = text1_->isVisible() ? text1_->mapTo(centralWidget(), QPoint(0, 0))
+                                            : tabs_->mapTo(centralWidget(), QPoint(0, 0));
+  const double dpiX = logicalDpiX(), dpiY = logicalDpiY();
+  picture1_->move(corner.x() + static_cast<int>(std::lround(TwipsToPixels(kBannerLeftOffset, dpiX))),
+                  corner.y() + static_cast<int>(std::lround(TwipsToPixels(kBannerTopOffset, dpiY))));
   picture1_->show();
   picture1_->raise();
   // The reading that follows holds the thread: paint the banner first.
@@ -289,16 +948,17 @@ void MainWindow::ShowBanner(const std::string& text) {
 void MainWindow::HideBanner() { picture1_->hide(); }
 
 void MainWindow::SetTitle(const std::string& title) {
-  // "[*]" in a title is Qt's modification mark; a file name may hold it literally.
-  QString t = QString::fromStdString(title);
-  t.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
-  setWindowTitle(t);
+  title_ = title;
+  UpdateTitle();
 }
 
 void MainWindow::SetText(const std::string& text) {
   shownText_ = text;
+  settingText_ = true;
   text1_->setPlainText(ForDisplay(text));
+  settingText_ = false;
   textEdited_ = false;
+  text1_->document()->setModified(false);
 }
 
 std::string MainWindow::Text() const {
@@ -320,16 +980,21 @@ void MainWindow::SetBusy(bool busy) {
   if (busy == busy_) return;
   busy_ = busy;
   if (busy) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
   } else {
     QApplication::restoreOverrideCursor();
     progress_->hide();
-    statusBar()->clearMessage();
   }
   menuBar()->setEnabled(!busy);
+  extractAll_->setEnabled(!busy && app_.mnFile_Click().extract);
+  UpdateSelectionActions();
 }
 
-void MainWindow::SetExtractEnabled(bool enabled) { mnExtr_->setEnabled(enabled && !busy_); }
+void MainWindow::SetExtractEnabled(bool enabled) {
+  mnExtr_->setEnabled(enabled && !busy_);
+  extractAll_->setEnabled(enabled && !busy_);
+  UpdateSelectionActions();
+}
 
 void MainWindow::Progress(std::size_t done, std::size_t total) {
   if (total == 0) return;

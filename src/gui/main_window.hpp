@@ -1,15 +1,29 @@
 #pragma once
-// The main window: the text area, the "please wait" banner, the menus, and the Ui through
-// which the core talks to the person. It owns the App, which holds the state, the package
-// and the file buffer; every command is the App's, run from here.
+// The main window: a package browser. On the left the package tree (the main package and
+// the packages embedded in it), on the right the tabs Files (the file table), Facts (what
+// is known of the package chosen in the tree) and Script (the text area with the PKG
+// script, where the window opens). Below, the status bar with the package's summary, the
+// Working Directory and, while files are extracted, the progress and Cancel. The window
+// owns the App, which holds the state, the package and the file buffer; every command is
+// the App's, run from here, and the window is the Ui through which the core talks to the
+// person.
 
 #include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <functional>
 #include <memory>
@@ -17,40 +31,72 @@
 #include <string>
 
 #include "gui/desktop.hpp"
-#include "shell/app.hpp"
+#include "gui/extract_result_dialog.hpp"
+#include "gui/extraction.hpp"
+#include "gui/files_model.hpp"
 #include "platform/platform.hpp"
+#include "shell/app.hpp"
 #include "shell/ui.hpp"
+#include "signers/signers.hpp"
 
 namespace tarvik::gui {
+
+inline constexpr int kRecentFiles = 8;
+inline constexpr const char* kEmptyHint = "Open or drop a package";
 
 class MainWindow : public QMainWindow, public Ui {
   Q_OBJECT
  public:
-  // `desktop` answers dialogs and opens pages; the window uses the real desktop when it is
-  // null. Start-up (Form_Load) runs here, before the window is shown.
+  // `desktop` answers dialogs, opens pages and keeps the settings; the window uses the real
+  // desktop when it is null. Start-up (Form_Load) runs here, before the window is shown.
   explicit MainWindow(Platform platform, Desktop* desktop = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   App& app() { return app_; }
 
   // Opens `path` as if it had been chosen in the Open dialog (the file named on the
-  // command line).
+  // command line, a dropped file, a recent file).
   void OpenPath(const QString& path);
 
-  // The window's parts, by their element names.
+  // The window's parts.
   QPlainTextEdit* TextArea() const { return text1_; }
   QLabel* Banner() const { return picture1_; }
   QProgressBar* ProgressBar() const { return progress_; }
+  QPushButton* CancelButton() const { return cancel_; }
+  QLabel* ProgressText() const { return progressText_; }
   QMenu* FileMenu() const { return mnFile_; }
+  QMenu* RecentMenu() const { return mnRecent_; }
   QAction* OpenAction() const { return mnOpen_; }
   QAction* SaveAction() const { return mnSave_; }
   QAction* CloseAction() const { return mnClose_; }
   QAction* ReloadAction() const { return mnReload_; }
   QAction* ExtractAction() const { return mnExtr_; }
+  QAction* ExtractSelectedAction() const { return mnExtrSel_; }
   QAction* ExitAction() const { return mnExit_; }
-
-  // Sets the text area's size for a window of `window` pixels (the resize rule).
-  void ApplyResizeRule(QSize window);
+  QSplitter* Splitter() const { return splitter_; }
+  QTreeWidget* PackageTree() const { return tree_; }
+  QTabWidget* Tabs() const { return tabs_; }
+  QWidget* FilesTab() const { return filesTab_; }
+  QWidget* FactsTab() const { return factsTab_; }
+  QWidget* ScriptTab() const { return scriptTab_; }
+  QTableView* FilesView() const { return filesView_; }
+  FilesModel* Files() const { return filesModel_; }
+  FilesProxy* FilesFilter() const { return filesProxy_; }
+  QLineEdit* FilterBox() const { return filter_; }
+  QPushButton* ExtractSelectedButton() const { return extractSelected_; }
+  QPushButton* ExtractAllButton() const { return extractAll_; }
+  QTableWidget* FactsTable() const { return facts_; }
+  QPushButton* CopyFactsButton() const { return copyFacts_; }
+  QLabel* Summary() const { return summary_; }
+  QLabel* WorkingDirLabel() const { return wdLabel_; }
+  QToolButton* WorkingDirClear() const { return wdClear_; }
+  const QStringList& RecentFiles() const { return recent_; }
+  // The running extraction (its progress signal), or null.
+  ExtractionRun* Extraction() const { return extraction_; }
+  // The script was edited since it was shown or saved.
+  bool HasUnsavedEdits() const;
+  // The facts shown, as text (what Copy puts on the clipboard).
+  QString FactsText() const;
 
   // Ui.
   int MsgBox(const std::string& text, int style, const std::string& title) override;
@@ -80,36 +126,96 @@ class MainWindow : public QMainWindow, public Ui {
   void mnClose_Click();
   void mnReload_Click();
   void mnExtr_Click();
+  void mnExtrSel_Click();
   void mnExit_Click();
   // Setting and Help menus.
   void mnWD_Click();
+  void mnClearWD_Click();
   void mnDl1_Click();
   void mndl2_Click();
   void mnAbout_Click();
+  // The Files table: opens the file at a row of the view with the desktop's program.
+  void OpenFileAt(const QModelIndex& index);
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
-  QAction* AddAction(QMenu* menu, const char* caption, const char* name, const QKeySequence& shortcut,
+  void BuildBrowser(QWidget* central);
+  void BuildStatusBar();
+  QAction* AddAction(QMenu* menu, const QString& caption, const char* name, const QKeySequence& shortcut,
                      void (MainWindow::*slot)());
   // Runs a command of the App: refused while another runs; any error ends it silently with
   // the banner hidden and the pointer restored; the File items are brought up to date.
-  void Run(const std::function<void()>& command);
+  // `replaces`: the command may replace the package, so the views let go of it first and
+  // show the new one after.
+  void Run(const std::function<void()>& command, bool replaces = true);
   // Lets the window repaint without taking the person's input, so that no second command
   // can start while one runs.
   void Repaint();
+  // Shows the App's package in the tree, the Files and Facts tabs and the status bar.
+  void ShowPackage();
+  void ShowFacts();
+  void ShowSummary();
+  void ShowWorkingDirectory();
+  void UpdateTitle();
+  void UpdateSelectionActions();
+  // Asks before edits of the script are dropped; true to go on.
+  bool MayDropEdits();
+  // Extraction of rows of the file table (positions in the App's view) into a folder the
+  // person picks, in the background, with the one result dialog.
+  void ExtractRows(const std::vector<std::size_t>* rows);
+  // Extracts rows into a fresh folder of the private temporary folder; the paths of the
+  // files written.
+  std::vector<QString> ExtractToTemp(const std::vector<std::size_t>& rows, const char* purpose);
+  std::vector<std::size_t> SelectedRows() const;
+  // Settings.
+  void LoadSettings();
+  void SaveWindowSettings();
+  void AddRecent(const QString& path);
+  void FillRecentMenu();
+  void OpenRecent(const QString& path);
+  void OpenReadme();
 
   std::unique_ptr<Desktop> ownDesktop_;
   Desktop* desktop_;
   App app_;
+  std::unique_ptr<QSettings> settings_;
 
+  // The package the views show, held so that they never point into a package that the App
+  // has let go of.
+  std::shared_ptr<const model::Package> shown_;
+  std::optional<signers::Report> signers_;
+
+  QSplitter* splitter_ = nullptr;
+  QTreeWidget* tree_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  QWidget* filesTab_ = nullptr;
+  QWidget* factsTab_ = nullptr;
+  QWidget* scriptTab_ = nullptr;
+  QLineEdit* filter_ = nullptr;
+  QTableView* filesView_ = nullptr;
+  FilesModel* filesModel_ = nullptr;
+  FilesProxy* filesProxy_ = nullptr;
+  QPushButton* extractSelected_ = nullptr;
+  QPushButton* extractAll_ = nullptr;
+  QTableWidget* facts_ = nullptr;
+  QPushButton* copyFacts_ = nullptr;
   QPlainTextEdit* text1_ = nullptr;
   QLabel* picture1_ = nullptr;
+  QLabel* summary_ = nullptr;
+  QLabel* wdLabel_ = nullptr;
+  QToolButton* wdClear_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QLabel* progressText_ = nullptr;
+  QPushButton* cancel_ = nullptr;
   QMenu* mnFile_ = nullptr;
+  QMenu* mnRecent_ = nullptr;
   QMenu* mnSetting_ = nullptr;
   QMenu* mnHelp_ = nullptr;
   QAction* mnOpen_ = nullptr;
@@ -117,19 +223,31 @@ class MainWindow : public QMainWindow, public Ui {
   QAction* mnClose_ = nullptr;
   QAction* mnReload_ = nullptr;
   QAction* mnExtr_ = nullptr;
+  QAction* mnExtrSel_ = nullptr;
   QAction* mnExit_ = nullptr;
   QAction* mnWD_ = nullptr;
+  QAction* mnClearWD_ = nullptr;
   QAction* mnDl1_ = nullptr;
   QAction* mndl2_ = nullptr;
   QAction* mnAbout_ = nullptr;
 
-  std::string shownText_;           // the text last put into the text area
+  std::string title_ = kProgramName;  // the title the App set, without the edit mark
+  std::string shownText_;           // the text last put into the text area (or saved)
   bool textEdited_ = false;         // the text area changed since
+  bool settingText_ = false;        // the window itself is filling the text area
   std::optional<std::string> pendingOpen_;
+  std::optional<std::string> savedTo_;  // the file Save As chose last
+  int criticalShown_ = 0;           // critical messages shown so far
   QString lastFolder_;              // where the file dialogs start
+  QString lastExtractFolder_;       // where the folder picker of Extract starts
+  QStringList recent_;
   bool running_ = false;            // a command is running
   bool busy_ = false;               // an extraction is running (hourglass)
   bool unloaded_ = false;
+  bool closeAfterExtraction_ = false;
+  ExtractionRun* extraction_ = nullptr;
+  int tempRuns_ = 0;                // folders made in the temporary folder
+  QStringList tempFolders_;         // they go when the window closes
   QElapsedTimer repaintClock_;
 };
 

@@ -11,6 +11,9 @@ namespace {
 // UID 3 of every pre-9.x package.
 constexpr std::uint32_t kPre9Uid3 = 0x10000419;
 constexpr Pos kUid3At = 8;
+// UID 1 of every whole 9.x package, and the type of the controller field a stub begins with.
+constexpr std::uint32_t kSis9Uid1 = 0x10201A7A;
+constexpr std::uint32_t kControllerType = 0x0D;
 
 // The name after the last separator of either kind.
 std::string FileName(const std::string& path) {
@@ -25,6 +28,15 @@ model::Generation Identify(std::span<const std::uint8_t> bytes) {
   std::uint32_t uid3 = 0;
   if (ReadU32(ByteView(bytes), kUid3At, uid3) && uid3 == kPre9Uid3) return model::Generation::Pre9;
   return model::Generation::Sis9;
+}
+
+bool LooksLikePackage(std::span<const std::uint8_t> head) {
+  const ByteView b(head);
+  std::uint32_t first = 0, second = 0, uid3 = 0;
+  if (ReadU32(b, 0, first) && first == kSis9Uid1) return true;
+  if (ReadU32(b, kUid3At, uid3) && uid3 == kPre9Uid3) return true;
+  // A stub: a controller field from byte 0 whose length word (31-bit form) is not 0.
+  return first == kControllerType && ReadU32(b, 4, second) && second != 0;
 }
 
 model::Package Parse(std::span<const std::uint8_t> bytes, const std::string& name) {

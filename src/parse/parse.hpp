@@ -15,6 +15,11 @@ namespace tarvik {
 // not a package). Unknown only for no bytes at all.
 model::Generation Identify(std::span<const std::uint8_t> bytes);
 
+// Whether the first bytes of a file (16 are enough) are those of a package: a 9.x package,
+// a 9.x stub (a bare controller), or a pre-9.x package. Finding packages among other files
+// asks this, not the file's name.
+bool LooksLikePackage(std::span<const std::uint8_t> head);
+
 // Reads the package in `bytes`; `name` is the file name it was opened under (its folder
 // part is dropped), which names the folders the views make for its files.
 model::Package Parse(std::span<const std::uint8_t> bytes, const std::string& name);

@@ -13,6 +13,7 @@
 #include "extract/budget.hpp"
 #include "parse/parse.hpp"
 #include "project/project.hpp"
+#include "shell/open_checks.hpp"
 #include "sis9/parser.hpp"
 #include "views/rebuild_script.hpp"
 
@@ -191,7 +192,7 @@ void App::ReadCurrentFile() {
   } else if (ends(".pkg")) {
     state.projectText = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     state.dataMark = 0;
-  } else if (ends(".sis") || ends(".sisx")) {
+  } else if (ends(".sis") || ends(".sisx") || opencheck::OfferAsPackage(ui, path, bytes)) {
     state.projectText = OpenPackage(path);
   } else {
     read = false;
@@ -202,6 +203,7 @@ void App::ReadCurrentFile() {
 void App::mnOpen_Click() {
   auto chosen = ui.ChooseOpenFile(kOpenFilter, kOpenTitle);
   if (!chosen || chosen->empty()) return;
+  if (!opencheck::Readable(ui, *chosen, false)) return;
   Bytes data;
   std::string why;
   if (!fsys::ReadWholeFile(*chosen, data, &why)) {
@@ -209,6 +211,7 @@ void App::mnOpen_Click() {
     ui.MsgBox(UnreadableMessage(*chosen, why), msg::Critical, kProgramName);
     return;
   }
+  if (!opencheck::NotEmpty(ui, *chosen, data.size())) return;
   ui.ShowBanner(kOpenBanner);
   OpenBytes(*chosen, std::move(data));
   ui.HideBanner();
@@ -235,6 +238,7 @@ void App::OpenBytes(const std::string& path, Bytes data) {
 
 void App::mnReload_Click() {
   if (state.openedFile.empty()) return;
+  if (!opencheck::Readable(ui, state.openedFile, true)) return;
   try {
     ClearPackage();
     bytes.clear();
@@ -253,6 +257,14 @@ void App::mnReload_Click() {
       const std::string path = state.currentFile;
       mnClose_Click();
       ui.MsgBox(UnreadableMessage(path, why), msg::Critical, kProgramName);
+      return;
+    }
+    if (bytes.empty()) {
+      // The file was emptied since it was opened: nothing of it is left to show.
+      ui.HideBanner();
+      const std::string path = state.currentFile;
+      mnClose_Click();
+      opencheck::NotEmpty(ui, path, 0);
       return;
     }
     ReadCurrentFile();
@@ -400,15 +412,20 @@ void App::ExtractFiles() {
   ui.ShowExtractResult(extract::kResultHead + folder + "\r\n\r\n" + result.list, folder);
 }
 
-void App::mnExtr_Click() {
+std::optional<std::string> App::ChooseExtractionFolder() {
   auto picked = ui.ChooseFolder(extract::kFolderTitle);
-  if (!picked) return;
+  if (!picked) return std::nullopt;
   std::string folder = *picked;
   if (const auto nul = folder.find('\0'); nul != std::string::npos) folder.resize(nul);
-  if (folder.empty()) return;
+  if (folder.empty()) return std::nullopt;
   if (folder.back() != kSep) folder += kSep;
   state.extractionFolder = folder;
-  if (state.formatMarker == 0 || !state.stub) ExtractFiles();
+  if (state.formatMarker != 0 && state.stub) return std::nullopt;
+  return folder;
+}
+
+void App::mnExtr_Click() {
+  if (ChooseExtractionFolder()) ExtractFiles();
 }
 
 void App::mnWD_Click() {

@@ -78,6 +78,9 @@ class App {
   FileMenuState mnFile_Click() const;
   void mnSave_Click();
   void mnExtr_Click();
+  // The first steps of Extract: asks for the folder and keeps it as the extraction folder.
+  // Nothing when the person cancels or the package cannot be extracted (a stub).
+  std::optional<std::string> ChooseExtractionFolder();
   // Setting menu.
   void mnWD_Click();
 

@@ -317,8 +317,10 @@ class RecordView {
     prefix_ = "bin\\" + Trim(name.substr(0, name.find('.'))) + "\\";
   }
 
-  // First pass: the file rows of a record.
-  void AddRows(const Record& r) {
+  // First pass: the file rows of a record, which install under `condition` (in words;
+  // empty when always).
+  void AddRows(const Record& r, const std::string& condition) {
+    condition_ = &condition;
     if (r.kind == Record::Kind::File || r.kind == Record::Kind::LanguageFiles) File(r, nullptr);
   }
 
@@ -428,6 +430,12 @@ class RecordView {
       row.compressedSize = e.compressedSize;
       row.uncompressedSize = e.uncompressedSize;
       row.entry = &e;
+      row.package = &pkg_;
+      row.condition = *condition_;
+      if (!single) {
+        const std::string language = "if language = " + LongName(k);
+        row.condition = row.condition.empty() ? language : row.condition + "; " + language;
+      }
       view_.files.push_back(std::move(row));
     }
     if (!lines) return;
@@ -474,7 +482,53 @@ class RecordView {
   std::int32_t languageFiles_ = 0;
   std::vector<std::string> suffixes_;  // per row: " (n)" when its path was made distinct
   std::size_t rowAt_ = 0;              // second pass: the row of the next entry
+  const std::string* condition_ = nullptr;
 };
+
+// The condition in words of each record, worked out in script order (the reverse of the
+// file order): the branches open around it, joined by "; ".
+std::vector<std::string> RecordConditions(const std::vector<Record>& records) {
+  std::vector<std::string> out(records.size());
+  struct Branch {
+    std::string ifText;    // the If's condition in words
+    std::string text;      // the branch now open
+    int branches = 0;      // If and ElseIf branches met
+  };
+  std::vector<Branch> open;
+  auto joined = [&open]() {
+    std::string text;
+    for (const Branch& b : open) text += (text.empty() ? "" : "; ") + b.text;
+    return text;
+  };
+  auto words = [](const Record& r) {
+    return r.conditionComplete ? ReadableCondition(r.condition) : FoldedText(r.conditionTokens);
+  };
+  for (std::size_t i = records.size(); i-- > 0;) {
+    const Record& r = records[i];
+    switch (r.kind) {
+      case Record::Kind::If: {
+        const std::string text = words(r);
+        open.push_back({text, "if " + text, 1});
+        break;
+      }
+      case Record::Kind::ElseIf:
+        if (!open.empty()) {
+          open.back().text = "else if " + words(r);
+          ++open.back().branches;
+        }
+        break;
+      case Record::Kind::Else:
+        if (!open.empty())
+          open.back().text = open.back().branches == 1 ? "if not (" + open.back().ifText + ")" : "otherwise";
+        break;
+      case Record::Kind::EndIf:
+        if (!open.empty()) open.pop_back();
+        break;
+      default: out[i] = joined(); break;
+    }
+  }
+  return out;
+}
 
 std::string HeadText(const model::Package& pkg, const model::OldHeader& h) {
   std::string head = std::string(kHeadBanner) + kCrLf + kCrLf;
@@ -522,7 +576,8 @@ PackageView DescribeOld(const model::Package& package, const ScriptSettings& /*s
 
   std::vector<std::string> lines;
   RecordView records(package, view);
-  for (const Record& r : package.records) records.AddRows(r);
+  const std::vector<std::string> conditions = RecordConditions(package.records);
+  for (std::size_t i = 0; i < package.records.size(); ++i) records.AddRows(package.records[i], conditions[i]);
   records.MakePathsDistinct();
   for (const Record& r : package.records) records.Add(r, lines);
 

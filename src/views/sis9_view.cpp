@@ -96,6 +96,7 @@ struct PendingFile {
   std::size_t line = 0;       // its row in `rows`
   std::size_t sourceEnd = 0;  // where the source name ends in that row's text
   std::string suffix;         // " (n)" when its path had to be made distinct
+  std::uint32_t condition = 0;  // its condition in words (Describer::conditions_)
 };
 
 // The path keys in use, each with the last number tried for it: one open-addressing table
@@ -180,8 +181,12 @@ class Describer {
     const auto dot = base.rfind('.');
     packageFolder_ = dot == std::string::npos ? base : base.substr(0, dot);
     sourceFolder_ = settings.sourceFolder;
-    if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += '\\';
-    sourcePrefix_ = sourceFolder_ + "bin\\" + std::string(kTag) + "\\";
+    // Source names use one separator throughout, the Working Directory's own, so that they
+    // name the extracted files in that folder.
+    sep_ = SourceSeparator(sourceFolder_);
+    if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += sep_;
+    sourcePrefix_ = sourceFolder_ + "bin" + sep_ + std::string(kTag) + sep_;
+    conditions_.emplace_back();
     if (main.frame) {
       const model::Frame& f = *main.frame;
       const bool stored = static_cast<std::uint64_t>(static_cast<std::uint32_t>(f.controllerCompressedSize)) ==
@@ -233,8 +238,31 @@ class Describer {
   }
 
   void AddFile(const FileEntry& e, std::string_view rest, int pkg, std::size_t sourceEnd) {
-    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}});
+    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}, condition_});
   }
+
+  // A package path written into a source name: with the source separator.
+  void AppendSource(std::string& out, std::string_view path) const {
+    if (sep_ == '\\') {
+      out += path;
+      return;
+    }
+    const std::size_t at = out.size();
+    out += path;
+    for (std::size_t i = at; i < out.size(); ++i)
+      if (out[i] == '\\') out[i] = sep_;
+  }
+
+  // Enters a condition branch: the files met until Leave install under `text` (and the
+  // conditions around it).
+  std::uint32_t Enter(const std::string& text) {
+    const std::uint32_t outer = condition_;
+    const std::string& around = conditions_[outer];
+    conditions_.push_back(around.empty() ? text : around + "; " + text);
+    condition_ = static_cast<std::uint32_t>(conditions_.size() - 1);
+    return outer;
+  }
+  void Leave(std::uint32_t outer) { condition_ = outer; }
 
   // A made-up name, kept for as long as the walk's file rows refer to it.
   std::string_view MadeUp(std::string name) { return madeUpNames_.emplace_back(std::move(name)); }
@@ -340,7 +368,8 @@ class Describer {
         rest = std::string_view(d.target).substr(3);
       else
         rest = d.target;
-      const std::string source = sourcePrefix_ + std::string(rest);
+      std::string source = sourcePrefix_;
+      AppendSource(source, rest);
       Line("=" + Quoted(source) + ", " + Quoted(d.mime) + "," + Quoted(d.target));
       if (d.operation != 8) AddFile(d, rest, id, 2 + source.size());
     }
@@ -351,10 +380,26 @@ class Describer {
     for (const Package& p : block.embedded) WalkPackage(p, id);
     for (const model::IfBlock& i : block.ifs) {
       Line("If " + text::ConditionText(i.branch.condition, true));
-      if (i.branch.block) WalkBlock(*i.branch.block, id);
+      const std::string ifText = ReadableCondition(i.branch.condition);
+      if (i.branch.block) {
+        const std::uint32_t outer = Enter("if " + ifText);
+        WalkBlock(*i.branch.block, id);
+        Leave(outer);
+      }
       for (const model::ConditionalBlock& e : i.elseIfs) {
         Line("ElseIf " + text::ConditionText(e.condition, true));
-        if (e.block) WalkBlock(*e.block, id);
+        if (e.block) {
+          std::string text;
+          if (!text::IsElse(e.condition))
+            text = "else if " + ReadableCondition(e.condition);
+          else if (i.elseIfs.size() == 1)
+            text = "if not (" + ifText + ")";
+          else
+            text = "otherwise";
+          const std::uint32_t outer = Enter(text);
+          WalkBlock(*e.block, id);
+          Leave(outer);
+        }
       }
       Line("EndIf ");
     }
@@ -385,10 +430,17 @@ class Describer {
       line += b;
       line += '"';
     };
+    // The made-up source name: the prefix and the package path, with the source separator.
+    auto source = [this, &line](std::string_view path) {
+      line += '"';
+      line += sourcePrefix_;
+      AppendSource(line, path);
+      line += '"';
+    };
     const bool null = text::IsNullFile(d);
     switch (null ? 8 : d.operation) {
       case 2:
-        quoted(sourcePrefix_, afterDrive);
+        source(afterDrive);
         sourceEnd = line.size() - 1;
         line += '-';
         quoted(t);
@@ -396,7 +448,7 @@ class Describer {
         line += kCrLf;
         break;
       case 4:
-        quoted(sourcePrefix_, t.empty() ? textName : afterDrive);
+        source(t.empty() ? textName : afterDrive);
         sourceEnd = line.size() - 1;
         line += "-\"\", FT";
         line += text::TextOption(options);
@@ -408,7 +460,7 @@ class Describer {
         line += ", FN";
         break;
       default:
-        quoted(sourcePrefix_, afterDrive);
+        source(afterDrive);
         sourceEnd = line.size() - 1;
         line += '-';
         quoted(t);
@@ -457,8 +509,10 @@ class Describer {
       name(open.back());
       open.pop_back();
     }
-    for (PackageSlot& slot : slots_)
+    for (PackageSlot& slot : slots_) {
       slot.tagFolder = slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
+      if (sep_ != '\\') std::replace(slot.tagFolder.begin(), slot.tagFolder.end(), '\\', sep_);
+    }
   }
 
   std::vector<FileRow> FileRows() {
@@ -496,6 +550,8 @@ class Describer {
         r.sha1 = d;
       }
       r.entry = &e;
+      r.package = slot.pkg;
+      if (f.condition != 0) r.condition = conditions_[f.condition];
     }
     MakeExtractPathsDistinct(out);
     return out;
@@ -542,7 +598,8 @@ class Describer {
   }
 
   std::string Assemble() {
-    const std::string embedFolder = sourceFolder_ + "bin\\" + packageFolder_ + "\\Embedded Components\\";
+    std::string embedFolder = sourceFolder_;
+    AppendSource(embedFolder, "bin\\" + packageFolder_ + "\\Embedded Components\\");
     // The main section is written straight into the script; an embedded one into a text of
     // its own while it is open, and into `sections` once it is closed.
     std::string script = ";<---Main SIS File PKG--->";
@@ -623,6 +680,9 @@ class Describer {
   std::string packageFolder_;  // the file name up to its last "."
   std::string sourceFolder_;   // the Working Directory, ending in a separator
   std::string sourcePrefix_;   // made-up source names begin with this
+  char sep_ = '\\';            // the separator of source names
+  std::vector<std::string> conditions_;  // conditions in words; [0] is none
+  std::uint32_t condition_ = 0;          // the one the walk is in
   std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
   std::vector<std::string>* header_ = nullptr;
   int ordinal_ = 0;            // packages met so far in the walk
@@ -641,8 +701,11 @@ PackageView DescribeSis9(const model::Package& package, const ScriptSettings& se
 
 std::string SourceName(const ScriptSettings& settings, const FileRow& row) {
   std::string folder = settings.sourceFolder;
-  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += '\\';
-  return folder + row.extractPath;
+  const char sep = SourceSeparator(folder);
+  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += sep;
+  std::string path = row.extractPath;
+  if (sep != '\\') std::replace(path.begin(), path.end(), '\\', sep);
+  return folder + path;
 }
 
 }  // namespace tarvik::views

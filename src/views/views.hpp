@@ -36,11 +36,25 @@ struct FileRow {
   std::uint64_t uncompressedSize = 0;
   std::optional<Sha1Digest> sha1;  // 9.x: the SHA-1 the package gives for the file
   const model::FileEntry* entry = nullptr;  // the entry in the model the row was made from
+  // The package that carries the file: the main package or one embedded in it.
+  const model::Package* package = nullptr;
+  // When the file installs, in words ("if language = French"); empty when it always does.
+  // Nested conditions are joined by "; ".
+  std::string condition;
 };
 
+// A condition of either generation in words: "language = French", "option 1",
+// "not (...)", "a and b". Comparisons of the Language variable with a number name the
+// language.
+std::string ReadableCondition(const model::Expression& condition);
+
 // The source name the 9.x script gives a file: the Working Directory (with a separator
-// after it) and the row's extraction path.
+// after it) and the row's extraction path, written with the folder's own separator ("/"
+// for a folder written with "/" only, "\\" otherwise).
 std::string SourceName(const ScriptSettings& settings, const FileRow& row);
+// The separator source names use under the Working Directory `folder`: "/" when the folder
+// is written with "/" and no "\\", otherwise "\\" (also for no folder at all).
+char SourceSeparator(const std::string& folder);
 
 // 9.x: a package of the view, main or embedded, and the folder its files are extracted to.
 struct PackageFolder {

@@ -12,6 +12,7 @@
 
 #include "catalog/catalog.hpp"
 #include "catalog/database.hpp"
+#include "parse/parse.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
@@ -86,7 +87,7 @@ TEST(Catalog, FirstBytesTellPackagesWhateverTheirName) {
       {"empty", {}, false},
       {"cut inside UID 1", {0x7A, 0x1A}, false},
   };
-  for (const Case& c : cases) EXPECT_EQ(catalog::LooksLikePackage(c.head), c.package) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(LooksLikePackage(c.head), c.package) << c.what;
 }
 
 TEST(Catalog, CorpusRowsAnswerTheLookups) {

@@ -71,6 +71,7 @@ TEST_F(Written9Test, ExtractsMainAndEmbeddedFilesMatchingTheirHashes) {
   // The script names exactly the files the extraction wrote.
   const auto missing = MissingSources(ui.text);
   EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+  EXPECT_TRUE(missing.mixed.empty()) << ::testing::PrintToString(missing.mixed);
   EXPECT_GE(missing.checked, 5u);
 }
 
@@ -82,6 +83,7 @@ TEST_F(Written9Test, DemoSampleScriptPointsAtTheExtractedFiles) {
   EXPECT_TRUE(ExtractMessages().empty()) << ::testing::PrintToString(ExtractMessages());
   const auto missing = MissingSources(ui.text);
   EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+  EXPECT_TRUE(missing.mixed.empty()) << ::testing::PrintToString(missing.mixed);
   EXPECT_GT(missing.checked, 0u);
 }
 
@@ -104,6 +106,7 @@ TEST_F(Written9Test, VariantsOfOneTargetAreEachWrittenWithTheirOwnBytes) {
   EXPECT_EQ(app.state.extractedCount, 2);
   const auto missing = MissingSources(ui.text);
   EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
+  EXPECT_TRUE(missing.mixed.empty()) << ::testing::PrintToString(missing.mixed);
   EXPECT_EQ(missing.checked, 2u);
 }
 

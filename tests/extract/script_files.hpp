@@ -11,6 +11,7 @@ namespace tarvik::test {
 
 struct ScriptSources {
   std::vector<std::string> names;  // source names with no file behind them
+  std::vector<std::string> mixed;  // source names that mix "/" and "\\"
   std::size_t checked = 0;
 };
 
@@ -28,6 +29,7 @@ inline ScriptSources MissingSources(const std::string& script) {
     std::string source = line.substr(1, dash - 1);
     if (source.empty()) continue;  // a null entry
     ++r.checked;
+    if (source.find('/') != std::string::npos && source.find('\\') != std::string::npos) r.mixed.push_back(source);
     for (char& c : source)
       if (c == '\\') c = '/';
     std::error_code ec;

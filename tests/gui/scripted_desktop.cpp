@@ -19,7 +19,8 @@ int ScriptedDesktop::Exec(QDialog& dialog) {
   }
   if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {
     fileDialogs.push_back({files->windowTitle(), files->nameFilters(), files->selectedNameFilter(),
-                           files->acceptMode(), files->fileMode(), files->options(), files->selectedFiles()});
+                           files->acceptMode(), files->fileMode(), files->options(), files->selectedFiles(),
+                           files->directory().absolutePath()});
     if (fileAnswers.empty()) return QDialog::Rejected;
     const std::optional<QString> answer = fileAnswers.front();
     fileAnswers.pop_front();
@@ -29,6 +30,10 @@ int ScriptedDesktop::Exec(QDialog& dialog) {
   }
   otherDialogs.push_back(dialog.windowTitle());
   return onOtherDialog ? onOtherDialog(dialog) : QDialog::Rejected;
+}
+
+std::unique_ptr<QSettings> ScriptedDesktop::Settings() {
+  return std::make_unique<QSettings>(settingsDir.filePath(QStringLiteral("tarvik.ini")), QSettings::IniFormat);
 }
 
 QString SourceDir() { return QStringLiteral(TARVIK_SOURCE_DIR); }

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <deque>
@@ -28,6 +29,7 @@ class ScriptedDesktop : public gui::Desktop {
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
     QFileDialog::Options options;
     QStringList proposed;  // the files selected before the answer
+    QString directory;     // where the dialog starts
   };
   struct MessageSeen {
     QString text;
@@ -39,6 +41,8 @@ class ScriptedDesktop : public gui::Desktop {
   int Exec(QDialog& dialog) override;
   void OpenUrl(const QUrl& url) override { urls.push_back(url); }
   void Beep() override { ++beeps; }
+  // Settings in a file of a folder of the desktop's own (shared by every window it serves).
+  std::unique_ptr<QSettings> Settings() override;
 
   // Answers: a path accepts a file dialog with it, nothing cancels (an empty queue cancels).
   std::deque<std::optional<QString>> fileAnswers;
@@ -52,6 +56,7 @@ class ScriptedDesktop : public gui::Desktop {
   std::vector<QString> otherDialogs;  // titles
   std::vector<QUrl> urls;
   int beeps = 0;
+  QTemporaryDir settingsDir;
 };
 
 // The folder of the project sources and where screenshots go.

@@ -47,6 +47,7 @@ class DialogsTest : public QObject {
   void aboutVisitClosesFirst();
   void aboutScreenshot();
   void extractResult();
+  void extractReport();
 };
 
 void DialogsTest::filters_data() {
@@ -202,7 +203,9 @@ void DialogsTest::aboutText() {
   QCOMPARE(paragraphs[0], QStringLiteral("Tarvik v3.0, smart tool for view and extract Symbian SIS file"));
   QCOMPARE(paragraphs[1], QStringLiteral("This supports all version of sis file including UIQ, Series60 1st, 2nd and "
                                          "Series60 3rd Edition"));
-  QVERIFY(paragraphs[2].contains(QLatin1Char('@')));
+  // A feedback line, with no placeholder address.
+  QVERIFY(paragraphs[2].startsWith(QStringLiteral("Please send your feedback")));
+  QVERIFY(!paragraphs[2].contains(QStringLiteral("example")));
   QCOMPARE(paragraphs[3],
            QStringLiteral("This software implements functions included in standard SIS Editor tool 'Brimond'"));
   QVERIFY(paragraphs[4].contains(QStringLiteral("Tarvik")));
@@ -212,6 +215,15 @@ void DialogsTest::aboutText() {
   QCOMPARE(box.Label()->text(), paragraphs.join(QStringLiteral("\n\n")));
   QCOMPARE(box.Link()->text().contains(QStringLiteral("Visit us... ----&gt;")), true);
   QCOMPARE(QTextDocumentFragment::fromHtml(box.Link()->text()).toPlainText(), QStringLiteral("Visit us... ---->"));
+  // The version, the licence and the libraries with their versions.
+  const QString details = box.Details()->text();
+  QVERIFY2(details.contains(QStringLiteral(TARVIK_VERSION)), qPrintable(details));
+  QVERIFY2(details.contains(QStringLiteral("Licence")), qPrintable(details));
+  for (const char* library : {"Qt ", "zlib ", "OpenSSL "}) QVERIFY2(details.contains(QLatin1String(library)), library);
+  QVERIFY(details.contains(QString::fromLatin1(qVersion())));
+  // The link goes to the README, not to a placeholder page.
+  QVERIFY2(box.Page().isLocalFile() && box.Page().toLocalFile().endsWith(QStringLiteral("README.md")),
+           qPrintable(box.Page().toString()));
 }
 
 void DialogsTest::aboutVisitClosesFirst_data() {
@@ -235,10 +247,11 @@ void DialogsTest::aboutVisitClosesFirst() {
   if (viaPicture) {
     QTest::mouseClick(box.Picture(), Qt::LeftButton);
   } else {
-    emit box.Link()->linkActivated(QString::fromLatin1(kHomePage));
+    emit box.Link()->linkActivated(box.Page().toString());
   }
   QCOMPARE(opened.size(), std::size_t{1});
-  QCOMPARE(opened[0], QUrl(QString::fromLatin1(kHomePage)));
+  QCOMPARE(opened[0], box.Page());
+  QVERIFY(box.Page().isLocalFile());
   QVERIFY(!visibleWhenOpened);
   QVERIFY(!box.isVisible());
   QCOMPARE(box.result(), int(QDialog::Accepted));
@@ -271,6 +284,40 @@ void DialogsTest::extractResult() {
   dialog.CloseButton()->click();
   QVERIFY(!dialog.isVisible());
   QCOMPARE(opened.size(), std::size_t{1});
+}
+
+void DialogsTest::extractReport() {
+  // One dialog for the whole extraction: written files relative to the folder with their
+  // sizes and check, the failed ones with their reasons, and the counts.
+  ExtractReport report;
+  report.folder = "/tmp/out/";
+  report.written = {{0, "bin/demo/a.txt", 5, extract::HashCheck::Match},
+                    {2, "bin/demo/sys/bin/b.exe", 123456, extract::HashCheck::Mismatch}};
+  report.failures = {{1, "bin/demo/c.dat", "its data lies outside the package (the package is cut short or damaged)"}};
+  std::vector<std::string> opened;
+  ExtractResultDialog dialog(nullptr, report, "/tmp/out/bin", [&](const std::string& f) { opened.push_back(f); });
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarvik"));
+  QVERIFY(!dialog.TextBox());
+  QTreeWidget* written = dialog.WrittenList();
+  QCOMPARE(written->topLevelItemCount(), 2);
+  QCOMPARE(written->topLevelItem(0)->text(0), QStringLiteral("bin/demo/a.txt"));
+  QCOMPARE(written->topLevelItem(1)->text(0), QStringLiteral("bin/demo/sys/bin/b.exe"));
+  QCOMPARE(written->topLevelItem(1)->toolTip(1), QStringLiteral("123456 bytes"));
+  QCOMPARE(written->topLevelItem(1)->text(2), QStringLiteral("DOES NOT MATCH"));
+  QVERIFY(dialog.FailureList());
+  QCOMPARE(dialog.FailureList()->topLevelItemCount(), 1);
+  QCOMPARE(dialog.FailureList()->topLevelItem(0)->text(0), QStringLiteral("bin/demo/c.dat"));
+  QVERIFY(dialog.FailureList()->topLevelItem(0)->text(1).contains(QStringLiteral("outside the package")));
+  const QString summary = dialog.Summary()->text();
+  QVERIFY2(summary.contains(QStringLiteral("2 files written")), qPrintable(summary));
+  QVERIFY2(summary.contains(QStringLiteral("1 could not be written")), qPrintable(summary));
+  QVERIFY2(summary.contains(QStringLiteral("SHA-1")), qPrintable(summary));
+  dialog.ViewButton()->click();
+  QCOMPARE(opened, std::vector<std::string>{"/tmp/out/bin"});
+  // Nothing failed: no failure list.
+  report.failures.clear();
+  ExtractResultDialog clean(nullptr, report, "/tmp/out/bin", nullptr);
+  QVERIFY(!clean.FailureList());
 }
 
 QTEST_MAIN(DialogsTest)

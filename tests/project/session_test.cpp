@@ -239,7 +239,9 @@ std::string Corrupted() {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SessionRefusedTest,
     ::testing::Values(
-        BadSession{"NotQsd", "PK\x03\x04" + Good().substr(4), ""}, BadSession{"Empty", "", ""},
+        BadSession{"NotQsd", "PK\x03\x04" + Good().substr(4), ""}, BadSession{"Empty", "",
+                   "bad.qsd is empty (0 bytes): there is nothing in it to show.\r\nIt may be an unfinished download "
+                   "or copy. Copy the package again, or open another file."},
         BadSession{"HeaderOnly", "QSD000000A01", ""}, BadSession{"Short", "QSD", ""},
         BadSession{"ZeroSize", WithSize("00000000"), ""},
         BadSession{"Corrupt", Corrupted(), "Error to open file: Input file corrupted, expected file size 130"},

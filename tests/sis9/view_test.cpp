@@ -55,28 +55,40 @@ TEST(Sis9View, ScriptSectionsAndPaths) {
   struct Case {
     const char* folder;
     std::string source;  // what the made-up source names begin with
+    char sep;            // their separator: the Working Directory's own
   };
-  for (const Case& c : {Case{"", "\\"}, Case{"/w/", "/w/"}}) {
+  for (const Case& c : {Case{"", "\\", '\\'}, Case{"/w/", "/w/", '/'}}) {
     SCOPED_TRACE(c.folder);
     const views::PackageView v = views::DescribeSis9(main, {c.folder});
-    const std::string s = c.source;
+    // A source name: the folder and the package path, in the source separator.
+    auto src = [&c](std::string path) {
+      for (char& ch : path)
+        if (ch == '\\') ch = c.sep;
+      return c.source + path;
+    };
     const std::string expected =
         std::string(";<---Main SIS File PKG--->\r\n\r\n") + kHead +
-        "#{\"Main\"}, (0xE0000001),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" + s +
-        "bin\\m\\a.txt\"-\"!:\\a.txt\", FF\r\n@\"" + s + "bin\\m\\Embedded Components\\Sub.sis\", (0xE0000002)\r\n@\"" +
-        s + "bin\\m\\Embedded Components\\sub (2).sis\", (0xE0000003)\r\n  \r\n"
+        "#{\"Main\"}, (0xE0000001),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" + src("bin\\m\\a.txt") +
+        "\"-\"!:\\a.txt\", FF\r\n@\"" + src("bin\\m\\Embedded Components\\Sub.sis") + "\", (0xE0000002)\r\n@\"" +
+        src("bin\\m\\Embedded Components\\sub (2).sis") + "\", (0xE0000003)\r\n  \r\n"
         "\r\n;<---Embedded SIS File Index 1 PKG--->\r\n\r\n;Date 5-3-2007\r\n;Time 9:5:0\r\n&EN\r\n"
-        "#{\"Sub\"}, (0xE0000002),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" + s +
-        "bin\\m\\Embedded Components\\Sub\\a.txt\"-\"c:\\a.txt\", FF  \r\n"
+        "#{\"Sub\"}, (0xE0000002),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n\"" +
+        src("bin\\m\\Embedded Components\\Sub\\a.txt") + "\"-\"c:\\a.txt\", FF  \r\n"
         "\r\n;<---Embedded SIS File Index 2 PKG--->\r\n\r\n;Date 5-3-2007\r\n;Time 9:5:0\r\n&EN\r\n"
-        "#{\"sub\"}, (0xE0000003),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\nIf  0x00000001\r\n\"" + s +
-        "bin\\m\\Embedded Components\\sub (2)\\a (2).txt\"-\"!:\\a.txt\", FF\r\nEndIf   \r\n";
+        "#{\"sub\"}, (0xE0000003),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\nIf  0x00000001\r\n\"" +
+        src("bin\\m\\Embedded Components\\sub (2)\\a (2).txt") + "\"-\"!:\\a.txt\", FF\r\nEndIf   \r\n";
     EXPECT_EQ(v.script, expected);
     ASSERT_EQ(v.files.size(), 3u);
     EXPECT_EQ(v.files[0].extractPath, "bin\\m\\a.txt");
     EXPECT_EQ(v.files[1].extractPath, "bin\\m\\Embedded Components\\Sub\\a.txt");
     EXPECT_EQ(v.files[2].extractPath, "bin\\m\\a (2).txt");  // the main package's own folder
-    EXPECT_EQ(views::SourceName({c.folder}, v.files[2]), s + "bin\\m\\a (2).txt");
+    EXPECT_EQ(views::SourceName({c.folder}, v.files[2]), src("bin\\m\\a (2).txt"));
+    // Who carries each file, and when it installs.
+    EXPECT_EQ(v.files[0].package, &main);
+    EXPECT_EQ(v.files[1].package, &main.body.embedded[0]);
+    EXPECT_EQ(v.files[2].package, &main);
+    EXPECT_EQ(v.files[0].condition, "");
+    EXPECT_EQ(v.files[2].condition, "if 1");
     EXPECT_EQ(v.files[2].entry, &main.body.ifs[0].branch.block->files[0]);
     EXPECT_EQ(v.header.front(), "SIS UID: E0000001");
   }
