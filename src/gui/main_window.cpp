@@ -57,6 +57,14 @@ class QuietReporter : public extract::Reporter {
   void Warning(const std::string&) override {}
 };
 
+// Keeps what failed, for the result dialog.
+class GatheringReporter : public extract::Reporter {
+ public:
+  void Failed(const std::string& text) override { texts.push_back(text); }
+  void Warning(const std::string& text) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
 constexpr const char* kUnsavedEdits = "The script has edits that are not saved.\r\nDrop them?";
 constexpr const char* kExtractionRunning =
     "Files are still being extracted.\r\nCancel the extraction and close Tarvik? The files written so far stay; "
@@ -69,6 +77,7 @@ constexpr const char* kRecentKey = "recentFiles";
 constexpr const char* kOpenFolderKey = "folders/open";
 constexpr const char* kExtractFolderKey = "folders/extract";
 constexpr const char* kWorkingDirKey = "workingDirectory";
+constexpr const char* kRebuildScriptsKey = "extract/rebuildScripts";
 
 }  // namespace
 
@@ -178,11 +187,19 @@ void MainWindow::BuildBrowser(QWidget* central) {
   extractAll_->setObjectName(QStringLiteral("extractAll"));
   connect(extractSelected_, &QPushButton::clicked, this, &MainWindow::mnExtrSel_Click);
   connect(extractAll_, &QPushButton::clicked, this, &MainWindow::mnExtr_Click);
+  rebuildScripts_ = new QCheckBox(tr("Also write PKG files for rebuilding"), filesTab_);
+  rebuildScripts_->setObjectName(QStringLiteral("rebuildScripts"));
+  rebuildScripts_->setToolTip(tr("Extract All also writes one PKG file per package beside the extracted files, "
+                                 "ready for the SDK's package builder"));
+  connect(rebuildScripts_, &QCheckBox::toggled, this, [this](bool on) {
+    if (settings_) settings_->setValue(kRebuildScriptsKey, on);
+  });
   auto* filesLayout = new QVBoxLayout(filesTab_);
   filesLayout->setContentsMargins(4, 4, 4, 4);
   filesLayout->addWidget(filter_);
   filesLayout->addWidget(filesView_, 1);
   auto* filesButtons = new QHBoxLayout;
+  filesButtons->addWidget(rebuildScripts_);
   filesButtons->addStretch(1);
   filesButtons->addWidget(extractSelected_);
   filesButtons->addWidget(extractAll_);
@@ -499,9 +516,6 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
   if (!app_.mnFile_Click().extract) return;
   const std::optional<std::string> folder = app_.ChooseExtractionFolder();
   if (!folder) return;
-  // Options of the extraction chosen together with the folder are taken here and handed to
-  // the work below.
-
   const std::vector<views::FileRow>& all = app_.state.view.files;
   std::vector<std::size_t> positions;
   std::vector<views::FileRow> chosen;
@@ -516,6 +530,10 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
     std::iota(positions.begin(), positions.end(), std::size_t{0});
   }
   const std::vector<views::FileRow>& work = rows ? chosen : all;
+  // Build-ready PKG files name every file of the package: only a whole extraction writes them.
+  app_.state.writeRebuildScripts = !rows && rebuildScripts_->isChecked();
+  const App::ExtractPlan plan = app_.ReadyToExtract(work);
+  if (plan == App::ExtractPlan::Declined) return;
 
   SetBusy(true);
   app_.state.busy = true;
@@ -542,8 +560,17 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
                                  .arg(SizeText(p.bytesDone), SizeText(p.bytesTotal)));
   });
   const model::Generation generation = app_.state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
-  extract::Result result = run.Run(app_.bytes, generation, work, *folder);
+  extract::Result result;
+  if (plan == App::ExtractPlan::Go) result = run.Run(app_.bytes, generation, work, *folder);
   extraction_ = nullptr;
+  // The build-ready PKG files, listed in the result with the extracted files.
+  GatheringReporter scriptFailures;
+  std::vector<extract::WrittenFile> scripts;
+  for (const std::string& path : app_.WriteRebuildFiles(result, scriptFailures)) {
+    const QFileInfo info(QString::fromStdString(*folder + path));
+    scripts.push_back({all.size(), QDir::toNativeSeparators(QString::fromStdString(path)).toStdString(),
+                       static_cast<std::uint64_t>(info.size()), extract::HashCheck::None});
+  }
 
   cancel_->hide();
   progress_->hide();
@@ -559,14 +586,18 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
     QTimer::singleShot(0, this, &QWidget::close);
     return;
   }
-  if (result.extracted == 0 && result.failures.empty() && !result.cancelled && run.Error().empty()) return;
+  if (result.extracted == 0 && result.failures.empty() && !result.cancelled && run.Error().empty() &&
+      scripts.empty() && scriptFailures.texts.empty())
+    return;
   if (result.extracted > 0) Beep();
   ExtractReport report;
   report.folder = *folder;
   report.written = std::move(result.written);
+  report.written.insert(report.written.end(), scripts.begin(), scripts.end());
   report.failures = std::move(result.failures);
   report.cancelled = result.cancelled;
   report.error = run.Error();
+  for (const std::string& text : scriptFailures.texts) report.error += (report.error.empty() ? "" : "\n") + text;
   ExtractResultDialog dialog(this, report, *folder + "bin", [this](const std::string& f) { OpenFolder(f); });
   desktop_->Exec(dialog);
 }
@@ -740,6 +771,7 @@ void MainWindow::LoadSettings() {
   lastExtractFolder_ = settings_->value(kExtractFolderKey).toString();
   const QString wd = settings_->value(kWorkingDirKey).toString();
   if (!wd.isEmpty()) app_.state.defaultSourceFolder = wd.toStdString();
+  rebuildScripts_->setChecked(settings_->value(kRebuildScriptsKey, false).toBool());
 }
 
 void MainWindow::SaveWindowSettings() {

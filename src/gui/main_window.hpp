@@ -9,6 +9,7 @@
 // person.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -85,6 +86,7 @@ class MainWindow : public QMainWindow, public Ui {
   QLineEdit* FilterBox() const { return filter_; }
   QPushButton* ExtractSelectedButton() const { return extractSelected_; }
   QPushButton* ExtractAllButton() const { return extractAll_; }
+  QCheckBox* RebuildScriptsBox() const { return rebuildScripts_; }
   QTableWidget* FactsTable() const { return facts_; }
   QPushButton* CopyFactsButton() const { return copyFacts_; }
   QLabel* Summary() const { return summary_; }
@@ -204,6 +206,7 @@ class MainWindow : public QMainWindow, public Ui {
   FilesProxy* filesProxy_ = nullptr;
   QPushButton* extractSelected_ = nullptr;
   QPushButton* extractAll_ = nullptr;
+  QCheckBox* rebuildScripts_ = nullptr;  // a whole extraction also writes build-ready PKG files
   QTableWidget* facts_ = nullptr;
   QPushButton* copyFacts_ = nullptr;
   QPlainTextEdit* text1_ = nullptr;

@@ -334,24 +334,8 @@ void App::mnSave_Click() {
   }
 }
 
-void App::ExtractFiles() {
+App::ExtractPlan App::ReadyToExtract(const std::vector<views::FileRow>& rows) {
   state.extractDeclined = false;
-  const model::Generation planned = state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
-  // Far more output than the package could honestly hold, or than the disk has room for,
-  // is written only when the person confirms it.
-  const extract::Budget budget = extract::PlanExtraction(bytes, planned, state.view.files, state.extractionFolder);
-  if (budget.TooMuch() &&
-      ui.MsgBox(budget.Question(state.extractionFolder), msg::Exclamation + msg::YesNo, kProgramName) != msg::Yes) {
-    state.extractDeclined = true;
-    return;
-  }
-  ui.SetBusy(true);
-  state.busy = true;
-  state.stopExtraction = false;
-  ui.SetExtractEnabled(false);
-  state.extractedCount = 0;
-  UiReporter reporter(*this);
-  extract::Result result;
   const model::Generation generation =
       state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
   // A pre-installed package (TYPE=PA or PP) describes files already on the device and
@@ -362,23 +346,54 @@ void App::ExtractFiles() {
       generation == model::Generation::Sis9 && package && (package->installType == 3 || package->installType == 4) &&
       std::none_of(package->problems.begin(), package->problems.end(),
                    [](const model::Problem& p) { return p.kind == model::Problem::Kind::Damaged; }) &&
-      std::none_of(state.view.files.begin(), state.view.files.end(), [](const views::FileRow& r) { return r.hasData; });
+      std::none_of(rows.begin(), rows.end(), [](const views::FileRow& r) { return r.hasData; });
+  if (preinstalled) {
+    ui.MsgBox(extract::kNoFileData, msg::Information, kProgramName);
+    return ExtractPlan::NoData;
+  }
+  // Far more output than the package could honestly hold, or than the disk has room for,
+  // is written only when the person confirms it.
+  const extract::Budget budget = extract::PlanExtraction(bytes, generation, rows, state.extractionFolder);
+  if (budget.TooMuch() &&
+      ui.MsgBox(budget.Question(state.extractionFolder), msg::Exclamation + msg::YesNo, kProgramName) != msg::Yes) {
+    state.extractDeclined = true;
+    return ExtractPlan::Declined;
+  }
+  return ExtractPlan::Go;
+}
+
+std::vector<std::string> App::WriteRebuildFiles(const extract::Result& result, extract::Reporter& reporter) {
+  if (!state.writeRebuildScripts) return {};
+  const model::Package* package = state.package.get();
+  if (state.formatMarker == 0) {
+    ui.MsgBox(extract::kRebuildSis9Only, msg::Information, kProgramName);
+    return {};
+  }
+  if (!package || result.stopped) return {};
+  return extract::WriteRebuildScripts(state.extractionFolder, views::RebuildScripts(*package, state.view), reporter);
+}
+
+void App::ExtractFiles() {
+  const ExtractPlan plan = ReadyToExtract(state.view.files);
+  if (plan == ExtractPlan::Declined) return;
+  ui.SetBusy(true);
+  state.busy = true;
+  state.stopExtraction = false;
+  ui.SetExtractEnabled(false);
+  state.extractedCount = 0;
+  UiReporter reporter(*this);
+  extract::Result result;
+  const model::Generation generation =
+      state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
   try {
-    if (preinstalled)
-      ui.MsgBox(extract::kNoFileData, msg::Information, kProgramName);
-    else
+    if (plan == ExtractPlan::Go)
       result = extract::ExtractAll(bytes, generation, state.view.files, state.extractionFolder, reporter);
-    if (state.writeRebuildScripts && generation == model::Generation::Pre9)
-      ui.MsgBox(extract::kRebuildSis9Only, msg::Information, kProgramName);
-    if (state.writeRebuildScripts && package && !result.stopped) {
-      // Listed after the extracted files, by their paths in the extraction folder.
-      const std::vector<std::string> written = extract::WriteRebuildScripts(
-          state.extractionFolder, views::RebuildScripts(*package, state.view), reporter);
-      if (!written.empty()) {
-        result.list += (result.list.empty() ? "" : "\r\n") + std::string(extract::kRebuildHead) +
-                       state.extractionFolder + "\r\n";
-        for (const std::string& path : written) result.list += path + "\r\n";
-      }
+    // The PKG files are listed after the extracted files, by their paths in the folder.
+    const std::vector<std::string> scripts = WriteRebuildFiles(result, reporter);
+    if (!scripts.empty()) {
+      result.list += (result.list.empty() ? "" : "\r\n") + std::string(extract::kRebuildHead) +
+                     state.extractionFolder + "\r\n";
+      for (const std::string& path : scripts) result.list += path + "\r\n";
     }
   } catch (const std::exception& e) {
     // An unexpected failure ends the extraction; what was written stays.

@@ -13,6 +13,11 @@
 #include "shell/ui.hpp"
 #include "views/views.hpp"
 
+namespace tarvik::extract {
+class Reporter;
+struct Result;
+}  // namespace tarvik::extract
+
 namespace tarvik {
 
 inline constexpr const char* kProgramName = "Tarvik";
@@ -81,6 +86,15 @@ class App {
   // The first steps of Extract: asks for the folder and keeps it as the extraction folder.
   // Nothing when the person cancels or the package cannot be extracted (a stub).
   std::optional<std::string> ChooseExtractionFolder();
+  // Before `rows` are extracted into the extraction folder: Go; NoData when the package is
+  // pre-installed and carries no file data (said once; its build-ready PKG files can still
+  // be written); Declined when the person declined writing far more than the package could
+  // hold (or than the disk has room for).
+  enum class ExtractPlan { Go, NoData, Declined };
+  ExtractPlan ReadyToExtract(const std::vector<views::FileRow>& rows);
+  // After a whole extraction: writes the build-ready PKG files when they were asked for
+  // (state.writeRebuildScripts); returns their paths relative to the extraction folder.
+  std::vector<std::string> WriteRebuildFiles(const extract::Result& result, extract::Reporter& reporter);
   // Setting menu.
   void mnWD_Click();
 

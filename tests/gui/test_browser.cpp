@@ -96,6 +96,7 @@ class BrowserTest : public QObject {
   void openAndDragOutAFile();
   void dropOpensAndNeverEntersTheScript();
   void failuresGoToTheOneResultDialog();
+  void extractAllAsksBeforeABombAndWritesRebuildScripts();
   void cancelMidwayLeavesNoPartialFile();
   void closeDuringExtractionAsks();
   void statusBar();
@@ -450,6 +451,49 @@ void BrowserTest::failuresGoToTheOneResultDialog() {
   QCOMPARE(written + failed, 6);
   QVERIFY2(reason.contains(QStringLiteral("no data for it")), qPrintable(reason));
   QCOMPARE(FilesBelow(out).size(), written);
+}
+
+void BrowserTest::extractAllAsksBeforeABombAndWritesRebuildScripts() {
+  // Four descriptions of one deflated megabyte: far more than a package of 2 KiB could hold.
+  w::Controller bomb;
+  bomb.names = {"Bomb"};
+  for (int k = 0; k < 4; ++k) {
+    w::File f = File("!:\\data\\copy" + std::to_string(k) + ".bin", std::string(1 << 20, '\0'), true);
+    f.fileIndex = 0;
+    bomb.files.push_back(f);
+  }
+  Open(Write(QStringLiteral("bomb.sis"), w::Build(bomb)));
+  desktop_->messages.clear();
+  const QString out = QString::fromStdString(*dir_ / "out");
+  QVERIFY(QDir().mkpath(out));
+  desktop_->fileAnswers.push_back(out);
+  window_->ExtractAllButton()->click();  // the question is answered No
+  QCOMPARE(desktop_->messages.size(), std::size_t{1});
+  QVERIFY(desktop_->messages[0].text.contains(QStringLiteral("could honestly hold")));
+  QVERIFY(desktop_->otherDialogs.empty());
+  QVERIFY(FilesBelow(out).isEmpty());
+
+  // The check box: a whole extraction also writes the package's build-ready PKG file, listed
+  // with the extracted files.
+  Open(Write(QStringLiteral("demo.sis"), SmallPackage()));
+  window_->RebuildScriptsBox()->setChecked(true);
+  desktop_->messages.clear();
+  desktop_->fileAnswers.push_back(out);
+  QStringList listed;
+  desktop_->onOtherDialog = [&](QDialog& d) {
+    auto* dialog = qobject_cast<ExtractResultDialog*>(&d);
+    if (!dialog) return int(QDialog::Rejected);
+    for (int i = 0; i < dialog->WrittenList()->topLevelItemCount(); ++i)
+      listed << dialog->WrittenList()->topLevelItem(i)->text(0);
+    return int(QDialog::Accepted);
+  };
+  window_->ExtractAllButton()->click();
+  QVERIFY(desktop_->messages.empty());
+  QVERIFY2(listed.contains(QStringLiteral("demo.pkg")), qPrintable(listed.join(QLatin1Char(','))));
+  QFile pkg(out + QStringLiteral("/demo.pkg"));
+  QVERIFY(pkg.open(QIODevice::ReadOnly));
+  QVERIFY(pkg.read(2) == QByteArray("\xFF\xFE", 2));  // UTF-16LE with a byte-order mark
+  QVERIFY(QFile::exists(out + QStringLiteral("/bin/demo/Embedded Components/Helper.pkg")));
 }
 
 void BrowserTest::cancelMidwayLeavesNoPartialFile() {
