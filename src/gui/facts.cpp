@@ -4,22 +4,17 @@
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/facts.hpp"
 
 namespace tarvik::gui {
 
 namespace {
 
-std::string Hex8(std::uint32_t v) { return "0x" + HexText(v, 8); }
-
-std::string VersionText(const model::Version& v) {
-  auto word = [](std::int32_t w) { return w == -1 ? std::string("*") : std::to_string(w); };
-  return word(v.major) + "." + word(v.minor) + "." + word(v.build);
-}
+std::string Hex8(std::uint32_t v) { return views::UidText(v); }
 
 std::string LanguageText(std::uint32_t number) {
-  const std::string code = GetLanguage(std::to_string(number));
-  if (code.empty()) return std::to_string(number);
-  return LongLangTable(code) + " (" + code + ")";
+  const views::LanguageFacts l = views::Language(number);
+  return l.code.empty() ? l.name : l.name + " (" + l.code + ")";
 }
 
 // A name per language: "Name (UK English)"; the language of position i.
@@ -45,8 +40,8 @@ std::string DependencyText(const model::Dependency& d) {
   std::string text = Hex8(d.uid);
   if (!d.names.empty() && !d.names.front().empty()) text += " " + d.names.front();
   if (d.versions) {
-    text += ", version " + VersionText(d.versions->from);
-    if (d.versions->to) text += " to " + VersionText(*d.versions->to);
+    text += ", version " + views::VersionText(d.versions->from);
+    if (d.versions->to) text += " to " + views::VersionText(*d.versions->to);
   }
   return text;
 }
@@ -152,7 +147,7 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
     f.emplace_back("Files compressed", h.deflated ? "yes (deflate)" : "no");
   }
   f.emplace_back("Package UID", Hex8(p.uid));
-  f.emplace_back("Version", VersionText(p.version));
+  f.emplace_back("Version", views::VersionText(p.version));
   for (std::size_t i = 0; i < p.names.size(); ++i) f.emplace_back("Name (" + LanguageAt(p, i) + ")", p.names[i]);
   if (!p.vendorUniqueName.empty()) f.emplace_back("Vendor", p.vendorUniqueName);
   for (std::size_t i = 0; i < p.vendorNames.size(); ++i)

@@ -7,6 +7,7 @@
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/script_text.hpp"
 
 namespace tarvik::views {
 
@@ -169,14 +170,7 @@ bool Readable(const model::Package& pkg) {
 
 std::string UidText(std::uint32_t uid) { return "0x" + HexText(uid, 8); }
 
-std::string VersionText(const model::Version& v) {
-  std::string out;
-  for (std::int32_t w : {v.major, v.minor, v.build}) {
-    if (!out.empty()) out += '.';
-    out += w == -1 ? std::string("*") : std::to_string(w);
-  }
-  return out;
-}
+std::string VersionText(const model::Version& v) { return text::VersionText(v, true, "."); }
 
 std::string FirstName(const model::Package& pkg) { return pkg.names.empty() ? std::string() : pkg.names.front(); }
 

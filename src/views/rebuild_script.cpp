@@ -54,14 +54,7 @@ std::vector<std::string> PerLanguage(const std::vector<std::string>& texts, std:
 
 std::string JoinQuoted(const std::vector<std::string>& items) { return text::JoinQuoted(items, ","); }
 
-std::string Version(const model::Version& v) {
-  std::string out;
-  for (std::int32_t w : {v.major, v.minor, v.build}) {
-    if (!out.empty()) out += ",";
-    out += w == -1 ? std::string("*") : std::to_string(w);
-  }
-  return out;
-}
+std::string Version(const model::Version& v) { return text::VersionText(v, true, ","); }
 
 class Writer {
  public:

@@ -24,10 +24,10 @@ std::string JoinQuoted(const std::vector<std::string>& items, const char* sep) {
 
 std::string Hex8(std::uint32_t v) { return HexText(v, 8); }
 
-std::string VersionText(const model::Version& v, bool star) {
+std::string VersionText(const model::Version& v, bool star, const char* separator) {
   std::string out;
   for (std::int32_t w : {v.major, v.minor, v.build}) {
-    if (!out.empty()) out += ", ";
+    if (!out.empty()) out += separator;
     out += (star && w == -1) ? std::string("*") : std::to_string(w);
   }
   return out;

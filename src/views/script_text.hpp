@@ -19,7 +19,7 @@ std::string Quoted(const std::string& s);
 std::string JoinQuoted(const std::vector<std::string>& items, const char* sep);
 std::string Hex8(std::uint32_t v);
 // Major, minor and build; with `star`, a word of all ones is written "*".
-std::string VersionText(const model::Version& v, bool star);
+std::string VersionText(const model::Version& v, bool star, const char* separator = ", ");
 // ",TYPE=SA" ... for an install type (anything unknown is SA).
 const char* InstallTypeText(std::uint8_t type);
 // The options of a run line (", FR, RI" ...; "%" in the fixed texts is the MIME type).
