@@ -63,12 +63,9 @@ Budget PlanExtraction(ByteView package, model::Generation generation, const std:
                       const std::string& folder) {
   Budget b;
   const bool old = generation == model::Generation::Pre9;
-  for (const views::FileRow& r : rows) {
-    // A pre-9.x extraction stops at the first row that points beyond the package.
-    if (old && (r.offset < 0 || !package.HasRange(r.offset, static_cast<Pos>(std::min(r.compressedSize, kRowLimit)))))
-      break;
-    b.planned += RowBytes(package, old, r);
-  }
+  // Rows whose data lies beyond the package write nothing (RowBytes counts them as 0); the
+  // extraction goes on past them, so the rows after them count.
+  for (const views::FileRow& r : rows) b.planned += RowBytes(package, old, r);
   b.honest = MaxInflatedSize(static_cast<std::uint64_t>(package.Size()));
   struct statvfs st {};
   if (statvfs(folder.c_str(), &st) == 0) b.free = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;

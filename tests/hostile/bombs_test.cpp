@@ -179,6 +179,20 @@ TEST(Bombs, PreNineExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
   EXPECT_FALSE(fs::exists(out + "/bin"));
 }
 
+TEST(Bombs, PreNineRowsAfterOnePastTheEndStillCount) {
+  // Extraction goes on past a row whose data lies beyond the package, so what the rows after
+  // it would write is weighed too.
+  const Bytes bomb = OldSharedDataPackage();
+  const auto parsed = Parse(bomb, "old.sis");
+  std::vector<views::FileRow> rows = views::Describe(parsed, {}).files;
+  ASSERT_EQ(rows.size(), 40u);
+  rows[0].offset = static_cast<std::int64_t>(bomb.size());
+  test::TempDir dir;
+  const extract::Budget b = extract::PlanExtraction(bomb, parsed.generation, rows, dir.Path());
+  EXPECT_EQ(b.planned, 39u << 20);
+  EXPECT_TRUE(b.TooMuch());
+}
+
 TEST(Bombs, ExtractionBeyondTheFreeSpaceIsAskedFirst) {
   const Bytes honest = w::Build(Plain());
   const auto parsed = Parse(honest, "plain.sis");
