@@ -21,8 +21,8 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // A name for a temporary file: the process number keeps other processes' names apart, the
 // address and counter of its writer those of other writers in this process.
 std::string PartName(const void* writer, unsigned long n) {
-  return ".tarvik-" + std::to_string(static_cast<long>(getpid())) + "-" +
-         std::to_string(reinterpret_cast<std::uintptr_t>(writer) % 100000) + "-" + std::to_string(n) + ".part";
+  return PartPrefix() + std::to_string(reinterpret_cast<std::uintptr_t>(writer) % 100000) + "-" + std::to_string(n) +
+         ".part";
 }
 
 }  // namespace
