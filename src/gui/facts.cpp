@@ -57,17 +57,6 @@ const char* InstallTypeText(std::uint8_t type) {
   }
 }
 
-const char* OldTypeText(std::uint16_t type) {
-  switch (type) {
-    case 0: return "SISAPP";
-    case 1: return "SISSYSTEM";
-    case 2: return "SISOPTION";
-    case 3: return "SISCONFIG";
-    case 4: return "SISPATCH";
-    default: return "unknown";
-  }
-}
-
 void Walk(const model::InstallBlock& block, int parent, std::vector<std::pair<const model::Package*, int>>& out);
 
 void Add(const model::Package& p, int parent, std::vector<std::pair<const model::Package*, int>>& out) {
@@ -164,7 +153,8 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
     f.emplace_back("Install flags", flags.empty() ? "none" : flags);
     for (const model::Dependency& d : p.targetDevices) f.emplace_back("Target device", DependencyText(d));
   } else if (p.oldHeader) {
-    f.emplace_back("Install type", OldTypeText(p.oldHeader->type));
+    const std::string type = views::InstallTypeName(p);
+    f.emplace_back("Install type", type.empty() ? "unknown" : type);
   }
   for (const model::Dependency& d : p.dependencies)
     f.emplace_back(p.generation == model::Generation::Pre9 ? "Requisite" : "Dependency", DependencyText(d));
