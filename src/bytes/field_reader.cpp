@@ -6,63 +6,6 @@
 
 namespace tarvik {
 
-void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width) {
-  const std::uint64_t first = ReadLE(buffer, pos, 4);
-  if (first & 0x80000000u) {
-    const std::uint64_t second = ReadLE(buffer, AddPos(pos, 4), 4);
-    // At most (2^31 - 1) + (2^32 - 1) * 2^31 = 2^63 - 1: always fits.
-    length = static_cast<Pos>((first & 0x7FFFFFFFu) + (second << 31));
-    width = 8;
-  } else {
-    length = static_cast<Pos>(first);
-    width = 4;
-  }
-}
-
-namespace {
-Field Finish(Field f, Pos limit) {
-  f.end = AddPos(f.index, f.length);
-  f.ok = f.end <= limit && f.index <= limit;
-  if (!f.ok) f.end = std::max<Pos>(f.index, limit);
-  f.next = f.ok ? AlignUp(f.end) : limit;
-  if (f.next <= f.start) f.next = f.start + 4;  // always move on
-  return f;
-}
-}  // namespace
-
-Field ReadField(ByteView b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  std::uint32_t t = 0;
-  if (pos < 0 || pos + 8 > limit || !ReadU32(b, pos, t)) {
-    f.index = pos;
-    f.end = f.next = std::max<Pos>(limit, pos + 4);
-    f.ok = false;
-    return f;
-  }
-  f.type = t;
-  int width = 4;
-  DecodeLength(b, pos + 4, f.length, width);
-  f.index = pos + 4 + width;
-  return Finish(f, limit);
-}
-
-Field ReadElement(ByteView b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  f.type = 0;
-  if (pos < 0 || pos + 4 > limit || !b.HasRange(pos, 4)) {
-    f.index = pos;
-    f.end = f.next = std::max<Pos>(limit, pos + 4);
-    f.ok = false;
-    return f;
-  }
-  int width = 4;
-  DecodeLength(b, pos, f.length, width);
-  f.index = pos + width;
-  return Finish(f, limit);
-}
-
 std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode) {
   if (ByteLength <= 0) return {};
   const Pos lo = std::max<Pos>(ByteOffset, 0);

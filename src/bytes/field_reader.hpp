@@ -37,26 +37,122 @@ struct Field {
   bool ok = false; // the whole field lies before the limit it was read against
 };
 
-// Reads the field whose type part begins at `pos`; `ok` tells whether it ends at or before
-// `limit`. A field that overruns `limit` is cut there, so that nested walks never read past
-// their parent and never cover the same bytes twice.
-Field ReadField(ByteView buffer, Pos pos, Pos limit);
-// Reads an array element (length part, then value, no type part) at `pos`.
-Field ReadElement(ByteView buffer, Pos pos, Pos limit);
-
 // Decodes the length part at `pos`: sets `length` and `width` (4, or 8 in the 63-bit form).
 // Bytes outside the buffer read as missing (a missing length reads as 0).
-void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width);
-
-// Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as
-// Windows-1252 single-byte text (unicode false), to UTF-8. An odd length takes its last code
-// unit's high byte from the byte just after the range.
-std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
+inline void DecodeLength(ByteView buffer, Pos pos, Pos& length, int& width) {
+  const std::uint64_t first = ReadWord(buffer, pos);
+  if (first & 0x80000000u) {
+    const std::uint64_t second = ReadWord(buffer, AddPos(pos, 4));
+    // At most (2^31 - 1) + (2^32 - 1) * 2^31 = 2^63 - 1: always fits.
+    length = static_cast<Pos>((first & 0x7FFFFFFFu) + (second << 31));
+    width = 8;
+  } else {
+    length = static_cast<Pos>(first);
+    width = 4;
+  }
+}
 
 // Rounds a position up to the next multiple of 4.
 inline Pos AlignUp(Pos pos) {
   if (pos % 4 == 0 || pos > INT64_MAX - 4) return pos;
   return pos < 0 ? pos - pos % 4 : (pos / 4 + 1) * 4;
 }
+
+namespace detail {
+// Fills in where a field whose value begins at `f.index` ends, against `limit`.
+inline Field FinishField(Field f, Pos limit) {
+  f.end = AddPos(f.index, f.length);
+  f.ok = f.end <= limit && f.index <= limit;
+  if (!f.ok) f.end = f.index > limit ? f.index : limit;
+  f.next = f.ok ? AlignUp(f.end) : limit;
+  if (f.next <= f.start) f.next = f.start + 4;  // always move on
+  return f;
+}
+}  // namespace detail
+
+// Reads the field whose type part begins at `pos`; `ok` tells whether it ends at or before
+// `limit`. A field that overruns `limit` is cut there, so that nested walks never read past
+// their parent and never cover the same bytes twice.
+Field ReadFieldSlow(ByteView b, Pos pos, Pos limit);
+[[gnu::always_inline]] inline Field ReadField(ByteView b, Pos pos, Pos limit) {
+  // The common case: a whole field with a 32-bit length part, inside the buffer and the limit.
+  if (pos >= 0 && limit <= b.Size() && pos <= limit - 8) {
+    const std::uint8_t* p = b.Ptr(pos);
+    const std::uint32_t length = static_cast<std::uint32_t>(p[4]) | static_cast<std::uint32_t>(p[5]) << 8 |
+                                 static_cast<std::uint32_t>(p[6]) << 16 | static_cast<std::uint32_t>(p[7]) << 24;
+    if (!(length & 0x80000000u) && static_cast<Pos>(length) <= limit - pos - 8) {
+      Field f;
+      f.start = pos;
+      f.type = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+      f.length = length;
+      f.index = pos + 8;
+      f.end = f.index + length;
+      f.next = (f.end + 3) & ~Pos{3};
+      f.ok = true;
+      return f;
+    }
+  }
+  return ReadFieldSlow(b, pos, limit);
+}
+[[gnu::noinline]] inline Field ReadFieldSlow(ByteView b, Pos pos, Pos limit) {
+  Field f;
+  f.start = pos;
+  std::uint32_t t = 0;
+  if (pos < 0 || pos + 8 > limit || !ReadU32(b, pos, t)) {
+    f.index = pos;
+    f.end = f.next = limit > pos + 4 ? limit : pos + 4;
+    f.ok = false;
+    return f;
+  }
+  f.type = t;
+  int width = 4;
+  DecodeLength(b, pos + 4, f.length, width);
+  f.index = pos + 4 + width;
+  return detail::FinishField(f, limit);
+}
+
+// Reads an array element (length part, then value, no type part) at `pos`.
+Field ReadElementSlow(ByteView b, Pos pos, Pos limit);
+[[gnu::always_inline]] inline Field ReadElement(ByteView b, Pos pos, Pos limit) {
+  // The common case: a whole element with a 32-bit length part, inside the buffer and the limit.
+  if (pos >= 0 && limit <= b.Size() && pos <= limit - 4) {
+    const std::uint8_t* p = b.Ptr(pos);
+    const std::uint32_t length = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                 static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    if (!(length & 0x80000000u) && static_cast<Pos>(length) <= limit - pos - 4) {
+      Field f;
+      f.start = pos;
+      f.type = 0;
+      f.length = length;
+      f.index = pos + 4;
+      f.end = f.index + length;
+      f.next = (f.end + 3) & ~Pos{3};
+      f.ok = true;
+      return f;
+    }
+  }
+  return ReadElementSlow(b, pos, limit);
+}
+[[gnu::noinline]] inline Field ReadElementSlow(ByteView b, Pos pos, Pos limit) {
+  Field f;
+  f.start = pos;
+  f.type = 0;
+  if (pos < 0 || pos + 4 > limit || !b.HasRange(pos, 4)) {
+    f.index = pos;
+    f.end = f.next = limit > pos + 4 ? limit : pos + 4;
+    f.ok = false;
+    return f;
+  }
+  int width = 4;
+  DecodeLength(b, pos, f.length, width);
+  f.index = pos + width;
+  return detail::FinishField(f, limit);
+}
+
+// Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as
+// Windows-1252 single-byte text (unicode false), to UTF-8. An odd length takes its last code
+// unit's high byte from the byte just after the range.
+std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicode);
 
 }  // namespace tarvik

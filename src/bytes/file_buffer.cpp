@@ -35,14 +35,10 @@ bool OpenBinary(FileBuffer& buffer, const std::string& path) {
   return true;
 }
 
-std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
+// The bytes of [pos, pos + len) that lie inside the buffer, the lowest one inside taken as
+// the least significant.
+std::uint64_t ReadLEPartial(ByteView buffer, Pos pos, int len) {
   std::uint64_t v = 0;
-  if (len > 0 && len <= 8 && buffer.HasRange(pos, len)) {
-    // The common case: every byte is inside.
-    const std::uint8_t* p = buffer.Ptr(pos);
-    for (int k = len - 1; k >= 0; --k) v = v << 8 | p[k];
-    return v;
-  }
   int shift = 0;
   for (int k = 0; k < len && k < 8; ++k) {
     const Pos p = pos + k;
@@ -51,17 +47,6 @@ std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
     shift += 8;
   }
   return v;
-}
-
-bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out) {
-  if (!buffer.HasRange(pos, 4)) {
-    out = 0;
-    return false;
-  }
-  const std::uint8_t* p = buffer.Ptr(pos);
-  out = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-  return true;
 }
 
 bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out) {

@@ -71,10 +71,35 @@ bool OpenBinary(FileBuffer& buffer, const std::string& path);
 // Little-endian unsigned value of the bytes of [pos, pos + len) that lie inside the buffer,
 // the lowest one inside taken as the least significant (a field cut by the end of the file
 // reads as the bytes it still has). `len` is at most 8.
-std::uint64_t ReadLE(ByteView buffer, Pos pos, int len);
+std::uint64_t ReadLEPartial(ByteView buffer, Pos pos, int len);
+inline std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
+  if (len > 0 && len <= 8 && buffer.HasRange(pos, len)) {
+    // The common case: every byte is inside.
+    const std::uint8_t* p = buffer.Ptr(pos);
+    std::uint64_t v = 0;
+    for (int k = len - 1; k >= 0; --k) v = v << 8 | p[k];
+    return v;
+  }
+  return ReadLEPartial(buffer, pos, len);
+}
 // Reads a whole little-endian word; false (and `out` 0) when any byte is outside.
-bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out);
 bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out);
+inline bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out) {
+  if (!buffer.HasRange(pos, 4)) {
+    out = 0;
+    return false;
+  }
+  const std::uint8_t* p = buffer.Ptr(pos);
+  out = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  return true;
+}
+// A 32-bit little-endian word; the bytes outside the buffer read as missing, as in ReadLE.
+inline std::uint32_t ReadWord(ByteView buffer, Pos pos) {
+  std::uint32_t v = 0;
+  if (ReadU32(buffer, pos, v)) return v;
+  return static_cast<std::uint32_t>(ReadLEPartial(buffer, pos, 4));
+}
 
 // Hexadecimal text to number; invalid text gives 0. Never negative.
 double HexToLong(std::string_view text);

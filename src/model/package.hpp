@@ -8,6 +8,7 @@
 // 0-based offsets into the package file, or into the inflated controller for 9.x fields
 // read from it (marked where it matters).
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,32 @@
 namespace tarvik::model {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A file's digest as stored. A SHA-1 digest (20 bytes) or a shorter one is kept in place, a
+// longer one on the heap: the common case costs no allocation of its own.
+class Digest {
+ public:
+  Digest() = default;
+  Digest(const std::uint8_t* data, std::size_t size) {
+    if (size <= kInPlace) {
+      for (std::size_t i = 0; i < size; ++i) inPlace_[i] = data[i];
+    } else {
+      heap_.assign(data, data + size);
+    }
+    size_ = size;
+  }
+  const std::uint8_t* data() const { return size_ <= kInPlace ? inPlace_.data() : heap_.data(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + size_; }
+
+ private:
+  static constexpr std::size_t kInPlace = 20;
+  std::array<std::uint8_t, kInPlace> inPlace_{};
+  std::size_t size_ = 0;
+  Bytes heap_;
+};
 
 enum class Generation : std::uint8_t {
   Unknown,  // the first bytes match neither generation
@@ -110,7 +137,7 @@ struct FileEntry {
   std::string target;   // where it goes on the device, as stored (backslashes kept)
   std::string source;   // pre-9.x: the source name the record gives; 9.x: empty
   std::string mime;
-  Bytes hash;                                 // 9.x: the digest as stored
+  Digest hash;                                // 9.x: the digest as stored
   std::uint64_t compressedSize = 0;           // bytes stored in the package
   std::uint64_t uncompressedSize = 0;         // bytes once inflated
   // Where the stored bytes begin in the package file, when the package carries them.

@@ -28,7 +28,7 @@ constexpr std::uint32_t kUid1 = 0x10201A7Au;
 constexpr std::uint32_t kMaxExprCode = static_cast<std::uint32_t>(ExprOp::Number);
 constexpr std::uint32_t kNullOperation = 8;
 
-std::uint32_t Word(ByteView b, Pos pos) { return static_cast<std::uint32_t>(ReadLE(b, pos, 4)); }
+std::uint32_t Word(ByteView b, Pos pos) { return ReadWord(b, pos); }
 
 // UTF-16 text of `length` bytes at `index`; plain ASCII, the common case, is copied
 // straight across.
@@ -36,13 +36,16 @@ std::string Utf16Text(ByteView b, Pos index, Pos length) {
   if (length <= 0) return {};
   if (length % 2 == 0 && b.HasRange(index, length)) {
     const std::uint8_t* p = b.Ptr(index);
-    std::string out(static_cast<std::size_t>(length / 2), '\0');
-    bool ascii = true;
-    for (std::size_t i = 0; i < out.size() && ascii; ++i) {
-      ascii = p[2 * i + 1] == 0 && p[2 * i] < 0x80;
-      out[i] = static_cast<char>(p[2 * i]);
+    const auto units = static_cast<std::size_t>(length / 2);
+    // One pass that the compiler can vectorise tells whether every unit is ASCII.
+    unsigned wide = 0;
+    for (std::size_t i = 0; i < units; ++i) wide |= p[2 * i + 1] | (p[2 * i] & 0x80u);
+    if (wide == 0) {
+      std::string out(units, '\0');
+      char* d = out.data();
+      for (std::size_t i = 0; i < units; ++i) d[i] = static_cast<char>(p[2 * i]);
+      return out;
     }
-    if (ascii) return out;
   }
   return GetText(b, index, length, true);
 }
@@ -123,15 +126,15 @@ bool SeekMember(ByteView b, Pos& pos, Pos limit, std::uint32_t type, Field& out)
   return false;
 }
 
-// A file description: target, MIME type, capabilities, hash, then the packed words.
-FileEntry ReadFileDesc(ByteView b, Pos pos, Pos limit) {
-  FileEntry d;
+// A file description: target, MIME type, capabilities, hash, then the packed words, read
+// into `d`; false (and `complete` false) when a member is missing.
+bool ReadFileDesc(ByteView b, Pos pos, Pos limit, FileEntry& d) {
   d.complete = false;
   Field target = ReadField(b, pos, limit);
-  if (!target.ok || target.type != sistype::String) return d;
+  if (!target.ok || target.type != sistype::String) return false;
   d.target = FieldText(b, target);
   Field mime = ReadField(b, target.next, limit);
-  if (!mime.ok || mime.type != sistype::String) return d;
+  if (!mime.ok || mime.type != sistype::String) return false;
   d.mime = FieldText(b, mime);
   Pos p = mime.next;
   Field f = ReadField(b, p, limit);
@@ -140,11 +143,13 @@ FileEntry ReadFileDesc(ByteView b, Pos pos, Pos limit) {
     p = f.next;
     f = ReadField(b, p, limit);
   }
-  if (!f.ok || f.type != sistype::Hash) return d;
+  if (!f.ok || f.type != sistype::Hash) return false;
   d.hashAlgorithm = Word(b, f.index);
-  d.hash = FieldBytes(b, ReadField(b, f.index + 4, f.end));
+  const Field digest = ReadField(b, f.index + 4, f.end);
+  if (digest.ok && digest.length > 0 && b.HasRange(digest.index, digest.length))
+    d.hash = model::Digest(b.Ptr(digest.index), static_cast<std::size_t>(digest.length));
   p = f.next;
-  if (p + 28 > limit) return d;
+  if (p + 28 > limit) return false;
   d.operation = Word(b, p);
   d.options = Word(b, p + 4);
   d.compressedSize = ReadLE(b, p + 8, 8);
@@ -153,7 +158,7 @@ FileEntry ReadFileDesc(ByteView b, Pos pos, Pos limit) {
   // What the sizes suggest, until the data section tells.
   d.compression = d.compressedSize == d.uncompressedSize ? 0 : 1;
   d.complete = true;
-  return d;
+  return true;
 }
 
 // Certificates of a chain blob: each a top-level DER SEQUENCE (tag 0x30, short or long
@@ -404,7 +409,7 @@ class ControllerParser {
     if (SeekMember(b_, logoPos, limit, sistype::Logo, f)) {
       pos = logoPos;
       Field desc = ReadField(b_, f.index, f.end);
-      pkg.logo = ReadFileDesc(b_, desc.index, desc.ok ? desc.end : f.end);
+      ReadFileDesc(b_, desc.index, desc.ok ? desc.end : f.end, pkg.logo.emplace());
       if (!pkg.logo->complete) Fail("logo", f.start);
       pos = f.next;
     }
@@ -438,11 +443,11 @@ class ControllerParser {
         Fail("file description", p);
         break;
       }
-      FileEntry d = ReadFileDesc(b_, e.index, e.end);
-      if (d.complete)
-        out.files.push_back(std::move(d));
-      else
+      // Read in place: a description that turns out incomplete is taken back.
+      if (!ReadFileDesc(b_, e.index, e.end, out.files.emplace_back())) {
+        out.files.pop_back();
         Fail("file description", e.start);
+      }
       p = e.next;
     }
 

@@ -11,4 +11,13 @@ PackageView Describe(const model::Package& package, const ScriptSettings& settin
   return {};
 }
 
+std::string Script(const model::Package& package, const ScriptSettings& settings) {
+  switch (package.generation) {
+    case model::Generation::Pre9: return DescribeOld(package, settings).script;
+    case model::Generation::Sis9: return ScriptSis9(package, settings);
+    case model::Generation::Unknown: break;
+  }
+  return {};
+}
+
 }  // namespace tarvik::views

@@ -174,23 +174,44 @@ std::string TextOption(std::uint32_t options) {
   }
 }
 
-void PathKey(std::string_view path, std::string& key) {
-  // Written through a pointer into room for the whole path (the key is never longer).
-  key.resize(path.size());
-  char* const begin = key.data();
-  char* out = begin;
-  bool wide = false;
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      if (out != begin && out[-1] != '\\') *out++ = '\\';
-    } else {
-      wide |= static_cast<unsigned char>(c) >= 0x80;
-      *out++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+bool AppendPathKey(std::string& key, std::string_view piece) {
+  const std::size_t at = key.size();
+  key.append(piece);
+  char* const d = key.data() + at;
+  const std::size_t n = piece.size();
+  // One pass the compiler can vectorise: ASCII letters to lower case, "/" to "\\", and
+  // whether any byte lies beyond ASCII.
+  unsigned wide = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(d[i]);
+    wide |= c & 0x80u;
+    const unsigned char lower = static_cast<unsigned char>(c - 'A') < 26 ? static_cast<unsigned char>(c + 32) : c;
+    d[i] = static_cast<char>(c == '/' ? '\\' : lower);
   }
-  if (out != begin && out[-1] == '\\') --out;
-  key.resize(static_cast<std::size_t>(out - begin));
+  // A separator at the start of the key, or one after another (also across the join), is
+  // rare: only then is the piece compacted.
+  unsigned doubled = 0;
+  for (std::size_t i = 1; i < n; ++i)
+    doubled |= static_cast<unsigned>(d[i] == '\\') & static_cast<unsigned>(d[i - 1] == '\\');
+  if (n > 0 && d[0] == '\\') doubled = 1;
+  if (doubled) {
+    char* const begin = key.data();
+    char* out = d;
+    for (std::size_t i = 0; i < n; ++i)
+      if (d[i] != '\\' || (out != begin && out[-1] != '\\')) *out++ = d[i];
+    key.resize(static_cast<std::size_t>(out - begin));
+  }
+  return wide != 0;
+}
+
+void FinishPathKey(std::string& key, bool wide) {
+  if (!key.empty() && key.back() == '\\') key.pop_back();
   if (wide) FoldCaseUtf8(key);
+}
+
+void PathKey(std::string_view path, std::string& key) {
+  key.clear();
+  FinishPathKey(key, AppendPathKey(key, path));
 }
 
 namespace {

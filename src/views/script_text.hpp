@@ -35,6 +35,12 @@ bool IsNullFile(const model::FileEntry& f);
 // letters too), "/" and "\\" alike, empty components dropped (extraction treats paths the same
 // way, and a file system that ignores case would take the two for one file).
 void PathKey(std::string_view path, std::string& key);
+// The same key built in steps, for many paths that share a folder: AppendPathKey adds a piece
+// of the path to `key` (true when the piece holds bytes beyond ASCII); FinishPathKey then
+// drops a trailing separator and folds the case of non-ASCII letters when any piece held
+// them. PathKey(a + b) is Append(a), Append(b), Finish.
+bool AppendPathKey(std::string& key, std::string_view piece);
+void FinishPathKey(std::string& key, bool wide);
 // `text` with `suffix` (" (2)") put in before the extension of the last component of the path
 // `text[0, end)`, or at `end` when that component has none (a leading dot starts none).
 std::string WithSuffix(std::string text, std::size_t end, const std::string& suffix);

@@ -31,6 +31,8 @@ using model::Package;
 using text::Hex8;
 using text::JoinQuoted;
 using text::PathKey;
+using text::AppendPathKey;
+using text::FinishPathKey;
 using text::WithSuffix;
 using text::Quoted;
 using text::VersionText;
@@ -38,7 +40,7 @@ using text::VersionText;
 // Made-up source names carry this tag where the package's folder goes; each section
 // replaces it with the folder of the package it belongs to.
 constexpr std::string_view kTag = "$TEMP_TAG_TO_REMOVE$";
-constexpr const char* kCrLf = "\r\n";
+constexpr std::string_view kCrLf = "\r\n";
 
 char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -70,6 +72,15 @@ std::string LogoExtension(const std::string& mime) {
   return ".bmp";
 }
 
+// Appends every piece to `out`, growing it once.
+template <class... Pieces>
+void AppendPieces(std::string& out, const Pieces&... pieces) {
+  const std::size_t at = out.size();
+  out.resize(at + (std::string_view(pieces).size() + ...));
+  char* to = out.data() + at;
+  ((to = std::copy(std::string_view(pieces).begin(), std::string_view(pieces).end(), to)), ...);
+}
+
 enum class RowKind : std::uint8_t { Line, Start, End };
 
 // A row of the walk. The texts of the lines lie end to end in one buffer
@@ -86,6 +97,9 @@ struct PackageSlot {
   int parent = -1;
   std::string folderName;  // "Embedded Components\<name>" names its folder
   std::string tagFolder;   // what the tag stands for in its section
+  // Where its files are extracted: "bin\\<main>\\", or for an embedded package
+  // "bin\\<main>\\Embedded Components\\<name>\\".
+  std::string extractFolder;
 };
 
 // A carried file before its path is final.
@@ -172,6 +186,50 @@ class PathKeyTable {
   std::string keys_;
 };
 
+// A set of hash values (open addressing): tells whether a value was met before.
+class HashSet {
+ public:
+  explicit HashSet(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    slots_.assign(capacity, 0);
+  }
+  // False when `hash` was already in the set.
+  bool Insert(std::size_t hash) {
+    if (hash == 0) {  // 0 marks an empty slot: kept aside
+      const bool fresh = !zero_;
+      zero_ = true;
+      return fresh;
+    }
+    if ((size_ + 1) * 2 > slots_.size()) Grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      if (slots_[slot] == hash) return false;
+      if (slots_[slot] == 0) {
+        slots_[slot] = hash;
+        ++size_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  void Grow() {
+    std::vector<std::size_t> old(slots_.size() * 2, 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t h : old)
+      if (h != 0) {
+        std::size_t slot = h & mask;
+        while (slots_[slot] != 0) slot = (slot + 1) & mask;
+        slots_[slot] = h;
+      }
+  }
+  std::vector<std::size_t> slots_;
+  std::size_t size_ = 0;
+  bool zero_ = false;
+};
+
 class Describer {
  public:
   Describer(const Package& main, const ScriptSettings& settings) : main_(main) {
@@ -195,7 +253,9 @@ class Describer {
     }
   }
 
-  PackageView Run() {
+  // The whole view, or (`fileTable` false) the script and header list without the file
+  // table, whose rows the script does not need.
+  PackageView Run(bool fileTable = true) {
     PackageView view;
     FrameHeader(view.header);
     header_ = &view.header;
@@ -203,6 +263,12 @@ class Describer {
     // A file takes a row and at most one pending file; its line is about as long as the
     // source prefix and its target twice over.
     const std::size_t files = CountFiles(main_);
+    // Without embedded packages every line lands in the main section: source names can name
+    // its folder straight away, with no tag to replace.
+    if (!HasEmbedded(main_)) {
+      sourcePrefix_ = sourceFolder_ + "bin" + sep_ + packageFolder_ + sep_;
+      tagged_ = false;
+    }
     rows_.reserve(files + 64);
     files_.reserve(files);
     text_.reserve(files * (sourcePrefix_.size() + 48));
@@ -210,7 +276,10 @@ class Describer {
     NameEmbedded();
     for (const PackageSlot& slot : slots_)
       view.packages.push_back({slot.pkg, slot.parent, slot.parent < 0 ? packageFolder_ : slot.folderName});
-    view.files = FileRows();
+    if (fileTable)
+      view.files = FileRows();
+    else
+      DistinctPaths(nullptr);
     view.script = Assemble();
     return view;
   }
@@ -278,6 +347,21 @@ class Describer {
     }
     return n;
   }
+  static bool HasEmbedded(const InstallBlock& block) {
+    if (!block.embedded.empty()) return true;
+    for (const model::IfBlock& i : block.ifs) {
+      if (i.branch.block && HasEmbedded(*i.branch.block)) return true;
+      for (const model::ConditionalBlock& e : i.elseIfs)
+        if (e.block && HasEmbedded(*e.block)) return true;
+    }
+    return false;
+  }
+  static bool HasEmbedded(const Package& p) {
+    if (HasEmbedded(p.body)) return true;
+    for (const InstallBlock& b : p.laterBlocks)
+      if (HasEmbedded(b)) return true;
+    return false;
+  }
   static std::size_t CountFiles(const Package& p) {
     std::size_t n = CountFiles(p.body) + (p.logo ? 1 : 0);
     for (const InstallBlock& b : p.laterBlocks) n += CountFiles(b);
@@ -286,7 +370,7 @@ class Describer {
 
   void WalkPackage(const Package& p, int parent) {
     const int id = static_cast<int>(slots_.size());
-    slots_.push_back({&p, parent, {}, {}});
+    slots_.push_back({&p, parent, {}, {}, {}});
     ++ordinal_;
     rows_.push_back({RowKind::Start, id, 0});
     Info(p, id);
@@ -424,47 +508,27 @@ class Describer {
     std::string& line = text_;
     const std::size_t start = line.size();
     std::size_t sourceEnd = 0;  // the source name is the line's first quoted text
-    auto quoted = [&line](std::string_view a, std::string_view b = {}) {
-      line += '"';
-      line += a;
-      line += b;
-      line += '"';
-    };
-    // The made-up source name: the prefix and the package path, with the source separator.
-    auto source = [this, &line](std::string_view path) {
-      line += '"';
-      line += sourcePrefix_;
-      AppendSource(line, path);
-      line += '"';
+    // The made-up source name is the prefix and the package path, with the source separator.
+    auto withSource = [&](std::string_view path, const auto&... tail) {
+      AppendPieces(line, "\"", sourcePrefix_, path, tail...);
+      sourceEnd = start + 1 + sourcePrefix_.size() + path.size();
+      if (sep_ != '\\')
+        std::replace(line.begin() + static_cast<std::ptrdiff_t>(start + 1 + sourcePrefix_.size()),
+                     line.begin() + static_cast<std::ptrdiff_t>(sourceEnd), '\\', sep_);
     };
     const bool null = text::IsNullFile(d);
     switch (null ? 8 : d.operation) {
       case 2:
-        source(afterDrive);
-        sourceEnd = line.size() - 1;
-        line += '-';
-        quoted(t);
-        line += text::RunOptions(options, d.mime);
-        line += kCrLf;
+        withSource(afterDrive, "\"-\"", t, "\"", text::RunOptions(options, d.mime), kCrLf);
         break;
       case 4:
-        source(t.empty() ? textName : afterDrive);
-        sourceEnd = line.size() - 1;
-        line += "-\"\", FT";
-        line += text::TextOption(options);
-        line += kCrLf;
+        withSource(t.empty() ? textName : afterDrive, "\"-\"\", FT", text::TextOption(options), kCrLf);
         break;
       case 8:
-        line += "\"\"-";
-        quoted(t);
-        line += ", FN";
+        AppendPieces(line, "\"\"-\"", t, "\", FN");
         break;
       default:
-        source(afterDrive);
-        sourceEnd = line.size() - 1;
-        line += '-';
-        quoted(t);
-        line += ", FF";
+        withSource(afterDrive, "\"-\"", t, "\", FF");
         break;
     }
     rows_.push_back({RowKind::Line, -1, line.size() - start});
@@ -510,6 +574,8 @@ class Describer {
       open.pop_back();
     }
     for (PackageSlot& slot : slots_) {
+      slot.extractFolder = "bin\\" + packageFolder_ + "\\";
+      if (slot.parent >= 0) slot.extractFolder += "Embedded Components\\" + slot.folderName + "\\";
       slot.tagFolder = slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
       if (sep_ != '\\') std::replace(slot.tagFolder.begin(), slot.tagFolder.end(), '\\', sep_);
     }
@@ -518,24 +584,10 @@ class Describer {
   std::vector<FileRow> FileRows() {
     std::vector<FileRow> out;
     out.reserve(files_.size());
-    const std::string mainFolder = "bin\\" + packageFolder_ + "\\";
-    constexpr std::string_view kEmbedded = "Embedded Components\\";
     for (const PendingFile& f : files_) {
       const PackageSlot& slot = slots_[static_cast<std::size_t>(f.pkg)];
       const FileEntry& e = *f.entry;
       FileRow& r = out.emplace_back();
-      std::string& path = r.extractPath;
-      if (slot.parent >= 0) {
-        path.reserve(mainFolder.size() + kEmbedded.size() + slot.folderName.size() + 1 + f.rest.size());
-        path += mainFolder;
-        path += kEmbedded;
-        path += slot.folderName;
-        path += '\\';
-      } else {
-        path.reserve(mainFolder.size() + f.rest.size());
-        path += mainFolder;
-      }
-      path += f.rest;
       r.target = e.target;
       r.unit = slot.pkg->dataUnit;
       r.index = e.index;
@@ -553,10 +605,22 @@ class Describer {
       r.package = slot.pkg;
       if (f.condition != 0) r.condition = conditions_[f.condition];
     }
-    MakeExtractPathsDistinct(out);
+    DistinctPaths(&out);
     return out;
   }
 
+  // The extraction path of a pending file: "bin\<package>\" (and the embedded package's
+  // folder), then its path in the package.
+  void ExtractPath(const PendingFile& f, std::string& path) const {
+    const std::string& folder = slots_[static_cast<std::size_t>(f.pkg)].extractFolder;
+    path.reserve(folder.size() + f.rest.size());
+    path = folder;
+    path += f.rest;
+  }
+
+  // Gives every pending file its extraction path (into the rows of `out`, when there are
+  // rows) and makes the paths distinct.
+  //
   // Files with one target in different condition branches (per-language variants, for
   // example) would otherwise share a path, and extraction would keep only the last one.
   // The first keeps its name; each later one becomes "name (2).ext", "name (3).ext", ...,
@@ -564,14 +628,44 @@ class Describer {
   // file and put in when the script is assembled). The table keeps, per path key in use,
   // the last number tried for it, so that a name is never handed out twice and each number
   // is tried at most once per key.
-  void MakeExtractPathsDistinct(std::vector<FileRow>& out) {
-    PathKeyTable taken(out.size());
-    std::string key, suffix, renamed;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-      const std::string& path = out[i].extractPath;
-      PathKey(path, key);
+  void DistinctPaths(std::vector<FileRow>* out) {
+    // Each package's folder as the start of a path key, made once.
+    struct FolderKey {
+      std::string key;
+      bool wide = false;
+    };
+    std::vector<FolderKey> folderKeys(slots_.size());
+    for (std::size_t j = 0; j < slots_.size(); ++j)
+      folderKeys[j].wide = AppendPathKey(folderKeys[j].key, slots_[j].extractFolder);
+    std::string path, key, suffix, renamed;
+    auto keyOf = [&](const PendingFile& f) {
+      const FolderKey& folder = folderKeys[static_cast<std::size_t>(f.pkg)];
+      key = folder.key;
+      FinishPathKey(key, AppendPathKey(key, f.rest) || folder.wide);
+    };
+    if (out)
+      for (std::size_t i = 0; i < files_.size(); ++i) ExtractPath(files_[i], (*out)[i].extractPath);
+    // Most packages have no two files on one path: a table of the keys' hashes alone shows
+    // that cheaply. Only when two hashes meet are the keys themselves compared.
+    {
+      HashSet hashes(files_.size());
+      bool clash = false;
+      for (std::size_t i = 0; i < files_.size() && !clash; ++i) {
+        keyOf(files_[i]);
+        clash = !hashes.Insert(std::hash<std::string_view>{}(key));
+      }
+      if (!clash) return;
+    }
+    PathKeyTable taken(files_.size());
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      const PendingFile& f = files_[i];
+      keyOf(f);
       int* number = nullptr;
       if (taken.Insert(key, 1, number)) continue;
+      if (out)
+        path = (*out)[i].extractPath;
+      else
+        ExtractPath(f, path);
       for (int n = *number + 1;; ++n) {
         suffix = " (" + std::to_string(n) + ")";
         renamed = WithSuffix(path, path.size(), suffix);
@@ -582,7 +676,7 @@ class Describer {
         }
       }
       taken.Insert(key, 1, number);
-      out[i].extractPath = renamed;
+      if (out) (*out)[i].extractPath = renamed;
       files_[i].suffix = suffix;
     }
   }
@@ -617,7 +711,10 @@ class Describer {
     // A line goes to the section on top, with the tag replaced by that section's folder.
     auto append = [&](std::string_view line) {
       const std::string& folder = slots_[static_cast<std::size_t>(stack.back().pkg)].tagFolder;
-      if (stack.size() == 1) {
+      if (!tagged_) {
+        script += line;
+        script += kCrLf;
+      } else if (stack.size() == 1) {
         AppendReplacing(script, line, folder);
         script += kCrLf;
       } else {
@@ -680,6 +777,7 @@ class Describer {
   std::string packageFolder_;  // the file name up to its last "."
   std::string sourceFolder_;   // the Working Directory, ending in a separator
   std::string sourcePrefix_;   // made-up source names begin with this
+  bool tagged_ = true;         // source names hold the tag in place of their package's folder
   char sep_ = '\\';            // the separator of source names
   std::vector<std::string> conditions_;  // conditions in words; [0] is none
   std::uint32_t condition_ = 0;          // the one the walk is in
@@ -697,6 +795,10 @@ class Describer {
 
 PackageView DescribeSis9(const model::Package& package, const ScriptSettings& settings) {
   return Describer(package, settings).Run();
+}
+
+std::string ScriptSis9(const model::Package& package, const ScriptSettings& settings) {
+  return Describer(package, settings).Run(false).script;
 }
 
 std::string SourceName(const ScriptSettings& settings, const FileRow& row) {

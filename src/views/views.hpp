@@ -75,8 +75,11 @@ struct PackageView {
 
 // The view of either generation.
 PackageView Describe(const model::Package& package, const ScriptSettings& settings);
+// The PKG script alone (what `view.script` of Describe holds), without the file table.
+std::string Script(const model::Package& package, const ScriptSettings& settings);
 // The view of a 9.x package (or stub), and of a pre-9.x package.
 PackageView DescribeSis9(const model::Package& package, const ScriptSettings& settings);
+std::string ScriptSis9(const model::Package& package, const ScriptSettings& settings);
 PackageView DescribeOld(const model::Package& package, const ScriptSettings& settings);
 
 }  // namespace tarvik::views
