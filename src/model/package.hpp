@@ -8,8 +8,8 @@
 // 0-based offsets into the package file, or into the inflated controller for 9.x fields
 // read from it (marked where it matters).
 
-#include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,20 +18,34 @@ namespace tarvik::model {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A file's digest as stored. A SHA-1 digest (20 bytes) or a shorter one is kept in place, a
-// longer one on the heap: the common case costs no allocation of its own.
+// A file's digest as stored. A SHA-1 digest (20 bytes) or a shorter one is kept in place; a
+// longer one lives on the heap, its address kept where the bytes would be. The common case
+// costs no allocation of its own, and the whole takes 24 bytes.
 class Digest {
  public:
   Digest() = default;
-  Digest(const std::uint8_t* data, std::size_t size) {
-    if (size <= kInPlace) {
-      for (std::size_t i = 0; i < size; ++i) inPlace_[i] = data[i];
-    } else {
-      heap_.assign(data, data + size);
-    }
-    size_ = size;
+  Digest(const std::uint8_t* data, std::size_t size) { Assign(data, size); }
+  Digest(const Digest& other) { Assign(other.data(), other.size()); }
+  Digest(Digest&& other) noexcept : size_(other.size_) {
+    std::memcpy(room_, other.room_, sizeof room_);
+    other.size_ = 0;
   }
-  const std::uint8_t* data() const { return size_ <= kInPlace ? inPlace_.data() : heap_.data(); }
+  Digest& operator=(const Digest& other) {
+    if (this != &other) Assign(other.data(), other.size());
+    return *this;
+  }
+  Digest& operator=(Digest&& other) noexcept {
+    if (this != &other) {
+      Free();
+      std::memcpy(room_, other.room_, sizeof room_);
+      size_ = other.size_;
+      other.size_ = 0;
+    }
+    return *this;
+  }
+  ~Digest() { Free(); }
+
+  const std::uint8_t* data() const { return OnHeap() ? Heap() : room_; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   const std::uint8_t* begin() const { return data(); }
@@ -39,9 +53,28 @@ class Digest {
 
  private:
   static constexpr std::size_t kInPlace = 20;
-  std::array<std::uint8_t, kInPlace> inPlace_{};
-  std::size_t size_ = 0;
-  Bytes heap_;
+  bool OnHeap() const { return size_ > kInPlace; }
+  std::uint8_t* Heap() const {
+    std::uint8_t* p = nullptr;
+    std::memcpy(&p, room_, sizeof p);
+    return p;
+  }
+  void Free() {
+    if (OnHeap()) delete[] Heap();
+    size_ = 0;
+  }
+  void Assign(const std::uint8_t* data, std::size_t size) {
+    std::uint8_t* heap = size > kInPlace ? new std::uint8_t[size] : nullptr;
+    if (heap) std::memcpy(heap, data, size);
+    Free();
+    if (heap)
+      std::memcpy(room_, &heap, sizeof heap);
+    else if (size > 0)
+      std::memcpy(room_, data, size);
+    size_ = static_cast<std::uint32_t>(size);
+  }
+  std::uint8_t room_[kInPlace] = {};
+  std::uint32_t size_ = 0;
 };
 
 enum class Generation : std::uint8_t {

@@ -8,6 +8,7 @@
 // its section until the enclosing sections close at the very end.
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -691,7 +692,44 @@ class Describer {
     out.append(text, start, std::string_view::npos);
   }
 
+  // Without embedded packages and with no source name to edit, the script is the header, the
+  // lines one after another, and the closing line: it is made in the text buffer itself, each
+  // line moved back to make room for the line breaks, so that a package of a million lines
+  // never holds its text twice.
+  bool AssembleInPlace(std::string& script) {
+    if (tagged_) return false;
+    for (const PendingFile& f : files_)
+      if (!f.suffix.empty()) return false;
+    const auto [first, last] = Span();
+    std::size_t total = 0;
+    for (std::size_t i = first; i < last; ++i) {
+      if (rows_[i].kind != RowKind::Line) return false;
+      total += rows_[i].size;
+    }
+    if (total != text_.size()) return false;
+    constexpr std::string_view kHead = ";<---Main SIS File PKG--->\r\n\r\n";
+    constexpr std::string_view kTail = "  \r\n";
+    const std::size_t lines = last - first;
+    std::size_t from = text_.size();
+    text_.resize(kHead.size() + from + 2 * lines + kTail.size());
+    char* const d = text_.data();
+    std::size_t to = text_.size() - kTail.size();
+    std::memcpy(d + to, kTail.data(), kTail.size());
+    for (std::size_t i = last; i-- > first;) {
+      to -= 2;
+      std::memcpy(d + to, kCrLf.data(), 2);
+      from -= rows_[i].size;
+      to -= rows_[i].size;
+      std::memmove(d + to, d + from, rows_[i].size);
+    }
+    std::memcpy(d, kHead.data(), kHead.size());
+    script = std::move(text_);
+    return true;
+  }
+
   std::string Assemble() {
+    std::string whole;
+    if (AssembleInPlace(whole)) return whole;
     std::string embedFolder = sourceFolder_;
     AppendSource(embedFolder, "bin\\" + packageFolder_ + "\\Embedded Components\\");
     // The main section is written straight into the script; an embedded one into a text of
