@@ -743,28 +743,46 @@ std::string PackageFactsLine(const model::Package& pkg, std::span<const std::uin
                              const std::string& path) {
   FactsWriter writer(pkg, file, view, true);
   const std::string skeleton = FactsLine(writer.Run(path));
+  std::vector<std::string>& texts = writer.filesTexts_;
   // Each package's "files" holds the number of its files' text. Inside a string every
   // quotation mark is escaped, and only the packages' "files" members hold a number, so
   // the pattern below meets exactly those members.
+  struct Splice {
+    std::size_t at, end, text;  // the number's place in the skeleton, and the text it stands for
+  };
+  std::vector<Splice> splices;
   static constexpr std::string_view kKey = "\"files\":";
-  std::string out;
-  std::size_t total = skeleton.size();
-  for (const std::string& t : writer.filesTexts_) total += t.size() + 2;
-  out.reserve(total);
-  std::size_t from = 0;
   for (std::size_t at = skeleton.find(kKey); at != std::string::npos; at = skeleton.find(kKey, at + 1)) {
-    std::size_t digits = at + kKey.size(), end = digits;
+    const std::size_t digits = at + kKey.size();
+    std::size_t end = digits;
     while (end < skeleton.size() && skeleton[end] >= '0' && skeleton[end] <= '9') ++end;
     if (end == digits) continue;  // an array of file positions, in a condition branch or the capabilities
     const std::size_t n = std::stoul(skeleton.substr(digits, end - digits));
-    if (n >= writer.filesTexts_.size()) continue;
-    out.append(skeleton, from, digits - from);
-    out += '[';
-    out += writer.filesTexts_[n];
-    out += ']';
-    from = end;
+    if (n < texts.size()) splices.push_back({digits, end, n});
   }
-  out.append(skeleton, from, std::string::npos);
+  // The largest text (a package's files are most of its document) becomes the document:
+  // what goes before it is put in front, the rest after, so that it is not copied into a
+  // buffer of its own size.
+  std::size_t largest = 0;
+  for (std::size_t i = 1; i < splices.size(); ++i)
+    if (texts[splices[i].text].size() > texts[splices[largest].text].size()) largest = i;
+  auto piece = [&](std::string& to, std::size_t i) {  // the skeleton up to splice i, then its text
+    const std::size_t from = i == 0 ? 0 : splices[i - 1].end;
+    to.append(skeleton, from, splices[i].at - from);
+    to += '[';
+    if (i != largest) {
+      to += texts[splices[i].text];
+      to += ']';
+    }
+  };
+  if (splices.empty()) return skeleton;
+  std::string head;
+  for (std::size_t i = 0; i <= largest; ++i) piece(head, i);
+  std::string out = std::move(texts[splices[largest].text]);
+  out.insert(0, head);
+  out += ']';
+  for (std::size_t i = largest + 1; i < splices.size(); ++i) piece(out, i);
+  out.append(skeleton, splices.back().end, std::string::npos);
   return out;
 }
 
