@@ -158,7 +158,7 @@ struct Condition {
 };
 
 // Numbers the lists of conditions made, in every document (the numbers tell lists apart).
-std::atomic<std::uint64_t> lists{0};
+std::atomic<std::uint64_t> conditionListsMade{0};
 
 class ConditionStack {
  public:
@@ -186,7 +186,7 @@ class ConditionStack {
         j["mustBe"] = c.mustBe;
         list_.push_back(std::move(j));
       }
-      version_ = ++lists;
+      version_ = ++conditionListsMade;
       language_.reset();
       for (const Condition& c : items_)
         if (c.mustBe && c.expression)
