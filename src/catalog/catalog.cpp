@@ -10,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -30,6 +31,15 @@ using model::Package;
 
 constexpr std::size_t kHeadBytes = 16;
 constexpr std::size_t kErrorsKept = 100;
+// Files handed to a reader at once, and files found unchanged handed to the writer at once.
+constexpr std::size_t kJobBatch = 32;
+constexpr std::size_t kUnchangedBatch = 256;
+// The package bytes whose rows a reader hands to the writer at once, at most (or one package).
+constexpr std::uint64_t kBatchBytes = 1u << 20;
+// A reader's buffer for package bytes larger than this is given back after each file.
+constexpr std::size_t kKeptBuffer = 4u << 20;
+// How often the writer commits what it wrote.
+constexpr auto kCommitEvery = std::chrono::seconds(1);
 
 // ---- The rows of one file ------------------------------------------------------------
 
@@ -48,7 +58,7 @@ struct DependencyRow {
   int ordinal;
   bool target;
   std::uint32_t uid;
-  std::string platform, from, to, name;
+  std::string uidHex, platform, from, to, name;
 };
 struct FileRow {
   int ordinal, position;
@@ -59,7 +69,7 @@ struct FileRow {
 struct EmbeddedRow {
   int ordinal, parent;
   std::uint32_t uid;
-  std::string name, vendor, version;
+  std::string uidHex, name, vendor, version;
   std::uint64_t files;
 };
 struct SignerRow {
@@ -77,7 +87,7 @@ struct Item {
   std::string error;       // Error: what went wrong
 
   // Package.
-  std::string sha1, generation, name, vendor, vendorUnique, version, installType, flags, created, problem;
+  std::string sha1, generation, uidHex, name, vendor, vendorUnique, version, installType, flags, created, problem;
   bool stub = false, readable = false, hasInfo = false;
   std::uint32_t uid = 0, flagBits = 0;
   model::Version versionWords;
@@ -115,7 +125,8 @@ class RowMaker {
     names("vendor", p.vendorNames);
     for (int list = 0; list < 2; ++list)
       for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
-        DependencyRow row{ord, list == 0, d.uid, {}, {}, {}, d.names.empty() ? std::string() : d.names.front()};
+        DependencyRow row{ord, list == 0, d.uid, views::UidText(d.uid), {}, {}, {},
+                          d.names.empty() ? std::string() : d.names.front()};
         if (list == 0) row.platform = views::PlatformName(d.uid).value_or("");
         if (d.versions) {
           row.from = views::VersionText(d.versions->from);
@@ -139,7 +150,7 @@ class RowMaker {
       for (const model::InstallBlock& b : p.laterBlocks) Block(p, b);
     }
     if (parent > 0)
-      item_.embedded.push_back({ord, parent, p.uid, views::FirstName(p), views::FirstVendor(p),
+      item_.embedded.push_back({ord, parent, p.uid, views::UidText(p.uid), views::FirstName(p), views::FirstVendor(p),
                                 views::VersionText(p.version), item_.files.size() - firstFile});
     // Embedded packages are visited after the files of their parent, so that each
     // package's files stay together.
@@ -200,6 +211,7 @@ void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
     return;
   }
   item.uid = pkg.uid;
+  item.uidHex = views::UidText(pkg.uid);
   item.name = views::FirstName(pkg);
   item.vendor = views::FirstVendor(pkg);
   item.vendorUnique = pkg.vendorUniqueName;
@@ -305,8 +317,28 @@ struct Job {
   std::int64_t mtime = 0;
 };
 
+// The bytes of one package file; a reader keeps its buffer from one file to the next unless
+// it grew past kKeptBuffer.
+struct Buffer {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+  std::uint8_t* Reserve(std::size_t n) {
+    if (n > size) {
+      data.reset(new std::uint8_t[n]);  // not zeroed: the file's bytes go in
+      size = n;
+    }
+    return data.get();
+  }
+  void Trim() {
+    if (size > kKeptBuffer) {
+      data.reset();
+      size = 0;
+    }
+  }
+};
+
 // Reads the file of `job`: its first bytes, then (for a package) the whole of it.
-Item ReadJob(const Job& job, Budget& budget) {
+Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
   Item item;
   item.path = job.path;
   item.size = job.size;
@@ -339,11 +371,12 @@ Item ReadJob(const Job& job, Budget& budget) {
   }
   budget.Acquire(job.size);
   try {
-    std::vector<std::uint8_t> bytes(std::max<std::uint64_t>(job.size, headSize));
-    std::copy(head, head + headSize, bytes.begin());
-    const std::size_t got = headSize + readAll(bytes.data() + headSize, bytes.size() - headSize);
-    bytes.resize(got);  // a file that shrank meanwhile is read as it is now
-    ReadFacts(bytes, item);
+    const std::size_t size = std::max<std::size_t>(job.size, headSize);
+    std::uint8_t* bytes = buffer.Reserve(size);
+    std::copy(head, head + headSize, bytes);
+    // A file that shrank meanwhile is read as it is now, one that grew as it was.
+    const std::size_t got = headSize + readAll(bytes + headSize, size - headSize);
+    ReadFacts(std::span<const std::uint8_t>(bytes, got), item);
   } catch (const std::exception& e) {
     // Whatever went wrong with this one package, the walk goes on; its row says why.
     item = Item{};
@@ -353,6 +386,7 @@ Item ReadJob(const Job& job, Budget& budget) {
     item.mtime = job.mtime;
     item.problem = std::string("reading failed: ") + e.what();
   }
+  buffer.Trim();
   budget.Release(job.size);
   return item;
 }
@@ -391,59 +425,70 @@ CREATE TABLE IF NOT EXISTS packages(
   readable INTEGER NOT NULL,
   problem TEXT,
   problem_count INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS packages_uid ON packages(uid);
-CREATE INDEX IF NOT EXISTS packages_sha1 ON packages(sha1);
 CREATE TABLE IF NOT EXISTS languages(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, position INTEGER NOT NULL, number INTEGER NOT NULL, code TEXT, name TEXT);
-CREATE INDEX IF NOT EXISTS languages_package ON languages(package_id);
 CREATE TABLE IF NOT EXISTS names(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, kind TEXT NOT NULL, language INTEGER, text TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS names_package ON names(package_id);
 CREATE TABLE IF NOT EXISTS target_devices(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL, platform TEXT,
   version_from TEXT, version_to TEXT, name TEXT);
-CREATE INDEX IF NOT EXISTS target_devices_package ON target_devices(package_id);
-CREATE INDEX IF NOT EXISTS target_devices_uid ON target_devices(uid);
 CREATE TABLE IF NOT EXISTS dependencies(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL,
   version_from TEXT, version_to TEXT, name TEXT);
-CREATE INDEX IF NOT EXISTS dependencies_package ON dependencies(package_id);
-CREATE INDEX IF NOT EXISTS dependencies_uid ON dependencies(uid);
 CREATE TABLE IF NOT EXISTS files(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, position INTEGER NOT NULL, target TEXT NOT NULL, sha1 TEXT,
   compressed_size INTEGER NOT NULL, uncompressed_size INTEGER NOT NULL,
   operation TEXT, mime TEXT, language INTEGER);
-CREATE INDEX IF NOT EXISTS files_package ON files(package_id);
-CREATE INDEX IF NOT EXISTS files_sha1 ON files(sha1);
 CREATE TABLE IF NOT EXISTS embedded(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, parent_ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL,
   name TEXT, vendor TEXT, version TEXT, file_count INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS embedded_package ON embedded(package_id);
-CREATE INDEX IF NOT EXISTS embedded_uid ON embedded(uid);
 CREATE TABLE IF NOT EXISTS signers(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, chain INTEGER NOT NULL, subject TEXT, issuer TEXT, serial TEXT,
   not_before TEXT, not_after TEXT, key_type TEXT, fingerprint TEXT, trust TEXT NOT NULL,
   verdict TEXT NOT NULL, certificates INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS signers_package ON signers(package_id);
-CREATE INDEX IF NOT EXISTS signers_fingerprint ON signers(fingerprint);
 )sql";
+
+// The secondary indexes: made with the tables for a catalogue that holds rows already, and
+// after the rows for a new one (sorting every key once costs less than keeping the trees
+// in order row by row).
+struct Index {
+  const char* name;
+  const char* on;
+};
+constexpr Index kIndexes[] = {
+    {"packages_uid", "packages(uid)"},
+    {"packages_sha1", "packages(sha1)"},
+    {"languages_package", "languages(package_id)"},
+    {"names_package", "names(package_id)"},
+    {"target_devices_package", "target_devices(package_id)"},
+    {"target_devices_uid", "target_devices(uid)"},
+    {"dependencies_package", "dependencies(package_id)"},
+    {"dependencies_uid", "dependencies(uid)"},
+    {"files_package", "files(package_id)"},
+    {"files_sha1", "files(sha1)"},
+    {"embedded_package", "embedded(package_id)"},
+    {"embedded_uid", "embedded(uid)"},
+    {"signers_package", "signers(package_id)"},
+    {"signers_fingerprint", "signers(fingerprint)"},
+};
 
 class Writer {
  public:
   bool Open(const std::string& path, std::string& error) {
-    if (!db_.Open(path, false) || !db_.Exec("PRAGMA journal_mode=WAL") || !db_.Exec("PRAGMA synchronous=NORMAL") ||
-        !db_.Exec("PRAGMA cache_size=-16384") || !db_.Exec("PRAGMA temp_store=MEMORY") ||
-        !db_.Exec("PRAGMA foreign_keys=ON") || !db_.Exec(kSchema)) {
+    auto fail = [&] {
       error = path + ": " + db_.Error();
       return false;
-    }
+    };
+    if (!db_.Open(path, false) || !db_.Exec("PRAGMA journal_mode=WAL") || !db_.Exec("PRAGMA synchronous=NORMAL") ||
+        !db_.Exec("PRAGMA cache_size=-16384") || !db_.Exec("PRAGMA foreign_keys=ON") || !db_.Exec(kSchema))
+      return fail();
     Statement version = db_.Prepare("SELECT value FROM catalog_info WHERE key='schema_version'");
     if (version.Step() && version.Text(0) != std::to_string(kSchemaVersion)) {
       error = path + ": made by another version of the catalogue (layout " + version.Text(0) + ")";
@@ -453,12 +498,18 @@ class Writer {
     Statement lastRun = db_.Prepare("SELECT value FROM catalog_info WHERE key='last_run'");
     run_ = (lastRun.Step() ? lastRun.Int(0) : 0) + 1;
     lastRun = Statement();
+    Statement any = db_.Prepare("SELECT EXISTS(SELECT 1 FROM walked)");
+    empty_ = any.Step() && any.Int(0) == 0;
+    any = Statement();
+    // A catalogue that starts empty gets its secondary indexes once its rows are in.
+    for (const Index& i : kIndexes)
+      if (!db_.Exec(empty_ ? std::string("DROP INDEX IF EXISTS ") + i.name
+                           : std::string("CREATE INDEX IF NOT EXISTS ") + i.name + " ON " + i.on))
+        return fail();
     Statement info = db_.Prepare("INSERT OR REPLACE INTO catalog_info(key, value) VALUES(?1, ?2)");
     if (!info.Bind(1, "schema_version").Bind(2, std::to_string(kSchemaVersion)).Run() ||
-        !info.Bind(1, "last_run").Bind(2, std::to_string(run_)).Run()) {
-      error = path + ": " + db_.Error();
-      return false;
-    }
+        !info.Bind(1, "last_run").Bind(2, std::to_string(run_)).Run())
+      return fail();
     deleteByPath_ = db_.Prepare("DELETE FROM packages WHERE path=?1");
     insertPackage_ = db_.Prepare(
         "INSERT INTO packages(path,size,mtime_ns,sha1,generation,stub,uid,uid_hex,name,vendor,vendor_unique_name,"
@@ -477,47 +528,55 @@ class Writer {
     signer_ = db_.Prepare("INSERT INTO signers VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13)");
     for (const Statement* s : {&deleteByPath_, &insertPackage_, &walked_, &touch_, &language_, &name_, &target_,
                                &dependency_, &file_, &embedded_, &signer_})
-      if (!s->Valid()) {
-        error = path + ": " + db_.Error();
-        return false;
-      }
+      if (!s->Valid()) return fail();
     return true;
   }
 
   std::int64_t RunNumber() const { return run_; }
+  // The catalogue held no file when the run began: nothing in it can be found unchanged.
+  bool StartedEmpty() const { return empty_; }
 
   bool Begin() { return db_.Exec("BEGIN IMMEDIATE"); }
   bool Commit() { return db_.Exec("COMMIT"); }
   std::string Error() const { return db_.Error(); }
 
-  // Writes one item; `removed` counts a package row that the item replaces by no row.
+  // Makes the secondary indexes left out while the rows of a new catalogue went in.
+  bool MakeIndexes() {
+    if (!empty_) return true;
+    for (const Index& i : kIndexes)
+      if (!db_.Exec(std::string("CREATE INDEX IF NOT EXISTS ") + i.name + " ON " + i.on)) return false;
+    return true;
+  }
+
+  // Writes one item; `removed` counts a package row that the item replaces by no row. The
+  // texts are bound in place: the item outlives each statement's step.
   bool Write(const Item& item, std::uint64_t& removed) {
     switch (item.kind) {
       case Item::Kind::Unchanged:
-        return touch_.Bind(1, item.path).Bind(2, run_).Run();
       case Item::Kind::Error:
-        // The file is kept as it was catalogued before: a passing read error is no reason
-        // to forget it.
-        return touch_.Bind(1, item.path).Bind(2, run_).Run();
+        // A file that could not be read now is kept as it was catalogued before: a passing
+        // read error is no reason to forget it.
+        return touch_.BindStatic(1, item.path).Bind(2, run_).Run();
       case Item::Kind::NotPackage:
-        if (!deleteByPath_.Bind(1, item.path).Run()) return false;
+        if (!deleteByPath_.BindStatic(1, item.path).Run()) return false;
         removed += static_cast<std::uint64_t>(db_.Changes());
         return Walked(item, false);
       case Item::Kind::Package:
         break;
     }
-    if (!deleteByPath_.Bind(1, item.path).Run()) return false;
+    if (!deleteByPath_.BindStatic(1, item.path).Run()) return false;
     Statement& p = insertPackage_;
-    p.Bind(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime).Bind(4, item.sha1);
-    p.Bind(5, item.generation).Bind(6, item.stub);
+    p.BindStatic(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime).BindStatic(4, item.sha1);
+    p.BindStatic(5, item.generation).Bind(6, item.stub);
     if (item.hasInfo) {
-      p.Bind(7, item.uid).Bind(8, views::UidText(item.uid)).Bind(9, item.name).Bind(10, item.vendor);
-      p.BindText(11, item.vendorUnique).Bind(12, item.version);
+      p.Bind(7, item.uid).BindStatic(8, item.uidHex).BindStatic(9, item.name).BindStatic(10, item.vendor);
+      p.BindStaticOrNull(11, item.vendorUnique).BindStatic(12, item.version);
       p.Bind(13, item.versionWords.major).Bind(14, item.versionWords.minor).Bind(15, item.versionWords.build);
-      p.BindText(16, item.installType).Bind(17, item.flagBits).Bind(18, item.flags).BindText(19, item.created);
+      p.BindStaticOrNull(16, item.installType).Bind(17, item.flagBits).BindStatic(18, item.flags);
+      p.BindStaticOrNull(19, item.created);
     }
     p.Bind(20, static_cast<std::int64_t>(item.fileCount)).Bind(21, static_cast<std::int64_t>(item.embeddedCount));
-    p.Bind(22, static_cast<std::int64_t>(item.chainCount)).Bind(23, item.readable).BindText(24, item.problem);
+    p.Bind(22, static_cast<std::int64_t>(item.chainCount)).Bind(23, item.readable).BindStaticOrNull(24, item.problem);
     p.Bind(25, static_cast<std::int64_t>(item.problemCount));
     if (!p.Run()) return false;
     const std::int64_t id = sqlite3_last_insert_rowid(db_.Handle());
@@ -526,33 +585,36 @@ class Writer {
       return l ? s.Bind(i, *l) : s.BindNull(i);
     };
     for (const LanguageRow& r : item.languages)
-      ok &= language_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).Bind(4, r.number).BindText(5, r.code).BindText(6, r.name).Run();
+      ok &= language_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).Bind(4, r.number)
+                .BindStaticOrNull(5, r.code).BindStaticOrNull(6, r.name).Run();
     for (const NameRow& r : item.names) {
-      name_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.kind).Bind(5, r.text);
+      name_.Bind(1, id).Bind(2, r.ordinal).BindStatic(3, r.kind).BindStatic(5, r.text);
       ok &= language(name_, 4, r.language).Run();
     }
     for (const DependencyRow& r : item.dependencies) {
       if (r.target) {
-        ok &= target_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).Bind(4, views::UidText(r.uid)).BindText(5, r.platform)
-                  .BindText(6, r.from).BindText(7, r.to).Bind(8, r.name).Run();
+        ok &= target_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).BindStatic(4, r.uidHex).BindStaticOrNull(5, r.platform)
+                  .BindStaticOrNull(6, r.from).BindStaticOrNull(7, r.to).BindStatic(8, r.name).Run();
       } else {
-        ok &= dependency_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).Bind(4, views::UidText(r.uid)).BindText(5, r.from)
-                  .BindText(6, r.to).Bind(7, r.name).Run();
+        ok &= dependency_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.uid).BindStatic(4, r.uidHex)
+                  .BindStaticOrNull(5, r.from).BindStaticOrNull(6, r.to).BindStatic(7, r.name).Run();
       }
     }
     for (const FileRow& r : item.files) {
-      file_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).Bind(4, r.target).BindText(5, r.sha1);
+      file_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).BindStatic(4, r.target).BindStaticOrNull(5, r.sha1);
       file_.Bind(6, static_cast<std::int64_t>(r.compressedSize)).Bind(7, static_cast<std::int64_t>(r.uncompressedSize));
-      file_.BindText(8, r.operation).Bind(9, r.mime);
+      file_.BindStaticOrNull(8, r.operation).BindStatic(9, r.mime);
       ok &= language(file_, 10, r.language).Run();
     }
     for (const EmbeddedRow& r : item.embedded)
-      ok &= embedded_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.parent).Bind(4, r.uid).Bind(5, views::UidText(r.uid))
-                .Bind(6, r.name).Bind(7, r.vendor).Bind(8, r.version).Bind(9, static_cast<std::int64_t>(r.files)).Run();
+      ok &= embedded_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.parent).Bind(4, r.uid).BindStatic(5, r.uidHex)
+                .BindStatic(6, r.name).BindStatic(7, r.vendor).BindStatic(8, r.version)
+                .Bind(9, static_cast<std::int64_t>(r.files)).Run();
     for (const SignerRow& r : item.signers)
-      ok &= signer_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.chain).BindText(4, r.subject).BindText(5, r.issuer)
-                .BindText(6, r.serial).BindText(7, r.notBefore).BindText(8, r.notAfter).BindText(9, r.keyType)
-                .BindText(10, r.fingerprint).Bind(11, r.trust).Bind(12, r.verdict).Bind(13, r.certificates).Run();
+      ok &= signer_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.chain).BindStaticOrNull(4, r.subject)
+                .BindStaticOrNull(5, r.issuer).BindStaticOrNull(6, r.serial).BindStaticOrNull(7, r.notBefore)
+                .BindStaticOrNull(8, r.notAfter).BindStaticOrNull(9, r.keyType).BindStaticOrNull(10, r.fingerprint)
+                .BindStatic(11, r.trust).BindStatic(12, r.verdict).Bind(13, r.certificates).Run();
     return ok && Walked(item, true);
   }
 
@@ -570,12 +632,13 @@ class Writer {
 
  private:
   bool Walked(const Item& item, bool isPackage) {
-    return walked_.Bind(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime)
+    return walked_.BindStatic(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime)
         .Bind(4, run_).Bind(5, isPackage).Run();
   }
 
   Database db_;
   std::int64_t run_ = 1;
+  bool empty_ = false;
   Statement deleteByPath_, insertPackage_, walked_, touch_, language_, name_, target_, dependency_, file_, embedded_,
       signer_;
 };
@@ -605,24 +668,45 @@ Result Run(const Options& options) {
     return result;
   }
   // The walk asks a connection of its own whether a file is known as it is; the writer's
-  // committed rows are what it sees.
+  // committed rows are what it sees. A catalogue that starts empty knows no file.
+  const bool lookups = !writer.StartedEmpty();
   Database lookupDb;
-  if (!lookupDb.Open(options.database, true)) {
-    result.errors.push_back(options.database + ": " + lookupDb.Error());
-    return result;
+  Statement lookup;
+  if (lookups) {
+    if (!lookupDb.Open(options.database, true)) {
+      result.errors.push_back(options.database + ": " + lookupDb.Error());
+      return result;
+    }
+    lookup = lookupDb.Prepare("SELECT size, mtime_ns, is_package FROM walked WHERE path=?1");
   }
-  Statement lookup = lookupDb.Prepare("SELECT size, mtime_ns, is_package FROM walked WHERE path=?1");
 
+  // Files go to the readers, and items to the writer, in batches: one hand-over (and one
+  // wake-up of the thread on the other side) per batch rather than per file.
   const unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  Queue<Job> work(2 * jobs + 2, 1);
-  Queue<Item> done(4 * jobs + 8, static_cast<int>(jobs) + 1);
+  Queue<std::vector<Job>> work(2 * jobs + 2, 1);
+  Queue<std::vector<Item>> done(2 * jobs + 4, static_cast<int>(jobs) + 1);
   Budget budget(options.memoryBudget);
 
   std::vector<std::thread> readers;
   for (unsigned i = 0; i < jobs; ++i)
     readers.emplace_back([&] {
-      Job job;
-      while (work.Pop(job)) done.Push(ReadJob(job, budget));
+      std::vector<Job> batch;
+      Buffer buffer;
+      while (work.Pop(batch)) {
+        // The rows of large packages go on alone or a few at once, so that the queue holds
+        // rows of a bounded size of packages.
+        std::vector<Item> items;
+        std::uint64_t bytes = 0;
+        for (const Job& job : batch) {
+          items.push_back(ReadJob(job, budget, buffer));
+          bytes += job.size;
+          if (bytes >= kBatchBytes) {
+            done.Push(std::exchange(items, {}));
+            bytes = 0;
+          }
+        }
+        if (!items.empty()) done.Push(std::move(items));
+      }
       done.ProducerDone();
     });
 
@@ -632,30 +716,33 @@ Result Run(const Options& options) {
     auto lastReport = std::chrono::steady_clock::now();
     auto lastCommit = lastReport;
     bool inTransaction = writer.Begin();
-    std::size_t pending = 0;
-    Item item;
-    while (done.Pop(item)) {
-      ++progress.filesDone;
-      const bool isPackage = item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
-      if (isPackage) ++progress.packagesFound;
-      if (item.kind == Item::Kind::Package) {
-        ++result.written;
-        if (!item.readable) ++result.unreadable;
+    std::vector<Item> batch;
+    while (done.Pop(batch)) {
+      for (const Item& item : batch) {
+        ++progress.filesDone;
+        const bool isPackage =
+            item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
+        if (isPackage) ++progress.packagesFound;
+        if (item.kind == Item::Kind::Package) {
+          ++result.written;
+          if (!item.readable) ++result.unreadable;
+        }
+        if (item.kind != Item::Kind::Unchanged) {
+          ++result.filesRead;
+          progress.bytesRead += item.size;
+        }
+        if (item.kind == Item::Kind::Error && result.errors.size() < kErrorsKept) result.errors.push_back(item.error);
+        if (!writeFailed && !writer.Write(item, result.removed)) {
+          writeFailed = true;
+          result.errors.push_back(options.database + ": " + writer.Error());
+        }
       }
-      if (item.kind != Item::Kind::Unchanged) {
-        ++result.filesRead;
-        progress.bytesRead += item.size;
-      }
-      if (item.kind == Item::Kind::Error && result.errors.size() < kErrorsKept) result.errors.push_back(item.error);
-      if (!writeFailed && !writer.Write(item, result.removed)) {
-        writeFailed = true;
-        result.errors.push_back(options.database + ": " + writer.Error());
-      }
+      // Committed now and then, so that the walk's look-ups see the rows and an interrupted
+      // run keeps what it did.
       const auto now = std::chrono::steady_clock::now();
-      if (++pending >= 512 || now - lastCommit > std::chrono::seconds(1)) {
+      if (now - lastCommit > kCommitEvery) {
         if (inTransaction) writer.Commit();
         inTransaction = writer.Begin();
-        pending = 0;
         lastCommit = now;
       }
       if (options.progress && now - lastReport > std::chrono::milliseconds(100)) {
@@ -678,6 +765,8 @@ Result Run(const Options& options) {
 
   // The walk, on this thread.
   std::vector<std::string> walkedFolders, walkErrors;
+  std::vector<Job> jobBatch;
+  std::vector<Item> unchangedBatch;
   for (const std::string& folder : options.folders) {
     const std::string root = FolderKey(folder);
     std::error_code ec;
@@ -697,19 +786,24 @@ Result Run(const Options& options) {
       if (::lstat(path.c_str(), &st) != 0) continue;
       ++result.filesSeen;
       Job job{path, static_cast<std::uint64_t>(st.st_size), MtimeNs(st)};
-      lookup.Bind(1, path);
-      const bool known = lookup.Step() && static_cast<std::uint64_t>(lookup.Int(0)) == job.size && lookup.Int(1) == job.mtime;
-      const bool wasPackage = known && lookup.Int(2) != 0;
-      lookup.Reset();
+      bool known = false, wasPackage = false;
+      if (lookups) {
+        lookup.Bind(1, path);
+        known = lookup.Step() && static_cast<std::uint64_t>(lookup.Int(0)) == job.size && lookup.Int(1) == job.mtime;
+        wasPackage = known && lookup.Int(2) != 0;
+        lookup.Reset();
+      }
       if (known) {
         ++result.unchanged;
         Item item;
         item.kind = Item::Kind::Unchanged;
         item.path = std::move(job.path);
         item.isPackage = wasPackage;
-        done.Push(std::move(item));
+        unchangedBatch.push_back(std::move(item));
+        if (unchangedBatch.size() >= kUnchangedBatch) done.Push(std::exchange(unchangedBatch, {}));
       } else {
-        work.Push(std::move(job));
+        jobBatch.push_back(std::move(job));
+        if (jobBatch.size() >= kJobBatch) work.Push(std::exchange(jobBatch, {}));
       }
     }
     if (ec) {
@@ -720,6 +814,8 @@ Result Run(const Options& options) {
     // missing for a while (an unplugged drive) must not empty the catalogue.
     if (complete) walkedFolders.push_back(root);
   }
+  if (!jobBatch.empty()) work.Push(std::move(jobBatch));
+  if (!unchangedBatch.empty()) done.Push(std::move(unchangedBatch));
   work.ProducerDone();
   done.ProducerDone();
   for (std::thread& t : readers) t.join();
@@ -730,6 +826,7 @@ Result Run(const Options& options) {
     writer.Begin();
     for (const std::string& root : walkedFolders)
       if (!writer.RemoveUnseen(root, result.removed)) writeFailed = true;
+    if (!writeFailed && !writer.MakeIndexes()) writeFailed = true;
     if (!writer.Commit()) writeFailed = true;
     if (writeFailed) result.errors.push_back(options.database + ": " + writer.Error());
   }

@@ -35,6 +35,11 @@ Statement& Statement::Bind(int i, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::BindStatic(int i, std::string_view text) {
+  if (stmt_) sqlite3_bind_text64(stmt_, i, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+  return *this;
+}
+
 Statement& Statement::BindNull(int i) {
   if (stmt_) sqlite3_bind_null(stmt_, i);
   return *this;

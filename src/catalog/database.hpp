@@ -27,6 +27,11 @@ class Statement {
   Statement& Bind(int i, std::string_view text);
   Statement& Bind(int i, const char* text) { return Bind(i, std::string_view(text)); }
   Statement& BindNull(int i);
+  // Binds text that stays where it is, unchanged, until the statement is next reset: it is
+  // not copied.
+  Statement& BindStatic(int i, std::string_view text);
+  // Binds such text, or NULL when empty.
+  Statement& BindStaticOrNull(int i, std::string_view text) { return text.empty() ? BindNull(i) : BindStatic(i, text); }
   // Binds text, or NULL when empty.
   Statement& BindText(int i, std::string_view text) { return text.empty() ? BindNull(i) : Bind(i, text); }
   // One step: true while a row is there. Done() tells whether the statement ran to its end.

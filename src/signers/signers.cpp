@@ -314,9 +314,34 @@ model::Bytes ControllerBuffer(const model::Package& pkg, std::span<const std::ui
   return out;
 }
 
+namespace {
+
+// Whether the package or one it embeds carries a signature chain.
+bool HasChains(const model::Package& pkg);
+bool HasChains(const model::InstallBlock& block) {
+  for (const model::Package& p : block.embedded)
+    if (HasChains(p)) return true;
+  for (const model::IfBlock& i : block.ifs) {
+    if (i.branch.block && HasChains(*i.branch.block)) return true;
+    for (const model::ConditionalBlock& e : i.elseIfs)
+      if (e.block && HasChains(*e.block)) return true;
+  }
+  return false;
+}
+bool HasChains(const model::Package& pkg) {
+  if (!pkg.signatures.empty() || HasChains(pkg.body)) return true;
+  for (const model::InstallBlock& b : pkg.laterBlocks)
+    if (HasChains(b)) return true;
+  return false;
+}
+
+}  // namespace
+
 Report Inspect(const model::Package& pkg, std::span<const std::uint8_t> file) {
   Report report;
   if (pkg.generation != model::Generation::Sis9 || !pkg.controllerRead) return report;
+  // The controller is inflated again only for signatures to check against it.
+  if (!HasChains(pkg)) return report;
   const model::Bytes controller = ControllerBuffer(pkg, file);
   InspectPackage(pkg, false, controller, report);
   return report;

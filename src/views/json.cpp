@@ -1,7 +1,10 @@
 #include "views/json.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -22,23 +25,6 @@ using model::Generation;
 using model::Package;
 
 constexpr std::uint32_t kLanguageAttribute = 0x1000;
-
-// An object whose members are appended in order. The keys given are distinct, so the
-// ordered map's search for an existing key is skipped.
-class Object {
- public:
-  explicit Object(std::size_t members) : json_(Json::object()) { Members().reserve(members); }
-  template <typename V>
-  void Add(const char* key, V&& value) {
-    Members().emplace_back(key, Json(std::forward<V>(value)));
-  }
-  Json Take() { return std::move(json_); }
-
- private:
-  using Members_t = std::vector<std::pair<const std::string, Json>>;
-  Members_t& Members() { return static_cast<Members_t&>(json_.get_ref<Json::object_t&>()); }
-  Json json_;
-};
 
 Json LanguageJson(std::uint32_t number) {
   const LanguageFacts f = Language(number);
@@ -171,6 +157,9 @@ struct Condition {
   bool mustBe = true;
 };
 
+// Numbers the lists of conditions made, in every document (the numbers tell lists apart).
+std::atomic<std::uint64_t> conditionListsMade{0};
+
 class ConditionStack {
  public:
   void Push(const Expression* e, Json json, bool mustBe) {
@@ -197,6 +186,7 @@ class ConditionStack {
         j["mustBe"] = c.mustBe;
         list_.push_back(std::move(j));
       }
+      version_ = ++conditionListsMade;
       language_.reset();
       for (const Condition& c : items_)
         if (c.mustBe && c.expression)
@@ -209,9 +199,15 @@ class ConditionStack {
     List();
     return language_;
   }
+  // Changes each time List() is made anew, to a number no other list had.
+  std::uint64_t Version() {
+    List();
+    return version_;
+  }
 
  private:
   std::vector<Condition> items_;
+  std::uint64_t version_ = 0;
   Json list_ = Json::array();
   std::optional<std::uint32_t> language_;
   bool dirty_ = false;
@@ -225,10 +221,66 @@ const char* CompressionName(std::uint32_t c) {
   }
 }
 
+// A package's "files": the array of file objects, or, when the document is written as text
+// as it is made, the file objects' text (each written by the library as soon as it is
+// filled) and their number.
+struct FileList {
+  Json array = Json::array();
+  std::string text;
+  std::size_t count = 0;
+  std::size_t size() const { return count; }
+};
+
+// The members of a file object. A document written as text fills one object again for each
+// file: its texts keep their storage, and the values many files share (operation, options,
+// language, conditions) are copied in only when they differ from the previous file's.
+class FileFiller {
+ public:
+  FileFiller(Json& object, std::size_t members)
+      : members_(static_cast<Members&>(object.get_ref<Json::object_t&>())), reuse_(!members_.empty()) {
+    if (!reuse_) members_.reserve(members);
+  }
+  template <typename V>
+  void Add(const char* key, V&& value) {
+    if (!reuse_) {
+      members_.emplace_back(key, Json(std::forward<V>(value)));
+    } else {
+      Json& slot = members_[next_].second;
+      if constexpr (std::is_convertible_v<V, std::string_view> && !std::is_same_v<std::decay_t<V>, Json>) {
+        if (slot.is_string())
+          slot.get_ref<std::string&>() = std::string_view(value);
+        else
+          slot = Json(std::forward<V>(value));
+      } else {
+        slot = Json(std::forward<V>(value));
+      }
+    }
+    ++next_;
+  }
+  // A value shared by many files; `identity` tells one value from another.
+  void AddShared(const char* key, const Json& value, std::pair<const void*, std::uint64_t> identity,
+                 std::vector<std::pair<const void*, std::uint64_t>>& identities) {
+    if (identities.size() <= next_) identities.resize(next_ + 1, {nullptr, ~std::uint64_t{0}});
+    if (!reuse_) {
+      members_.emplace_back(key, value);
+    } else if (identities[next_] != identity) {
+      members_[next_].second = value;
+    }
+    identities[next_] = identity;
+    ++next_;
+  }
+
+ private:
+  using Members = std::vector<std::pair<const std::string, Json>>;
+  Members& members_;
+  bool reuse_;
+  std::size_t next_ = 0;
+};
+
 class FactsWriter {
  public:
-  FactsWriter(const Package& main, std::span<const std::uint8_t> file, const PackageView& view)
-      : main_(main), file_(file) {
+  FactsWriter(const Package& main, std::span<const std::uint8_t> file, const PackageView& view, bool asText)
+      : main_(main), file_(file), asText_(asText), filesGuess_(view.files.size()) {
     rows_.reserve(view.files.size());
     for (const FileRow& r : view.files)
       if (r.entry) rows_.emplace(r.entry, &r);
@@ -312,18 +364,41 @@ class FactsWriter {
     return j;
   }
 
-  Json FileJson(const Package& owner, const FileEntry& e, const char* role, ConditionStack& conditions,
+  // Adds the object of one file to `files`.
+  void AddFile(FileList& files, const Package& owner, const FileEntry& e, const char* role,
+               ConditionStack& conditions, std::optional<std::uint32_t> language) {
+    ++files.count;
+    if (!asText_) {
+      Json j = Json::object();
+      FillFile(j, owner, e, role, conditions, language);
+      files.array.push_back(std::move(j));
+      return;
+    }
+    FillFile(fileObject_, owner, e, role, conditions, language);
+    const std::string one = fileObject_.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (files.count == 1) {
+      // Room for the package's other files, guessed from the first one's text, so that the
+      // text is not moved as it grows.
+      files.text.reserve((one.size() + one.size() / 4 + 1) * std::max<std::size_t>(1, filesGuess_));
+    } else {
+      files.text += ',';
+    }
+    files.text += one;
+  }
+
+  // The members of a file's object, in order, without the key lookups of operator[]: a
+  // package can describe a great many files.
+  void FillFile(Json& object, const Package& owner, const FileEntry& e, const char* role, ConditionStack& conditions,
                 std::optional<std::uint32_t> language) {
-    // A package can describe a great many files: their objects are built member by member
-    // in order, without the key lookups of operator[].
     const Generation g = main_.generation;
-    Object j(19);
+    FileFiller j(object, 19);
     j.Add("role", role);
     j.Add("package", owner.ordinal);
     j.Add("target", e.target);
     j.Add("source", g == Generation::Pre9 ? Json(e.source) : Json());
-    j.Add("operation", OperationJson(e.operation));
-    j.Add("options", OptionsJson(e.operation, e.options));
+    j.AddShared("operation", OperationJson(e.operation), {nullptr, e.operation}, identities_);
+    j.AddShared("options", OptionsJson(e.operation, e.options),
+                {&options_, (static_cast<std::uint64_t>(e.operation) << 32) | e.options}, identities_);
     j.Add("mime", e.mime);
     j.Add("compressedSize", e.compressedSize);
     j.Add("uncompressedSize", e.uncompressedSize);
@@ -335,11 +410,22 @@ class FactsWriter {
     j.Add("index", e.index);
     j.Add("complete", e.complete);
     if (!language) language = conditions.LanguageSelected();
-    j.Add("language", language ? LanguageJson(*language) : Json());
-    j.Add("conditions", conditions.List());
+    if (language)
+      j.AddShared("language", FileLanguageJson(*language), {&languages_, *language}, identities_);
+    else
+      j.AddShared("language", Json(), {nullptr, 0}, identities_);
+    j.AddShared("conditions", conditions.List(), {&conditions, conditions.Version()}, identities_);
     const auto row = rows_.find(&e);
-    j.Add("extractPath", row == rows_.end() ? Json() : Json(row->second->extractPath));
-    return j.Take();
+    if (row == rows_.end())
+      j.Add("extractPath", Json());
+    else
+      j.Add("extractPath", row->second->extractPath);
+  }
+
+  const Json& FileLanguageJson(std::uint32_t number) {
+    Json& j = languages_[number];
+    if (j.is_null()) j = LanguageJson(number);
+    return j;
   }
 
   // The operation and options objects, made once per distinct value.
@@ -415,7 +501,7 @@ class FactsWriter {
         options.push_back(std::move(o));
       }
     };
-    Json files = Json::array();
+    FileList files;
     Json tree = Json::array();
     Json embedded = Json::array();
     ConditionStack conditions;
@@ -425,22 +511,28 @@ class FactsWriter {
       OldRecords(p, files, tree, conditions);
     } else {
       addOptions(p.options);
-      if (p.logo) files.push_back(FileJson(p, *p.logo, "logo", conditions, std::nullopt));
+      if (p.logo) AddFile(files, p, *p.logo, "logo", conditions, std::nullopt);
       Block(p, p.body, files, tree, embedded, conditions);
       for (const model::InstallBlock& b : p.laterBlocks) Block(p, b, files, tree, embedded, conditions);
     }
     j["options"] = std::move(options);
     j["conditionTree"] = std::move(tree);
-    j["files"] = std::move(files);
+    if (asText_) {
+      // A number stands for the files' text until the document is written out.
+      j["files"] = filesTexts_.size();
+      filesTexts_.push_back(std::move(files.text));
+    } else {
+      j["files"] = std::move(files.array);
+    }
     j["embeddedPackages"] = std::move(embedded);
     return j;
   }
 
   // A 9.x install block: its files, its embedded packages, then its condition blocks.
-  void Block(const Package& p, const model::InstallBlock& block, Json& files, Json& tree, Json& embedded,
+  void Block(const Package& p, const model::InstallBlock& block, FileList& files, Json& tree, Json& embedded,
              ConditionStack& conditions) {
     std::vector<std::size_t> fileIndexes;
-    for (const FileEntry& f : block.files) files.push_back(FileJson(p, f, "file", conditions, std::nullopt));
+    for (const FileEntry& f : block.files) AddFile(files, p, f, "file", conditions, std::nullopt);
     for (const Package& child : block.embedded) embedded.push_back(PackageJson(child, conditions));
     for (const model::IfBlock& i : block.ifs) {
       Json node;
@@ -485,7 +577,7 @@ class FactsWriter {
 
   // Pre-9.x records, in the order the script lists them (the last of the file first), with
   // the If/ElseIf/Else/EndIf records giving the conditions of the files between them.
-  void OldRecords(const Package& p, Json& files, Json& tree, ConditionStack& conditions) {
+  void OldRecords(const Package& p, FileList& files, Json& tree, ConditionStack& conditions) {
     struct Open {
       Json node;
       std::size_t base;      // the stack's size before its If
@@ -551,7 +643,7 @@ class FactsWriter {
                 static_cast<std::size_t>(e.language) < p.languages.size())
               language = p.languages[static_cast<std::size_t>(e.language)];
             if (!open.empty()) open.back().node["branches"].back()["files"].push_back(files.size());
-            files.push_back(FileJson(p, e, "file", conditions, language));
+            AddFile(files, p, e, "file", conditions, language);
           }
           break;
       }
@@ -624,18 +716,74 @@ class FactsWriter {
 
   const Package& main_;
   std::span<const std::uint8_t> file_;
+  bool asText_;
+  std::size_t filesGuess_ = 0;  // the files of the whole package file, embedded ones included
+  Json fileObject_ = Json::object();
+  std::vector<std::pair<const void*, std::uint64_t>> identities_;
+  std::unordered_map<std::uint32_t, Json> languages_;
   std::unordered_map<const FileEntry*, const FileRow*> rows_;
   std::unordered_map<std::uint32_t, Json> operations_;
   std::unordered_map<std::uint64_t, Json> options_;
+
+ public:
+  // The files' texts, in the order of the numbers standing for them.
+  std::vector<std::string> filesTexts_;
 };
 
 }  // namespace
 
 Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
                   const std::string& path) {
-  return FactsWriter(pkg, file, view).Run(path);
+  return FactsWriter(pkg, file, view, false).Run(path);
 }
 
 std::string FactsLine(const Json& facts) { return facts.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string PackageFactsLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                             const std::string& path) {
+  FactsWriter writer(pkg, file, view, true);
+  const std::string skeleton = FactsLine(writer.Run(path));
+  std::vector<std::string>& texts = writer.filesTexts_;
+  // Each package's "files" holds the number of its files' text. Inside a string every
+  // quotation mark is escaped, and only the packages' "files" members hold a number, so
+  // the pattern below meets exactly those members.
+  struct Splice {
+    std::size_t at, end, text;  // the number's place in the skeleton, and the text it stands for
+  };
+  std::vector<Splice> splices;
+  static constexpr std::string_view kKey = "\"files\":";
+  for (std::size_t at = skeleton.find(kKey); at != std::string::npos; at = skeleton.find(kKey, at + 1)) {
+    const std::size_t digits = at + kKey.size();
+    std::size_t end = digits;
+    while (end < skeleton.size() && skeleton[end] >= '0' && skeleton[end] <= '9') ++end;
+    if (end == digits) continue;  // an array of file positions, in a condition branch or the capabilities
+    const std::size_t n = std::stoul(skeleton.substr(digits, end - digits));
+    if (n < texts.size()) splices.push_back({digits, end, n});
+  }
+  // The largest text (a package's files are most of its document) becomes the document:
+  // what goes before it is put in front, the rest after, so that it is not copied into a
+  // buffer of its own size.
+  std::size_t largest = 0;
+  for (std::size_t i = 1; i < splices.size(); ++i)
+    if (texts[splices[i].text].size() > texts[splices[largest].text].size()) largest = i;
+  auto piece = [&](std::string& to, std::size_t i) {  // the skeleton up to splice i, then its text
+    const std::size_t from = i == 0 ? 0 : splices[i - 1].end;
+    to.append(skeleton, from, splices[i].at - from);
+    to += '[';
+    if (i != largest) {
+      to += texts[splices[i].text];
+      to += ']';
+    }
+  };
+  if (splices.empty()) return skeleton;
+  std::string head;
+  for (std::size_t i = 0; i <= largest; ++i) piece(head, i);
+  std::string out = std::move(texts[splices[largest].text]);
+  out.insert(0, head);
+  out += ']';
+  for (std::size_t i = largest + 1; i < splices.size(); ++i) piece(out, i);
+  out.append(skeleton, splices.back().end, std::string::npos);
+  return out;
+}
 
 }  // namespace tarvik::views

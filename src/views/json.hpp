@@ -28,4 +28,9 @@ Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file,
 // UTF-8 are replaced rather than failing the whole document.
 std::string FactsLine(const Json& facts);
 
+// FactsLine(PackageFacts(...)), made without holding the objects of every file at once: each
+// file's object is written out as soon as it is filled. This is what `info --json` prints.
+std::string PackageFactsLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                             const std::string& path);
+
 }  // namespace tarvik::views

@@ -254,6 +254,33 @@ TEST(Catalog, LaterRunsReadOnlyWhatChanged) {
   EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 4);
 }
 
+// A new catalogue gets its indexes once its rows are in; folders named twice, or one inside
+// another, give each file one row.
+TEST(Catalog, NewCatalogueIndexedAndOverlappingFoldersCountedOnce) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  dir.Write("c/sub/b.sis", test::BuildOldSis({}));
+  const std::string db = dir / "c.sqlite";
+  catalog::Options options;
+  options.folders = {dir / "c", dir / "c/sub", dir / "c"};
+  options.database = db;
+  options.jobs = 2;
+  const catalog::Result r = catalog::Run(options);
+  ASSERT_TRUE(r.ok) << (r.errors.empty() ? "" : r.errors.front());
+  Database d;
+  ASSERT_TRUE(d.Open(db, true));
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 2);
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM walked"), 2);
+  EXPECT_EQ(Count(d, "SELECT count(*) FROM names WHERE package_id NOT IN (SELECT id FROM packages)"), 0);
+  for (const char* index : {"packages_uid", "packages_sha1", "files_sha1", "files_package", "target_devices_uid",
+                            "embedded_uid", "signers_fingerprint", "names_package"})
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM sqlite_master WHERE type='index' AND name=?1", index), 1) << index;
+  Statement plan = d.Prepare("EXPLAIN QUERY PLAN SELECT path FROM files f JOIN packages p ON p.id = f.package_id WHERE f.sha1 = 'x'");
+  std::string steps;
+  while (plan.Step()) steps += plan.Text(3) + "\n";
+  EXPECT_NE(steps.find("files_sha1"), std::string::npos) << steps;
+}
+
 TEST(Catalog, CommandLineSummaryAndStatuses) {
   test::TempDir dir;
   dir.Write("c/a.sis", test::sis9w::Build({}));

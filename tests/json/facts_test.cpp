@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "parse/parse.hpp"
+#include "platform/platform.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
@@ -163,7 +164,9 @@ TEST(JsonFacts, AgreeWithTheInfoCommandOnEveryCorpusPackage) {
   }
 }
 
-TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
+// A 9.x package of two languages with a target device, files under an If, an ElseIf and a
+// nested If, and a package embedded in the nested block.
+Bytes ConditionsFixture() {
   using namespace test::sis9w;
   Controller inner;
   inner.uid = 0xE0000002;
@@ -188,8 +191,30 @@ TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
   other.ifs = {nested};
   branch.elseIfs = {other};
   main.ifs = {branch};
+  return Build(main);
+}
 
-  const Json doc = Facts(Build(main), "cond.sis");
+// A pre-9.x package whose records are If, a, ElseIf, a per-language file, Else, b, EndIf in
+// the script's order.
+Bytes OldConditionsFixture() {
+  using namespace test;
+  namespace x = test::oldx;
+  OldPackage pkg;
+  pkg.languages = {1, 2};
+  pkg.names = {"Test", "Essai"};
+  // File order is the reverse of the script's.
+  pkg.records = {OldEndIf(),
+                 OldFile("C:\\b.txt", "!:\\b.txt", "b"),
+                 OldElse(),
+                 OldLangFile("C:\\l.txt", "!:\\l.txt", {"en", "fr"}),
+                 OldElseIf(x::Exists("c:\\y")),
+                 OldFile("C:\\a.txt", "!:\\a.txt", "a"),
+                 OldIf(x::Eq(x::Var(0x1000), x::Num(1)))};
+  return BuildOldSis(pkg);
+}
+
+TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
+  const Json doc = Facts(ConditionsFixture(), "cond.sis");
   const Json& pkg = doc["package"];
   ASSERT_EQ(pkg["files"].size(), 4u);
   EXPECT_EQ(pkg["targetDevices"][0]["platform"], "S60 5th Edition");
@@ -251,20 +276,7 @@ TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
 }
 
 TEST(JsonFacts, OldFilesFollowTheScriptsBlocksAndLanguages) {
-  using namespace test;
-  namespace x = test::oldx;
-  OldPackage pkg;
-  pkg.languages = {1, 2};
-  pkg.names = {"Test", "Essai"};
-  // File order is the reverse of the script's: If, a, ElseIf, per-language file, Else, b, EndIf.
-  pkg.records = {OldEndIf(),
-                 OldFile("C:\\b.txt", "!:\\b.txt", "b"),
-                 OldElse(),
-                 OldLangFile("C:\\l.txt", "!:\\l.txt", {"en", "fr"}),
-                 OldElseIf(x::Exists("c:\\y")),
-                 OldFile("C:\\a.txt", "!:\\a.txt", "a"),
-                 OldIf(x::Eq(x::Var(0x1000), x::Num(1)))};
-  const Json doc = Facts(BuildOldSis(pkg), "old.sis");
+  const Json doc = Facts(OldConditionsFixture(), "old.sis");
   const Json& files = doc["package"]["files"];
   ASSERT_EQ(files.size(), 4u);
   struct Expected {
@@ -317,6 +329,43 @@ TEST(JsonFacts, DamagedAndForeignFilesStillGiveADocument) {
     EXPECT_FALSE(doc["problems"][0]["text"].get<std::string>().empty());
     // The text of a document never breaks its line.
     EXPECT_EQ(views::FactsLine(doc).find('\n'), std::string::npos);
+  }
+}
+
+// `info --json` writes each file's object as soon as it is filled, into the text of the
+// document made without them: the line must be the whole document's, byte for byte.
+TEST(JsonFacts, TextWrittenFileByFileIsTheWholeDocument) {
+  using namespace test::sis9w;
+  // Texts that look like the members the file objects are put back in.
+  Controller tricky;
+  tricky.names = {"\"files\":0", "a\\\"files\":1,\"b"};
+  tricky.languages = {1, 2};
+  tricky.vendors = {"files", "\"files\":[]"};
+  tricky.files = {TextFile("!:\\\"files\":0.txt", "q"), TextFile("!:\\files\\2", "r"), TextFile("!:\\empty", "")};
+  tricky.files[1].mime = "\"files\":2";
+  Controller none;
+  none.files.clear();
+  std::vector<std::pair<std::string, Bytes>> cases = {
+      {"cond.sis", ConditionsFixture()},
+      {"old.sis", OldConditionsFixture()},
+      {"tricky \"files\":0.sis", Build(tricky)},
+      {"many.sis", MakeManyFiles(300, 8, true)},
+      {"none.sis", Build(none)},
+      {"text.sis", Bytes{'h', 'i', '\n'}},
+  };
+  Bytes cut = cases[0].second;
+  cut.resize(cut.size() * 2 / 3);
+  cases.push_back({"cut.sis", cut});
+  for (const std::string& file : CorpusPackages()) {
+    Bytes bytes;
+    ASSERT_TRUE(fsys::ReadWholeFile(file, bytes));
+    cases.push_back({file, std::move(bytes)});
+  }
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    const model::Package pkg = Parse(bytes, name);
+    const views::PackageView view = views::Describe(pkg, {});
+    EXPECT_EQ(views::PackageFactsLine(pkg, bytes, view, name), views::FactsLine(views::PackageFacts(pkg, bytes, view, name)));
   }
 }
 
