@@ -99,12 +99,6 @@ std::string Native(const std::string& name) {
   return out;
 }
 
-// The bare file name: the part after the last separator.
-std::string BareName(const std::string& name) {
-  const auto cut = name.find_last_of("\\/");
-  return cut == std::string::npos ? name : name.substr(cut + 1);
-}
-
 // One extraction's writing side: the destination folder and the running meter.
 struct Writer {
   ByteView package;
@@ -152,18 +146,25 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
     return 0;
   }
   OutputFile out;
-  if (!out.Open(destination, name)) {
+  if (!out.Open(destination, name, declared)) {
     reason = kUnsafe;
     error = out.Error();
     return 0;
   }
   if (expected) sha.Start();
-  bool writeFailed = false;
-  const auto sink = [&](const std::uint8_t* data, std::size_t n) {
-    if (expected) sha.Update(data, n);
-    if (!out.Write(data, n)) writeFailed = true;
-    bytes += n;
-    return !writeFailed;
+  // What the sink works on, behind one pointer: the sink is copied into the inflation's
+  // callback without an allocation.
+  struct SinkState {
+    Writer& writer;
+    OutputFile& out;
+    bool hash;
+    bool writeFailed;
+  } state{*this, out, expected.has_value(), false};
+  const auto sink = [s = &state](const std::uint8_t* data, std::size_t n) {
+    if (s->hash) s->writer.sha.Update(data, n);
+    if (!s->out.Write(data, n)) s->writeFailed = true;
+    s->writer.bytes += n;
+    return !s->writeFailed;
   };
   InflateOptions options;
   options.skipAdler = expected.has_value();
@@ -186,11 +187,11 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   }
   if (status != zstatus::Ok) {
     out.Abort();
-    if (status == zstatus::Stopped && !writeFailed && reporter.Cancelled()) {
+    if (status == zstatus::Stopped && !state.writeFailed && reporter.Cancelled()) {
       // Stopped by the person: no message, and nothing of the file stays.
       reason = kCancelled;
       cancelled = true;
-    } else if (writeFailed) {
+    } else if (state.writeFailed) {
       reason = kWriteFailed;
       error = out.Error();
     } else {
@@ -225,7 +226,7 @@ int Writer::Cut(const std::string& name, std::int64_t offset, std::int64_t lengt
     return 0;
   }
   OutputFile out;
-  if (!out.Open(destination, name)) {
+  if (!out.Open(destination, name, static_cast<std::uint64_t>(length))) {
     reason = kUnsafe;
     error = out.Error();
     return 0;
@@ -270,25 +271,28 @@ std::uint64_t Planned(const views::FileRow& row, bool old) {
 }
 
 // Records the outcome of row `i` of `count`: listed when written, reported (with the
-// system's reason when there is one) and gathered when not. False when the extraction ends
-// there: the person cancelled, or the disk is full and every later file would fail alike.
+// system's reason when there is one) and gathered when not; `failHead` starts the message
+// of a failure. False when the extraction ends there: the person cancelled, or the disk is
+// full and every later file would fail alike.
 bool Record(Writer& w, Result& result, std::size_t i, std::size_t count, const std::string& folder,
-            const std::string& name, bool written, HashCheck check, const std::string& failText) {
+            const std::string& name, bool written, HashCheck check, const char* failHead) {
   if (written) {
     ++result.extracted;
     result.written.push_back({i, Native(name), w.bytes, check});
+    const auto cut = name.find_last_of("\\/");
+    result.list.append(name, cut == std::string::npos ? 0 : cut + 1);
     if (check == HashCheck::Mismatch) {
-      result.list += BareName(name) + kHashMismatchMark + kCrLf;
-      result.mismatches.push_back(folder + Native(name));
-    } else {
-      result.list += BareName(name) + kCrLf;
+      result.list += kHashMismatchMark;
+      result.mismatches.push_back(folder + result.written.back().path);
     }
+    result.list += kCrLf;
     return true;
   }
   if (w.cancelled) {
     result.stopped = result.cancelled = true;
     return false;
   }
+  const std::string failText = failHead + folder + Native(name);
   const std::string why = w.error != 0 ? ErrorText(w.error) : w.reason.empty() ? std::string(kWriteFailed) : w.reason;
   result.failures.push_back({i, Native(name), why});
   if (w.error == ENOSPC || w.error == EDQUOT) {
@@ -321,15 +325,14 @@ void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::s
       continue;
     }
     w.destination.MakeFolders(name);
-    const std::string failText = kErrorExtracting + folder + Native(name);
     bool go = true;
     if (!row.deflated) {
       if (length != 0) go = Record(w, result, i, rows.size(), folder, name, w.Cut(name, offset, length, std::nullopt, nullptr) == 1,
-                                   HashCheck::None, failText);
+                                   HashCheck::None, kErrorExtracting);
     } else if (length != 0) {
       go = Record(w, result, i, rows.size(), folder, name,
                   w.Inflate(name, length, Clamped(row.uncompressedSize), offset, std::nullopt, nullptr) == 1,
-                  HashCheck::None, failText);
+                  HashCheck::None, kErrorExtracting);
     }
     if (!go) return;
     if (w.meter) w.meter->FileDone(Planned(row, true));
@@ -357,8 +360,8 @@ void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::
     } else {
       written = row.hasData && w.Cut(name, row.offset, Clamped(row.uncompressedSize), row.sha1, &check) == 1;
     }
-    const std::string failText = (row.deflated ? kErrorExtracting : kErrorCutting) + folder + Native(name);
-    if (!Record(w, result, i, rows.size(), folder, name, written, check, failText)) return;
+    if (!Record(w, result, i, rows.size(), folder, name, written, check, row.deflated ? kErrorExtracting : kErrorCutting))
+      return;
     if (w.meter) w.meter->FileDone(Planned(row, false));
   }
 }

@@ -15,7 +15,7 @@ std::vector<std::string> WriteRebuildScripts(const std::string& folder, const st
     std::replace(shown.begin(), shown.end(), '\\', '/');
     const std::string bytes = views::EncodePkgFile(s.text);
     OutputFile out;
-    const bool ok = destination.MakeFolders(s.path) && out.Open(destination, s.path) &&
+    const bool ok = destination.MakeFolders(s.path) && out.Open(destination, s.path, bytes.size()) &&
                     out.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) && out.Commit();
     if (ok)
       written.push_back(shown);

@@ -1,7 +1,9 @@
 // Destinations that would leave the extraction folder are refused; the rest still extract.
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "extract/safe_path.hpp"
@@ -153,6 +155,99 @@ TEST(OutputFileTest, AbortLeavesNothingAndCommitReplaces) {
   ASSERT_TRUE(f.Commit());
   EXPECT_EQ(ReadFile(dir / "a/b/c.txt"), "xyz");
   EXPECT_FALSE(f.Open(base, "a\\b"));  // a folder stands there
+}
+
+// The names standing in `folder`.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Whether the file system of `folder` can make unnamed files.
+bool HasUnnamedFiles(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+// A file appears under its name only when complete, whichever way it is written: a small
+// one as an unnamed file (nothing at all shows while it is written), a large one, or any
+// once unnamed files are off, under a part name. A file written twice keeps the second
+// content, and a dropped file leaves nothing.
+TEST(OutputFileTest, AppearsOnlyWhenCompleteAndLeavesNothingWhenDropped) {
+  struct Case {
+    const char* name;
+    std::size_t size;
+    bool unnamedOff;
+    bool expectUnnamed;
+  };
+  const Case cases[] = {{"small", 100, false, true},
+                        {"empty", 0, false, true},
+                        {"small, unnamed off", 100, true, false},
+                        {"large", extract::OutputFile::kUnnamedLimit + 1, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const bool unnamedHere = HasUnnamedFiles(dir.Path());
+    extract::Destination destination(dir.Path());
+    if (c.unnamedOff) destination.NoUnnamedFiles();
+    ASSERT_TRUE(destination.MakeFolders("bin\\d\\x.bin"));
+    const std::string folder = dir / "bin/d";
+    for (const char fill : {'1', '2'}) {
+      const std::string bytes(c.size, fill);
+      extract::OutputFile f;
+      ASSERT_TRUE(f.Open(destination, "bin\\d\\x.bin", bytes.size()));
+      ASSERT_TRUE(f.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+      EXPECT_EQ(f.Unnamed(), c.expectUnnamed && unnamedHere);
+      const std::vector<std::string> during = Names(folder);
+      if (f.Unnamed()) {
+        // Nothing new shows: the name holds the earlier content, or is absent.
+        EXPECT_EQ(during, fill == '1' ? std::vector<std::string>{} : std::vector<std::string>{"x.bin"});
+      } else {
+        ASSERT_EQ(during.size(), fill == '1' ? 1u : 2u);
+        EXPECT_EQ(during[0].rfind(".tarvik-", 0), 0u) << during[0];
+      }
+      if (fill == '2') {
+        EXPECT_EQ(ReadFile(folder + "/x.bin"), std::string(c.size, '1'));
+      }
+      ASSERT_TRUE(f.Commit());
+      EXPECT_EQ(Names(folder), std::vector<std::string>{"x.bin"});
+      EXPECT_EQ(ReadFile(folder + "/x.bin"), bytes);
+    }
+    {
+      extract::OutputFile dropped;
+      ASSERT_TRUE(dropped.Open(destination, "bin\\d\\y.bin", c.size));
+      ASSERT_TRUE(dropped.Write(reinterpret_cast<const std::uint8_t*>("abc"), 3));
+    }
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"x.bin"});
+  }
+}
+
+// More folders than the destination keeps open, visited back and forth: every file lands
+// in its own folder, and a folder met again is not taken for someone else's.
+TEST(DestinationTest, ManyFoldersVisitedAgainGetTheirFiles) {
+  TempDir dir;
+  extract::Destination destination(dir.Path());
+  constexpr int kFolders = 300;
+  for (const char* file : {"a.txt", "b.txt"}) {
+    for (int i = 0; i < kFolders; ++i) {
+      const std::string relative = "bin\\p\\" + std::to_string(i % 7) + "\\" + std::to_string(i) + "\\" + file;
+      const std::string text = std::to_string(i) + file;
+      extract::OutputFile f;
+      ASSERT_TRUE(destination.MakeFolders(relative));
+      ASSERT_TRUE(f.Open(destination, relative, text.size())) << relative;
+      ASSERT_TRUE(f.Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+      ASSERT_TRUE(f.Commit());
+    }
+  }
+  for (int i = 0; i < kFolders; ++i) {
+    const std::string folder = dir / ("bin/p/" + std::to_string(i % 7) + "/" + std::to_string(i));
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"a.txt", "b.txt"})) << folder;
+    EXPECT_EQ(ReadFile(folder + "/b.txt"), std::to_string(i) + "b.txt");
+  }
 }
 
 }  // namespace
