@@ -176,24 +176,27 @@ std::string TextOption(std::uint32_t options) {
 
 bool AppendPathKey(std::string& key, std::string_view piece) {
   const std::size_t at = key.size();
-  key.append(piece);
-  char* const d = key.data() + at;
   const std::size_t n = piece.size();
-  // One pass the compiler can vectorise: ASCII letters to lower case, "/" to "\\", and
-  // whether any byte lies beyond ASCII.
+  key.resize(at + n);
+  char* const d = key.data() + at;
+  const auto* const from = reinterpret_cast<const unsigned char*>(piece.data());
+  // Passes the compiler can vectorise, reading the piece itself (not what was just written):
+  // ASCII letters to lower case, "/" to "\\", whether any byte lies beyond ASCII, and whether
+  // a separator follows another.
   unsigned wide = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(d[i]);
+    const unsigned char c = from[i];
     wide |= c & 0x80u;
     const unsigned char lower = static_cast<unsigned char>(c - 'A') < 26 ? static_cast<unsigned char>(c + 32) : c;
     d[i] = static_cast<char>(c == '/' ? '\\' : lower);
   }
-  // A separator at the start of the key, or one after another (also across the join), is
-  // rare: only then is the piece compacted.
   unsigned doubled = 0;
   for (std::size_t i = 1; i < n; ++i)
-    doubled |= static_cast<unsigned>(d[i] == '\\') & static_cast<unsigned>(d[i - 1] == '\\');
-  if (n > 0 && d[0] == '\\') doubled = 1;
+    doubled |= static_cast<unsigned>(from[i] == '\\' || from[i] == '/') &
+               static_cast<unsigned>(from[i - 1] == '\\' || from[i - 1] == '/');
+  // A separator at the start of the key, or one after another (also across the join), is
+  // rare: only then is the piece compacted.
+  if (n > 0 && (from[0] == '\\' || from[0] == '/')) doubled = 1;
   if (doubled) {
     char* const begin = key.data();
     char* out = d;

@@ -110,9 +110,11 @@ struct PendingFile {
   int pkg = 0;
   std::size_t line = 0;       // its row in `rows`
   std::size_t sourceEnd = 0;  // where the source name ends in that row's text
-  std::string suffix;         // " (n)" when its path had to be made distinct
   std::uint32_t condition = 0;  // its condition in words (Describer::conditions_)
+  int suffix = 0;             // n of the " (n)" its path was given to make it distinct; 0: none
 };
+
+std::string SuffixText(int n) { return " (" + std::to_string(n) + ")"; }
 
 // The path keys in use, each with the last number tried for it: one open-addressing table
 // whose keys lie end to end in one buffer, so that a key costs no allocation of its own.
@@ -308,7 +310,7 @@ class Describer {
   }
 
   void AddFile(const FileEntry& e, std::string_view rest, int pkg, std::size_t sourceEnd) {
-    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, {}, condition_});
+    files_.push_back({&e, rest, pkg, rows_.size() - 1, sourceEnd, condition_, 0});
   }
 
   // A package path written into a source name: with the source separator.
@@ -667,18 +669,19 @@ class Describer {
         path = (*out)[i].extractPath;
       else
         ExtractPath(f, path);
-      for (int n = *number + 1;; ++n) {
-        suffix = " (" + std::to_string(n) + ")";
+      int chosen = *number + 1;
+      for (;; ++chosen) {
+        suffix = SuffixText(chosen);
         renamed = WithSuffix(path, path.size(), suffix);
         PathKey(renamed, key);
         if (!taken.Find(key)) {
-          *number = n;
+          *number = chosen;
           break;
         }
       }
       taken.Insert(key, 1, number);
       if (out) (*out)[i].extractPath = renamed;
-      files_[i].suffix = suffix;
+      files_[i].suffix = chosen;
     }
   }
 
@@ -699,7 +702,7 @@ class Describer {
   bool AssembleInPlace(std::string& script) {
     if (tagged_) return false;
     for (const PendingFile& f : files_)
-      if (!f.suffix.empty()) return false;
+      if (f.suffix != 0) return false;
     const auto [first, last] = Span();
     std::size_t total = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -789,8 +792,8 @@ class Describer {
           while (nextFile < files_.size() && files_[nextFile].line < i) ++nextFile;
           for (; nextFile < files_.size() && files_[nextFile].line == i; ++nextFile) {
             const PendingFile& f = files_[nextFile];
-            if (f.suffix.empty() || f.sourceEnd > text.size()) continue;
-            edited = WithSuffix(std::string(text), f.sourceEnd, f.suffix);
+            if (f.suffix == 0 || f.sourceEnd > text.size()) continue;
+            edited = WithSuffix(std::string(text), f.sourceEnd, SuffixText(f.suffix));
             text = edited;
           }
           append(text);
