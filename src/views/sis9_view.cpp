@@ -189,7 +189,10 @@ class PathKeyTable {
   std::string keys_;
 };
 
-// A set of hash values (open addressing): tells whether a value was met before.
+// A set of hash values (open addressing), sized once for the values expected: tells whether
+// a value was met before. Each slot keeps 32 bits of the value (the other bits choose the
+// slot), so that the table of a large package stays small; two values taken for one now
+// and then only cost the caller's exact check, and so does a value beyond those expected.
 class HashSet {
  public:
   explicit HashSet(std::size_t expected) {
@@ -197,19 +200,15 @@ class HashSet {
     while (capacity < expected * 2) capacity *= 2;
     slots_.assign(capacity, 0);
   }
-  // False when `hash` was already in the set.
+  // False when `hash` (or one that shares its kept bits and slot) was already in the set.
   bool Insert(std::size_t hash) {
-    if (hash == 0) {  // 0 marks an empty slot: kept aside
-      const bool fresh = !zero_;
-      zero_ = true;
-      return fresh;
-    }
-    if ((size_ + 1) * 2 > slots_.size()) Grow();
+    if ((size_ + 1) * 2 > slots_.size()) return false;
+    const auto kept = static_cast<std::uint32_t>(static_cast<std::uint64_t>(hash) >> 32) | 1u;  // never 0
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      if (slots_[slot] == hash) return false;
+      if (slots_[slot] == kept) return false;
       if (slots_[slot] == 0) {
-        slots_[slot] = hash;
+        slots_[slot] = kept;
         ++size_;
         return true;
       }
@@ -217,20 +216,8 @@ class HashSet {
   }
 
  private:
-  void Grow() {
-    std::vector<std::size_t> old(slots_.size() * 2, 0);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t h : old)
-      if (h != 0) {
-        std::size_t slot = h & mask;
-        while (slots_[slot] != 0) slot = (slot + 1) & mask;
-        slots_[slot] = h;
-      }
-  }
-  std::vector<std::size_t> slots_;
+  std::vector<std::uint32_t> slots_;
   std::size_t size_ = 0;
-  bool zero_ = false;
 };
 
 class Describer {

@@ -126,6 +126,9 @@ TEST(Sis9Corpus, EveryPackageOpens) {
     SCOPED_TRACE(p.file);
     const Viewed v(ReadBytes(corpus + "/" + p.file), p.file);
     const std::vector<std::string>& header = v.view.header;
+    // The script alone is the view's script, with either kind of Working Directory.
+    EXPECT_EQ(views::Script(v.package, {}), v.view.script);
+    EXPECT_EQ(views::Script(v.package, {"/w/"}), views::Describe(v.package, {"/w/"}).script);
     const bool malformed = p.manifest.count("problems") && !p.manifest.at("problems").empty();
     const bool corrupt = p.manifest.count("note") && p.manifest.at("note").find("malformed") != std::string::npos;
     if (malformed || corrupt) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "views/script_text.hpp"
 #include "views/views.hpp"
 
 namespace tarvik::test {
@@ -92,6 +93,45 @@ TEST(Sis9View, ScriptSectionsAndPaths) {
     EXPECT_EQ(v.files[2].entry, &main.body.ifs[0].branch.block->files[0]);
     EXPECT_EQ(v.header.front(), "SIS UID: E0000001");
   }
+}
+
+TEST(Sis9View, ScriptAloneWithoutEmbeddedPackages) {
+  // No embedded package: the script is put together in place, unless a path had to be made
+  // distinct ("A.TXT" meets "a.txt").
+  model::Package main = Pkg(0xE0000001, "Main", 1);
+  main.stub = true;
+  main.name = "m.sis";
+  for (const bool clash : {false, true}) {
+    SCOPED_TRACE(clash);
+    main.body.files = {File("!:\\a.txt", 0), File(clash ? "c:\\A.TXT" : "c:\\b.txt", 1)};
+    for (const char* folder : {"", "/w/"}) {
+      const views::PackageView v = views::DescribeSis9(main, {folder});
+      EXPECT_EQ(views::Script(main, {folder}), v.script);
+    }
+    const std::string second = clash ? "\\bin\\m\\A (2).TXT\"-\"c:\\A.TXT" : "\\bin\\m\\b.txt\"-\"c:\\b.txt";
+    EXPECT_EQ(views::Script(main, {}),
+              std::string(";<---Main SIS File PKG--->\r\n\r\n") + kHead +
+                  "#{\"Main\"}, (0xE0000001),1, 0, 0,TYPE=SA\r\n:\"\"\r\n%{\"V\"}\r\n"
+                  "\"\\bin\\m\\a.txt\"-\"!:\\a.txt\", FF\r\n\"" + second + "\", FF\r\n  \r\n");
+  }
+}
+
+TEST(Sis9View, PathKeyInPiecesIsTheWholeKey) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"bin\\m\\", "Data\\File.TXT"},  {"bin\\m\\", "\\lead\\x"},       {"bin\\m\\", "a//b\\\\c/"},
+      {"", "\\\\x"},                   {"bin\\Été\\", "ÉTÉ.txt"},         {"bin\\m\\", "/"},
+      {"bin/m/", "Sub\\x"},             {"bin\\m\\", ""},                  {"", ""}};
+  for (const auto& [folder, rest] : cases) {
+    SCOPED_TRACE(folder + "|" + rest);
+    std::string whole, pieces;
+    views::text::PathKey(folder + rest, whole);
+    const bool wide = views::text::AppendPathKey(pieces, folder);
+    views::text::FinishPathKey(pieces, views::text::AppendPathKey(pieces, rest) || wide);
+    EXPECT_EQ(pieces, whole);
+  }
+  std::string key;
+  views::text::PathKey("/Bin//É\\x.TXT/", key);
+  EXPECT_EQ(key, "bin\\é\\x.txt");
 }
 
 }  // namespace
