@@ -329,10 +329,27 @@ class RecordView {
   // keeps its name; each later one becomes "name (2).ext", "name (3).ext", ..., in the table,
   // the extraction and the language blocks of the script alike.
   void MakePathsDistinct() {
+    fileRecords_ = 0;  // the second pass counts afresh
+    languageFiles_ = 0;
+    rowAt_ = 0;
     std::vector<FileRow>& rows = view_.files;
     suffixes_.assign(rows.size(), std::string());
-    std::unordered_map<std::string, int> taken;
     std::string key;
+    // Most packages have no two rows on one path: a table of the keys' hashes alone shows
+    // that cheaply. Only when two hashes meet are the keys themselves compared.
+    {
+      text::HashSet hashes(rows.size());
+      bool clash = false;
+      for (std::size_t i = rows.size(); i-- > 0 && !clash;) {
+        const std::string& path = rows[i].extractPath;
+        if (rows[i].compressedSize == 0 || path.empty() || path.back() == '\\' || path.back() == '/') continue;
+        PathKey(path, key);
+        clash = !hashes.Insert(std::hash<std::string_view>{}(key));
+      }
+      if (!clash) return;
+    }
+    std::unordered_map<std::string, int> taken;
+    taken.reserve(rows.size());
     for (std::size_t i = rows.size(); i-- > 0;) {
       // A row that is never written (no bytes stored, or no file name) takes no name.
       const std::string& path = rows[i].extractPath;
@@ -353,9 +370,6 @@ class RecordView {
       taken.emplace(key, 1);
       rows[i].extractPath = std::move(renamed);
     }
-    fileRecords_ = 0;
-    languageFiles_ = 0;
-    rowAt_ = 0;
   }
 
   // Second pass: the record's script line, when it has one.

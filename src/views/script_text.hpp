@@ -54,4 +54,35 @@ bool IsElse(const model::Expression& e);
 // written without parentheses; a nested AND or OR of the other operator is parenthesized.
 std::string ConditionText(const model::Expression& e, bool comments);
 
+// A set of hash values (open addressing), sized once for the values expected: tells whether
+// a value was met before. Each slot keeps 32 bits of the value (the other bits choose the
+// slot), so that the table of a large package stays small; two values taken for one now
+// and then only cost the caller's exact check, and so does a value beyond those expected.
+class HashSet {
+ public:
+  explicit HashSet(std::size_t expected) {
+    std::size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    slots_.assign(capacity, 0);
+  }
+  // False when `hash` (or one that shares its kept bits and slot) was already in the set.
+  bool Insert(std::size_t hash) {
+    if ((size_ + 1) * 2 > slots_.size()) return false;
+    const auto kept = static_cast<std::uint32_t>(static_cast<std::uint64_t>(hash) >> 32) | 1u;  // never 0
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      if (slots_[slot] == kept) return false;
+      if (slots_[slot] == 0) {
+        slots_[slot] = kept;
+        ++size_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  std::vector<std::uint32_t> slots_;
+  std::size_t size_ = 0;
+};
+
 }  // namespace tarvik::views::text
