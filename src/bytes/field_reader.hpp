@@ -68,6 +68,28 @@ inline Field FinishField(Field f, Pos limit) {
   if (f.next <= f.start) f.next = f.start + 4;  // always move on
   return f;
 }
+
+inline std::uint32_t Word(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+// The common case of a field (`head` 8: type and length parts) or an array element (`head`
+// 4: length part only): a 32-bit length part, the whole inside the buffer and the limit.
+// False when it is not that case, which the careful readers then take.
+[[gnu::always_inline]] inline bool WholeField(ByteView b, Pos pos, Pos limit, int head, Field& f) {
+  if (pos < 0 || limit > b.Size() || pos > limit - head) return false;
+  const std::uint8_t* p = b.Ptr(pos);
+  const std::uint32_t length = Word(p + head - 4);
+  if ((length & 0x80000000u) || static_cast<Pos>(length) > limit - pos - head) return false;
+  f.start = pos;
+  f.type = head == 8 ? Word(p) : 0;
+  f.length = length;
+  f.index = pos + head;
+  f.end = f.index + length;
+  f.next = (f.end + 3) & ~Pos{3};
+  f.ok = true;
+  return true;
+}
 }  // namespace detail
 
 // Reads the field whose type part begins at `pos`; `ok` tells whether it ends at or before
@@ -75,24 +97,8 @@ inline Field FinishField(Field f, Pos limit) {
 // their parent and never cover the same bytes twice.
 Field ReadFieldSlow(ByteView b, Pos pos, Pos limit);
 [[gnu::always_inline]] inline Field ReadField(ByteView b, Pos pos, Pos limit) {
-  // The common case: a whole field with a 32-bit length part, inside the buffer and the limit.
-  if (pos >= 0 && limit <= b.Size() && pos <= limit - 8) {
-    const std::uint8_t* p = b.Ptr(pos);
-    const std::uint32_t length = static_cast<std::uint32_t>(p[4]) | static_cast<std::uint32_t>(p[5]) << 8 |
-                                 static_cast<std::uint32_t>(p[6]) << 16 | static_cast<std::uint32_t>(p[7]) << 24;
-    if (!(length & 0x80000000u) && static_cast<Pos>(length) <= limit - pos - 8) {
-      Field f;
-      f.start = pos;
-      f.type = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-      f.length = length;
-      f.index = pos + 8;
-      f.end = f.index + length;
-      f.next = (f.end + 3) & ~Pos{3};
-      f.ok = true;
-      return f;
-    }
-  }
+  Field f;
+  if (detail::WholeField(b, pos, limit, 8, f)) return f;
   return ReadFieldSlow(b, pos, limit);
 }
 [[gnu::noinline]] inline Field ReadFieldSlow(ByteView b, Pos pos, Pos limit) {
@@ -115,23 +121,8 @@ Field ReadFieldSlow(ByteView b, Pos pos, Pos limit);
 // Reads an array element (length part, then value, no type part) at `pos`.
 Field ReadElementSlow(ByteView b, Pos pos, Pos limit);
 [[gnu::always_inline]] inline Field ReadElement(ByteView b, Pos pos, Pos limit) {
-  // The common case: a whole element with a 32-bit length part, inside the buffer and the limit.
-  if (pos >= 0 && limit <= b.Size() && pos <= limit - 4) {
-    const std::uint8_t* p = b.Ptr(pos);
-    const std::uint32_t length = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                 static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    if (!(length & 0x80000000u) && static_cast<Pos>(length) <= limit - pos - 4) {
-      Field f;
-      f.start = pos;
-      f.type = 0;
-      f.length = length;
-      f.index = pos + 4;
-      f.end = f.index + length;
-      f.next = (f.end + 3) & ~Pos{3};
-      f.ok = true;
-      return f;
-    }
-  }
+  Field f;
+  if (detail::WholeField(b, pos, limit, 4, f)) return f;
   return ReadElementSlow(b, pos, limit);
 }
 [[gnu::noinline]] inline Field ReadElementSlow(ByteView b, Pos pos, Pos limit) {

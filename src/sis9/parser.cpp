@@ -30,25 +30,8 @@ constexpr std::uint32_t kNullOperation = 8;
 
 std::uint32_t Word(ByteView b, Pos pos) { return ReadWord(b, pos); }
 
-// UTF-16 text of `length` bytes at `index`; plain ASCII, the common case, is copied
-// straight across.
-std::string Utf16Text(ByteView b, Pos index, Pos length) {
-  if (length <= 0) return {};
-  if (length % 2 == 0 && b.HasRange(index, length)) {
-    const std::uint8_t* p = b.Ptr(index);
-    const auto units = static_cast<std::size_t>(length / 2);
-    // One pass that the compiler can vectorise tells whether every unit is ASCII.
-    unsigned wide = 0;
-    for (std::size_t i = 0; i < units; ++i) wide |= p[2 * i + 1] | (p[2 * i] & 0x80u);
-    if (wide == 0) {
-      std::string out(units, '\0');
-      char* d = out.data();
-      for (std::size_t i = 0; i < units; ++i) d[i] = static_cast<char>(p[2 * i]);
-      return out;
-    }
-  }
-  return GetText(b, index, length, true);
-}
+// UTF-16 text of `length` bytes at `index`.
+std::string Utf16Text(ByteView b, Pos index, Pos length) { return GetText(b, index, length, true); }
 
 std::string FieldText(ByteView b, const Field& f) {
   if (!f.ok || f.length <= 0) return {};
