@@ -3,8 +3,9 @@
 //   bench_sis9                      times, for packages of 1,000, 10,000 and 20,000 small
 //                                   files: the whole open through the menu, reading the file
 //                                   and parsing it with its script and file table (from
-//                                   memory), and merely reading the file and inflating its
-//                                   controller; prints the ratios at the end
+//                                   memory), the same with its script alone, the parse alone,
+//                                   and merely reading the file and inflating its controller;
+//                                   prints the ratios at the end
 //   bench_sis9 --peak-memory [MB]   builds a package of about MB megabytes of file data
 //                                   (200 by default), opens it in a fresh process and prints
 //                                   that process's peak memory against the file's size

@@ -405,6 +405,10 @@ class PackageReader {
   }
 
   void WalkRecords(Pos rec, std::uint32_t count, const model::OldHeader& h) {
+    // Room for the records the header counts, as far as the file could hold them (a record
+    // takes at least its 4-byte kind word).
+    const Pos room = rec >= 0 && rec < r_.Bytes().Size() ? (r_.Bytes().Size() - rec) / 4 : 0;
+    pkg_.records.reserve(static_cast<std::size_t>(std::min<Pos>(count, room)));
     for (std::uint32_t i = 0; i < count; ++i) {
       const Pos next = Handle(rec, h);
       if (next < 0) {

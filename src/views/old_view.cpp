@@ -409,8 +409,9 @@ class RecordView {
     const bool single = r.kind == Record::Kind::File;
     const std::uint32_t type = r.fileType;
     // A FILENULL record names no source, and a FILETEXT record installs nowhere.
-    const std::string src = type == kFileNull ? std::string() : r.source;
-    const std::string dst = type == kFileText ? std::string() : r.target;
+    static const std::string kNone;
+    const std::string& src = type == kFileNull ? kNone : r.source;
+    const std::string& dst = type == kFileText ? kNone : r.target;
     ++fileRecords_;
 
     std::vector<std::string> parts;  // file part of each extraction path, file order
@@ -468,7 +469,13 @@ class RecordView {
     const std::string opt = DetailsWord(type, r.details);
     std::string line;
     switch (type) {
-      case kFile: line = source + "-" + Q(dst) + ", FILE"; break;
+      case kFile:
+        line.reserve(source.size() + dst.size() + 9);
+        line += source;
+        line += "-\"";
+        line += dst;
+        line += "\", FILE";
+        break;
       case kFileRun:
         line = source + "-" + Q(dst) + ", FILERUN";
         if (!opt.empty()) line += ", " + opt;
@@ -589,6 +596,11 @@ PackageView DescribeOld(const model::Package& package, const ScriptSettings& /*s
   }
 
   std::vector<std::string> lines;
+  lines.reserve(package.records.size());
+  std::size_t rows = 0;
+  for (const Record& r : package.records)
+    if (r.kind == Record::Kind::File || r.kind == Record::Kind::LanguageFiles) rows += r.entries.size();
+  view.files.reserve(rows);
   RecordView records(package, view);
   const std::vector<std::string> conditions = RecordConditions(package.records);
   for (std::size_t i = 0; i < package.records.size(); ++i) records.AddRows(package.records[i], conditions[i]);
