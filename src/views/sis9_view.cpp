@@ -221,7 +221,9 @@ class Describer {
     if (!main_.controllerRead) return view;
     // A file takes a row and at most one pending file; its line is about as long as the
     // source prefix and its target twice over.
-    const std::size_t files = CountFiles(main_);
+    FileCount count;
+    CountFiles(main_, count);
+    const std::size_t files = count.files;
     // Without embedded packages every line lands in the main section: source names can name
     // its folder straight away, with no tag to replace.
     if (!HasEmbedded(main_)) {
@@ -230,7 +232,7 @@ class Describer {
     }
     rows_.reserve(files + 64);
     files_.reserve(files);
-    text_.reserve(files * (sourcePrefix_.size() + 48));
+    text_.reserve(files * (sourcePrefix_.size() + 24) + 2 * count.targetBytes + 256);
     WalkPackage(main_, -1);
     NameEmbedded();
     for (const PackageSlot& slot : slots_)
@@ -296,15 +298,21 @@ class Describer {
   std::string_view MadeUp(std::string name) { return madeUpNames_.emplace_back(std::move(name)); }
 
   // How many file descriptions the package holds, embedded packages included.
-  static std::size_t CountFiles(const InstallBlock& block) {
-    std::size_t n = block.files.size();
-    for (const Package& p : block.embedded) n += CountFiles(p);
+  // How many file descriptions the package holds, embedded packages included, and how long
+  // their targets are in all.
+  struct FileCount {
+    std::size_t files = 0;
+    std::size_t targetBytes = 0;
+  };
+  static void CountFiles(const InstallBlock& block, FileCount& n) {
+    n.files += block.files.size();
+    for (const FileEntry& f : block.files) n.targetBytes += f.target.size();
+    for (const Package& p : block.embedded) CountFiles(p, n);
     for (const model::IfBlock& i : block.ifs) {
-      if (i.branch.block) n += CountFiles(*i.branch.block);
+      if (i.branch.block) CountFiles(*i.branch.block, n);
       for (const model::ConditionalBlock& e : i.elseIfs)
-        if (e.block) n += CountFiles(*e.block);
+        if (e.block) CountFiles(*e.block, n);
     }
-    return n;
   }
   static bool HasEmbedded(const InstallBlock& block) {
     if (!block.embedded.empty()) return true;
@@ -321,10 +329,13 @@ class Describer {
       if (HasEmbedded(b)) return true;
     return false;
   }
-  static std::size_t CountFiles(const Package& p) {
-    std::size_t n = CountFiles(p.body) + (p.logo ? 1 : 0);
-    for (const InstallBlock& b : p.laterBlocks) n += CountFiles(b);
-    return n;
+  static void CountFiles(const Package& p, FileCount& n) {
+    CountFiles(p.body, n);
+    if (p.logo) {
+      ++n.files;
+      n.targetBytes += p.logo->target.size();
+    }
+    for (const InstallBlock& b : p.laterBlocks) CountFiles(b, n);
   }
 
   void WalkPackage(const Package& p, int parent) {
