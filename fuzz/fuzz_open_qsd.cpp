@@ -3,6 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
+  fuzz::ResetScratch();  // each run saves into an empty folder
   fuzz::SilentUi ui;
   auto app = fuzz::OpenInput(ui, "input.qsd", data, size);
   ui.saveAnswers.push_back(fuzz::Scratch().out + "/again.qsd");

@@ -34,7 +34,8 @@ const Sandbox& Scratch();
 void ResetScratch();
 // An app whose folders are the sandbox's.
 Platform SandboxPlatform();
-// Opens the bytes as the file `name` in a fresh app whose folders are the sandbox's.
+// Opens the bytes as the file `name` in a fresh app whose folders are the sandbox's (the
+// extraction folder is left as it is: opening a script or a session writes nothing).
 std::unique_ptr<App> OpenInput(SilentUi& ui, const std::string& name, const std::uint8_t* data, std::size_t size);
 // False when anything exists under BASE outside the sandbox's folders.
 bool NothingWrittenOutside();

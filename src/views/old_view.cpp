@@ -6,6 +6,8 @@
 // package is not offered for extraction.
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -575,10 +577,19 @@ std::string HeadText(const model::Package& pkg, const model::OldHeader& h) {
             std::to_string(static_cast<std::uint32_t>(v.build)) + ", {" + QuotedReversed(d.names) + "}" + kCrLf;
   }
   if (!pkg.properties.empty()) {
+    // A package may carry tens of thousands of them: each number is written straight into
+    // the text.
+    auto number = [&head](std::int32_t n) {
+      std::array<char, 12> digits{};
+      head.append(digits.data(), std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr);
+    };
     head += "+(";
+    head.reserve(head.size() + pkg.properties.size() * 16);
     for (std::size_t k = 0; k < pkg.properties.size(); ++k) {
       if (k) head += ", ";
-      head += std::to_string(pkg.properties[k].key) + "=" + std::to_string(pkg.properties[k].value);
+      number(pkg.properties[k].key);
+      head += '=';
+      number(pkg.properties[k].value);
     }
     head += ")";
     head += kCrLf;
