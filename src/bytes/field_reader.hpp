@@ -69,20 +69,16 @@ inline Field FinishField(Field f, Pos limit) {
   return f;
 }
 
-inline std::uint32_t Word(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 // The common case of a field (`head` 8: type and length parts) or an array element (`head`
 // 4: length part only): a 32-bit length part, the whole inside the buffer and the limit.
-// False when it is not that case, which the careful readers then take.
+// False when it is not that case, which ReadCareful then takes.
 [[gnu::always_inline]] inline bool WholeField(ByteView b, Pos pos, Pos limit, int head, Field& f) {
   if (pos < 0 || limit > b.Size() || pos > limit - head) return false;
   const std::uint8_t* p = b.Ptr(pos);
-  const std::uint32_t length = Word(p + head - 4);
+  const std::uint32_t length = LoadLE32(p + head - 4);
   if ((length & 0x80000000u) || static_cast<Pos>(length) > limit - pos - head) return false;
   f.start = pos;
-  f.type = head == 8 ? Word(p) : 0;
+  f.type = head == 8 ? LoadLE32(p) : 0;
   f.length = length;
   f.index = pos + head;
   f.end = f.index + length;
@@ -90,55 +86,41 @@ inline std::uint32_t Word(const std::uint8_t* p) {
   f.ok = true;
   return true;
 }
+
+// Any field or array element (`head` as for WholeField), read with every bound checked.
+[[gnu::noinline]] inline Field ReadCareful(ByteView b, Pos pos, Pos limit, int head) {
+  Field f;
+  f.start = pos;
+  if (head == 4) f.type = 0;
+  std::uint32_t t = 0;
+  if (pos < 0 || pos + head > limit || !ReadU32(b, pos, t)) {
+    f.index = pos;
+    f.end = f.next = limit > pos + 4 ? limit : pos + 4;
+    f.ok = false;
+    return f;
+  }
+  if (head == 8) f.type = t;
+  int width = 4;
+  DecodeLength(b, pos + head - 4, f.length, width);
+  f.index = pos + head - 4 + width;
+  return FinishField(f, limit);
+}
 }  // namespace detail
 
 // Reads the field whose type part begins at `pos`; `ok` tells whether it ends at or before
 // `limit`. A field that overruns `limit` is cut there, so that nested walks never read past
 // their parent and never cover the same bytes twice.
-Field ReadFieldSlow(ByteView b, Pos pos, Pos limit);
 [[gnu::always_inline]] inline Field ReadField(ByteView b, Pos pos, Pos limit) {
   Field f;
   if (detail::WholeField(b, pos, limit, 8, f)) return f;
-  return ReadFieldSlow(b, pos, limit);
-}
-[[gnu::noinline]] inline Field ReadFieldSlow(ByteView b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  std::uint32_t t = 0;
-  if (pos < 0 || pos + 8 > limit || !ReadU32(b, pos, t)) {
-    f.index = pos;
-    f.end = f.next = limit > pos + 4 ? limit : pos + 4;
-    f.ok = false;
-    return f;
-  }
-  f.type = t;
-  int width = 4;
-  DecodeLength(b, pos + 4, f.length, width);
-  f.index = pos + 4 + width;
-  return detail::FinishField(f, limit);
+  return detail::ReadCareful(b, pos, limit, 8);
 }
 
 // Reads an array element (length part, then value, no type part) at `pos`.
-Field ReadElementSlow(ByteView b, Pos pos, Pos limit);
 [[gnu::always_inline]] inline Field ReadElement(ByteView b, Pos pos, Pos limit) {
   Field f;
   if (detail::WholeField(b, pos, limit, 4, f)) return f;
-  return ReadElementSlow(b, pos, limit);
-}
-[[gnu::noinline]] inline Field ReadElementSlow(ByteView b, Pos pos, Pos limit) {
-  Field f;
-  f.start = pos;
-  f.type = 0;
-  if (pos < 0 || pos + 4 > limit || !b.HasRange(pos, 4)) {
-    f.index = pos;
-    f.end = f.next = limit > pos + 4 ? limit : pos + 4;
-    f.ok = false;
-    return f;
-  }
-  int width = 4;
-  DecodeLength(b, pos, f.length, width);
-  f.index = pos + width;
-  return detail::FinishField(f, limit);
+  return detail::ReadCareful(b, pos, limit, 4);
 }
 
 // Decodes `ByteLength` bytes at `ByteOffset` as UTF-16LE text (unicode true) or as

@@ -84,14 +84,17 @@ inline std::uint64_t ReadLE(ByteView buffer, Pos pos, int len) {
 }
 // Reads a whole little-endian word; false (and `out` 0) when any byte is outside.
 bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out);
+// The little-endian word at `p` (four bytes the caller knows are there).
+inline std::uint32_t LoadLE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
 inline bool ReadU32(ByteView buffer, Pos pos, std::uint32_t& out) {
   if (!buffer.HasRange(pos, 4)) {
     out = 0;
     return false;
   }
-  const std::uint8_t* p = buffer.Ptr(pos);
-  out = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  out = LoadLE32(buffer.Ptr(pos));
   return true;
 }
 // A 32-bit little-endian word; the bytes outside the buffer read as missing, as in ReadLE.

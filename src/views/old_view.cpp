@@ -346,7 +346,7 @@ class RecordView {
         const std::string& path = rows[i].extractPath;
         if (rows[i].compressedSize == 0 || path.empty() || path.back() == '\\' || path.back() == '/') continue;
         PathKey(path, key);
-        clash = !hashes.Insert(std::hash<std::string_view>{}(key));
+        clash = !hashes.Insert(key);
       }
       if (!clash) return;
     }

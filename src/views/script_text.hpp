@@ -54,8 +54,8 @@ bool IsElse(const model::Expression& e);
 // written without parentheses; a nested AND or OR of the other operator is parenthesized.
 std::string ConditionText(const model::Expression& e, bool comments);
 
-// A set of hash values (open addressing), sized once for the values expected: tells whether
-// a value was met before. Each slot keeps 32 bits of the value (the other bits choose the
+// A set of the hash values of keys (open addressing), sized once for the keys expected:
+// tells whether a key's hash was met before. Each slot keeps 32 bits of the value (the other bits choose the
 // slot), so that the table of a large package stays small; two values taken for one now
 // and then only cost the caller's exact check, and so does a value beyond those expected.
 class HashSet {
@@ -65,8 +65,10 @@ class HashSet {
     while (capacity < expected * 2) capacity *= 2;
     slots_.assign(capacity, 0);
   }
-  // False when `hash` (or one that shares its kept bits and slot) was already in the set.
-  bool Insert(std::size_t hash) {
+  // Puts the hash of `key` in the set; false when it (or one that shares its kept bits and
+  // slot) was already there.
+  bool Insert(std::string_view key) {
+    const std::size_t hash = std::hash<std::string_view>{}(key);
     if ((size_ + 1) * 2 > slots_.size()) return false;
     const auto kept = static_cast<std::uint32_t>(static_cast<std::uint64_t>(hash) >> 32) | 1u;  // never 0
     const std::size_t mask = slots_.size() - 1;

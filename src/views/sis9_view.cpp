@@ -202,7 +202,6 @@ class Describer {
     // name the extracted files in that folder.
     sep_ = SourceSeparator(sourceFolder_);
     if (sourceFolder_.empty() || (sourceFolder_.back() != '\\' && sourceFolder_.back() != '/')) sourceFolder_ += sep_;
-    sourcePrefix_ = sourceFolder_ + "bin" + sep_ + std::string(kTag) + sep_;
     conditions_.emplace_back();
     if (main.frame) {
       const model::Frame& f = *main.frame;
@@ -226,10 +225,8 @@ class Describer {
     const std::size_t files = count.files;
     // Without embedded packages every line lands in the main section: source names can name
     // its folder straight away, with no tag to replace.
-    if (!HasEmbedded(main_)) {
-      sourcePrefix_ = sourceFolder_ + "bin" + sep_ + packageFolder_ + sep_;
-      tagged_ = false;
-    }
+    tagged_ = HasEmbedded(main_);
+    sourcePrefix_ = sourceFolder_ + "bin" + sep_ + (tagged_ ? std::string(kTag) : packageFolder_) + sep_;
     rows_.reserve(files + 64);
     files_.reserve(files);
     text_.reserve(files * (sourcePrefix_.size() + 24) + 2 * count.targetBytes + 256);
@@ -297,7 +294,6 @@ class Describer {
   // A made-up name, kept for as long as the walk's file rows refer to it.
   std::string_view MadeUp(std::string name) { return madeUpNames_.emplace_back(std::move(name)); }
 
-  // How many file descriptions the package holds, embedded packages included.
   // How many file descriptions the package holds, embedded packages included, and how long
   // their targets are in all.
   struct FileCount {
@@ -544,9 +540,10 @@ class Describer {
       open.pop_back();
     }
     for (PackageSlot& slot : slots_) {
-      slot.extractFolder = "bin\\" + packageFolder_ + "\\";
-      if (slot.parent >= 0) slot.extractFolder += "Embedded Components\\" + slot.folderName + "\\";
-      slot.tagFolder = slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
+      const std::string folder =
+          slot.parent < 0 ? packageFolder_ : packageFolder_ + "\\Embedded Components\\" + slot.folderName;
+      slot.extractFolder = "bin\\" + folder + "\\";
+      slot.tagFolder = folder;
       if (sep_ != '\\') std::replace(slot.tagFolder.begin(), slot.tagFolder.end(), '\\', sep_);
     }
   }
@@ -622,7 +619,7 @@ class Describer {
       bool clash = false;
       for (std::size_t i = 0; i < files_.size() && !clash; ++i) {
         keyOf(files_[i]);
-        clash = !hashes.Insert(std::hash<std::string_view>{}(key));
+        clash = !hashes.Insert(key);
       }
       if (!clash) return;
     }
@@ -632,10 +629,7 @@ class Describer {
       keyOf(f);
       int* number = nullptr;
       if (taken.Insert(key, 1, number)) continue;
-      if (out)
-        path = (*out)[i].extractPath;
-      else
-        ExtractPath(f, path);
+      ExtractPath(f, path);
       int chosen = *number + 1;
       for (;; ++chosen) {
         suffix = SuffixText(chosen);
@@ -785,7 +779,7 @@ class Describer {
   std::string packageFolder_;  // the file name up to its last "."
   std::string sourceFolder_;   // the Working Directory, ending in a separator
   std::string sourcePrefix_;   // made-up source names begin with this
-  bool tagged_ = true;         // source names hold the tag in place of their package's folder
+  bool tagged_ = false;        // source names hold the tag in place of their package's folder
   char sep_ = '\\';            // the separator of source names
   std::vector<std::string> conditions_;  // conditions in words; [0] is none
   std::uint32_t condition_ = 0;          // the one the walk is in
