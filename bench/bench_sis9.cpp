@@ -52,6 +52,25 @@ const std::string& PackagePath(std::size_t files) {
   return it->second;
 }
 
+// Reads the file at `path` and parses it from memory.
+model::Package ReadAndParse(const std::string& path) {
+  Bytes bytes;
+  fsys::ReadWholeFile(path, bytes);
+  return Parse(bytes, path);
+}
+
+// Reads the file at `path` and inflates its controller into `out`, nothing more: the floor.
+int ReadAndInflate(const std::string& path, Bytes& out) {
+  Bytes bytes;
+  fsys::ReadWholeFile(path, bytes);
+  const ByteView b(bytes);
+  // SISContents at 16; controller checksum, data checksum, then the SISCompressed field at
+  // 48: type, 31-bit length, algorithm, declared size, then the stream.
+  const auto length = static_cast<std::size_t>(ReadLE(b, 52, 4));
+  const auto declared = ReadLE(b, 60, 8);
+  return Uncompress(b.Ptr(68), length - 12, declared, out);
+}
+
 void BM_OpenPackage(benchmark::State& state) {
   const auto files = static_cast<std::size_t>(state.range(0));
   const std::string& path = PackagePath(files);
@@ -73,9 +92,7 @@ void BM_ParseAndDescribe(benchmark::State& state) {
   const auto files = static_cast<std::size_t>(state.range(0));
   const std::string& path = PackagePath(files);
   for (auto _ : state) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
-    const model::Package package = Parse(bytes, path);
+    const model::Package package = ReadAndParse(path);
     const views::PackageView view = views::Describe(package, {});
     benchmark::DoNotOptimize(view.script.data());
     if (view.files.size() != files) state.SkipWithError("wrong number of file rows");
@@ -88,9 +105,7 @@ void BM_ParseAndScript(benchmark::State& state) {
   const auto files = static_cast<std::size_t>(state.range(0));
   const std::string& path = PackagePath(files);
   for (auto _ : state) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
-    const model::Package package = Parse(bytes, path);
+    const model::Package package = ReadAndParse(path);
     const std::string script = views::Script(package, {});
     benchmark::DoNotOptimize(script.data());
   }
@@ -101,9 +116,7 @@ void BM_ParseOnly(benchmark::State& state) {
   const auto files = static_cast<std::size_t>(state.range(0));
   const std::string& path = PackagePath(files);
   for (auto _ : state) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
-    const model::Package package = Parse(bytes, path);
+    const model::Package package = ReadAndParse(path);
     benchmark::DoNotOptimize(&package);
   }
 }
@@ -112,16 +125,8 @@ void BM_ParseOnly(benchmark::State& state) {
 void BM_ReadAndInflate(benchmark::State& state) {
   const std::string& path = PackagePath(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
-    const ByteView b(bytes);
-    // SISContents at 16; controller checksum, data checksum, then the SISCompressed field
-    // at 48: type, 31-bit length, algorithm, declared size, then the stream.
-    const auto length = static_cast<std::size_t>(ReadLE(b, 52, 4));
-    const auto declared = ReadLE(b, 60, 8);
     Bytes out;
-    const int status = Uncompress(b.Ptr(68), length - 12, declared, out);
-    if (status != zstatus::Ok) state.SkipWithError("controller did not inflate");
+    if (ReadAndInflate(path, out) != zstatus::Ok) state.SkipWithError("controller did not inflate");
     benchmark::DoNotOptimize(out.data());
   }
 }
@@ -235,18 +240,13 @@ int Loop(const char* mode, int n) {
   timespec t0{}, t1{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
   for (int i = 0; i < n; ++i) {
-    Bytes bytes;
-    fsys::ReadWholeFile(path, bytes);
     if (std::strcmp(mode, "inflate") == 0) {
-      const ByteView b(bytes);
-      const auto length = static_cast<std::size_t>(ReadLE(b, 52, 4));
-      const auto declared = ReadLE(b, 60, 8);
       Bytes out;
-      Uncompress(b.Ptr(68), length - 12, declared, out);
+      ReadAndInflate(path, out);
       sink += out.size();
       continue;
     }
-    const model::Package package = Parse(bytes, path);
+    const model::Package package = ReadAndParse(path);
     if (std::strcmp(mode, "script") == 0) sink += views::Script(package, {}).size();
     if (std::strcmp(mode, "describe") == 0) sink += views::Describe(package, {}).script.size();
   }
