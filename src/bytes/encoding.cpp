@@ -12,25 +12,33 @@ constexpr char16_t kHigh[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
+// Writes the UTF-8 bytes of a code point at `d` (room for four) and returns the end; a code
+// point beyond Unicode or a surrogate is written as U+FFFD.
+char* PutUtf8(char* d, char32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    *d++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *d++ = static_cast<char>(0xC0 | (cp >> 6));
+    *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *d++ = static_cast<char>(0xE0 | (cp >> 12));
+    *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *d++ = static_cast<char>(0xF0 | (cp >> 18));
+    *d++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return d;
+}
+
 }  // namespace
 
 void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
+  char bytes[4];
+  out.append(bytes, static_cast<std::size_t>(PutUtf8(bytes, cp) - bytes));
 }
 
 char32_t Cp1252ToUnicode(std::uint8_t byte) {
@@ -51,9 +59,20 @@ std::optional<std::uint8_t> UnicodeToCp1252(char32_t cp) {
 }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (char c : bytes) AppendUtf8(out, Cp1252ToUnicode(static_cast<std::uint8_t>(c)));
+  // A byte beyond ASCII becomes at most three bytes (the code page's code points lie below
+  // U+10000): the text is written into a buffer of that bound and cut to what was written.
+  std::size_t high = 0;
+  for (char c : bytes) high += static_cast<std::uint8_t>(c) >> 7;
+  std::string out(bytes.size() + 2 * high, '\0');
+  char* d = out.data();
+  for (char c : bytes) {
+    const auto b = static_cast<std::uint8_t>(c);
+    if (b < 0x80)
+      *d++ = c;
+    else
+      d = PutUtf8(d, Cp1252ToUnicode(b));
+  }
+  out.resize(static_cast<std::size_t>(d - out.data()));
   return out;
 }
 
@@ -101,24 +120,46 @@ std::string Utf8ToCp1252(std::string_view utf8, std::optional<char32_t>* firstBa
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view units) {
-  std::string out;
-  out.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
+namespace {
+
+// UTF-16 code units, read by `unit(i)`, to UTF-8.
+template <class Unit>
+std::string Utf16Units(std::size_t n, Unit unit) {
+  // A unit beyond ASCII becomes at most three bytes, and a surrogate pair (two such units)
+  // four: the text is written into a buffer of that bound and cut to what was written.
+  std::size_t high = 0;
+  for (std::size_t i = 0; i < n; ++i) high += unit(i) >= 0x80;
+  std::string out(n + 2 * high, '\0');
+  char* d = out.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    char32_t c = unit(i);
+    if (c < 0x80) {
+      *d++ = static_cast<char>(c);
+      continue;
     }
-    AppendUtf8(out, c);  // a lone surrogate becomes U+FFFD
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
+      const char32_t next = unit(i + 1);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
+    }
+    d = PutUtf8(d, c);  // a lone surrogate becomes U+FFFD
   }
+  out.resize(static_cast<std::size_t>(d - out.data()));
   return out;
 }
 
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view units) {
+  return Utf16Units(units.size(), [units](std::size_t i) { return units[i]; });
+}
+
 std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t units) {
-  std::u16string s(units, u'\0');
-  for (std::size_t i = 0; i < units; ++i) s[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
-  return Utf16ToUtf8(s);
+  return Utf16Units(units, [data](std::size_t i) {
+    return static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
+  });
 }
 
 std::string Utf8ToUtf16Le(std::string_view utf8) {
@@ -185,20 +226,29 @@ char32_t FoldCase(char32_t cp) {
 }
 
 void FoldCaseUtf8(std::string& text) {
-  std::string out;
-  bool changed = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t start = i;
-    const char32_t cp = NextUtf8(text, i);
-    const char32_t lower = FoldCase(cp);
-    if (lower == cp || cp == 0xFFFD) {
-      out.append(text, start, i - start);
-    } else {
-      AppendUtf8(out, lower);
-      changed = true;
+  // Only code points below U+0430 change, and each keeps its number of bytes: ASCII letters,
+  // and two-byte sequences led by 0xC3 to 0xD0. Every other byte is left as it is: bytes that
+  // continue a sequence are never such a lead, so the walk stays in step with NextUtf8.
+  auto* p = reinterpret_cast<unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      p[i++] = static_cast<unsigned char>(c - 'A') < 26 ? static_cast<unsigned char>(c + 32) : c;
+      continue;
     }
+    if (c >= 0xC3 && c <= 0xD0 && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+      const char32_t cp = static_cast<char32_t>((c & 0x1F) << 6 | (p[i + 1] & 0x3F));
+      const char32_t lower = FoldCase(cp);
+      if (lower != cp) {
+        p[i] = static_cast<unsigned char>(0xC0 | (lower >> 6));
+        p[i + 1] = static_cast<unsigned char>(0x80 | (lower & 0x3F));
+      }
+      i += 2;
+      continue;
+    }
+    ++i;
   }
-  if (changed) text.swap(out);
 }
 
 }  // namespace tarvik

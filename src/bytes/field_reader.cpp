@@ -14,7 +14,8 @@ std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicod
     if (hi <= lo) return {};
     return Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(buffer.Ptr(lo)), static_cast<size_t>(hi - lo)));
   }
-  // The common case: whole units inside the buffer, all of them ASCII, copied straight across.
+  // The common case: whole units inside the buffer, copied straight across when all of them
+  // are ASCII.
   if (ByteLength % 2 == 0 && buffer.HasRange(ByteOffset, ByteLength)) {
     const std::uint8_t* p = buffer.Ptr(ByteOffset);
     const auto n = static_cast<std::size_t>(ByteLength / 2);
@@ -25,6 +26,7 @@ std::string GetText(ByteView buffer, Pos ByteOffset, Pos ByteLength, bool unicod
       for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>(p[2 * i]);
       return out;
     }
+    return Utf16LeToUtf8(p, n);
   }
   // Code units start at ByteOffset; an odd length takes the high byte of its last unit from
   // just after the range. Units wholly outside the buffer add nothing; a unit whose high

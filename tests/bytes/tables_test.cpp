@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+#include <vector>
+
 #include "bytes/encoding.hpp"
 #include "bytes/tables.hpp"
 
@@ -58,6 +62,53 @@ TEST(Encoding, FoldCase) {
   std::string text = "\xC3\x89T\xC3\xA9 \xC5\xB8 \xC4\xB0 \xD0\x96 \xCE\xA3";  // ÉTé Ÿ İ Ж Σ
   FoldCaseUtf8(text);
   EXPECT_EQ(text, "\xC3\xA9t\xC3\xA9 \xC3\xBF \xC4\xB0 \xD0\xB6 \xCF\x83");
+}
+
+// The fast conversions against a plain one code point at a time, over random texts drawn from
+// bytes and units that matter: letters that fold, sequence leads and continuations, invalid
+// and overlong sequences, surrogates.
+TEST(Encoding, FastConversionsMatchOneCodePointAtATime) {
+  std::mt19937 random(7);
+  const std::uint8_t bytes[] = {'A', 'z', '/', 0x80, 0x8F, 0xBF, 0xC0, 0xC1, 0xC3, 0xC5, 0xCE, 0xD0,
+                                0xD1, 0xDF, 0xE0, 0xED, 0xF0, 0xF4, 0xF8, 0xFF, 0x89, 0xB8, 0x96, 0xA3};
+  const char16_t units[] = {u'a', u'Z', 0x7F, 0x80, 0xC9, 0x178, 0x7FF, 0x800, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xFFFD, 0xFFFF};
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t n = random() % 12;
+    std::string text;
+    std::u16string wide;
+    for (std::size_t i = 0; i < n; ++i) {
+      text.push_back(static_cast<char>(bytes[random() % std::size(bytes)]));
+      wide.push_back(units[random() % std::size(units)]);
+    }
+    std::string folded;  // fold each code point, keeping invalid bytes as they are
+    for (std::size_t i = 0; i < text.size();) {
+      const std::size_t start = i;
+      const char32_t cp = NextUtf8(text, i);
+      if (cp == 0xFFFD || FoldCase(cp) == cp)
+        folded.append(text, start, i - start);
+      else
+        AppendUtf8(folded, FoldCase(cp));
+    }
+    std::string fast = text;
+    FoldCaseUtf8(fast);
+    EXPECT_EQ(fast, folded) << round;
+
+    std::string fromCp1252;
+    for (char c : text) AppendUtf8(fromCp1252, Cp1252ToUnicode(static_cast<std::uint8_t>(c)));
+    EXPECT_EQ(Cp1252ToUtf8(text), fromCp1252) << round;
+
+    std::string fromUtf16;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+      char32_t c = wide[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
+        c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+      AppendUtf8(fromUtf16, c);
+    }
+    EXPECT_EQ(Utf16ToUtf8(wide), fromUtf16) << round;
+    std::vector<std::uint8_t> le;
+    for (const char16_t u : wide) le.insert(le.end(), {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8)});
+    EXPECT_EQ(Utf16LeToUtf8(le.data(), wide.size()), fromUtf16) << round;
+  }
 }
 
 TEST(Attributes, NamesByHexKey) {
