@@ -194,15 +194,14 @@ std::string DecodeTextFile(std::string_view bytes) {
   const bool le = starts("\xFF\xFE");
   const bool be = starts("\xFE\xFF");
   if (le || be) {
-    std::string_view rest = bytes.substr(2);
-    std::u16string units(rest.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
+    const std::string_view rest = bytes.substr(2);
+    const std::size_t whole = rest.size() / 2;
+    return Utf16Units(whole + rest.size() % 2, [rest, whole, le](std::size_t i) {
+      if (i == whole) return char16_t{0xFFFD};  // a dangling byte
       const auto a = static_cast<std::uint8_t>(rest[2 * i]);
       const auto b = static_cast<std::uint8_t>(rest[2 * i + 1]);
-      units[i] = static_cast<char16_t>(le ? (a | b << 8) : (b | a << 8));
-    }
-    if (rest.size() % 2) units.push_back(0xFFFD);  // a dangling byte
-    return Utf16ToUtf8(units);
+      return static_cast<char16_t>(le ? (a | b << 8) : (b | a << 8));
+    });
   }
   return Cp1252ToUtf8(bytes);
 }
@@ -234,7 +233,7 @@ void FoldCaseUtf8(std::string& text) {
   for (std::size_t i = 0; i < n;) {
     const unsigned char c = p[i];
     if (c < 0x80) {
-      p[i++] = static_cast<unsigned char>(c - 'A') < 26 ? static_cast<unsigned char>(c + 32) : c;
+      p[i++] = static_cast<unsigned char>(FoldCase(c));
       continue;
     }
     if (c >= 0xC3 && c <= 0xD0 && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {

@@ -126,6 +126,7 @@ TEST(Encoding, TextFilesByByteOrderMark) {
   EXPECT_EQ(DecodeTextFile("\xEF\xBB\xBF" "caf\xC3\xA9"), "caf\xC3\xA9");
   EXPECT_EQ(DecodeTextFile(std::string("\xFF\xFE" "a\0\xE9\0", 6)), "a\xC3\xA9");
   EXPECT_EQ(DecodeTextFile(std::string("\xFE\xFF\0a\0\xE9", 6)), "a\xC3\xA9");
+  EXPECT_EQ(DecodeTextFile(std::string("\xFF\xFE" "a\0\x3D\xD8\0\xDE!", 9)), "a\xF0\x9F\x98\x80\xEF\xBF\xBD");  // pair, dangling byte
   EXPECT_EQ(DecodeTextFile("caf\xE9 \x80"), "caf\xC3\xA9 \xE2\x82\xAC");  // Windows-1252
 }
 
