@@ -39,7 +39,7 @@
 #include "catalog/catalog.hpp"
 #include "parse/parse.hpp"
 #include "platform/platform.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "sis9/parser.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
@@ -254,7 +254,7 @@ void BM_JsonManyFiles(benchmark::State& state) {
                                                 static_cast<std::streamsize>(pkg.size()));
   }
   test::FakeUi ui;
-  App app(ui, Platform(root + "/data", root));
+  window::Commands app(ui, Platform(root + "/data", root));
   app.Form_Load();
   double openBest = 1e300, appBest = 1e300, jsonBest = 1e300;
   for (auto _ : state) {
@@ -279,7 +279,7 @@ void BM_JsonManyFiles(benchmark::State& state) {
       benchmark::DoNotOptimize(text.data());
     }
     const auto t3 = std::chrono::steady_clock::now();
-    if (app.state.view.files.size() != 10000) {
+    if (test::ViewOf(app).files.size() != 10000) {
       state.SkipWithError("the package did not open with its files");
       break;
     }

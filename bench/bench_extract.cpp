@@ -27,7 +27,7 @@
 
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 
@@ -113,11 +113,11 @@ void BM_ExtractVsZlib(benchmark::State& state) {
     return;
   }
   test::FakeUi ui;
-  App app(ui, Platform(root + "/data", root));
+  window::Commands app(ui, Platform(root + "/data", root));
   app.Form_Load();
   ui.openAnswers.push_back(package);
   app.mnOpen_Click();
-  if (!app.mnFile_Click().extract || app.state.view.files.size() != kFiles) {
+  if (!app.mnFile_Click().extract || test::ViewOf(app).files.size() != kFiles) {
     state.SkipWithError("the package did not open with its files");
     return;
   }
@@ -128,7 +128,7 @@ void BM_ExtractVsZlib(benchmark::State& state) {
   };
   std::vector<Stream> streams;
   std::size_t largest = 0;
-  for (const views::FileRow& r : app.state.view.files) {
+  for (const views::FileRow& r : test::ViewOf(app).files) {
     const auto usize = static_cast<std::size_t>(r.uncompressedSize);
     streams.push_back({r.offset, static_cast<std::size_t>(r.compressedSize), usize});
     largest = std::max(largest, usize);
@@ -146,16 +146,15 @@ void BM_ExtractVsZlib(benchmark::State& state) {
     const auto t0 = std::chrono::steady_clock::now();
     for (const auto& s : streams) {
       Bytes inflated;
-      Uncompress(app.bytes.data() + s.offset, s.csize, s.usize, inflated);
+      Uncompress(test::BytesOf(app).data() + s.offset, s.csize, s.usize, inflated);
       benchmark::DoNotOptimize(inflated.data());
     }
     const auto t1 = std::chrono::steady_clock::now();
-    ui.folderAnswers.push_back(out);
-    app.mnExtr_Click();
+    const test::Extraction x = test::ExtractThroughMenu(app, ui, out);
     const auto t2 = std::chrono::steady_clock::now();
 
-    if (app.state.extractedCount != static_cast<std::int32_t>(kFiles) || !ui.messages.empty() ||
-        ui.resultText.find(extract::kHashMismatchMark) != std::string::npos) {
+    if (x.report.result.extracted != static_cast<std::int32_t>(kFiles) || !ui.messages.empty() ||
+        x.text.find(extract::kHashMismatchMark) != std::string::npos) {
       state.SkipWithError("extraction did not write every file cleanly");
       break;
     }
@@ -163,7 +162,7 @@ void BM_ExtractVsZlib(benchmark::State& state) {
     extractBest = std::min(extractBest, Seconds(t1, t2));
     state.SetIterationTime(Seconds(t1, t2));
   }
-  const double packageMiB = static_cast<double>(app.bytes.size()) / (1 << 20);
+  const double packageMiB = static_cast<double>(test::BytesOf(app).size()) / (1 << 20);
   const double largestMiB = static_cast<double>(largest) / (1 << 20);
   state.counters["zlib_s"] = zlibBest;
   state.counters["extract_s"] = extractBest;
@@ -192,11 +191,11 @@ void BM_ExtractManySmallFiles(benchmark::State& state) {
                                                    static_cast<std::streamsize>(pkg.size()));
   }
   test::FakeUi ui;
-  App app(ui, Platform(root + "/data", root));
+  window::Commands app(ui, Platform(root + "/data", root));
   app.Form_Load();
   ui.openAnswers.push_back(package);
   app.mnOpen_Click();
-  const auto& rows = app.state.view.files;
+  const auto& rows = test::ViewOf(app).files;
   if (rows.size() != kMany) {
     state.SkipWithError("the package did not open with its files");
     return;
@@ -206,7 +205,7 @@ void BM_ExtractManySmallFiles(benchmark::State& state) {
   contents.reserve(rows.size());
   for (const views::FileRow& r : rows) {
     Bytes b;
-    Uncompress(app.bytes.data() + r.offset, r.compressedSize, r.uncompressedSize, b);
+    Uncompress(test::BytesOf(app).data() + r.offset, r.compressedSize, r.uncompressedSize, b);
     contents.push_back(std::move(b));
   }
   const std::string out = root + "/out";
@@ -232,10 +231,9 @@ void BM_ExtractManySmallFiles(benchmark::State& state) {
       if (fd >= 0) close(fd);
     }
     const auto t1 = std::chrono::steady_clock::now();
-    ui.folderAnswers.push_back(out);
-    app.mnExtr_Click();
+    const test::Extraction x = test::ExtractThroughMenu(app, ui, out);
     const auto t2 = std::chrono::steady_clock::now();
-    if (app.state.extractedCount != static_cast<std::int32_t>(kMany)) {
+    if (x.report.result.extracted != static_cast<std::int32_t>(kMany)) {
       state.SkipWithError("extraction did not write every file");
       break;
     }

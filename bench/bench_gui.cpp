@@ -1,7 +1,7 @@
 // The desktop program's Files table and its responsiveness (built when the GUI is).
 //
 //   bench_gui                 times, for the synthetic package of 20,000 small files: the
-//                             open alone (the App's Open), the same open followed by filling
+//                             open alone (the window's Open), the same open followed by filling
 //                             the Files table (model, sort-and-filter proxy, table laid out
 //                             and painted once), and the whole window's Open; prints the
 //                             ratio fill / open (goal: under 2)
@@ -24,7 +24,7 @@
 #include "gui/files_model.hpp"
 #include "gui/main_window.hpp"
 #include "scripted_desktop.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
@@ -51,18 +51,18 @@ namespace {
 
 void BM_Open(benchmark::State& state) {
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(Dir()));
+  window::Commands app(ui, test::TestPlatform(Dir()));
   app.Form_Load();
   for (auto _ : state) {
     ui.openAnswers.push_back(PackagePath());
     app.mnOpen_Click();
-    if (app.state.view.files.size() != kFiles) state.SkipWithError("wrong number of file rows");
+    if (test::ViewOf(app).files.size() != kFiles) state.SkipWithError("wrong number of file rows");
   }
 }
 
 void BM_OpenAndFillFilesTable(benchmark::State& state) {
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(Dir()));
+  window::Commands app(ui, test::TestPlatform(Dir()));
   app.Form_Load();
   gui::FilesModel model;
   gui::FilesProxy proxy(&model);
@@ -79,7 +79,7 @@ void BM_OpenAndFillFilesTable(benchmark::State& state) {
     model.Clear();
     ui.openAnswers.push_back(PackagePath());
     app.mnOpen_Click();
-    model.SetRows(&app.state.view.files);
+    model.SetRows(&test::ViewOf(app).files);
     QApplication::processEvents();  // lays out and paints the visible rows
     if (proxy.rowCount() != static_cast<int>(kFiles)) state.SkipWithError("wrong number of table rows");
   }

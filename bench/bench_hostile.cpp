@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/mutate.hpp"
 #include "support/test_env.hpp"
@@ -23,7 +23,7 @@ using namespace tarvik;
 namespace {
 
 // Fastest of three opens of the file, in microseconds.
-double OpenMicros(App& app, test::FakeUi& ui, const std::string& path) {
+double OpenMicros(window::Commands& app, test::FakeUi& ui, const std::string& path) {
   double best = 1e300;
   for (int k = 0; k < 3; ++k) {
     ui.messages.clear();
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   std::sort(packages.begin(), packages.end());
   test::FakeUi ui;
   test::TempDir dir;
-  App app(ui, test::TestPlatform(dir));
+  window::Commands app(ui, test::TestPlatform(dir));
   app.Form_Load();
   // The largest controllers: small ones open in less time than the file system takes.
   std::vector<std::pair<Bytes, std::string>> controllers;
@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
     ++used;
     const std::string path = dir.Write("stub.sis", *controller);
     const double base = OpenMicros(app, ui, path);
-    FileBuffer b;
-    b.data = *controller;
+    const ByteView b(*controller);
     std::vector<Pos> lengths;
     test::CollectLengths(b, 0, b.Size(), 0, lengths);
     const std::size_t step = std::max<std::size_t>(1, lengths.size() / 60);

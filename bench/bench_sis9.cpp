@@ -26,7 +26,7 @@
 
 #include "bytes/inflate.hpp"
 #include "parse/parse.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "views/views.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
@@ -75,13 +75,13 @@ void BM_OpenPackage(benchmark::State& state) {
   const auto files = static_cast<std::size_t>(state.range(0));
   const std::string& path = PackagePath(files);
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(Dir()));
+  window::Commands app(ui, test::TestPlatform(Dir()));
   app.Form_Load();
   for (auto _ : state) {
     ui.openAnswers.push_back(path);
     app.mnOpen_Click();
     benchmark::DoNotOptimize(ui.text.data());
-    if (app.state.view.files.size() != files) state.SkipWithError("wrong number of file rows");
+    if (test::ViewOf(app).files.size() != files) state.SkipWithError("wrong number of file rows");
   }
   state.counters["per_file"] =
       benchmark::Counter(static_cast<double>(files), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
@@ -225,12 +225,12 @@ int PeakMemory(const char* self, std::size_t megabytes) {
 int OpenOnce(const char* path) {
   test::FakeUi ui;
   test::TempDir dir;
-  App app(ui, test::TestPlatform(dir));
+  window::Commands app(ui, test::TestPlatform(dir));
   app.Form_Load();
   ui.openAnswers.push_back(path);
   app.mnOpen_Click();
   std::printf("%ld\n", PeakKiB());
-  return app.state.package ? 0 : 1;
+  return test::PackageOf(app) ? 0 : 1;
 }
 
 // Runs one of the measured steps `n` times, for counting cycles and instructions with perf.

@@ -2,7 +2,7 @@
 #include "support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  tarvik::fuzz::SilentUi ui;
-  tarvik::fuzz::OpenInput(ui, "input.pkg", data, size);
+  tarvik::ops::Recorder talk(true);
+  tarvik::fuzz::OpenInput(talk, "input.pkg", data, size);
   return 0;
 }

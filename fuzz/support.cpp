@@ -55,12 +55,10 @@ void ResetScratch() {
   for (const auto& e : fs::directory_iterator(Scratch().out, ec)) fs::remove_all(e.path(), ec);
 }
 
-Platform SandboxPlatform() { return Platform(Scratch().data, Scratch().tmp); }
 
-std::unique_ptr<App> OpenInput(SilentUi& ui, const std::string& name, const std::uint8_t* data, std::size_t size) {
-  auto app = std::make_unique<App>(ui, SandboxPlatform());
-  app->OpenBytes(name, Bytes(data, data + size));
-  return app;
+std::shared_ptr<const ops::Opened> OpenInput(ops::Recorder& talk, const std::string& name, const std::uint8_t* data,
+                                             std::size_t size) {
+  return ops::OpenBytes(name, Bytes(data, data + size), {}, talk);
 }
 
 bool NothingWrittenOutside() {

@@ -20,21 +20,6 @@ int HexDigitValue(char c) {
 
 }  // namespace
 
-bool OpenBinary(FileBuffer& buffer, const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return false;
-  const std::streamoff n = in.tellg();
-  if (n < 0) return false;
-  try {
-    buffer.data.assign(static_cast<size_t>(n), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  in.seekg(0);
-  if (n > 0 && !in.read(reinterpret_cast<char*>(buffer.data.data()), n)) return false;
-  return true;
-}
-
 // The bytes of [pos, pos + len) that lie inside the buffer, the lowest one inside taken as
 // the least significant.
 std::uint64_t ReadLEPartial(ByteView buffer, Pos pos, int len) {
@@ -59,12 +44,13 @@ bool ReadU16(ByteView buffer, Pos pos, std::uint16_t& out) {
   return true;
 }
 
-double HexToLong(std::string_view text) {
-  double sum = 0;
+std::optional<std::uint64_t> HexValue(std::string_view text) {
+  if (text.size() > 16) return std::nullopt;
+  std::uint64_t sum = 0;
   for (char c : text) {
     const int d = HexDigitValue(c);
-    if (d < 0) return 0;
-    sum = sum * 16 + d;
+    if (d < 0) return std::nullopt;
+    sum = sum * 16 + static_cast<std::uint64_t>(d);
   }
   return sum;
 }

@@ -7,6 +7,7 @@
 // expect, so no input can make a read go out of range.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,8 +27,8 @@ inline Pos AddPos(Pos a, Pos b) {
   return a + b;
 }
 
-// A read-only view of bytes (a package file or an inflated controller) with the same
-// bounds-checked access as FileBuffer. Parsers read through it; it owns nothing.
+// A read-only view of bytes (a package file or an inflated controller) with bounds-checked
+// access. Parsers read through it; it owns nothing.
 class ByteView {
  public:
   ByteView() = default;
@@ -45,29 +46,6 @@ class ByteView {
   std::span<const std::uint8_t> data_;
 };
 
-class FileBuffer {
- public:
-  FileBuffer() { Reset(); }
-
-  // A single zero byte, the state after Open, Reload and Close.
-  void Reset() { data.assign(1, 0); }
-
-  Pos Size() const { return static_cast<Pos>(data.size()); }
-  bool Has(Pos pos) const { return pos >= 0 && pos < Size(); }
-  // Byte at a 0-based offset; 0 outside the buffer.
-  std::uint8_t At(Pos pos) const { return Has(pos) ? data[static_cast<size_t>(pos)] : 0; }
-  // True when all of [pos, pos + len) lies inside the buffer.
-  bool HasRange(Pos pos, Pos len) const { return pos >= 0 && len >= 0 && len <= Size() - pos; }
-  const std::uint8_t* Ptr(Pos pos) const { return data.data() + pos; }
-  operator ByteView() const { return ByteView(data); }  // NOLINT: every reader takes a view
-
-  Bytes data;
-};
-
-// Loads the whole file at `path` into the buffer. Fails silently (returns false): the
-// buffer is left unchanged when the file cannot be opened or sized, and holds zero bytes of
-// the file's length when the read itself fails.
-bool OpenBinary(FileBuffer& buffer, const std::string& path);
 // Little-endian unsigned value of the bytes of [pos, pos + len) that lie inside the buffer,
 // the lowest one inside taken as the least significant (a field cut by the end of the file
 // reads as the bytes it still has). `len` is at most 8.
@@ -104,8 +82,9 @@ inline std::uint32_t ReadWord(ByteView buffer, Pos pos) {
   return static_cast<std::uint32_t>(ReadLEPartial(buffer, pos, 4));
 }
 
-// Hexadecimal text to number; invalid text gives 0. Never negative.
-double HexToLong(std::string_view text);
+// The value of up to 16 hexadecimal digits (either case; no text is 0); nothing when the
+// text holds anything else.
+std::optional<std::uint64_t> HexValue(std::string_view text);
 
 // Decimal text of a whole number: plain digits below 10^15, otherwise one digit, a point,
 // up to 14 further digits, "E+" and the exponent (1.84467440737096E+19).

@@ -388,19 +388,4 @@ Result ExtractAll(ByteView package, model::Generation generation, const std::vec
   return result;
 }
 
-int ExtractData(ByteView package, const std::string& folder, const std::string& name, std::int64_t compressSize,
-                std::int64_t uncompressSize, std::int64_t offset, Reporter& reporter,
-                const std::optional<Sha1Digest>& expected, HashCheck* check) {
-  Destination destination(folder);
-  Writer w{package, destination, reporter, nullptr};
-  return w.Inflate(name, compressSize, uncompressSize, offset, expected, check);
-}
-
-int CutFile2(ByteView package, const std::string& folder, const std::string& name, std::int64_t offset,
-             std::int64_t length, Reporter& reporter, const std::optional<Sha1Digest>& expected, HashCheck* check) {
-  Destination destination(folder);
-  Writer w{package, destination, reporter, nullptr};
-  return w.Cut(name, offset, length, expected, check);
-}
-
 }  // namespace tarvik::extract

@@ -19,7 +19,6 @@
 
 namespace tarvik::extract {
 
-inline constexpr const char* kFolderTitle = "Select folder to keep the extracted files";
 inline constexpr const char* kErrorExtracting = "Error while extracting ";
 inline constexpr const char* kErrorCutting = "Error while cutting ";
 // zlib's failures are reported with this in front of their message (bytes/inflate.hpp).
@@ -98,19 +97,5 @@ struct Result {
 // row says, and checked against their SHA-1.
 Result ExtractAll(ByteView package, model::Generation generation, const std::vector<views::FileRow>& rows,
                   const std::string& folder, Reporter& reporter);
-
-// One file: inflates the `compressSize` bytes at the 0-based `offset` of `package` into the
-// file `name` (relative to `folder`). 1 when the file was written, 0 otherwise; zlib's
-// failures are reported as warnings. With an `expected` SHA-1 the written bytes are checked
-// (`check` tells the outcome; a mismatching file is still written when zlib accepts it).
-int ExtractData(ByteView package, const std::string& folder, const std::string& name, std::int64_t compressSize,
-                std::int64_t uncompressSize, std::int64_t offset, Reporter& reporter,
-                const std::optional<Sha1Digest>& expected = std::nullopt, HashCheck* check = nullptr);
-// One file: copies `length` bytes at `offset` into the file `name`. 1 when written (an
-// empty length writes an empty file); 0 for a range outside the package, an unsafe
-// destination or a failed write.
-int CutFile2(ByteView package, const std::string& folder, const std::string& name, std::int64_t offset,
-             std::int64_t length, Reporter& reporter, const std::optional<Sha1Digest>& expected = std::nullopt,
-             HashCheck* check = nullptr);
 
 }  // namespace tarvik::extract

@@ -6,15 +6,26 @@
 
 namespace tarvik::gui {
 
-std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const std::string& text, int style,
-                                            const std::string& title) {
+namespace {
+std::unique_ptr<QMessageBox> MakeBox(QWidget* parent, const std::string& title, const std::string& text,
+                                     QMessageBox::Icon icon, QMessageBox::StandardButtons buttons) {
   auto box = std::make_unique<QMessageBox>(parent);
   box->setWindowTitle(QString::fromStdString(title));
   box->setTextFormat(Qt::PlainText);
   box->setText(ForDisplay(text));
-  box->setIcon(StyleIcon(style));
-  box->setStandardButtons(StyleButtons(style));
+  box->setIcon(icon);
+  box->setStandardButtons(buttons);
   return box;
+}
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const ops::Message& message) {
+  return MakeBox(parent, message.title, message.text, SeverityIcon(message.severity), QMessageBox::Ok);
+}
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const ops::Question& question) {
+  return MakeBox(parent, question.title, question.text, QuestionIcon(question.kind),
+                 QMessageBox::Yes | QMessageBox::No);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
-// The standard dialogs of the window, built ready to run: message boxes from a style
-// number, and the Open, Save As and folder dialogs from the pipe-separated filter lists.
+// The standard dialogs of the window, built ready to run: message boxes that tell messages
+// and ask questions, and the Open, Save As and folder dialogs from the pipe-separated filter
+// lists.
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -9,10 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "operations/conversation.hpp"
+
 namespace tarvik::gui {
 
-std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const std::string& text, int style,
-                                            const std::string& title);
+// A message box that tells `message` (OK only), and one that asks `question` (Yes and No).
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const ops::Message& message);
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const ops::Question& question);
 
 // The Open dialog: an existing file, the filters with the first one selected.
 std::unique_ptr<QFileDialog> MakeOpenDialog(QWidget* parent, const std::string& filter,

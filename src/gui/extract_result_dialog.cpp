@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "gui/window_rules.hpp"
-#include "shell/app.hpp"
+#include "operations/conversation.hpp"
 
 namespace tarvik::gui {
 
@@ -37,31 +37,11 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& headings, const char* 
 
 }  // namespace
 
-ExtractResultDialog::ExtractResultDialog(QWidget* parent, const std::string& text, const std::string& folder,
-                                         std::function<void(const std::string&)> openFolder)
-    : QDialog(parent), folder_(folder), openFolder_(std::move(openFolder)) {
-  setObjectName(QStringLiteral("frmResult"));
-  setWindowTitle(QString::fromLatin1(kProgramName));
-  setModal(true);
-
-  // The list can be long: a read-only text box scrolls where a label would not.
-  text_ = new QPlainTextEdit(this);
-  text_->setObjectName(QStringLiteral("Text1"));
-  text_->setReadOnly(true);
-  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  text_->setPlainText(ForDisplay(text));
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(text_, 1);
-  AddButtons(layout);
-  resize(460, 320);
-}
-
 ExtractResultDialog::ExtractResultDialog(QWidget* parent, const ExtractReport& report, const std::string& viewFolder,
                                          std::function<void(const std::string&)> openFolder)
     : QDialog(parent), folder_(viewFolder), openFolder_(std::move(openFolder)) {
   setObjectName(QStringLiteral("frmResult"));
-  setWindowTitle(QString::fromLatin1(kProgramName));
+  setWindowTitle(QString::fromLatin1(ops::kProgramName));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
   const QLocale locale;

@@ -31,14 +31,10 @@ struct ExtractReport {
 class ExtractResultDialog : public QDialog {
   Q_OBJECT
  public:
-  // The plain list the core writes (bare names, one per line).
-  ExtractResultDialog(QWidget* parent, const std::string& text, const std::string& folder,
-                      std::function<void(const std::string&)> openFolder);
   // The window's report; "View File" opens `viewFolder`.
   ExtractResultDialog(QWidget* parent, const ExtractReport& report, const std::string& viewFolder,
                       std::function<void(const std::string&)> openFolder);
 
-  QPlainTextEdit* TextBox() const { return text_; }
   QLabel* Summary() const { return summary_; }
   QTreeWidget* WrittenList() const { return written_; }
   QTreeWidget* FailureList() const { return failures_; }
@@ -50,7 +46,6 @@ class ExtractResultDialog : public QDialog {
 
   std::string folder_;
   std::function<void(const std::string&)> openFolder_;
-  QPlainTextEdit* text_ = nullptr;
   QLabel* summary_ = nullptr;
   QTreeWidget* written_ = nullptr;
   QTreeWidget* failures_ = nullptr;

@@ -3,25 +3,20 @@
 #include <QEventLoop>
 #include <QThread>
 
-#include <exception>
 #include <memory>
 
 namespace tarvik::gui {
 
 ExtractionRun::ExtractionRun(QObject* parent) : QObject(parent) {}
 
-extract::Result ExtractionRun::Run(ByteView package, model::Generation generation,
-                                   const std::vector<views::FileRow>& rows, const std::string& folder) {
-  extract::Result result;
-  error_.clear();
-  reporter_.filesTotal = rows.size();
+ops::ExtractReport ExtractionRun::Run(const ops::ExtractJob& job) {
+  ops::ExtractReport report;
+  reporter_.filesTotal = job.rows.size();
   std::unique_ptr<QThread> worker(QThread::create([&] {
     try {
-      result = extract::ExtractAll(package, generation, rows, folder, reporter_);
-    } catch (const std::exception& e) {
-      error_ = e.what();
+      report = ops::RunExtraction(job, reporter_);
     } catch (...) {
-      error_ = "unknown failure";
+      report.error = "unknown failure";
     }
   }));
   QEventLoop loop;
@@ -35,7 +30,7 @@ extract::Result ExtractionRun::Run(ByteView package, model::Generation generatio
   worker->wait();
   tick.stop();
   emit progressed(reporter_.Now());
-  return result;
+  return report;
 }
 
 }  // namespace tarvik::gui

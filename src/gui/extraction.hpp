@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bytes/file_buffer.hpp"
-#include "extract/extract.hpp"
+#include "operations/extract.hpp"
 
 namespace tarvik::gui {
 
@@ -22,17 +21,13 @@ class ExtractionRun : public QObject {
 
   explicit ExtractionRun(QObject* parent = nullptr);
 
-  // Extracts `rows` of `package` into `folder` on a worker thread and returns once the
-  // worker has ended, the Qt event loop having run all the while. Messages of the files
-  // that fail are not shown one by one: the result gathers them.
-  extract::Result Run(ByteView package, model::Generation generation, const std::vector<views::FileRow>& rows,
-                      const std::string& folder);
+  // Runs `job` on a worker thread and returns once the worker has ended, the Qt event loop
+  // having run all the while.
+  ops::ExtractReport Run(const ops::ExtractJob& job);
   // Asks the worker to stop between two pieces; what is complete stays, the file being
   // written is removed.
   void Cancel() { reporter_.cancel = true; }
   bool CancelAsked() const { return reporter_.cancel; }
-  // An unexpected failure of the worker, when there was one.
-  const std::string& Error() const { return error_; }
 
  signals:
   // On the window's thread, at every tick and once at the end.
@@ -58,7 +53,6 @@ class ExtractionRun : public QObject {
   };
 
   Reporter reporter_;
-  std::string error_;
 };
 
 }  // namespace tarvik::gui

@@ -57,14 +57,6 @@ class QuietReporter : public extract::Reporter {
   void Warning(const std::string&) override {}
 };
 
-// Keeps what failed, for the result dialog.
-class GatheringReporter : public extract::Reporter {
- public:
-  void Failed(const std::string& text) override { texts.push_back(text); }
-  void Warning(const std::string& text) override { texts.push_back(text); }
-  std::vector<std::string> texts;
-};
-
 constexpr const char* kUnsavedEdits = "The script has edits that are not saved.\r\nDrop them?";
 constexpr const char* kExtractionRunning =
     "Files are still being extracted.\r\nCancel the extraction and close Tarvik? The files written so far stay; "
@@ -85,7 +77,7 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
     : QMainWindow(parent),
       ownDesktop_(desktop ? nullptr : std::make_unique<Desktop>()),
       desktop_(desktop ? desktop : ownDesktop_.get()),
-      app_(*this, std::move(platform)) {
+      commands_(*this, std::move(platform)) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
@@ -117,7 +109,7 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
   resize(960, 640);
   splitter_->setSizes({220, 740});
 
-  app_.Form_Load();
+  commands_.Form_Load();
   LoadSettings();
   ShowPackage();
   mnFile_Click();
@@ -368,6 +360,7 @@ void MainWindow::Run(const std::function<void()>& command, bool replaces) {
     filesModel_->Clear();
     tree_->clear();
     shown_.reset();
+    shownItem_.reset();
   }
   try {
     command();
@@ -382,7 +375,7 @@ void MainWindow::Run(const std::function<void()>& command, bool replaces) {
 }
 
 void MainWindow::mnFile_Click() {
-  const FileMenuState items = app_.mnFile_Click();
+  const window::FileMenuState items = commands_.mnFile_Click();
   mnSave_->setEnabled(items.save);
   mnReload_->setEnabled(items.reload);
   mnClose_->setEnabled(items.close);
@@ -392,7 +385,7 @@ void MainWindow::mnFile_Click() {
 }
 
 void MainWindow::UpdateSelectionActions() {
-  const bool can = app_.mnFile_Click().extract && !busy_ && filesView_->selectionModel()->hasSelection();
+  const bool can = commands_.mnFile_Click().extract && !busy_ && filesView_->selectionModel()->hasSelection();
   mnExtrSel_->setEnabled(can);
   extractSelected_->setEnabled(can);
 }
@@ -401,7 +394,7 @@ bool MainWindow::HasUnsavedEdits() const { return text1_->document()->isModified
 
 bool MainWindow::MayDropEdits() {
   if (!HasUnsavedEdits()) return true;
-  return MsgBox(kUnsavedEdits, msg::Exclamation + msg::YesNo, kProgramName) == msg::Yes;
+  return Ask({ops::QuestionKind::DropEdits, kProgramName, kUnsavedEdits});
 }
 
 void MainWindow::mnOpen_Click() {
@@ -410,9 +403,9 @@ void MainWindow::mnOpen_Click() {
     pendingOpen_.reset();
     return;
   }
-  Run([this] { app_.mnOpen_Click(); });
+  Run([this] { commands_.mnOpen_Click(); });
   pendingOpen_.reset();
-  const std::string& opened = app_.state.openedFile;
+  const std::string& opened = commands_.State().openedFile;
   if (!opened.empty() && fsys::FileExists(opened)) AddRecent(QString::fromStdString(opened));
 }
 
@@ -426,9 +419,9 @@ void MainWindow::OpenPath(const QString& path) {
 void MainWindow::mnSave_Click() {
   Run(
       [this] {
-        if (!app_.mnFile_Click().save) return;
+        if (!commands_.mnFile_Click().save) return;
         savedTo_.reset();
-        app_.mnSave_Click();
+        commands_.mnSave_Click();
         // Saved as a script or text file: the edits are in the file now (a session file
         // keeps the text the package gave).
         if (savedTo_ && !EndsWithNoCase(*savedTo_, "qsd")) {
@@ -448,14 +441,14 @@ void MainWindow::mnSave_Click() {
 void MainWindow::mnClose_Click() {
   if (running_ || busy_ || !MayDropEdits()) return;
   Run([this] {
-    if (app_.mnFile_Click().close) app_.mnClose_Click();
+    if (commands_.mnFile_Click().close) commands_.mnClose_Click();
   });
 }
 
 void MainWindow::mnReload_Click() {
   if (running_ || busy_ || !MayDropEdits()) return;
   Run([this] {
-    if (app_.mnFile_Click().reload) app_.mnReload_Click();
+    if (commands_.mnFile_Click().reload) commands_.mnReload_Click();
   });
 }
 
@@ -472,13 +465,13 @@ void MainWindow::mnExtrSel_Click() {
 void MainWindow::mnExit_Click() { close(); }
 
 void MainWindow::mnWD_Click() {
-  Run([this] { app_.mnWD_Click(); }, false);
-  if (settings_) settings_->setValue(kWorkingDirKey, QString::fromStdString(app_.state.defaultSourceFolder));
+  Run([this] { commands_.mnWD_Click(); }, false);
+  if (settings_) settings_->setValue(kWorkingDirKey, QString::fromStdString(commands_.State().sourceFolder));
   ShowWorkingDirectory();
 }
 
 void MainWindow::mnClearWD_Click() {
-  app_.state.defaultSourceFolder.clear();
+  commands_.SetSourceFolder({});
   if (settings_) settings_->remove(kWorkingDirKey);
   ShowWorkingDirectory();
 }
@@ -486,8 +479,8 @@ void MainWindow::mnClearWD_Click() {
 void MainWindow::OpenReadme() {
   const QString readme = ReadmePath();
   if (readme.isEmpty()) {
-    MsgBox("The README of Tarvik was not found. It is installed with the program under share/doc/tarvik.",
-           msg::Exclamation, kProgramName);
+    Tell({ops::Severity::Warning, kProgramName,
+          "The README of Tarvik was not found. It is installed with the program under share/doc/tarvik."});
     return;
   }
   desktop_->OpenUrl(QUrl::fromLocalFile(readme));
@@ -513,32 +506,24 @@ std::vector<std::size_t> MainWindow::SelectedRows() const {
 }
 
 void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
-  if (!app_.mnFile_Click().extract) return;
-  const std::optional<std::string> folder = app_.ChooseExtractionFolder();
-  if (!folder) return;
-  const std::vector<views::FileRow>& all = app_.state.view.files;
-  std::vector<std::size_t> positions;
-  std::vector<views::FileRow> chosen;
-  if (rows) {
-    for (std::size_t r : *rows)
-      if (r < all.size()) {
-        positions.push_back(r);
-        chosen.push_back(all[r]);
-      }
-  } else {
-    positions.resize(all.size());
-    std::iota(positions.begin(), positions.end(), std::size_t{0});
-  }
-  const std::vector<views::FileRow>& work = rows ? chosen : all;
+  std::optional<std::vector<std::size_t>> chosen;
+  if (rows) chosen = *rows;
   // Build-ready PKG files name every file of the package: only a whole extraction writes them.
-  app_.state.writeRebuildScripts = !rows && rebuildScripts_->isChecked();
-  const App::ExtractPlan plan = app_.ReadyToExtract(work);
-  if (plan == App::ExtractPlan::Declined) return;
+  const ops::ExtractJob job = commands_.PrepareExtraction(chosen, !rows && rebuildScripts_->isChecked());
+  if (job.status == ops::ExtractStatus::Refused || job.status == ops::ExtractStatus::Declined) return;
+  const ops::ExtractReport report = RunInBackground(job);
+  filesModel_->SetStates(job.positions, report.result);
+  if (closeAfterExtraction_) {
+    QTimer::singleShot(0, this, &QWidget::close);
+    return;
+  }
+  for (const ops::Message& m : report.messages)
+    if (m.severity == ops::Severity::Note) Tell(m);
+  ShowExtractReport(job, report);
+}
 
+ops::ExtractReport MainWindow::RunInBackground(const ops::ExtractJob& job) {
   SetBusy(true);
-  app_.state.busy = true;
-  app_.state.stopExtraction = false;
-  app_.state.extractedCount = 0;
   SetExtractEnabled(false);
   ExtractionRun run;
   extraction_ = &run;
@@ -549,77 +534,66 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
   progress_->show();
   progressText_->show();
   connect(&run, &ExtractionRun::progressed, this, [this](const extract::ProgressInfo& p) {
-    const double share = p.bytesTotal ? static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal)
-                         : p.filesTotal ? static_cast<double>(p.filesDone) / static_cast<double>(p.filesTotal)
-                                        : 0.0;
-    progress_->setValue(static_cast<int>(share * 1000));
+    if (p.bytesTotal)
+      Progress(p.bytesDone, p.bytesTotal);
+    else
+      Progress(p.filesDone, p.filesTotal);
     if (!extraction_ || !extraction_->CancelAsked())
       progressText_->setText(tr("%1 of %2 files, %3 of %4")
                                  .arg(p.filesDone)
                                  .arg(p.filesTotal)
                                  .arg(SizeText(p.bytesDone), SizeText(p.bytesTotal)));
   });
-  const model::Generation generation = app_.state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
-  extract::Result result;
-  if (plan == App::ExtractPlan::Go) result = run.Run(app_.bytes, generation, work, *folder);
+  ops::ExtractReport report = run.Run(job);
   extraction_ = nullptr;
-  // The build-ready PKG files, listed in the result with the extracted files.
-  GatheringReporter scriptFailures;
-  std::vector<extract::WrittenFile> scripts;
-  for (const std::string& path : app_.WriteRebuildFiles(result, scriptFailures)) {
-    const QFileInfo info(QString::fromStdString(*folder + path));
-    scripts.push_back({all.size(), QDir::toNativeSeparators(QString::fromStdString(path)).toStdString(),
-                       static_cast<std::uint64_t>(info.size()), extract::HashCheck::None});
-  }
-
   cancel_->hide();
   progress_->hide();
   progressText_->hide();
   SetBusy(false);
-  app_.state.busy = false;
-  app_.state.extractedCount = result.extracted;
-  if (result.stopped) app_.state.stopExtraction = true;
   SetExtractEnabled(true);
-  filesModel_->SetStates(positions, result);
+  return report;
+}
 
-  if (closeAfterExtraction_) {
-    QTimer::singleShot(0, this, &QWidget::close);
-    return;
-  }
-  if (result.extracted == 0 && result.failures.empty() && !result.cancelled && run.Error().empty() &&
-      scripts.empty() && scriptFailures.texts.empty())
+void MainWindow::ShowExtractReport(const ops::ExtractJob& job, const ops::ExtractReport& report) {
+  const extract::Result& result = report.result;
+  if (result.extracted == 0 && result.failures.empty() && !result.cancelled && report.error.empty() &&
+      report.scripts.empty() && report.scriptFailures.empty())
     return;
   if (result.extracted > 0) Beep();
-  ExtractReport report;
-  report.folder = *folder;
-  report.written = std::move(result.written);
-  report.written.insert(report.written.end(), scripts.begin(), scripts.end());
-  report.failures = std::move(result.failures);
-  report.cancelled = result.cancelled;
-  report.error = run.Error();
-  for (const std::string& text : scriptFailures.texts) report.error += (report.error.empty() ? "" : "\n") + text;
-  ExtractResultDialog dialog(this, report, *folder + "bin", [this](const std::string& f) { OpenFolder(f); });
+  ExtractReport shown;
+  shown.folder = job.folder;
+  shown.written = result.written;
+  // The build-ready PKG files, listed with the extracted files.
+  for (const std::string& path : report.scripts) {
+    const QFileInfo info(QString::fromStdString(job.folder + path));
+    shown.written.push_back({job.item->view.files.size(), QDir::toNativeSeparators(QString::fromStdString(path)).toStdString(),
+                             static_cast<std::uint64_t>(info.size()), extract::HashCheck::None});
+  }
+  shown.failures = result.failures;
+  shown.cancelled = result.cancelled;
+  shown.error = report.error;
+  for (const std::string& text : report.scriptFailures) shown.error += (shown.error.empty() ? "" : "\n") + text;
+  ExtractResultDialog dialog(this, shown, job.folder + "bin", [this](const std::string& f) { OpenFolder(f); });
   desktop_->Exec(dialog);
 }
 
 std::vector<QString> MainWindow::ExtractToTemp(const std::vector<std::size_t>& rows, const char* purpose) {
   std::vector<QString> paths;
-  if (running_ || busy_) return paths;
-  const std::optional<std::string> tmp = app_.TempDir();
-  const std::vector<views::FileRow>& all = app_.state.view.files;
-  if (!tmp || rows.empty()) return paths;
+  if (running_ || busy_ || rows.empty()) return paths;
+  const std::optional<std::string> tmp = commands_.platform().TempDir();
+  if (!tmp) return paths;
   const std::string folder = JoinPath(JoinPath(*tmp, "Brimond"), std::string(purpose) + "-" +
                                                                      std::to_string(::getpid()) + "-" +
                                                                      std::to_string(++tempRuns_));
   if (!QDir().mkpath(QString::fromStdString(folder))) return paths;
   tempFolders_ << QString::fromStdString(folder);
-  std::vector<views::FileRow> chosen;
-  for (std::size_t r : rows)
-    if (r < all.size()) chosen.push_back(all[r]);
+  ops::ExtractRequest request;
+  request.folder = folder;
+  request.rows = rows;
+  const ops::ExtractJob job = ops::PrepareExtraction(commands_.State().item, request, *this);
   QuietReporter quiet;
-  const model::Generation generation = app_.state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
-  const extract::Result result = extract::ExtractAll(app_.bytes, generation, chosen, folder + kSep, quiet);
-  for (const extract::WrittenFile& w : result.written)
+  const ops::ExtractReport report = ops::RunExtraction(job, quiet);
+  for (const extract::WrittenFile& w : report.result.written)
     paths.push_back(QString::fromStdString(JoinPath(folder, w.path)));
   return paths;
 }
@@ -630,9 +604,9 @@ void MainWindow::OpenFileAt(const QModelIndex& index) {
   if (row < 0) return;
   const std::vector<QString> paths = ExtractToTemp({static_cast<std::size_t>(row)}, "open");
   if (paths.empty()) {
-    MsgBox("Tarvik could not take " + filesModel_->Row(row).extractPath +
-               " out of the package to open it: its data is missing or damaged.",
-           msg::Exclamation, kProgramName);
+    Tell({ops::Severity::Warning, kProgramName,
+          "Tarvik could not take " + filesModel_->Row(row).extractPath +
+              " out of the package to open it: its data is missing or damaged."});
     return;
   }
   desktop_->OpenUrl(QUrl::fromLocalFile(paths.front()));
@@ -641,13 +615,15 @@ void MainWindow::OpenFileAt(const QModelIndex& index) {
 // ---- Showing the package --------------------------------------------------------------
 
 void MainWindow::ShowPackage() {
-  shown_ = app_.state.package;
+  const std::shared_ptr<const ops::Opened>& item = commands_.State().item;
+  shownItem_ = item;
+  shown_ = item ? item->package : nullptr;
   const bool isPackage = shown_ && shown_->generation != model::Generation::Unknown;
-  filesModel_->SetRows(isPackage ? &app_.state.view.files : nullptr);
+  filesModel_->SetRows(isPackage ? &item->view.files : nullptr);
   filesProxy_->SetPackages({});
   signers_.reset();
-  if (isPackage && shown_->generation == model::Generation::Sis9 && shown_->controllerRead && !app_.bytes.empty())
-    signers_ = signers::Inspect(*shown_, app_.bytes);
+  if (isPackage && shown_->generation == model::Generation::Sis9 && shown_->controllerRead && !item->bytes->empty())
+    signers_ = signers::Inspect(*shown_, *item->bytes);
   tree_->clear();
   if (isPackage) {
     std::vector<QTreeWidgetItem*> items;
@@ -690,7 +666,7 @@ void MainWindow::ShowFacts() {
   }
   filesProxy_->SetPackages(std::move(packages));
   const std::vector<Fact> facts =
-      PackageFacts(*shown_, *pkg, app_.state.view.files, signers_ ? &*signers_ : nullptr);
+      PackageFacts(*shown_, *pkg, commands_.Files(), signers_ ? &*signers_ : nullptr);
   facts_->setRowCount(static_cast<int>(facts.size()));
   for (int i = 0; i < static_cast<int>(facts.size()); ++i) {
     const Fact& f = facts[static_cast<std::size_t>(i)];
@@ -709,7 +685,7 @@ QString MainWindow::FactsText() const {
 }
 
 void MainWindow::ShowSummary() {
-  const std::string& file = app_.state.openedFile;
+  const std::string& file = commands_.State().openedFile;
   if (file.empty()) {
     summary_->setText(QString::fromLatin1(kEmptyHint));
     return;
@@ -730,8 +706,8 @@ void MainWindow::ShowSummary() {
                                                                  : tr("Symbian 9.x package");
   const QString name = p.names.empty() ? tr("(no name)") : Utf8(p.names.front());
   std::uint64_t total = 0;
-  for (const views::FileRow& r : app_.state.view.files) total += r.uncompressedSize;
-  const auto count = static_cast<int>(app_.state.view.files.size());
+  for (const views::FileRow& r : commands_.Files()) total += r.uncompressedSize;
+  const auto count = static_cast<int>(commands_.Files().size());
   summary_->setText(QStringLiteral("%1 \u00B7 %2 %3.%4.%5 \u00B7 %6 \u00B7 %7")
                         .arg(generation, name)
                         .arg(p.version.major)
@@ -741,7 +717,7 @@ void MainWindow::ShowSummary() {
 }
 
 void MainWindow::ShowWorkingDirectory() {
-  const std::string& wd = app_.state.defaultSourceFolder;
+  const std::string& wd = commands_.State().sourceFolder;
   wdLabel_->setVisible(!wd.empty());
   wdClear_->setVisible(!wd.empty());
   mnClearWD_->setEnabled(!wd.empty());
@@ -770,7 +746,7 @@ void MainWindow::LoadSettings() {
   lastFolder_ = settings_->value(kOpenFolderKey).toString();
   lastExtractFolder_ = settings_->value(kExtractFolderKey).toString();
   const QString wd = settings_->value(kWorkingDirKey).toString();
-  if (!wd.isEmpty()) app_.state.defaultSourceFolder = wd.toStdString();
+  if (!wd.isEmpty()) commands_.SetSourceFolder(wd.toStdString());
   rebuildScripts_->setChecked(settings_->value(kRebuildScriptsKey, false).toBool());
 }
 
@@ -822,7 +798,7 @@ void MainWindow::OpenRecent(const QString& path) { OpenPath(path); }
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (extraction_) {
     event->ignore();
-    if (MsgBox(kExtractionRunning, msg::Question + msg::YesNo, kProgramName) == msg::Yes) {
+    if (Ask({ops::QuestionKind::StopExtraction, kProgramName, kExtractionRunning})) {
       closeAfterExtraction_ = true;
       extraction_->Cancel();
     }
@@ -839,7 +815,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   SaveWindowSettings();
   if (!unloaded_) {
     unloaded_ = true;
-    app_.Form_Unload();
+    commands_.Form_Unload();
     // The files taken out to be opened or dragged away.
     for (const QString& folder : tempFolders_) QDir(folder).removeRecursively();
     tempFolders_.clear();
@@ -911,10 +887,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Ui -------------------------------------------------------------------------------
 
-int MainWindow::MsgBox(const std::string& text, int style, const std::string& title) {
-  if ((style & 0x70) == msg::Critical) ++criticalShown_;
-  auto box = MakeMessageBox(this, text, style, title);
-  return AnswerOf(desktop_->Exec(*box));
+void MainWindow::Tell(const ops::Message& message) {
+  auto box = MakeMessageBox(this, message);
+  desktop_->Exec(*box);
+}
+
+bool MainWindow::Ask(const ops::Question& question) {
+  auto box = MakeQuestionBox(this, question);
+  return desktop_->Exec(*box) == QMessageBox::Yes;
 }
 
 std::optional<std::string> MainWindow::ChooseOpenFile(const std::string& filter, const std::string& title) {
@@ -946,9 +926,9 @@ std::optional<std::string> MainWindow::ChooseSaveFile(const std::string& filter,
   return path;
 }
 
-std::optional<std::string> MainWindow::ChooseFolder(const std::string& title) {
-  const bool forExtract = title == extract::kFolderTitle;
-  QString start = forExtract ? lastExtractFolder_ : QString::fromStdString(app_.state.defaultSourceFolder);
+std::optional<std::string> MainWindow::ChooseFolder(const std::string& title, window::FolderPurpose purpose) {
+  const bool forExtract = purpose == window::FolderPurpose::Extract;
+  QString start = forExtract ? lastExtractFolder_ : QString::fromStdString(commands_.State().sourceFolder);
   if (start.isEmpty()) start = lastFolder_;
   auto dialog = MakeFolderDialog(this, title, start);
   if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
@@ -967,9 +947,7 @@ void MainWindow::ShowBanner(const std::string& text) {
   // Over the text area's corner, wherever the tabs put it.
   const QPoint corner = text1_->isVisible() ? text1_->mapTo(centralWidget(), QPoint(0, 0))
                                             : tabs_->mapTo(centralWidget(), QPoint(0, 0));
-  const double dpiX = logicalDpiX(), dpiY = logicalDpiY();
-  picture1_->move(corner.x() + static_cast<int>(std::lround(TwipsToPixels(kBannerLeftOffset, dpiX))),
-                  corner.y() + static_cast<int>(std::lround(TwipsToPixels(kBannerTopOffset, dpiY))));
+  picture1_->move(corner.x() + kBannerLeftOffset, corner.y() + kBannerTopOffset);
   picture1_->show();
   picture1_->raise();
   // The reading that follows holds the thread: paint the banner first.
@@ -1004,7 +982,7 @@ void MainWindow::Repaint() {
   repaintClock_.start();
 }
 
-void MainWindow::DoEvents() {
+void MainWindow::Pulse() {
   if (!repaintClock_.isValid() || repaintClock_.elapsed() >= 30) Repaint();
 }
 
@@ -1018,7 +996,7 @@ void MainWindow::SetBusy(bool busy) {
     progress_->hide();
   }
   menuBar()->setEnabled(!busy);
-  extractAll_->setEnabled(!busy && app_.mnFile_Click().extract);
+  extractAll_->setEnabled(!busy && commands_.mnFile_Click().extract);
   UpdateSelectionActions();
 }
 
@@ -1037,13 +1015,6 @@ void MainWindow::Progress(std::size_t done, std::size_t total) {
   progress_->show();
   if (done >= total || !repaintClock_.isValid() || repaintClock_.elapsed() >= 30) Repaint();
 }
-
-void MainWindow::ShowExtractResult(const std::string& text, const std::string& folder) {
-  ExtractResultDialog dialog(this, text, folder, [this](const std::string& f) { OpenFolder(f); });
-  desktop_->Exec(dialog);
-}
-
-void MainWindow::OpenUrl(const std::string& url) { desktop_->OpenUrl(QUrl(QString::fromStdString(url))); }
 
 void MainWindow::OpenFolder(const std::string& path) {
   desktop_->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(path)));

@@ -4,9 +4,8 @@
 // is known of the package chosen in the tree) and Script (the text area with the PKG
 // script, where the window opens). Below, the status bar with the package's summary, the
 // Working Directory and, while files are extracted, the progress and Cancel. The window
-// owns the App, which holds the state, the package and the file buffer; every command is
-// the App's, run from here, and the window is the Ui through which the core talks to the
-// person.
+// owns the window's commands, which hold what is open; every menu item runs one of them,
+// and the window is the WindowUi through which they talk to the person.
 
 #include <QAction>
 #include <QCheckBox>
@@ -36,16 +35,18 @@
 #include "gui/extraction.hpp"
 #include "gui/files_model.hpp"
 #include "platform/platform.hpp"
-#include "shell/app.hpp"
-#include "shell/ui.hpp"
+#include "operations/extract.hpp"
+#include "window/commands.hpp"
 #include "signers/signers.hpp"
 
 namespace tarvik::gui {
 
+using window::kProgramName;
+
 inline constexpr int kRecentFiles = 8;
 inline constexpr const char* kEmptyHint = "Open or drop a package";
 
-class MainWindow : public QMainWindow, public Ui {
+class MainWindow : public QMainWindow, public window::WindowUi {
   Q_OBJECT
  public:
   // `desktop` answers dialogs, opens pages and keeps the settings; the window uses the real
@@ -53,7 +54,7 @@ class MainWindow : public QMainWindow, public Ui {
   explicit MainWindow(Platform platform, Desktop* desktop = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  App& app() { return app_; }
+  window::Commands& commands() { return commands_; }
 
   // Opens `path` as if it had been chosen in the Open dialog (the file named on the
   // command line, a dropped file, a recent file).
@@ -100,25 +101,26 @@ class MainWindow : public QMainWindow, public Ui {
   // The facts shown, as text (what Copy puts on the clipboard).
   QString FactsText() const;
 
-  // Ui.
-  int MsgBox(const std::string& text, int style, const std::string& title) override;
+  // The window's side of the commands: messages and questions in message boxes, the file
+  // dialogs, the banner, the title and the text area.
+  void Tell(const ops::Message& message) override;
+  bool Ask(const ops::Question& question) override;
+  void Pulse() override;
   std::optional<std::string> ChooseOpenFile(const std::string& filter, const std::string& title) override;
   std::optional<std::string> ChooseSaveFile(const std::string& filter, const std::string& title,
                                             const std::string& proposedName) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<std::string> ChooseFolder(const std::string& title, window::FolderPurpose purpose) override;
   void ShowBanner(const std::string& text) override;
   void HideBanner() override;
   void SetTitle(const std::string& title) override;
   void SetText(const std::string& text) override;
   std::string Text() const override;
-  void DoEvents() override;
-  void SetBusy(bool busy) override;
-  void SetExtractEnabled(bool enabled) override;
-  void Progress(std::size_t done, std::size_t total) override;
-  void ShowExtractResult(const std::string& text, const std::string& folder) override;
-  void OpenUrl(const std::string& url) override;
-  void OpenFolder(const std::string& path) override;
-  void Beep() override;
+
+  // The hourglass and the extraction items while an extraction runs, and its progress:
+  // `done` of `total` units.
+  void SetBusy(bool busy);
+  void SetExtractEnabled(bool enabled);
+  virtual void Progress(std::size_t done, std::size_t total);
 
  public slots:
   // File menu.
@@ -152,7 +154,7 @@ class MainWindow : public QMainWindow, public Ui {
   void BuildStatusBar();
   QAction* AddAction(QMenu* menu, const QString& caption, const char* name, const QKeySequence& shortcut,
                      void (MainWindow::*slot)());
-  // Runs a command of the App: refused while another runs; any error ends it silently with
+  // Runs one of the commands: refused while another runs; any error ends it silently with
   // the banner hidden and the pointer restored; the File items are brought up to date.
   // `replaces`: the command may replace the package, so the views let go of it first and
   // show the new one after.
@@ -160,7 +162,7 @@ class MainWindow : public QMainWindow, public Ui {
   // Lets the window repaint without taking the person's input, so that no second command
   // can start while one runs.
   void Repaint();
-  // Shows the App's package in the tree, the Files and Facts tabs and the status bar.
+  // Shows the open package in the tree, the Files and Facts tabs and the status bar.
   void ShowPackage();
   void ShowFacts();
   void ShowSummary();
@@ -169,9 +171,13 @@ class MainWindow : public QMainWindow, public Ui {
   void UpdateSelectionActions();
   // Asks before edits of the script are dropped; true to go on.
   bool MayDropEdits();
-  // Extraction of rows of the file table (positions in the App's view) into a folder the
-  // person picks, in the background, with the one result dialog.
+  // Extraction of rows of the file table (all of them when null) into a folder the person
+  // picks, in the background, with the one result dialog.
   void ExtractRows(const std::vector<std::size_t>* rows);
+  ops::ExtractReport RunInBackground(const ops::ExtractJob& job);
+  void ShowExtractReport(const ops::ExtractJob& job, const ops::ExtractReport& report);
+  void OpenFolder(const std::string& path);
+  void Beep();
   // Extracts rows into a fresh folder of the private temporary folder; the paths of the
   // files written.
   std::vector<QString> ExtractToTemp(const std::vector<std::size_t>& rows, const char* purpose);
@@ -186,11 +192,12 @@ class MainWindow : public QMainWindow, public Ui {
 
   std::unique_ptr<Desktop> ownDesktop_;
   Desktop* desktop_;
-  App app_;
+  window::Commands commands_;
   std::unique_ptr<QSettings> settings_;
 
-  // The package the views show, held so that they never point into a package that the App
-  // has let go of.
+  // What the views show, held so that they never point into an item that the commands have
+  // let go of.
+  std::shared_ptr<const ops::Opened> shownItem_;
   std::shared_ptr<const model::Package> shown_;
   std::optional<signers::Report> signers_;
 
@@ -234,13 +241,12 @@ class MainWindow : public QMainWindow, public Ui {
   QAction* mndl2_ = nullptr;
   QAction* mnAbout_ = nullptr;
 
-  std::string title_ = kProgramName;  // the title the App set, without the edit mark
+  std::string title_ = kProgramName;  // the title the commands set, without the edit mark
   std::string shownText_;           // the text last put into the text area (or saved)
   bool textEdited_ = false;         // the text area changed since
   bool settingText_ = false;        // the window itself is filling the text area
   std::optional<std::string> pendingOpen_;
   std::optional<std::string> savedTo_;  // the file Save As chose last
-  int criticalShown_ = 0;           // critical messages shown so far
   QString lastFolder_;              // where the file dialogs start
   QString lastExtractFolder_;       // where the folder picker of Extract starts
   QStringList recent_;

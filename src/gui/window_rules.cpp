@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "shell/ui.hpp"
 
 namespace tarvik::gui {
 
@@ -23,57 +22,25 @@ QStringList ToQtFilters(const std::string& filter) {
   return out;
 }
 
-double TwipsToPixels(double twips, double dpi) { return twips * dpi / 1440.0; }
-double PixelsToTwips(double pixels, double dpi) { return pixels * 1440.0 / dpi; }
-
-namespace {
-// One dimension of the resize rule, worked in twips (the margins are whole twips, so the
-// rounding is the same at every screen resolution).
-int Shrink(int windowPx, int previousPx, int marginTwips, double dpi) {
-  if (!(dpi > 0)) return previousPx;
-  const double rest = PixelsToTwips(windowPx, dpi) - marginTwips;
-  if (rest < 0) return previousPx;
-  return static_cast<int>(std::lround(TwipsToPixels(rest, dpi)));
-}
-}  // namespace
-
-QSize TextAreaSize(QSize window, QSize previous, double dpiX, double dpiY) {
-  return {Shrink(window.width(), previous.width(), kTextAreaWidthMargin, dpiX),
-          Shrink(window.height(), previous.height(), kTextAreaHeightMargin, dpiY)};
-}
-
-QMessageBox::Icon StyleIcon(int style) {
-  switch (style & 0x70) {
-    case msg::Critical: return QMessageBox::Critical;
-    case msg::Question: return QMessageBox::Question;
-    case msg::Exclamation: return QMessageBox::Warning;
-    case msg::Information: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+QMessageBox::Icon SeverityIcon(ops::Severity severity) {
+  switch (severity) {
+    case ops::Severity::Error: return QMessageBox::Critical;
+    case ops::Severity::Warning: return QMessageBox::Warning;
+    case ops::Severity::Note: return QMessageBox::Information;
+    case ops::Severity::Plain: break;
   }
+  return QMessageBox::NoIcon;
 }
 
-QMessageBox::StandardButtons StyleButtons(int style) {
-  switch (style & 0x0F) {
-    case 1: return QMessageBox::Ok | QMessageBox::Cancel;
-    case 2: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
-    case 3: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case msg::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case 5: return QMessageBox::Retry | QMessageBox::Cancel;
-    default: return QMessageBox::Ok;
+QMessageBox::Icon QuestionIcon(ops::QuestionKind kind) {
+  switch (kind) {
+    case ops::QuestionKind::ReadAsPackage:
+    case ops::QuestionKind::StopExtraction: return QMessageBox::Question;
+    case ops::QuestionKind::ReplaceFile:
+    case ops::QuestionKind::WriteBeyondBudget:
+    case ops::QuestionKind::DropEdits: break;
   }
-}
-
-int AnswerOf(int standardButton) {
-  switch (standardButton) {
-    case QMessageBox::Ok: return msg::Ok;
-    case QMessageBox::Cancel: return 2;
-    case QMessageBox::Abort: return 3;
-    case QMessageBox::Retry: return 4;
-    case QMessageBox::Ignore: return 5;
-    case QMessageBox::Yes: return msg::Yes;
-    case QMessageBox::No: return msg::No;
-    default: return 2;  // closed without a button: as Cancel
-  }
+  return QMessageBox::Warning;
 }
 
 QString ForDisplay(const std::string& text) {

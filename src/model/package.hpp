@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -314,6 +315,11 @@ struct Package {
 
   // 9.x structure.
   std::optional<Frame> frame;        // the main package of a whole (non-stub) file
+  // The main package of a whole file: its controller as inflated once by the parser, shared
+  // with whatever else reads it (the signature checks, the window's scratch file). Absent
+  // when it could not be inflated, for a stub (whose file is its controller) and for
+  // embedded packages.
+  std::shared_ptr<const Bytes> controller;
   InstallBlock body;
   // 9.x: further install blocks of the same controller, in stored order (an odd controller
   // can hold more than one; they install after `body`).

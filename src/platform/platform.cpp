@@ -48,7 +48,7 @@ Platform Platform::FromEnvironment() {
   return Platform(data, tmp);
 }
 
-std::string Platform::GetWinDir() const { return StripTrailingSeparators(dataHome_); }
+std::string Platform::DataDir() const { return StripTrailingSeparators(dataHome_); }
 
 namespace {
 
@@ -74,7 +74,7 @@ bool PrivateLevel(const std::string& dir, std::string* why) {
 
 }  // namespace
 
-std::optional<std::string> Platform::GetTempDir(std::string* why) const {
+std::optional<std::string> Platform::TempDir(std::string* why) const {
   std::error_code ec;
   const std::string root = StripTrailingSeparators(tempRoot_);
   if (!fs::is_directory(root, ec)) fs::create_directories(root, ec);
@@ -83,8 +83,8 @@ std::optional<std::string> Platform::GetTempDir(std::string* why) const {
   return dir + kSep;
 }
 
-std::optional<std::string> Platform::GetScratchDir(std::string* why) const {
-  const auto top = GetTempDir(why);
+std::optional<std::string> Platform::ScratchDir(std::string* why) const {
+  const auto top = TempDir(why);
   if (!top) return std::nullopt;
   const std::string dir = *top + "Brimond";
   if (!PrivateLevel(dir, why)) return std::nullopt;

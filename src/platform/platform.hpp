@@ -25,14 +25,14 @@ class Platform {
       : dataHome_(std::move(dataHome)), tempRoot_(std::move(tempRoot)) {}
 
   // The user's data folder, without a trailing separator.
-  std::string GetWinDir() const;
+  std::string DataDir() const;
   // The private per-user temporary folder with a trailing separator, created with mode
   // 0700 when missing. Nothing when it is a symbolic link, not a folder or owned by someone
   // else (another user could have planted it), or cannot be made; `why` then tells which.
-  std::optional<std::string> GetTempDir(std::string* why = nullptr) const;
+  std::optional<std::string> TempDir(std::string* why = nullptr) const;
   // The folder "Brimond" inside it, with a trailing separator, checked the same way: a
   // private folder that was once open to others may hold anything another user put there.
-  std::optional<std::string> GetScratchDir(std::string* why = nullptr) const;
+  std::optional<std::string> ScratchDir(std::string* why = nullptr) const;
 
  private:
   std::string dataHome_;

@@ -1,5 +1,6 @@
 #include "project/project.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <ctime>
@@ -31,22 +32,22 @@ std::string InvalidFileMessage(const std::string& path) {
   return "Error openning file, " + path + kCrLf + "Invalid Brimond Session File.";
 }
 
-// Mid(text, start, length) of the program's text functions: 1-based, clipped to the text;
-// a start before the text gives nothing.
 std::string SaveFailedMessage(const std::string& path) { return "Error while saving " + path; }
 
-std::string_view Mid(std::string_view text, double start, double length) {
-  if (start < 1 || length <= 0 || start > static_cast<double>(text.size())) return {};
-  const auto from = static_cast<std::size_t>(start) - 1;
-  const std::size_t room = text.size() - from;
-  const std::size_t n = length >= static_cast<double>(room) ? room : static_cast<std::size_t>(length);
-  return text.substr(from, n);
+// The `length` characters of `text` from the 1-based position `start`, clipped to the text;
+// a start before the text gives nothing.
+std::string_view Mid(std::string_view text, std::uint64_t start, std::uint64_t length) {
+  if (start < 1 || start > text.size()) return {};
+  return text.substr(static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(std::min<std::uint64_t>(length, text.size())));
 }
 
-std::string_view MidToEnd(std::string_view text, double start) {
-  if (start < 1 || start > static_cast<double>(text.size())) return {};
+std::string_view MidToEnd(std::string_view text, std::uint64_t start) {
+  if (start < 1 || start > text.size()) return {};
   return text.substr(static_cast<std::size_t>(start) - 1);
 }
+
+// The value of hexadecimal digits; 0 for text that is not all digits.
+std::uint64_t HexOr0(std::string_view text) { return HexValue(text).value_or(0); }
 
 std::string U4(std::size_t value) { return HexText(value, 4); }
 
@@ -58,10 +59,10 @@ std::string CodePointText(char32_t cp) {
 
 }  // namespace
 
-std::optional<std::string> BuildRecordText(std::int32_t formatMarker, std::string_view carriedText,
+std::optional<std::string> BuildRecordText(bool sis9, std::string_view carriedText,
                                            std::string_view timeText, std::string_view pkgText) {
   const std::array<std::string_view, 6> items = {
-      kItemUnnamed, formatMarker == 0 ? kItemPre9 : kItem9, kItemMaker, kItemUnnamed, carriedText, timeText};
+      kItemUnnamed, sis9 ? kItem9 : kItemPre9, kItemMaker, kItemUnnamed, carriedText, timeText};
   std::string text = kRecordMagic;
   std::size_t pos = kFirstItemPos;
   for (const auto& item : items) {
@@ -92,7 +93,7 @@ std::optional<char32_t> FirstUnsavableChar(std::string_view text) {
 }
 
 std::optional<Failure> SaveProject(const std::string& fileName, const std::string& projectText,
-                                   const std::string& carriedText, std::int32_t formatMarker) {
+                                   const std::string& carriedText, bool sis9) {
   // Every character must survive the trip: refuse, naming the first that cannot.
   for (const std::string* part : {&carriedText, &projectText}) {
     if (const auto bad = FirstUnsavableChar(*part)) {
@@ -103,7 +104,7 @@ std::optional<Failure> SaveProject(const std::string& fileName, const std::strin
     }
   }
   const auto record =
-      BuildRecordText(formatMarker, Utf8ToCp1252(carriedText), TimeOfDay(), Utf8ToCp1252(projectText));
+      BuildRecordText(sis9, Utf8ToCp1252(carriedText), TimeOfDay(), Utf8ToCp1252(projectText));
   // The directory and the header have fixed widths for their numbers.
   if (!record || record->size() * 2 > 0xFFFFFFFFu)
     return Failure{SaveFailedMessage(fileName) + kCrLf + "The text is too long for a Brimond Session File."};
@@ -113,14 +114,14 @@ std::optional<Failure> SaveProject(const std::string& fileName, const std::strin
   if (status == zstatus::BufError) return Failure{"Buffer too small", true};
   if (status == zstatus::MemError) return Failure{"Insufficient memory", true};
   if (status != zstatus::Ok) return Failure{SaveFailedMessage(fileName)};
-  std::string file = std::string(kSessionMagic) + HexText(payload.size(), 8) + (formatMarker == 0 ? "0" : "1");
+  std::string file = std::string(kSessionMagic) + HexText(payload.size(), 8) + (sis9 ? "1" : "0");
   file.append(reinterpret_cast<const char*>(packed.data()), packed.size());
   if (!fsys::WriteFileAtomic(fileName, file)) return Failure{SaveFailedMessage(fileName)};
   return std::nullopt;
 }
 
 Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
-                    const std::function<void()>& doEvents) {
+                    const std::function<void()>& pulse) {
   Session session;
   // The header text: the first 12 bytes without their zero bytes.
   std::string header;
@@ -130,17 +131,17 @@ Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
     session.error = InvalidFileMessage(path);
     return session;
   }
-  const double size = HexToLong(header.size() > 3 ? header.substr(3, 8) : std::string());
-  const double kind = HexToLong(header.size() > 11 ? header.substr(11, 1) : std::string());
-  session.formatMarker = kind == 0 ? 0 : 1;
+  const std::uint64_t size = HexOr0(header.size() > 3 ? header.substr(3, 8) : std::string());
+  const std::uint64_t kind = HexOr0(header.size() > 11 ? header.substr(11, 1) : std::string());
+  session.sis9 = kind != 0;
   if (file.size() <= kHeaderSize || size == 0) {
     // Nothing to decompress: not a session this program can read.
     session.error = InvalidFileMessage(path);
     return session;
   }
 
-  const auto n = static_cast<std::uint64_t>(size);
-  const std::string expected = NumText(size);
+  const std::uint64_t n = size;
+  const std::string expected = std::to_string(size);
   Bytes payload;
   const int status = Uncompress(file.data() + kHeaderSize, file.size() - kHeaderSize, n, payload);
   if (status != zstatus::Ok) {
@@ -159,7 +160,7 @@ Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
   std::string record;
   record.reserve(payload.size() / 2);
   for (std::size_t i = 0; i < payload.size(); ++i) {
-    if (doEvents && i % kEventsEvery == kEventsEvery - 1) doEvents();
+    if (pulse && i % kEventsEvery == kEventsEvery - 1) pulse();
     const std::uint8_t b = payload[i];
     if (b == 0) continue;
     if (b < kShift) {
@@ -170,13 +171,13 @@ Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
   }
 
   const std::string_view rec(record);
-  const double firstPos = HexToLong(Mid(rec, 18, 4));
-  if (ToLower(Mid(rec, 1, 7)) != "brimond" || firstPos != static_cast<double>(kFirstItemPos)) {
+  const std::uint64_t firstPos = HexOr0(Mid(rec, 18, 4));
+  if (ToLower(Mid(rec, 1, 7)) != "brimond" || firstPos != kFirstItemPos) {
     session.error = InvalidFileMessage(path);
     return session;
   }
-  auto entryLength = [&](int k) { return HexToLong(Mid(rec, 14 + 8.0 * (k - 1), 4)); };
-  auto entryPos = [&](int k) { return HexToLong(Mid(rec, 18 + 8.0 * (k - 1), 4)); };
+  auto entryLength = [&](int k) { return HexOr0(Mid(rec, 14 + 8 * (k - 1), 4)); };
+  auto entryPos = [&](int k) { return HexOr0(Mid(rec, 18 + 8 * (k - 1), 4)); };
   session.carriedText = Cp1252ToUtf8(Mid(rec, entryPos(5), entryLength(5)));
   session.pkgText = Cp1252ToUtf8(MidToEnd(rec, entryPos(6) + entryLength(6)));
   return session;

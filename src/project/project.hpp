@@ -1,5 +1,5 @@
 #pragma once
-// Session files (.qsd) and the Save As command.
+// Session files (.qsd), and PKG and text files.
 //
 // A session file is a 12-byte header ("QSD", the payload length as 8 upper-case hexadecimal
 // digits, the package kind "0" or "1") followed by a zlib stream. The payload holds the
@@ -27,14 +27,10 @@ inline constexpr const char* kItemPre9 = "Pre Symbian 9.x SIS File";
 inline constexpr const char* kItem9 = "Symbian 9.x SIS File";
 inline constexpr const char* kItemMaker = "Lindqvar Technology Inc.";
 
-inline constexpr const char* kSaveFilter =
-    "PKG File (.pkg)|*.pkg|Brimond Session File (.qsd)|*.qsd|Text File (.txt)|*.txt|All Files|*.*";
-inline constexpr const char* kSaveTitle = "Save As...";
-inline constexpr const char* kProposedName = "Unnamed";
 
 // The record text of a session (Windows-1252 bytes): magic, directory, the six items and the
 // PKG text. Nothing when a directory value does not fit in its 4 digits.
-std::optional<std::string> BuildRecordText(std::int32_t formatMarker, std::string_view carriedText,
+std::optional<std::string> BuildRecordText(bool sis9, std::string_view carriedText,
                                            std::string_view timeText, std::string_view pkgText);
 // The payload: every character's code + 20, then a zero byte. Codes above 235 do not fit;
 // the caller checks them first.
@@ -51,23 +47,23 @@ struct Failure {
 };
 
 // Writes the session file `fileName` for `projectText` and `carriedText` (UTF-8), of the
-// package kind `formatMarker` (0 pre-9.x, 1 9.x). Nothing when it was written; otherwise
+// package kind `sis9` (9.x, or pre-9.x). Nothing when it was written; otherwise
 // the message that says why nothing was.
 std::optional<Failure> SaveProject(const std::string& fileName, const std::string& projectText,
-                                   const std::string& carriedText, std::int32_t formatMarker);
+                                   const std::string& carriedText, bool sis9);
 
 // What reading a session file gave.
 struct Session {
   // The package kind of the header, once the header was read (even when the rest fails).
-  std::optional<std::int32_t> formatMarker;
+  std::optional<bool> sis9;
   std::optional<std::string> error;  // the message when the file is no session this program reads
   std::string carriedText;
   std::string pkgText;
 };
 // Reads a session file from its bytes; `path` names it in messages. A long decode calls
-// `doEvents` now and then.
+// `pulse` now and then.
 Session OpenProject(std::span<const std::uint8_t> file, const std::string& path,
-                    const std::function<void()>& doEvents = {});
+                    const std::function<void()>& pulse = {});
 
 // Writes a PKG or text file: Windows-1252 when every character fits, otherwise UTF-16LE
 // with a byte-order mark. The old file is replaced only when the new one is complete.

@@ -302,16 +302,10 @@ std::vector<SignatureCheck> CheckSignatures(const model::Package& owner, const m
   return out;
 }
 
-model::Bytes ControllerBuffer(const model::Package& pkg, std::span<const std::uint8_t> file) {
-  if (pkg.stub) return model::Bytes(file.begin(), file.end());
-  if (!pkg.frame) return {};
-  model::Bytes out;
-  const int status = sis9::ReadControllerBytes(file, *pkg.frame, [&out](const std::uint8_t* data, std::size_t size) {
-    out.insert(out.end(), data, data + size);
-    return true;
-  });
-  if (status != zstatus::Ok) return {};
-  return out;
+std::span<const std::uint8_t> ControllerBytes(const model::Package& pkg, std::span<const std::uint8_t> file) {
+  if (pkg.stub) return file;
+  if (!pkg.controller) return {};
+  return *pkg.controller;
 }
 
 namespace {
@@ -340,10 +334,8 @@ bool HasChains(const model::Package& pkg) {
 Report Inspect(const model::Package& pkg, std::span<const std::uint8_t> file) {
   Report report;
   if (pkg.generation != model::Generation::Sis9 || !pkg.controllerRead) return report;
-  // The controller is inflated again only for signatures to check against it.
   if (!HasChains(pkg)) return report;
-  const model::Bytes controller = ControllerBuffer(pkg, file);
-  InspectPackage(pkg, false, controller, report);
+  InspectPackage(pkg, false, ControllerBytes(pkg, file), report);
   return report;
 }
 

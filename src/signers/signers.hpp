@@ -65,8 +65,8 @@ struct Report {
 Report Inspect(const model::Package& pkg, std::span<const std::uint8_t> file);
 
 // The controller buffer the parser read `pkg` from: the stub file itself, or the controller
-// as stored/inflated; empty when it cannot be had.
-model::Bytes ControllerBuffer(const model::Package& pkg, std::span<const std::uint8_t> file);
+// the parser inflated (which the package holds); empty when it could not be had.
+std::span<const std::uint8_t> ControllerBytes(const model::Package& pkg, std::span<const std::uint8_t> file);
 
 // The bytes a chain's signatures cover, as [begin, end) in the controller buffer: from the
 // owning controller's first member up to the chain's own field (earlier chains included).

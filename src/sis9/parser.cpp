@@ -840,6 +840,7 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
     ControllerParser parser(ctl, pkg.problems);
     parser.ReadController(field.index, end, pkg);
   }
+  if (!pkg.stub) pkg.controller = std::make_shared<const Bytes>(std::move(controller));
   if (!pkg.controllerRead) return pkg;
 
   SetUnits(pkg, 1);

@@ -15,11 +15,7 @@ struct B {
   B& u16(std::uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
   B& u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
   B& field(std::uint32_t type, std::uint32_t len) { return u32(type).u32(len); }
-  FileBuffer buf() const {
-    FileBuffer f;
-    f.data = b;
-    return f;
-  }
+  Bytes buf() const { return b; }
 };
 
 // ReadField and ReadElement: where the value begins and ends, where the next sibling
@@ -51,8 +47,8 @@ TEST(ReadField, LaysOutFieldsAgainstTheirLimit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const FileBuffer f = c.bytes.buf();
-    const Field r = ReadField(f, c.pos, c.limit < 0 ? f.Size() : c.limit);
+    const Bytes f = c.bytes.buf();
+    const Field r = ReadField(f, c.pos, c.limit < 0 ? static_cast<Pos>(f.size()) : c.limit);
     EXPECT_EQ(r.type, c.type);
     EXPECT_EQ(r.start, c.pos);
     EXPECT_EQ(r.index, c.index);
@@ -69,26 +65,26 @@ TEST(ReadElement, ReadsLengthThenValue) {
   b.u32(4).u16('O').u16('K');  // element at 0
   b.u32(3).u8(1).u8(2).u8(3);  // element at 8, padded
   b.u8(0).u32(0x80000002).u32(0);  // 63-bit element at 16
-  const FileBuffer f = b.buf();
-  const Field first = ReadElement(f, 0, f.Size());
+  const Bytes f = b.buf();
+  const Field first = ReadElement(f, 0, static_cast<Pos>(f.size()));
   EXPECT_EQ(first.type, 0u);
   EXPECT_EQ(first.index, 4);
   EXPECT_EQ(first.next, 8);
   EXPECT_TRUE(first.ok);
-  const Field second = ReadElement(f, 8, f.Size());
+  const Field second = ReadElement(f, 8, static_cast<Pos>(f.size()));
   EXPECT_EQ(second.end, 15);
   EXPECT_EQ(second.next, 16);
-  const Field wide = ReadElement(f, 16, f.Size());
+  const Field wide = ReadElement(f, 16, static_cast<Pos>(f.size()));
   EXPECT_EQ(wide.index, 24);
   EXPECT_EQ(wide.length, 2);
   EXPECT_FALSE(wide.ok);  // two value bytes past the buffer's end
-  const Field none = ReadElement(f, 26, f.Size());
+  const Field none = ReadElement(f, 26, static_cast<Pos>(f.size()));
   EXPECT_FALSE(none.ok);
   EXPECT_GE(none.next, 30);
 }
 
 TEST(DecodeLength, ShortAndLongForms) {
-  const FileBuffer f = B().u32(0x7FFFFFFF).u32(0x80000000).u32(1).buf();
+  const Bytes f = B().u32(0x7FFFFFFF).u32(0x80000000).u32(1).buf();
   Pos len = 0;
   int width = 0;
   DecodeLength(f, 0, len, width);

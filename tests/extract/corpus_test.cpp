@@ -33,7 +33,7 @@ std::vector<CorpusEntry> Manifest(const std::string& /*shared*/) {
 struct Extracted {
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
   std::string out = dir / "out";
 
   explicit Extracted(const std::string& path) {
@@ -45,8 +45,7 @@ struct Extracted {
     OpenThroughMenu(app, ui, path);
     opened = ui.messages.size();
     if (!app.mnFile_Click().extract) return;
-    ui.folderAnswers.push_back(out);
-    app.mnExtr_Click();
+    extraction = ExtractThroughMenu(app, ui, out);
   }
   // Messages of the extraction alone.
   std::vector<std::string> ExtractMessages() const {
@@ -56,6 +55,7 @@ struct Extracted {
   }
   std::string Path(const std::string& packagePath) const { return out + "/" + ToNative(packagePath); }
   std::size_t opened = 0;
+  Extraction extraction;
 };
 
 // Every package file of the corpus, the manifest's facts beside it where it has them.
@@ -84,12 +84,12 @@ TEST(CorpusExtractTest, PreNinePackagesExtractEveryFile) {
   for (const auto& e : Packages(shared)) {
     SCOPED_TRACE(e.file);
     Extracted x(shared + "/corpus/" + e.file);
-    if (x.app.state.formatMarker != 0) continue;
-    const auto& table = x.app.state.view.files;
+    if (test::KindOf(x.app) != model::Generation::Pre9) continue;
+    const auto& table = test::ViewOf(x.app).files;
     ASSERT_FALSE(table.empty());
     ++packages;
     EXPECT_TRUE(x.ExtractMessages().empty()) << ::testing::PrintToString(x.ExtractMessages());
-    EXPECT_EQ(x.ui.resultShown, 1);
+    EXPECT_EQ(x.extraction.text.empty(), false);
     for (const views::FileRow& row : table) {
       const std::string path = x.Path(row.extractPath);
       if (row.compressedSize == 0) {
@@ -125,11 +125,11 @@ TEST(CorpusExtractTest, NineXPackagesExtractMatchingTheirHashes) {
   for (const auto& e : Packages(shared)) {
     SCOPED_TRACE(e.file);
     Extracted x(shared + "/corpus/" + e.file);
-    if (x.app.state.formatMarker != 1 || x.app.state.stub || Malformed(e)) continue;
-    const auto& table = x.app.state.view.files;
+    if (test::KindOf(x.app) != model::Generation::Sis9 || test::IsStubOf(x.app) || Malformed(e)) continue;
+    const auto& table = test::ViewOf(x.app).files;
     if (table.empty()) continue;
     ++packages;
-    EXPECT_EQ(x.ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << x.ui.resultText;
+    EXPECT_EQ(x.extraction.text.find(extract::kHashMismatchMark), std::string::npos) << x.extraction.text;
     std::vector<std::string> expectedMessages;
     // Variants of one file (per language, say) share a target and so an extraction path:
     // the last one written is on disk.
@@ -137,7 +137,7 @@ TEST(CorpusExtractTest, NineXPackagesExtractMatchingTheirHashes) {
     for (const views::FileRow& row : table) last[row.extractPath] = &row;
     // A pre-installed package carries no file data (its files are on the device): said
     // once, nothing written.
-    const model::Package& pkg = *x.app.state.package;
+    const model::Package& pkg = *test::PackageOf(x.app);
     if (pkg.installType == 3 || pkg.installType == 4) expectedMessages.push_back(extract::kNoFileData);
     for (const views::FileRow& row : table) {
       const std::string path = x.Path(row.extractPath);

@@ -1,5 +1,5 @@
 #pragma once
-// An App with a hand-made package in its buffer and file table, and an extraction folder.
+// A hand-made package (bytes and file table), extracted through the extract operation.
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -11,6 +11,7 @@
 
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
+#include "operations/extract.hpp"
 #include "support/fake_ui.hpp"
 #include "support/test_env.hpp"
 
@@ -47,30 +48,72 @@ class ExtractTest : public ::testing::Test {
  protected:
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
   std::string out = dir / "out";
+  // The package the extraction reads when nothing is open in `app`: its bytes, its generation and its file table.
+  Bytes bytes;
+  model::Generation generation = model::Generation::Pre9;
+  bool stub = false;
+  std::vector<views::FileRow> rows;
+  // What the last extraction gave.
+  std::string resultText;
+  int resultShown = 0;
+  int extracted = 0;
+  bool declined = false;
+  std::string folder;  // the folder the last extraction was given, as the operation keeps it
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 
   void SetUp() override { std::filesystem::create_directories(out); }
 
-  // Puts the package into the app and on disk as the opened file. Pre-9.x rows are stored
-  // or deflated as the package's header says.
-  void Load(const Bytes& bytes, int formatMarker) {
-    const std::string path = dir.Write("package.sis", bytes);
-    app.bytes = bytes;
-    app.state.openedFile = app.state.currentFile = path;
-    app.state.formatMarker = formatMarker;
-    if (formatMarker == 0) {
-      const ByteView b(bytes);
-      const bool release6 = ReadLE(b, 4, 4) == 0x10003A12 || ReadLE(b, 32, 4) >= 200;
-      const bool deflated = release6 && (ReadLE(b, 36, 2) & 0x0008) == 0;
+  // The package to extract from. Pre-9.x rows are stored or deflated as the package's
+  // header says.
+  void Load(const Bytes& b, int sis9) {
+    bytes = b;
+    generation = sis9 ? model::Generation::Sis9 : model::Generation::Pre9;
+    if (!sis9) {
+      const ByteView v(bytes);
+      const bool release6 = ReadLE(v, 4, 4) == 0x10003A12 || ReadLE(v, 32, 4) >= 200;
+      const bool deflated = release6 && (ReadLE(v, 36, 2) & 0x0008) == 0;
       for (views::FileRow& r : Rows()) r.deflated = deflated;
     }
   }
-  std::vector<views::FileRow>& Rows() { return app.state.view.files; }
+  std::vector<views::FileRow>& Rows() { return rows; }
 
-  void Extract(const std::string& folder) {
-    ui.folderAnswers.push_back(folder);
-    app.mnExtr_Click();
+  // The hand-made package as an opened item.
+  std::shared_ptr<const ops::Opened> HandMade() const {
+    auto item = std::make_shared<ops::Opened>();
+    item->kind = ops::ItemKind::Package;
+    item->bytes = std::make_shared<const Bytes>(bytes);
+    auto package = std::make_shared<model::Package>();
+    package->generation = generation;
+    package->stub = stub;
+    if (generation == model::Generation::Pre9) package->oldHeader.emplace().fileCount = static_cast<std::uint32_t>(rows.size());
+    item->package = package;
+    item->generation = generation;
+    item->view.files = rows;
+    return item;
+  }
+
+  // Extracts every row of what `app` has open (or of the hand-made package) into `into`
+  // through the extract operation, telling its messages.
+  void Extract(const std::string& into) {
+    ops::ExtractRequest request;
+    request.folder = into;
+    const ops::ExtractJob job = ops::PrepareExtraction(app.State().item ? app.State().item : HandMade(), request, ui);
+    folder = job.folder;
+    struct Seen : extract::Reporter {
+      explicit Seen(std::vector<std::pair<std::uint64_t, std::uint64_t>>& seen) : seen_(seen) {}
+      void Failed(const std::string&) override {}
+      void Warning(const std::string&) override {}
+      void Progress(std::uint64_t done, std::uint64_t total) override { seen_.emplace_back(done, total); }
+      std::vector<std::pair<std::uint64_t, std::uint64_t>>& seen_;
+    } reporter(progress);
+    const ops::ExtractReport report = ops::RunExtraction(job, reporter);
+    for (const ops::Message& m : report.messages) ui.Tell(m);
+    resultText = ops::ResultText(job, report);
+    resultShown = resultText.empty() ? 0 : 1;
+    extracted = report.result.extracted;
+    declined = job.status == ops::ExtractStatus::Declined;
   }
   void Extract() { Extract(out); }
 

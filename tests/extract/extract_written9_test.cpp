@@ -65,8 +65,8 @@ TEST_F(Written9Test, ExtractsMainAndEmbeddedFilesMatchingTheirHashes) {
   EXPECT_EQ(ReadFile(Written("bin\\demo\\resource\\apps\\demo.rsc")), "resource");
   EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\en.txt")), "english");
   EXPECT_EQ(ReadFile(Written("bin\\demo\\Embedded Components\\Child\\private\\e0000002\\child.dat")), "child data");
-  EXPECT_EQ(ui.resultText.find(extract::kHashMismatchMark), std::string::npos) << ui.resultText;
-  EXPECT_EQ(app.state.extractedCount, static_cast<std::int32_t>(app.state.view.files.size()));
+  EXPECT_EQ(resultText.find(extract::kHashMismatchMark), std::string::npos) << resultText;
+  EXPECT_EQ(extracted, static_cast<std::int32_t>(test::ViewOf(app).files.size()));
 
   // The script names exactly the files the extraction wrote.
   const auto missing = MissingSources(ui.text);
@@ -103,7 +103,7 @@ TEST_F(Written9Test, VariantsOfOneTargetAreEachWrittenWithTheirOwnBytes) {
   EXPECT_TRUE(ExtractMessages().empty()) << ::testing::PrintToString(ExtractMessages());
   EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\help.txt")), "english help");
   EXPECT_EQ(ReadFile(Written("bin\\demo\\data\\help (2).txt")), "aide en francais");
-  EXPECT_EQ(app.state.extractedCount, 2);
+  EXPECT_EQ(extracted, 2);
   const auto missing = MissingSources(ui.text);
   EXPECT_TRUE(missing.names.empty()) << ::testing::PrintToString(missing.names);
   EXPECT_TRUE(missing.mixed.empty()) << ::testing::PrintToString(missing.mixed);
@@ -118,7 +118,7 @@ TEST_F(Written9Test, WrongHashIsMarked) {
   main.files = {f, MakeFile("!:\\sys\\bin\\b.exe", "fine", false)};
   OpenAndExtract(w::Build(main));
   EXPECT_EQ(ReadFile(Written("bin\\demo\\sys\\bin\\a.exe")), "real");
-  EXPECT_EQ(ui.resultText, ResultHead() + "a.exe" + extract::kHashMismatchMark + "\r\nb.exe\r\n");
+  EXPECT_EQ(resultText, ResultHead() + "a.exe" + extract::kHashMismatchMark + "\r\nb.exe\r\n");
   EXPECT_EQ(ExtractMessages(), std::vector<std::string>{std::string(extract::kHashMismatchHead) + "\r\n" +
                                                         Written("bin\\demo\\sys\\bin\\a.exe")});
 }

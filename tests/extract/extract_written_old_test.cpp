@@ -41,7 +41,7 @@ TEST_P(WrittenOldTest, ExtractsEveryFileByteForByte) {
   EXPECT_EQ(ReadFile(Written("bin\\game\\text.fr")), "texte");
   EXPECT_EQ(ReadFile(Written("bin\\game\\British English Source file(2).fr")), "text");
   EXPECT_TRUE(ui.MessageTexts().empty()) << ::testing::PrintToString(ui.MessageTexts());
-  EXPECT_EQ(ui.resultText, ResultHead() + "game.app\r\ntext.fr\r\nBritish English Source file(2).fr\r\n");
+  EXPECT_EQ(resultText, ResultHead() + "game.app\r\ntext.fr\r\nBritish English Source file(2).fr\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WrittenOldTest,

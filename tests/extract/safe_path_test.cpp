@@ -61,14 +61,14 @@ TEST_P(UnsafeDestinationTest, IsRefusedAndReported) {
   EXPECT_EQ(ReadFile(deep + "/bin/d/good.txt"), "good");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text.rfind("Error while cutting ", 0), 0u);
-  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
   // Nowhere in the test's folder is there a file holding "evil".
   for (const auto& e : fs::recursive_directory_iterator(dir.Path())) {
     if (e.is_regular_file()) {
       EXPECT_NE(ReadFile(e.path().string()), "evil") << e.path();
     }
   }
-  EXPECT_EQ(ui.resultText, std::string(extract::kResultHead) + deep + "/bin\r\n\r\ngood.txt\r\n");
+  EXPECT_EQ(resultText, std::string(extract::kResultHead) + deep + "/bin\r\n\r\ngood.txt\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafeDestinationTest,

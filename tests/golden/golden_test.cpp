@@ -235,8 +235,7 @@ std::vector<Fixture> Fixtures() {
     auto ctl = Controller(rich);
     return ctl ? *ctl : Bytes{};
   }();
-  FileBuffer b;
-  b.data = plain;
+  const ByteView b(plain);
   std::vector<Pos> lengths;
   CollectLengths(b, 0, b.Size(), 0, lengths);
   std::size_t n = 0;

@@ -370,7 +370,7 @@ void BrowserTest::openAndDragOutAFile() {
   const QString opened = desktop_->urls[0].toLocalFile();
   QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("gamma.ini"));
   QCOMPARE(QFile(opened).size(), 700);
-  QVERIFY(opened.startsWith(QString::fromStdString(*window_->app().TempDir())));
+  QVERIFY(opened.startsWith(QString::fromStdString(*window_->commands().platform().TempDir())));
   // Dragging rows out gives the file manager the files themselves.
   const QModelIndexList rows{window_->Files()->index(0, 0), window_->Files()->index(1, 0), window_->Files()->index(1, 3)};
   std::unique_ptr<QMimeData> mime(window_->Files()->mimeData(rows));
@@ -595,7 +595,7 @@ void BrowserTest::statusBar() {
   QVERIFY(window_->WorkingDirLabel()->isVisibleTo(window_.get()));
   QVERIFY(window_->WorkingDirLabel()->text().contains(wd));
   window_->WorkingDirClear()->click();
-  QVERIFY(window_->app().state.defaultSourceFolder.empty());
+  QVERIFY(window_->commands().State().sourceFolder.empty());
   QVERIFY(!window_->WorkingDirLabel()->isVisibleTo(window_.get()));
   window_->CloseAction()->trigger();
   QCOMPARE(window_->Summary()->text(), QStringLiteral("Open or drop a package"));
@@ -617,7 +617,7 @@ void BrowserTest::settingsRoundTrip() {
   // The next window remembers.
   NewWindow();
   QCOMPARE(window_->RecentFiles(), QStringList{pkg});
-  QCOMPARE(window_->app().state.defaultSourceFolder, wd.toStdString() + "/");
+  QCOMPARE(window_->commands().State().sourceFolder, wd.toStdString() + "/");
   QVERIFY(window_->WorkingDirLabel()->text().contains(wd));
   QCOMPARE(window_->size(), QSize(1000, 700));
   window_->show();

@@ -14,8 +14,7 @@
 #include "gui/extract_result_dialog.hpp"
 #include "gui/window_rules.hpp"
 #include "scripted_desktop.hpp"
-#include "shell/app.hpp"
-#include "shell/ui.hpp"
+#include "window/commands.hpp"
 
 using namespace tarvik;
 using namespace tarvik::gui;
@@ -32,16 +31,14 @@ class DialogsTest : public QObject {
   void filters();
   void messageBoxStyles_data();
   void messageBoxStyles();
-  void messageBoxAnswers_data();
-  void messageBoxAnswers();
+  void questionBoxes_data();
+  void questionBoxes();
   void openDialog();
   void saveDialogNeverAsksToReplace();
   void folderDialog();
   void chosenPathIsNative();
   void lineBreaks_data();
   void lineBreaks();
-  void resizeRule_data();
-  void resizeRule();
   void aboutText();
   void aboutVisitClosesFirst_data();
   void aboutVisitClosesFirst();
@@ -53,7 +50,7 @@ class DialogsTest : public QObject {
 void DialogsTest::filters_data() {
   QTest::addColumn<QString>("filter");
   QTest::addColumn<QStringList>("expected");
-  QTest::newRow("open") << QString::fromLatin1(kOpenFilter)
+  QTest::newRow("open") << QString::fromLatin1(window::kOpenFilter)
                         << QStringList{"SIS File, Brimond File, PKG File (*.sis *.sisx *.qsd *.pkg)",
                                        "SIS File (.sis, .sisx) (*.sis *.sisx)",
                                        "Brimond Session File (.qsd) (*.qsd)", "PKG File (.pkg) (*.pkg)"};
@@ -72,52 +69,47 @@ void DialogsTest::filters() {
 }
 
 void DialogsTest::messageBoxStyles_data() {
-  QTest::addColumn<int>("style");
+  QTest::addColumn<int>("severity");
   QTest::addColumn<int>("icon");
-  QTest::addColumn<int>("buttons");
-  const int ok = QMessageBox::Ok;
-  const int yesNo = QMessageBox::Yes | QMessageBox::No;
-  QTest::newRow("plain") << int(msg::Plain) << int(QMessageBox::NoIcon) << ok;
-  QTest::newRow("critical") << int(msg::Critical) << int(QMessageBox::Critical) << ok;
-  QTest::newRow("question") << int(msg::Question) << int(QMessageBox::Question) << ok;
-  QTest::newRow("exclamation") << int(msg::Exclamation) << int(QMessageBox::Warning) << ok;
-  QTest::newRow("information") << int(msg::Information) << int(QMessageBox::Information) << ok;
-  QTest::newRow("overwrite question 52") << 52 << int(QMessageBox::Warning) << yesNo;
-  QTest::newRow("question yes/no") << int(msg::Question + msg::YesNo) << int(QMessageBox::Question) << yesNo;
-  QTest::newRow("ok/cancel") << 1 << int(QMessageBox::NoIcon) << int(QMessageBox::Ok | QMessageBox::Cancel);
+  QTest::newRow("plain") << int(ops::Severity::Plain) << int(QMessageBox::NoIcon);
+  QTest::newRow("error") << int(ops::Severity::Error) << int(QMessageBox::Critical);
+  QTest::newRow("warning") << int(ops::Severity::Warning) << int(QMessageBox::Warning);
+  QTest::newRow("note") << int(ops::Severity::Note) << int(QMessageBox::Information);
 }
 
 void DialogsTest::messageBoxStyles() {
-  QFETCH(int, style);
+  QFETCH(int, severity);
   QFETCH(int, icon);
-  QFETCH(int, buttons);
-  auto box = MakeMessageBox(nullptr, "C:\\x.sis already exists.\r\nDo you want to replace it?", style, "Tarvik");
+  auto box = MakeMessageBox(
+      nullptr, {ops::Severity(severity), "Tarvik", "C:\\x.sis already exists.\r\nDo you want to replace it?"});
   QCOMPARE(int(box->icon()), icon);
-  QCOMPARE(int(box->standardButtons()), buttons);
+  QCOMPARE(int(box->standardButtons()), int(QMessageBox::Ok));
   QCOMPARE(box->windowTitle(), QStringLiteral("Tarvik"));
   QCOMPARE(box->text(), QStringLiteral("C:\\x.sis already exists.\nDo you want to replace it?"));
   // Texts such as "<--------" are shown as written, never taken for markup.
   QCOMPARE(box->textFormat(), Qt::PlainText);
 }
 
-void DialogsTest::messageBoxAnswers_data() {
-  QTest::addColumn<int>("button");
-  QTest::addColumn<int>("answer");
-  QTest::newRow("ok") << int(QMessageBox::Ok) << int(msg::Ok);
-  QTest::newRow("yes") << int(QMessageBox::Yes) << int(msg::Yes);
-  QTest::newRow("no") << int(QMessageBox::No) << int(msg::No);
-  QTest::newRow("cancel") << int(QMessageBox::Cancel) << 2;
-  QTest::newRow("closed") << 0 << 2;
+void DialogsTest::questionBoxes_data() {
+  QTest::addColumn<int>("kind");
+  QTest::addColumn<int>("icon");
+  QTest::newRow("replace") << int(ops::QuestionKind::ReplaceFile) << int(QMessageBox::Warning);
+  QTest::newRow("budget") << int(ops::QuestionKind::WriteBeyondBudget) << int(QMessageBox::Warning);
+  QTest::newRow("read as package") << int(ops::QuestionKind::ReadAsPackage) << int(QMessageBox::Question);
+  QTest::newRow("stop extraction") << int(ops::QuestionKind::StopExtraction) << int(QMessageBox::Question);
 }
 
-void DialogsTest::messageBoxAnswers() {
-  QFETCH(int, button);
-  QFETCH(int, answer);
-  QCOMPARE(AnswerOf(button), answer);
+void DialogsTest::questionBoxes() {
+  QFETCH(int, kind);
+  QFETCH(int, icon);
+  auto box = MakeQuestionBox(nullptr, {ops::QuestionKind(kind), "Tarvik", "Go on?"});
+  QCOMPARE(int(box->icon()), icon);
+  QCOMPARE(int(box->standardButtons()), int(QMessageBox::Yes | QMessageBox::No));
+  QCOMPARE(box->textFormat(), Qt::PlainText);
 }
 
 void DialogsTest::openDialog() {
-  auto dialog = MakeOpenDialog(nullptr, kOpenFilter, kOpenTitle, QString());
+  auto dialog = MakeOpenDialog(nullptr, window::kOpenFilter, window::kOpenTitle, QString());
   QCOMPARE(dialog->windowTitle(), QStringLiteral("Open File"));
   QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
   QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
@@ -171,27 +163,6 @@ void DialogsTest::lineBreaks() {
   QFETCH(QByteArray, back);
   QCOMPARE(ForDisplay(text.toStdString()), shown);
   QCOMPARE(QByteArray::fromStdString(FromDisplay(shown)), back);
-}
-
-void DialogsTest::resizeRule_data() {
-  QTest::addColumn<QSize>("window");
-  QTest::addColumn<double>("dpi");
-  QTest::addColumn<QSize>("expected");
-  // At 96 DPI 110 twips are 7.33 pixels and 800 twips 53.33 pixels; at 144 DPI 11 and 80.
-  QTest::newRow("96 dpi") << QSize(800, 600) << 96.0 << QSize(793, 547);
-  QTest::newRow("144 dpi") << QSize(800, 600) << 144.0 << QSize(789, 520);
-  QTest::newRow("just wide enough") << QSize(8, 600) << 96.0 << QSize(1, 547);
-  QTest::newRow("exactly the margins") << QSize(11, 80) << 144.0 << QSize(0, 0);
-  QTest::newRow("too narrow keeps width") << QSize(7, 600) << 96.0 << QSize(500, 547);
-  QTest::newRow("too low keeps height") << QSize(800, 53) << 96.0 << QSize(793, 300);
-  QTest::newRow("both too small") << QSize(0, 0) << 96.0 << QSize(500, 300);
-}
-
-void DialogsTest::resizeRule() {
-  QFETCH(QSize, window);
-  QFETCH(double, dpi);
-  QFETCH(QSize, expected);
-  QCOMPARE(TextAreaSize(window, QSize(500, 300), dpi, dpi), expected);
 }
 
 void DialogsTest::aboutText() {
@@ -268,13 +239,14 @@ void DialogsTest::aboutScreenshot() {
 
 void DialogsTest::extractResult() {
   std::vector<std::string> opened;
-  const std::string text = "The following files were extracted to /tmp/x/bin\r\n\r\na.txt\r\nb.dll\r\n";
-  ExtractResultDialog dialog(nullptr, text, "/tmp/x/bin", [&](const std::string& f) { opened.push_back(f); });
+  ExtractReport report;
+  report.folder = "/tmp/x/";
+  report.written = {{0, "a.txt", 1, extract::HashCheck::None}, {1, "b.dll", 2, extract::HashCheck::None}};
+  ExtractResultDialog dialog(nullptr, report, "/tmp/x/bin", [&](const std::string& f) { opened.push_back(f); });
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarvik"));
   QCOMPARE(dialog.CloseButton()->text(), QStringLiteral("Close"));
   QCOMPARE(dialog.ViewButton()->text(), QStringLiteral("View File"));
-  QCOMPARE(dialog.TextBox()->toPlainText(),
-           QStringLiteral("The following files were extracted to /tmp/x/bin\n\na.txt\nb.dll\n"));
+  QCOMPARE(dialog.WrittenList()->topLevelItemCount(), 2);
   dialog.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dialog));
   // "View File" opens the folder and leaves the dialog open; "Close" closes it.
@@ -297,7 +269,6 @@ void DialogsTest::extractReport() {
   std::vector<std::string> opened;
   ExtractResultDialog dialog(nullptr, report, "/tmp/out/bin", [&](const std::string& f) { opened.push_back(f); });
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarvik"));
-  QVERIFY(!dialog.TextBox());
   QTreeWidget* written = dialog.WrittenList();
   QCOMPARE(written->topLevelItemCount(), 2);
   QCOMPARE(written->topLevelItem(0)->text(0), QStringLiteral("bin/demo/a.txt"));

@@ -20,6 +20,7 @@
 #include "gui/main_window.hpp"
 #include "gui/window_rules.hpp"
 #include "scripted_desktop.hpp"
+#include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
 
 using namespace tarvik;
@@ -41,6 +42,11 @@ struct MenuState {
 };
 
 // The real window, watched at the moments the core shows text and progress.
+QByteArray DemoPackage() {
+  const Bytes b = test::sis9w::MakeDemoPackage();
+  return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
+}
+
 class ProbeWindow : public MainWindow {
  public:
   using MainWindow::MainWindow;
@@ -238,9 +244,8 @@ void WindowTest::titleShowsFileName() {
 void WindowTest::fileMenuRuleRunsWhenMenuOpens() {
   // The rule is asked each time the menu opens: a file that vanished since the last command
   // no longer offers Extract.
-  const QString path = Write(QStringLiteral("x.pkg"), QByteArray(kPkgText));
+  const QString path = Write(QStringLiteral("x.sis"), DemoPackage());
   Open(path);
-  window_->app().state.dataMark = 3;  // as after a package with carried files
   QVERIFY(FileMenuNow().extract);
   QVERIFY(QFile::remove(path));
   QVERIFY(!FileMenuNow().extract);
@@ -276,8 +281,8 @@ void WindowTest::bannerPlacement() {
   QLabel* banner = window_->Banner();
   QVERIFY(banner->isVisibleTo(window_.get()));
   const QPoint corner = window_->TextArea()->mapTo(banner->parentWidget(), QPoint(0, 0));
-  QCOMPARE(banner->x() - corner.x(), qRound(TwipsToPixels(40, window_->logicalDpiX())));
-  QCOMPARE(banner->y() - corner.y(), qRound(TwipsToPixels(48, window_->logicalDpiY())));
+  QCOMPARE(banner->x() - corner.x(), kBannerLeftOffset);
+  QCOMPARE(banner->y() - corner.y(), kBannerTopOffset);
   QVERIFY(banner->width() >= banner->fontMetrics().horizontalAdvance(banner->text()));
   window_->HideBanner();
   QVERIFY(!banner->isVisibleTo(window_.get()));
@@ -318,9 +323,8 @@ void WindowTest::shortcuts_data() {
 void WindowTest::shortcuts() {
   QFETCH(int, key);
   QFETCH(QString, effect);
-  const QString path = Write(QStringLiteral("s.pkg"), QByteArray(kPkgText));
+  const QString path = Write(QStringLiteral("s.sis"), DemoPackage());
   Open(path);
-  window_->app().state.dataMark = 1;  // Extract is offered
   window_->mnFile_Click();
   desktop_->fileDialogs.clear();
   window_->show();
@@ -349,10 +353,10 @@ void WindowTest::workingDirectory() {
   QCOMPARE(desktop_->fileDialogs.size(), std::size_t{1});
   QCOMPARE(desktop_->fileDialogs[0].title, QStringLiteral("Select location to include as default file path in pkg script"));
   QCOMPARE(desktop_->fileDialogs[0].fileMode, QFileDialog::Directory);
-  QCOMPARE(window_->app().state.defaultSourceFolder, folder.toStdString() + "/");
+  QCOMPARE(window_->commands().State().sourceFolder, folder.toStdString() + "/");
   // Cancel keeps the setting.
   window_->findChild<QAction*>(QStringLiteral("mnWD"))->trigger();
-  QCOMPARE(window_->app().state.defaultSourceFolder, folder.toStdString() + "/");
+  QCOMPARE(window_->commands().State().sourceFolder, folder.toStdString() + "/");
 }
 
 void WindowTest::helpLinks() {
@@ -439,9 +443,8 @@ void WindowTest::editedTextIsSaved() {
 }
 
 void WindowTest::busyRefusesSecondExtraction() {
-  const QString path = Write(QStringLiteral("d.pkg"), QByteArray(kPkgText));
+  const QString path = Write(QStringLiteral("d.sis"), DemoPackage());
   Open(path);
-  window_->app().state.dataMark = 1;
   window_->mnFile_Click();
   QVERIFY(window_->ExtractAction()->isEnabled());
   window_->SetBusy(true);
@@ -484,8 +487,10 @@ void WindowTest::progressShowsAndRepaints() {
 }
 
 void WindowTest::exitDeletesScratchFile() {
-  const QString scratch = Write(QStringLiteral("scratch.pkg"), QByteArray("x"));
-  window_->app().state.pkgScratchFile = scratch.toStdString();
+  Open(Write(QStringLiteral("p.sis"), DemoPackage()));
+  const QString scratch = QString::fromStdString(window_->commands().Scratch().PkgPath());
+  QVERIFY(QFileInfo::exists(scratch));
+  desktop_->messages.clear();
   window_->show();
   window_->ExitAction()->trigger();
   QVERIFY(!window_->isVisible());
@@ -516,7 +521,7 @@ void WindowTest::extractSample() {
   const auto sample = test::DemoSample();
   if (!sample) QSKIP("samples/demo.sisx is not in this checkout");
   Open(*sample);
-  const std::size_t files = window_->app().state.view.files.size();
+  const std::size_t files = window_->commands().Files().size();
   QVERIFY(files > 0);
   const QString out = QString::fromStdString(*dir_ / "out");
   QVERIFY(QDir().mkpath(out));
@@ -551,7 +556,7 @@ void WindowTest::extractSample() {
   for (bool offered : offeredWhileBusy) QVERIFY(!offered);
   // Every file of the table is on disk and named in the list, relative to the folder.
   QCOMPARE(result.size(), int(files));
-  for (const auto& row : window_->app().state.view.files) {
+  for (const auto& row : window_->commands().Files()) {
     std::string rel = row.extractPath;
     for (char& c : rel) if (c == '\\') c = '/';
     const QString file = out + QLatin1Char('/') + QString::fromStdString(rel);
@@ -575,7 +580,7 @@ void WindowTest::commandLinePath() {
   QVERIFY(desktop_->fileDialogs.empty());  // no dialog: the path is the answer
   QCOMPARE(window_->windowTitle(), QStringLiteral("cmd.pkg - Tarvik"));
   QCOMPARE(window_->Text(), std::string(kPkgText));
-  QVERIFY(QFileInfo(QString::fromStdString(window_->app().state.openedFile)).isAbsolute());
+  QVERIFY(QFileInfo(QString::fromStdString(window_->commands().State().openedFile)).isAbsolute());
 }
 
 QTEST_MAIN(WindowTest)

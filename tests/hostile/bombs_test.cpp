@@ -11,7 +11,7 @@
 #include "bytes/file_buffer.hpp"
 #include "extract/budget.hpp"
 #include "parse/parse.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "sis9/limits.hpp"
 #include "support/fake_ui.hpp"
 #include "support/mutate.hpp"
@@ -28,9 +28,9 @@ namespace w = test::sis9w;
 struct Window {
   test::FakeUi ui;
   test::TempDir dir;
-  App app{ui, test::TestPlatform(dir)};
+  window::Commands app{ui, test::TestPlatform(dir)};
   Window() { app.Form_Load(); }
-  std::string TmpBin() const { return *app.TempDir() + "Brimond/tmp.bin"; }
+  std::string TmpBin() const { return *app.platform().TempDir() + "Brimond/tmp.bin"; }
 };
 
 bool HasProblem(const model::Package& p, const std::string& part) {
@@ -56,10 +56,10 @@ TEST(Bombs, ControllerIsNeverPaddedToItsDeclaredSize) {
 
   Window win;
   win.app.OpenBytes("padded.sis", padded);
-  ASSERT_TRUE(win.app.state.package);
+  ASSERT_TRUE(test::PackageOf(win.app));
   // What the stream holds is read; the missing rest is damage, said once.
-  EXPECT_TRUE(HasProblem(*win.app.state.package, "declared size"));
-  EXPECT_EQ(win.app.state.view.files.size(), 2u);
+  EXPECT_TRUE(HasProblem(*test::PackageOf(win.app), "declared size"));
+  EXPECT_EQ(test::ViewOf(win.app).files.size(), 2u);
   ASSERT_EQ(win.ui.messages.size(), 1u);
   EXPECT_NE(win.ui.messages[0].text.find("inflates to " + std::to_string(trueSize) + " of " +
                                          std::to_string(*claim.declaredSize) + " bytes"),
@@ -88,12 +88,12 @@ TEST(Bombs, ControllerBeyondTheCeilingIsNotRead) {
 
     Window win;
     win.app.OpenBytes("bomb.sis", bomb);
-    ASSERT_TRUE(win.app.state.package);
-    EXPECT_FALSE(win.app.state.package->controllerRead);
-    EXPECT_TRUE(HasProblem(*win.app.state.package, "bytes a package of this size may have"));
+    ASSERT_TRUE(test::PackageOf(win.app));
+    EXPECT_FALSE(test::PackageOf(win.app)->controllerRead);
+    EXPECT_TRUE(HasProblem(*test::PackageOf(win.app), "bytes a package of this size may have"));
     ASSERT_EQ(win.ui.messages.size(), 1u);
     EXPECT_FALSE(fs::exists(win.TmpBin()));
-    EXPECT_TRUE(win.app.state.view.files.empty());
+    EXPECT_TRUE(test::ViewOf(win.app).files.empty());
   }
   // Under the ceiling, zeros behind the controller are read (and cost no more than they are).
   w::ControllerStream some;
@@ -101,7 +101,7 @@ TEST(Bombs, ControllerBeyondTheCeilingIsNotRead) {
   Window win;
   win.app.OpenBytes("zeros.sis", w::Build(Plain(), some));
   EXPECT_TRUE(win.ui.messages.empty());
-  EXPECT_EQ(win.app.state.view.files.size(), 2u);
+  EXPECT_EQ(test::ViewOf(win.app).files.size(), 2u);
 }
 
 // Four descriptions of one deflated megabyte: a package of about 2 KiB that would write 4 MiB.
@@ -119,24 +119,23 @@ Bytes SharedDataPackage() {
 TEST(Bombs, ExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
   const Bytes bomb = SharedDataPackage();
   ASSERT_LT(bomb.size(), 4096u);
-  for (const int answer : {msg::No, msg::Yes}) {
+  for (const bool answer : {false, true}) {
     SCOPED_TRACE(answer);
     Window win;
     win.app.OpenBytes(win.dir.Write("bomb.sis", bomb), bomb);
-    ASSERT_EQ(win.app.state.view.files.size(), 4u);
+    ASSERT_EQ(test::ViewOf(win.app).files.size(), 4u);
     const std::string out = win.dir / "out";
     fs::create_directories(out);
-    win.ui.folderAnswers.push_back(out);
-    win.ui.msgAnswers.push_back(answer);
-    win.app.mnExtr_Click();
-    ASSERT_FALSE(win.ui.messages.empty());
-    const auto& question = win.ui.messages.front();
-    EXPECT_EQ(question.style, msg::Exclamation + msg::YesNo);
+    win.ui.answers.push_back(answer);
+    const test::Extraction x = test::ExtractThroughMenu(win.app, win.ui, out);
+    ASSERT_EQ(win.ui.questions.size(), 1u);
+    const auto& question = win.ui.questions.front();
+    EXPECT_EQ(question.kind, ops::QuestionKind::WriteBeyondBudget);
     EXPECT_NE(question.text.find("would write 4,194,304 bytes (4.0 MiB)"), std::string::npos) << question.text;
     EXPECT_NE(question.text.find("more than a package of its size could honestly hold"), std::string::npos);
-    EXPECT_EQ(win.app.state.extractDeclined, answer == msg::No);
+    EXPECT_EQ(x.job.status == ops::ExtractStatus::Declined, !answer);
     const std::string file = out + "/bin/bomb/data/copy3.bin";
-    if (answer == msg::No) {
+    if (!answer) {
       EXPECT_FALSE(fs::exists(out + "/bin")) << "nothing is written before the answer";
     } else {
       EXPECT_EQ(fs::file_size(file), 1u << 20);
@@ -167,15 +166,15 @@ TEST(Bombs, PreNineExtractionBeyondWhatThePackageCouldHoldIsAskedFirst) {
   const Bytes bomb = OldSharedDataPackage();
   Window win;
   win.app.OpenBytes(win.dir.Write("old.sis", bomb), bomb);
-  ASSERT_EQ(win.app.state.view.files.size(), 40u);
-  EXPECT_EQ(win.app.state.view.files[39].uncompressedSize, 1u << 20);
+  ASSERT_EQ(test::ViewOf(win.app).files.size(), 40u);
+  EXPECT_EQ(test::ViewOf(win.app).files[39].uncompressedSize, 1u << 20);
   const std::string out = win.dir / "out";
   fs::create_directories(out);
-  win.ui.folderAnswers.push_back(out);
-  win.app.mnExtr_Click();  // the question is answered no
-  ASSERT_EQ(win.ui.messages.size(), 1u) << win.ui.messages.back().text;
-  EXPECT_NE(win.ui.messages[0].text.find("would write 41,943,040 bytes"), std::string::npos) << win.ui.messages[0].text;
-  EXPECT_TRUE(win.app.state.extractDeclined);
+  const test::Extraction x = test::ExtractThroughMenu(win.app, win.ui, out);  // the question is answered no
+  ASSERT_EQ(win.ui.questions.size(), 1u);
+  EXPECT_TRUE(win.ui.messages.empty());
+  EXPECT_NE(win.ui.questions[0].text.find("would write 41,943,040 bytes"), std::string::npos) << win.ui.questions[0].text;
+  EXPECT_EQ(x.job.status, ops::ExtractStatus::Declined);
   EXPECT_FALSE(fs::exists(out + "/bin"));
 }
 

@@ -11,7 +11,7 @@
 
 #include "bytes/inflate.hpp"
 #include "parse/parse.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "views/views.hpp"
 #include "signers/signers.hpp"
 #include "signers/signers_fixture.hpp"
@@ -34,7 +34,7 @@ using test::Put32;
 struct Opener {
   test::FakeUi ui;
   test::TempDir dir;
-  App app{ui, test::TestPlatform(dir)};
+  window::Commands app{ui, test::TestPlatform(dir)};
 
   std::string Open(const Bytes& bytes, const std::string& name = "hostile.sis") {
     ui.messages.clear();
@@ -115,8 +115,7 @@ TEST(Hostile, ExtremeLengthFieldsInControllers) {
   for (const auto& path : Spread(CorpusPackages(128 * 1024), 24)) {
     auto controller = Controller(test::ReadBytes(path));
     if (!controller) continue;
-    FileBuffer b;
-    b.data = *controller;
+    const ByteView b(*controller);
     std::vector<Pos> lengths;
     CollectLengths(b, 0, b.Size(), 0, lengths);
     // A sample of the length fields of each controller; each opened as a stub (a bare
@@ -208,7 +207,7 @@ TEST(Hostile, EmptyAndTinyFilesOfEveryKind) {
         o.Open(Bytes(n, fill), name);
         // Nothing of a few bytes is a package with files; every non-empty one that claims
         // to be a package or a session is refused with a message.
-        EXPECT_TRUE(o.app.state.view.files.empty()) << name << " " << n;
+        EXPECT_TRUE(test::ViewOf(o.app).files.empty()) << name << " " << n;
         if (n > 0 && name != std::string("e.pkg")) {
           EXPECT_FALSE(o.ui.messages.empty()) << name << " " << n;
         }
@@ -244,7 +243,7 @@ TEST(Hostile, PreNineBlocksThatEndBeforeTheyBegin) {
     pkg.records = c.records;
     const std::string text = o.Open(test::BuildOldSis(pkg));
     EXPECT_NE(text.find("a.txt"), std::string::npos) << c.name;  // the file line survives
-    EXPECT_EQ(o.app.state.view.files.size(), 1u) << c.name;
+    EXPECT_EQ(test::ViewOf(o.app).files.size(), 1u) << c.name;
   }
 }
 
@@ -273,8 +272,8 @@ TEST(Hostile, NineBlocksAndNestingBeyondTheBounds) {
   }
   inner->cond = w::Num(1);
   o.Open(w::Build(blocks));
-  ASSERT_TRUE(o.app.state.package);
-  const auto& problems = o.app.state.package->problems;
+  ASSERT_TRUE(test::PackageOf(o.app));
+  const auto& problems = test::PackageOf(o.app)->problems;
   EXPECT_TRUE(std::any_of(problems.begin(), problems.end(),
                           [](const model::Problem& p) { return p.what == "condition blocks nested too deep"; }));
   ASSERT_FALSE(o.ui.messages.empty());

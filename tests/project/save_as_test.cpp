@@ -17,11 +17,13 @@ class SaveAsTest : public ::testing::Test {
  protected:
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
 
   void SetUp() override {
     app.Form_Load();
-    app.state.projectText = "produced text";
+    OpenThroughMenu(app, ui, dir.Write("produced.pkg", "produced text"));
+    ui.dialogTitles.clear();
+    ui.dialogFilters.clear();
     ui.text = "edited text";
   }
 
@@ -67,24 +69,25 @@ TEST_F(SaveAsTest, SessionHoldsTheProducedTextNotTheEdits) {
 
 TEST_F(SaveAsTest, OverwriteQuestionNoKeepsTheFile) {
   const std::string path = dir.Write("x.pkg", "old");
-  ui.msgAnswers.push_back(msg::No);
+  ui.answers.push_back(false);
   SaveAs(path);
   EXPECT_EQ(ReadFile(path), "old");
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].text, path + " already exists.\r\nDo you want to replace it?");
-  EXPECT_EQ(ui.messages[0].style, 52);
-  EXPECT_EQ(ui.messages[0].title, "Tarvik");
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_EQ(ui.questions[0].text, path + " already exists.\r\nDo you want to replace it?");
+  EXPECT_EQ(ui.questions[0].kind, ops::QuestionKind::ReplaceFile);
+  EXPECT_EQ(ui.questions[0].title, "Tarvik");
 }
 
 TEST_F(SaveAsTest, OverwriteQuestionYesReplaces) {
   const std::string txt = dir.Write("x.txt", "old");
   const std::string qsd = dir.Write("x.qsd", "old");
-  ui.msgAnswers = {msg::Yes, msg::Yes};
+  ui.answers = {true, true};
   SaveAs(txt);
   SaveAs(qsd);
   EXPECT_EQ(ReadFile(txt), "edited text\r\n");
   EXPECT_EQ(ReadFile(qsd).substr(0, 3), "QSD");
-  EXPECT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.questions.size(), 2u);
 }
 
 TEST_F(SaveAsTest, NoQuestionForANewFileAndNothingOnCancel) {
@@ -100,7 +103,7 @@ TEST_F(SaveAsTest, FailedWriteIsReportedAndLeavesNoFile) {
     SaveAs(dir / name);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Error while saving " + (dir / name));
-    EXPECT_EQ(ui.messages[0].style, msg::Critical);
+    EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
     EXPECT_FALSE(fs::exists(dir / name));
   }
 }
@@ -112,7 +115,7 @@ TEST_F(SaveAsTest, FailedReplaceKeepsTheOldFolderContent) {
   SaveAs(dir / "taken.txt");
   EXPECT_EQ(ReadFile(dir / "taken.txt/inside"), "kept");
   ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
   // No temporary file is left beside it.
   for (const auto& e : fs::directory_iterator(dir.Path()))
     EXPECT_EQ(e.path().filename().string().find("taken.txt."), std::string::npos) << e.path();

@@ -18,12 +18,12 @@ namespace fs = std::filesystem;
 struct Saver {
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
   Saver() {
     app.Form_Load();
-    app.state.projectText = "produced text";
+    OpenThroughMenu(app, ui, dir.Write("produced.pkg", "produced text"));
     ui.text = "edited text";
-    ui.yesNoDefault = msg::Yes;  // every overwrite question is answered yes
+    ui.answerDefault = true;  // every overwrite question is answered yes
   }
   void SaveAs(const std::string& path) {
     ui.saveAnswers.push_back(path);
@@ -56,7 +56,7 @@ TEST(SaveTargets, PipesDevicesAndFoldersAreNeverReplaced) {
       s.SaveAs(path);
       ASSERT_EQ(s.ui.messages.size(), 1u);
       EXPECT_EQ(s.ui.messages[0].text, "Cannot save to " + path + ": it is " + c.kind + ", not a file.");
-      EXPECT_EQ(s.ui.messages[0].style, msg::Critical);
+      EXPECT_EQ(s.ui.messages[0].severity, ops::Severity::Error);
     }
   }
   struct stat st {};
@@ -77,11 +77,13 @@ TEST(SaveTargets, NamesAtTheLengthLimitAreSaved) {
       SCOPED_TRACE(name.size());
       const std::string path = s.dir / name;
       s.ui.messages.clear();
+      s.ui.questions.clear();
       s.SaveAs(path);
       EXPECT_TRUE(s.ui.messages.empty()) << s.ui.messages.front().text;
       EXPECT_TRUE(fs::is_regular_file(path));
       s.SaveAs(path);  // and replaced
-      EXPECT_TRUE(s.ui.messages.size() == 1 && s.ui.messages[0].style == msg::Exclamation + msg::YesNo);
+      EXPECT_TRUE(s.ui.messages.empty());
+      EXPECT_EQ(s.ui.questions.size(), 1u);
     }
   }
 }

@@ -69,14 +69,13 @@ class SessionTest : public ::testing::Test {
  protected:
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
 
   void SetUp() override { app.Form_Load(); }
 
   // Saves `text` with the given format marker and returns the file's bytes.
   std::string Save(const std::string& text, int marker, const std::string& name = "s.qsd") {
-    app.state.formatMarker = marker;
-    EXPECT_FALSE(project::SaveProject(dir / name, text, app.state.carriedText, marker));
+    EXPECT_FALSE(project::SaveProject(dir / name, text, test::CarriedOf(app), marker != 0));
     return ReadFile(dir / name);
   }
 
@@ -87,18 +86,17 @@ class SessionTest : public ::testing::Test {
     int dataMark;
     std::string title;
     std::string carried;
-    std::vector<FakeUi::Message> messages;
-    int doEvents;
+    std::vector<ops::Message> messages;
+    int pulses;
   };
   Reopened Open(const std::string& path) {
     FakeUi ui2;
-    App app2(ui2, TestPlatform(dir));
+    window::Commands app2(ui2, TestPlatform(dir));
     app2.Form_Load();
-    app2.state.dataMark = 7;
-    app2.state.formatMarker = 5;
     OpenThroughMenu(app2, ui2, path);
-    return {ui2.text, app2.state.formatMarker, app2.state.dataMark, ui2.title, app2.state.carriedText, ui2.messages,
-            ui2.doEvents};
+    const model::Generation kind = test::KindOf(app2);
+    const int marker = kind == model::Generation::Sis9 ? 1 : kind == model::Generation::Pre9 ? 0 : 5;
+    return {ui2.text, marker, test::FileCountOf(app2), ui2.title, test::CarriedOf(app2), ui2.messages, ui2.pulses};
   }
 };
 
@@ -162,7 +160,7 @@ TEST_F(SessionTest, LongDecodeLetsTheWindowHandleEvents) {
   Save(text, 1);
   const auto r = Open(dir / "s.qsd");
   EXPECT_EQ(r.text, text);
-  EXPECT_GE(r.doEvents, 2);
+  EXPECT_GE(r.pulses, 2);
 }
 
 TEST_F(SessionTest, PreNineSessionNamesItsKind) {
@@ -180,10 +178,33 @@ TEST_F(SessionTest, CarriedTextTravelsThroughItemFive) {
   EXPECT_EQ(r.text, "pkg");
   EXPECT_EQ(r.carried, "carried \xC3\xA9");
 
-  // The writer keeps it.
-  app.state.carriedText = r.carried;
-  const std::string record = RecordOf(Save("x", 1));
-  EXPECT_NE(record.find("Unnamed" + std::string("carried \xE9")), std::string::npos);
+  // Save As keeps it, with the kind the session gave.
+  OpenThroughMenu(app, ui, path);
+  ui.saveAnswers.push_back(dir / "again.qsd");
+  app.mnSave_Click();
+  const std::string again = ReadFile(dir / "again.qsd");
+  EXPECT_EQ(again[11], '1');
+  EXPECT_NE(RecordOf(again).find("Unnamed" + std::string("carried \xE9")), std::string::npos);
+}
+
+TEST_F(SessionTest, NothingOfAnEarlierSessionIsSavedWithALaterFile) {
+  // A 9.x session that carries a text, then Close, then a PKG script: the script's session
+  // file is of the pre-9.x kind and carries nothing.
+  const std::string session =
+      dir.Write("hand.qsd", HandMadeSession(Record({"A", "B", "C", "D", "carried", "T"}, "pkg"), '1'));
+  OpenThroughMenu(app, ui, session);
+  ASSERT_EQ(test::CarriedOf(app), "carried");
+  app.mnClose_Click();
+  OpenThroughMenu(app, ui, dir.Write("plain.pkg", "&EN\r\n"));
+  ui.saveAnswers.push_back(dir / "plain.qsd");
+  app.mnSave_Click();
+  const std::string file = ReadFile(dir / "plain.qsd");
+  ASSERT_GT(file.size(), 12u);
+  EXPECT_EQ(file[11], '0');
+  const std::string record = RecordOf(file);
+  EXPECT_EQ(record.find("carried"), std::string::npos);
+  EXPECT_NE(record.find("Pre Symbian 9.x SIS File"), std::string::npos);
+  EXPECT_NE(record.find("&EN"), std::string::npos);
 }
 
 TEST_F(SessionTest, ReadsAHandMadeFileByItsDirectory) {
@@ -220,7 +241,7 @@ TEST_P(SessionRefusedTest, ShowsItsMessageAndAnEmptyText) {
   EXPECT_EQ(r.text, "");
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_EQ(r.messages[0].text, c.message.empty() ? InvalidMessage(path) : c.message);
-  EXPECT_EQ(r.messages[0].style, msg::Critical);
+  EXPECT_EQ(r.messages[0].severity, ops::Severity::Error);
   EXPECT_EQ(r.messages[0].title, "Tarvik");
 }
 

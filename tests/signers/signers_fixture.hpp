@@ -95,7 +95,7 @@ inline Bytes BuildSigned(sis9w::Controller main, const Key& signer) {
   for (std::size_t i = 0; i < main.chains.size(); ++i) {
     const Bytes file = sis9w::Build(main);
     const model::Package pkg = Parse(file, "signed.sis");
-    const Bytes controller = signers::ControllerBuffer(pkg, file);
+    const auto controller = signers::ControllerBytes(pkg, file);
     const auto [begin, end] = signers::SignedRange(pkg, pkg.signatures.at(i));
     main.chains[i].signature = Sign(signer, controller.data() + begin, static_cast<std::size_t>(end - begin));
   }

@@ -73,7 +73,8 @@ TEST(Signers, LaterChainsCoverEarlierOnes) {
   c.chains = {CarryingCertificates({cert}), CarryingCertificates({cert})};
   const Bytes file = BuildSigned(c, key);
   const model::Package pkg = Parse(file, "p.sis");
-  Bytes controller = signers::ControllerBuffer(pkg, file);
+  const auto bytes = signers::ControllerBytes(pkg, file);
+  Bytes controller(bytes.begin(), bytes.end());
   ASSERT_EQ(pkg.signatures.size(), 2u);
   for (const auto& chain : pkg.signatures)
     EXPECT_EQ(signers::CheckSignatures(pkg, chain, controller)[0].verdict, Verdict::Verified);
@@ -189,7 +190,8 @@ TEST(Signers, EverySignedCorpusPackageVerifies) {
         ++signatures;
       }
     // One byte of the main controller's covered bytes, changed.
-    Bytes controller = signers::ControllerBuffer(pkg, file);
+    const auto bytes = signers::ControllerBytes(pkg, file);
+    Bytes controller(bytes.begin(), bytes.end());
     const auto [begin, end] = signers::SignedRange(pkg, pkg.signatures.at(0));
     ASSERT_LT(begin, end);
     controller[static_cast<std::size_t>((begin + end) / 2)] ^= 0x40;

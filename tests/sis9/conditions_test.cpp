@@ -185,7 +185,7 @@ TEST_F(BlocksApp, DamagedExpressionStopsWithTheTokensReadSoFar) {
   EXPECT_EQ(Body(), (std::vector<std::string>{"If  Option1 = 0x00000001 AND ", "EndIf ",
                                                   "If  Option2 = 0x00000001", "EndIf ", "  "}));
   ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].style, msg::Plain);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Plain);
   EXPECT_EQ(ui.messages[0].title, "Tarvik");
   EXPECT_NE(ui.messages[0].text.find("condition"), std::string::npos);
 }

@@ -187,8 +187,8 @@ TEST_F(DamageApp, DeepNestingOfBlocksAndExpressionsIsBounded) {
   EXPECT_EQ(ui.messages[0].text,
             "Tarvik Damaged package data: could not read condition nested too deep at 312; condition blocks nested "
             "too deep at 11656");
-  EXPECT_EQ(app.state.package->body.ifs[0].branch.condition.op, model::ExprOp::None);
-  EXPECT_EQ(ui.messages[0].style, msg::Plain);
+  EXPECT_EQ(test::PackageOf(app)->body.ifs[0].branch.condition.op, model::ExprOp::None);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Plain);
 }
 
 }  // namespace

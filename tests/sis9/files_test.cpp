@@ -159,13 +159,13 @@ TEST(FileTable, TargetWithoutDriveIsKeptWhole) {
 using FileTableApp = Sis9Fixture;
 
 TEST_F(FileTableApp, SourceFolderSettingIsUsed) {
-  app.state.defaultSourceFolder = "C:\\work";
+  app.SetSourceFolder("C:\\work");
   w::Controller c;
   c.files = {TextFile("!:\\data\\a.txt", "a")};
   Open(c);
   EXPECT_NE(ui.text.find("\"C:\\work\\bin\\pkg\\data\\a.txt\"-\"!:\\data\\a.txt\", FF"), std::string::npos);
   ASSERT_EQ(Files().size(), 1u);
-  EXPECT_EQ(views::SourceName({app.state.defaultSourceFolder}, Files()[0]), "C:\\work\\bin\\pkg\\data\\a.txt");
+  EXPECT_EQ(views::SourceName({app.State().sourceFolder}, Files()[0]), "C:\\work\\bin\\pkg\\data\\a.txt");
 }
 
 TEST(FileTable, FolderNameIsTheFileNameUpToItsLastDot) {

@@ -49,10 +49,10 @@ TEST_F(Frame, DeflatedControllerGivesTheFrameLinesInOrder) {
   EXPECT_NE(std::find(h.begin(), h.end(), "SIS Install Flag: , IU"), h.end());
   EXPECT_TRUE(ui.messages.empty());
   // The package file is kept, for extraction.
-  EXPECT_EQ(app.bytes, bytes);
-  EXPECT_EQ(app.state.formatMarker, 1);
-  EXPECT_FALSE(app.state.stub);
-  EXPECT_EQ(app.state.dataMark, 1);
+  EXPECT_EQ(test::BytesOf(app), bytes);
+  EXPECT_EQ(test::KindOf(app), model::Generation::Sis9);
+  EXPECT_FALSE(test::IsStubOf(app));
+  EXPECT_EQ(test::FileCountOf(app), 1);
 }
 
 TEST_F(Frame, StoredControllerIsCopiedAndMarkedNC) {
@@ -67,7 +67,7 @@ TEST_F(Frame, StoredControllerIsCopiedAndMarkedNC) {
   // The unpacked controller file holds the controller byte for byte.
   const Bytes controller(bytes.begin() + kControllerPayload,
                          bytes.begin() + kControllerPayload + ReadLE(bytes, kUncompressedSize, 4));
-  EXPECT_EQ(ReadBytes(*app.TempDir() + "Brimond/tmp.bin"), controller);
+  EXPECT_EQ(ReadBytes(*app.platform().TempDir() + "Brimond/tmp.bin"), controller);
 }
 
 TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
@@ -79,10 +79,10 @@ TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
   EXPECT_EQ(Header().front(), "SIS UID: E1234567");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "This is a stub sis file which contains no file inside");
-  EXPECT_EQ(ui.messages[0].style, msg::Information);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Note);
   EXPECT_EQ(ui.messages[0].title, "Brimond");
-  EXPECT_TRUE(app.state.stub);
-  EXPECT_EQ(app.state.formatMarker, 1);
+  EXPECT_TRUE(test::IsStubOf(app));
+  EXPECT_EQ(test::KindOf(app), model::Generation::Sis9);
   ASSERT_EQ(Files().size(), 2u);
   EXPECT_NE(ui.text.find("\"!:\\data\\a.txt\", FF"), std::string::npos);
   for (const views::FileRow& r : Files()) EXPECT_FALSE(r.hasData) << r.target;  // a stub carries no data
@@ -90,15 +90,15 @@ TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
 
 TEST_F(Frame, NotAPackageIsRefused) {
   Open(Simple());
-  ASSERT_EQ(app.state.dataMark, 1);
+  ASSERT_EQ(test::FileCountOf(app), 1);
   ui.messages.clear();
   Bytes junk(64, 0x41);
   Open(junk);
-  EXPECT_EQ(app.state.dataMark, 0);
+  EXPECT_EQ(test::FileCountOf(app), 0);
   EXPECT_FALSE(app.mnFile_Click().extract);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "This is not the valid SIS file!");
-  EXPECT_EQ(ui.messages[0].style, msg::Critical);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
   EXPECT_EQ(ui.messages[0].title, "Brimond");
   EXPECT_EQ(ui.text, "");
   EXPECT_TRUE(Header().empty());
@@ -117,11 +117,11 @@ TEST_P(FrameDamage, EndsWithTheCorruptDataMessageAndOnlyTheFrameLines) {
   Open(bytes);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Extraction Error: Input file corrupted  ");
-  EXPECT_EQ(ui.messages[0].style, msg::Exclamation);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Warning);
   EXPECT_EQ(ui.messages[0].title, "Brimond");
   EXPECT_EQ(Header().size(), 9u);
   EXPECT_EQ(ui.text, "");
-  EXPECT_EQ(app.bytes, bytes);
+  EXPECT_EQ(test::BytesOf(app), bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -135,13 +135,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Frame, ScriptIsKeptInTheScratchFile) {
   Open(Simple());
-  ASSERT_FALSE(app.state.pkgScratchFile.empty());
-  EXPECT_EQ(app.state.pkgScratchFile.rfind(*app.TempDir() + "Brimond/", 0), 0u);
-  EXPECT_EQ(ReadFile(app.state.pkgScratchFile), ui.text);
-  const std::string first = app.state.pkgScratchFile;
+  ASSERT_FALSE(app.Scratch().PkgPath().empty());
+  EXPECT_EQ(app.Scratch().PkgPath().rfind(*app.platform().TempDir() + "Brimond/", 0), 0u);
+  EXPECT_EQ(ReadFile(app.Scratch().PkgPath()), ui.text);
+  const std::string first = app.Scratch().PkgPath();
   Open(Simple());
-  EXPECT_FALSE(ReadFile(app.state.pkgScratchFile).empty());
-  if (first != app.state.pkgScratchFile) {
+  EXPECT_FALSE(ReadFile(app.Scratch().PkgPath()).empty());
+  if (first != app.Scratch().PkgPath()) {
     EXPECT_TRUE(ReadFile(first).empty());
   }
 }

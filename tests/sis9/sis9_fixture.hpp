@@ -10,7 +10,7 @@
 
 #include "bytes/inflate.hpp"
 #include "parse/parse.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
@@ -85,7 +85,7 @@ struct Viewed {
 struct Sis9Fixture : ::testing::Test {
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
 
   void SetUp() override { app.Form_Load(); }
 
@@ -100,8 +100,8 @@ struct Sis9Fixture : ::testing::Test {
 
   std::vector<std::string> Lines() const { return ScriptLines(ui.text); }
   std::vector<std::string> Body() const { return BodyLines(ui.text); }
-  const std::vector<std::string>& Header() const { return app.state.view.header; }
-  const std::vector<views::FileRow>& Files() const { return app.state.view.files; }
+  const std::vector<std::string>& Header() const { return test::ViewOf(app).header; }
+  const std::vector<views::FileRow>& Files() const { return test::ViewOf(app).files; }
 };
 
 using sis9w::TextFile;

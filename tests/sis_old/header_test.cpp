@@ -27,8 +27,8 @@ TEST_F(HeadTest, MinimalPackageGivesHeadAndOneFileLine) {
             "#{\"Test\"}, (0x10F0ABCD), 2, 31, 4000000000, IUNICODE, TYPE=SISAPP\r\n"
             "\"C:\\x\\a.txt\"-\"!:\\system\\apps\\a\\a.txt\", FILE\r\n");
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(app.state.dataMark, 1);
-  EXPECT_EQ(app.state.formatMarker, 0);
+  EXPECT_EQ(test::FileCountOf(app), 1);
+  EXPECT_EQ(test::KindOf(app), model::Generation::Pre9);
 }
 
 TEST(OldHead, OptionAndTypeWords) {
@@ -114,7 +114,7 @@ TEST_F(HeadTest, UnknownReleaseMarkWarnsAndGoesOn) {
   const std::string text = Open(pkg);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Unknown SIS file version!");
-  EXPECT_EQ(ui.messages[0].style, msg::Exclamation);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Warning);
   EXPECT_EQ(ui.messages[0].title, "Tarvik");
   EXPECT_NE(text.find("\"C:\\a.txt\"-\"!:\\a.txt\", FILE\r\n"), std::string::npos);
 }
@@ -147,7 +147,7 @@ TEST(OldHead, OnlyUid3DecidesTheGeneration) {
 TEST_F(HeadTest, EmptyFileGivesNothingAndNoMessage) {
   EXPECT_EQ(Open(Bytes{}), "");
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(app.state.dataMark, 0);
+  EXPECT_EQ(test::FileCountOf(app), 0);
 }
 
 TEST(OldHead, HeaderCutAfterUid3DecodesAsShortValues) {
@@ -235,10 +235,10 @@ TEST_F(HeadTest, UnreadablePackagesShowOnlyTheInternalError) {
     EXPECT_EQ(Open(c.bytes), "");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kInternalErrorText);
-    EXPECT_EQ(ui.messages[0].style, msg::Critical);
+    EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
     EXPECT_EQ(ui.messages[0].title, "Tarvik");
-    EXPECT_TRUE(app.state.view.files.empty());
-    EXPECT_EQ(app.state.dataMark, 0);
+    EXPECT_TRUE(test::ViewOf(app).files.empty());
+    EXPECT_EQ(test::FileCountOf(app), 0);
   }
 
   // A long chain of one operator is an ordinary condition; only real nesting has a bound, and
@@ -252,7 +252,7 @@ TEST_F(HeadTest, UnreadablePackagesShowOnlyTheInternalError) {
   EXPECT_NE(text.find("\r\nIf \r\n\"C:\\a\"-\"!:\\a\", FILE\r\n"), std::string::npos) << text;
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].text.find("condition nested too deep"), std::string::npos) << ui.messages[0].text;
-  EXPECT_EQ(app.state.view.files.size(), 1u);
+  EXPECT_EQ(test::ViewOf(app).files.size(), 1u);
   // A damaged tree (2000 AND words and nothing to join) is folded from its nodes only up to a
   // bound; beyond it the condition is left out the same way.
   OldRecord ands;
@@ -284,8 +284,8 @@ TEST_F(HeadTest, CorruptedBytesNeverCrash) {
         EXPECT_TRUE(m.text == kInternalErrorText || m.text == "Unknown SIS file version!") << i;
       }
       if (InternalError()) {
-        EXPECT_TRUE(app.state.view.files.empty()) << i;
-        EXPECT_EQ(app.state.dataMark, 0) << i;
+        EXPECT_TRUE(test::ViewOf(app).files.empty()) << i;
+        EXPECT_EQ(test::FileCountOf(app), 0) << i;
       } else {
         EXPECT_FALSE(text.empty()) << i;
       }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "parse/parse.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
@@ -83,7 +83,7 @@ class OldAppTest : public ::testing::Test {
 
   FakeUi ui;
   TempDir dir;
-  App app{ui, TestPlatform(dir)};
+  window::Commands app{ui, TestPlatform(dir)};
 };
 
 }  // namespace tarvik::test

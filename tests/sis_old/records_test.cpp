@@ -299,15 +299,15 @@ TEST_F(OldAppTest, DataMarkIsTheHeaderRecordCountAndReopeningReplacesThePackage)
   pkg.records = {OldEndIf(), OldFile("C:\\a", "!:\\a"), OldElse(), OldFile("C:\\b", "!:\\b"),
                  OldIf(oldx::Eq(oldx::Var(0x1000), oldx::Num(1)))};
   Open(pkg);
-  EXPECT_EQ(app.state.dataMark, 5);
-  EXPECT_EQ(app.state.view.files.size(), 2u);
+  EXPECT_EQ(test::FileCountOf(app), 5);
+  EXPECT_EQ(test::ViewOf(app).files.size(), 2u);
 
   pkg.records = {OldFile("C:\\a", "!:\\a")};
   Open(pkg);
-  EXPECT_EQ(app.state.dataMark, 1);
-  ASSERT_TRUE(app.state.package);
-  EXPECT_EQ(app.state.package->records.size(), 1u);
-  EXPECT_EQ(app.state.view.files.size(), 1u);
+  EXPECT_EQ(test::FileCountOf(app), 1);
+  ASSERT_TRUE(test::PackageOf(app));
+  EXPECT_EQ(test::PackageOf(app)->records.size(), 1u);
+  EXPECT_EQ(test::ViewOf(app).files.size(), 1u);
   EXPECT_EQ(SplitCrLf(ui.text).size(), 5u);
 }
 

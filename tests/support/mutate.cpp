@@ -8,8 +8,7 @@
 namespace tarvik::test {
 
 std::optional<Bytes> Controller(const Bytes& file) {
-  FileBuffer b;
-  b.data = file;
+  const ByteView b(file);
   std::uint32_t uid1 = 0;
   if (!ReadU32(b, 0, uid1) || uid1 != 0x10201A7A) return std::nullopt;
   Field contents = ReadField(b, 16, b.Size());
@@ -32,7 +31,7 @@ std::optional<Bytes> Controller(const Bytes& file) {
   return std::nullopt;
 }
 
-void CollectLengths(const FileBuffer& b, Pos begin, Pos end, int depth, std::vector<Pos>& out) {
+void CollectLengths(ByteView b, Pos begin, Pos end, int depth, std::vector<Pos>& out) {
   if (depth > 12) return;
   Pos pos = begin;
   while (pos + 8 <= end) {

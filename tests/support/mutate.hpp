@@ -14,7 +14,7 @@ namespace tarvik::test {
 std::optional<Bytes> Controller(const Bytes& file);
 // Positions of the length parts of the fields reachable by walking containers and arrays
 // between `begin` and `end`.
-void CollectLengths(const FileBuffer& b, Pos begin, Pos end, int depth, std::vector<Pos>& out);
+void CollectLengths(ByteView b, Pos begin, Pos end, int depth, std::vector<Pos>& out);
 // Writes a little-endian word, as far as it fits.
 void Put32(Bytes& b, Pos at, std::uint32_t v);
 

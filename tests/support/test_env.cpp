@@ -102,7 +102,44 @@ CliResult RunCli(const std::string& args, const TempDir& dir) {
   return r;
 }
 
-void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path) {
+const views::PackageView& ViewOf(const window::Commands& app) {
+  static const views::PackageView kNone;
+  return app.State().item ? app.State().item->view : kNone;
+}
+std::shared_ptr<const model::Package> PackageOf(const window::Commands& app) {
+  return app.State().item ? app.State().item->package : nullptr;
+}
+int FileCountOf(const window::Commands& app) {
+  return app.State().item ? static_cast<int>(app.State().item->FileCount()) : 0;
+}
+std::string TextOf(const window::Commands& app) { return app.State().item ? app.State().item->text : std::string(); }
+model::Generation KindOf(const window::Commands& app) {
+  return app.State().item ? app.State().item->generation : model::Generation::Unknown;
+}
+bool IsStubOf(const window::Commands& app) { return app.State().item && app.State().item->IsStub(); }
+const Bytes& BytesOf(const window::Commands& app) {
+  static const Bytes kNone;
+  return app.State().item && app.State().item->bytes ? *app.State().item->bytes : kNone;
+}
+std::string CarriedOf(const window::Commands& app) {
+  return app.State().item ? app.State().item->carriedText : std::string();
+}
+
+Extraction ExtractThroughMenu(window::Commands& app, FakeUi& ui, const std::string& folder, bool rebuildScripts) {
+  struct Quiet : extract::Reporter {
+    void Failed(const std::string&) override {}
+    void Warning(const std::string&) override {}
+  } quiet;
+  ui.folderAnswers.push_back(folder);
+  Extraction x;
+  x.job = app.PrepareExtraction(std::nullopt, rebuildScripts);
+  x.report = ops::RunExtraction(x.job, quiet);
+  for (const ops::Message& m : x.report.messages) ui.Tell(m);
+  x.text = ops::ResultText(x.job, x.report);
+  return x;
+}
+
+void OpenThroughMenu(window::Commands& app, FakeUi& ui, const std::string& path) {
   ui.openAnswers.push_back(path);
   app.mnOpen_Click();
 }

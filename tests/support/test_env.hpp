@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bytes/file_buffer.hpp"
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 
 namespace tarvik::test {
@@ -58,8 +58,29 @@ struct CliResult {
 };
 CliResult RunCli(const std::string& args, const TempDir& dir);
 
+// What the window's commands hold open (empty or nothing when nothing is open).
+const views::PackageView& ViewOf(const window::Commands& app);
+std::shared_ptr<const model::Package> PackageOf(const window::Commands& app);
+int FileCountOf(const window::Commands& app);
+std::string TextOf(const window::Commands& app);
+model::Generation KindOf(const window::Commands& app);
+bool IsStubOf(const window::Commands& app);
+const Bytes& BytesOf(const window::Commands& app);
+std::string CarriedOf(const window::Commands& app);
+
+// Extracts every file of what `app` has open into `folder` as the window does (the folder
+// dialog answered with it), telling the report's messages to `ui`; `text` is the list of
+// what was written.
+struct Extraction {
+  ops::ExtractJob job;
+  ops::ExtractReport report;
+  std::string text;
+};
+Extraction ExtractThroughMenu(window::Commands& app, FakeUi& ui, const std::string& folder,
+                              bool rebuildScripts = false);
+
 // Opens `path` through the Open command of `app` (answering the dialog with it).
-void OpenThroughMenu(App& app, FakeUi& ui, const std::string& path);
+void OpenThroughMenu(window::Commands& app, FakeUi& ui, const std::string& path);
 
 }  // namespace tarvik::test
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
@@ -17,14 +17,13 @@ namespace fs = std::filesystem;
 struct AppFixture : ::testing::Test {
   test::FakeUi ui;
   test::TempDir dir;
-  App app{ui, test::TestPlatform(dir)};
+  window::Commands app{ui, test::TestPlatform(dir)};
   void SetUp() override { app.Form_Load(); }
 };
 
 TEST_F(AppFixture, StartUpCreatesTheProgramFolders) {
-  EXPECT_EQ(app.state.windowsFolder, dir / "data/");
   EXPECT_TRUE(fs::is_directory(dir / "data/Brimond/bin"));
-  const auto tmp = app.TempDir();
+  const auto tmp = app.platform().TempDir();
   ASSERT_TRUE(tmp);
   EXPECT_TRUE(fs::is_directory(*tmp + "Brimond"));
   struct stat st {};
@@ -40,7 +39,7 @@ TEST(Platform, RefusesATemporaryFolderThatIsALink) {
   fs::create_directories(dir / "tmp");
   fs::create_directories(dir / "elsewhere");
   fs::create_symlink(dir / "elsewhere", dir / ("tmp/tarvik-" + std::to_string(geteuid())));
-  EXPECT_FALSE(test::TestPlatform(dir).GetTempDir());
+  EXPECT_FALSE(test::TestPlatform(dir).TempDir());
 }
 
 TEST(Platform, TightensAnOwnFolderOpenToOthers) {
@@ -48,7 +47,7 @@ TEST(Platform, TightensAnOwnFolderOpenToOthers) {
   const std::string priv = dir / ("tmp/tarvik-" + std::to_string(geteuid()));
   fs::create_directories(priv);
   chmod(priv.c_str(), 0777);
-  ASSERT_TRUE(test::TestPlatform(dir).GetTempDir());
+  ASSERT_TRUE(test::TestPlatform(dir).TempDir());
   struct stat st {};
   stat(priv.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -59,17 +58,17 @@ TEST_F(AppFixture, OpenShowsAPkgScriptUnchanged) {
   const std::string path = dir.Write("demo.pkg", text);
   test::OpenThroughMenu(app, ui, path);
   EXPECT_EQ(ui.text, text);
-  EXPECT_EQ(app.state.projectText, text);
+  EXPECT_EQ(test::TextOf(app), text);
   EXPECT_EQ(ui.title, "demo.pkg - Tarvik");
-  EXPECT_EQ(app.state.openedFile, path);
-  EXPECT_EQ(app.state.currentFile, path);
+  EXPECT_EQ(app.State().openedFile, path);
+  EXPECT_EQ(app.State().currentFile, path);
   EXPECT_EQ(ui.dialogTitles.back(), "Open File");
   EXPECT_EQ(ui.dialogFilters.back(),
             "SIS File, Brimond File, PKG File|*.sis;*.sisx;*.qsd;*.pkg|SIS File (.sis, .sisx)|*.sis;*.sisx|"
             "Brimond Session File (.qsd)|*.qsd|PKG File (.pkg)|*.pkg|");
   EXPECT_EQ(ui.banners, (std::vector<std::string>{"<--------Openning file, please wait...-------->"}));
   EXPECT_FALSE(ui.bannerVisible);
-  const FileMenuState m = app.mnFile_Click();
+  const window::FileMenuState m = app.mnFile_Click();
   EXPECT_TRUE(m.save && m.reload && m.close);
   EXPECT_FALSE(m.extract);  // a script carries no files
 }
@@ -111,7 +110,7 @@ TEST_F(AppFixture, CancelledOpenChangesNothing) {
   ui.openAnswers.push_back(std::nullopt);
   app.mnOpen_Click();
   EXPECT_EQ(ui.text, "A");
-  EXPECT_EQ(app.state.currentFile, path);
+  EXPECT_EQ(app.State().currentFile, path);
   EXPECT_EQ(ui.banners.size(), 1u);  // the banner was not shown again
 }
 
@@ -129,32 +128,29 @@ TEST_F(AppFixture, ReloadReadsTheFileAgain) {
 
 TEST_F(AppFixture, CloseEmptiesTheWindowAndTheFileMenu) {
   test::OpenThroughMenu(app, ui, dir.Write("p.sis", test::sis9w::MakeDemoPackage()));
-  ASSERT_TRUE(app.state.package);
+  ASSERT_TRUE(test::PackageOf(app));
   test::OpenThroughMenu(app, ui, dir.Write("a.pkg", "A"));
-  EXPECT_FALSE(app.state.package) << "nothing of the package survives the next open";
-  EXPECT_TRUE(app.state.view.files.empty());
+  EXPECT_FALSE(test::PackageOf(app)) << "nothing of the package survives the next open";
+  EXPECT_TRUE(test::ViewOf(app).files.empty());
   app.mnClose_Click();
   EXPECT_EQ(ui.text, "");
   EXPECT_EQ(ui.title, "Tarvik");
-  EXPECT_TRUE(app.state.currentFile.empty());
-  EXPECT_TRUE(app.state.openedFile.empty());
-  EXPECT_TRUE(app.bytes.empty());
-  EXPECT_EQ(app.state.projectText, "A");
-  const FileMenuState m = app.mnFile_Click();
+  EXPECT_TRUE(app.State().currentFile.empty());
+  EXPECT_TRUE(app.State().openedFile.empty());
+  EXPECT_TRUE(test::BytesOf(app).empty());
+  EXPECT_EQ(test::TextOf(app), "") << "nothing of the closed file stays";
+  const window::FileMenuState m = app.mnFile_Click();
   EXPECT_FALSE(m.save || m.extract || m.reload || m.close);
 }
 
 TEST_F(AppFixture, ExtractIsOfferedOnlyForACarryingPackageOnDisk) {
-  const std::string path = dir.Write("p.sis", "xx");
-  app.state.currentFile = path;
-  app.state.dataMark = 3;
+  const std::string path = dir.Write("p.sis", test::sis9w::MakeDemoPackage());
+  test::OpenThroughMenu(app, ui, path);
+  ASSERT_GT(test::FileCountOf(app), 0);
   EXPECT_TRUE(app.mnFile_Click().extract);
-  app.state.dataMark = 0;
+  dir.Write("p.sis", "");  // emptied since it was opened
   EXPECT_FALSE(app.mnFile_Click().extract);
-  app.state.dataMark = 3;
-  dir.Write("p.sis", "");  // empty file
-  EXPECT_FALSE(app.mnFile_Click().extract);
-  app.state.currentFile = dir / "gone.sis";
+  fs::remove(path);  // gone
   EXPECT_FALSE(app.mnFile_Click().extract);
 }
 
@@ -174,7 +170,7 @@ TEST_F(AppFixture, WorkingDirectoryGetsOneTrailingSeparator) {
   for (const auto& c : cases) {
     ui.folderAnswers.push_back(c.picked);
     app.mnWD_Click();
-    EXPECT_EQ(app.state.defaultSourceFolder, c.setting);
+    EXPECT_EQ(app.State().sourceFolder, c.setting);
   }
   EXPECT_EQ(ui.dialogTitles.back(), "Select location to include as default file path in pkg script");
 }
@@ -182,9 +178,12 @@ TEST_F(AppFixture, WorkingDirectoryGetsOneTrailingSeparator) {
 TEST_F(AppFixture, ExitDeletesTheScratchFile) {
   app.Form_Unload();  // no scratch file: nothing happens
   EXPECT_TRUE(ui.messages.empty());
-  app.state.pkgScratchFile = dir.Write("scratch", "x");
+  test::OpenThroughMenu(app, ui, dir.Write("p.sis", test::sis9w::MakeDemoPackage()));
+  const std::string scratch = app.Scratch().PkgPath();
+  ASSERT_TRUE(fs::exists(scratch));
+  ui.messages.clear();
   app.Form_Unload();
-  EXPECT_FALSE(fs::exists(app.state.pkgScratchFile));
+  EXPECT_FALSE(fs::exists(scratch));
   EXPECT_TRUE(ui.messages.empty());
 }
 

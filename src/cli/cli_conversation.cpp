@@ -1,4 +1,4 @@
-#include "cli/cli_ui.hpp"
+#include "cli/cli_conversation.hpp"
 
 #include <unistd.h>
 
@@ -8,15 +8,19 @@
 
 namespace tarvik::cli {
 
-int CliUi::MsgBox(const std::string& t, int style, const std::string& title) {
+void CliConversation::Tell(const ops::Message& message) {
   FinishProgress();
-  if ((style & 0x70) == msg::Critical) sawCritical = true;
-  std::cerr << ForStream(STDERR_FILENO, title + ": " + t) << '\n';
-  return AnsweringUi::MsgBox(t, style, title);
+  if (message.severity == ops::Severity::Error) sawError = true;
+  std::cerr << ForStream(STDERR_FILENO, message.title + ": " + message.text) << '\n';
 }
 
-void CliUi::Progress(std::size_t done, std::size_t total) {
-  AnsweringUi::Progress(done, total);
+bool CliConversation::Ask(const ops::Question& question) {
+  FinishProgress();
+  std::cerr << ForStream(STDERR_FILENO, question.title + ": " + question.text) << '\n';
+  return answer_;
+}
+
+void CliConversation::Progress(std::uint64_t done, std::uint64_t total) {
   if (!showProgress || total == 0) return;
   const int percent = static_cast<int>(done >= total ? 100 : done * 100 / total);
   if (percent == lastPercent_) return;
@@ -29,15 +33,10 @@ void CliUi::Progress(std::size_t done, std::size_t total) {
   progressDrawn_ = true;
 }
 
-void CliUi::FinishProgress() {
+void CliConversation::FinishProgress() {
   if (progressDrawn_) std::cerr << '\n';
   progressDrawn_ = false;
   lastPercent_ = -1;
-}
-
-void CliUi::ShowExtractResult(const std::string& t, const std::string& folder) {
-  FinishProgress();
-  AnsweringUi::ShowExtractResult(t, folder);
 }
 
 }  // namespace tarvik::cli

@@ -37,17 +37,17 @@ TEST(PrivateFolder, APlantedBrimondLinkIsRefusedWithItsReason) {
   fs::create_directory_symlink(victim, Private(dir) + "/Brimond");
 
   std::string why;
-  EXPECT_FALSE(test::TestPlatform(dir).GetScratchDir(&why));
+  EXPECT_FALSE(test::TestPlatform(dir).ScratchDir(&why));
   EXPECT_EQ(why, Private(dir) + "/Brimond is a symbolic link");
 
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(dir));
+  window::Commands app(ui, test::TestPlatform(dir));
   app.Form_Load();
   EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{"Cannot use a private temporary folder: " + why});
   app.OpenBytes("demo.sisx", test::sis9w::MakeDemoPackage());
-  EXPECT_FALSE(app.state.view.files.empty());
+  EXPECT_FALSE(test::ViewOf(app).files.empty());
   EXPECT_TRUE(fs::is_empty(victim)) << "nothing goes through the link";
-  EXPECT_TRUE(app.state.pkgScratchFile.empty());
+  EXPECT_TRUE(app.Scratch().PkgPath().empty());
   struct stat st {};
   ASSERT_EQ(lstat(Private(dir).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -72,7 +72,7 @@ TEST(PrivateFolder, EachLevelNamesItsRealReason) {
     test::TempDir dir;
     c.plant(dir);
     std::string why;
-    EXPECT_FALSE(test::TestPlatform(dir).GetScratchDir(&why));
+    EXPECT_FALSE(test::TestPlatform(dir).ScratchDir(&why));
     EXPECT_TRUE(why.ends_with(c.reason)) << why;
     EXPECT_EQ(why.find("belongs to another user"), std::string::npos) << why;
   }
@@ -97,7 +97,7 @@ TEST(PrivateFolder, StartUpRemovesWhatKilledRunsLeft) {
   const std::string other = dir.Write(brimond.substr(dir.Path().size() + 1) + "/tmp.bin", "controller");
 
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(dir));
+  window::Commands app(ui, test::TestPlatform(dir));
   app.Form_Load();
   for (const auto& s : stale) EXPECT_FALSE(fs::exists(s)) << s;
   EXPECT_TRUE(fs::exists(living));
@@ -110,7 +110,7 @@ TEST(PrivateFolder, StartUpRemovesWhatKilledRunsLeft) {
 TEST(UnreadableFile, OpenSaysSoAndKeepsTheWindowAsItWas) {
   test::TempDir dir;
   test::FakeUi ui;
-  App app(ui, test::TestPlatform(dir));
+  window::Commands app(ui, test::TestPlatform(dir));
   app.Form_Load();
   const std::string good = dir.Write("good.pkg", "&EN\r\n");
   test::OpenThroughMenu(app, ui, good);
@@ -125,8 +125,8 @@ TEST(UnreadableFile, OpenSaysSoAndKeepsTheWindowAsItWas) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text.rfind("Cannot read " + path + ": ", 0), 0u) << ui.messages[0].text;
     EXPECT_GT(ui.messages[0].text.size(), ("Cannot read " + path + ": ").size());
-    EXPECT_EQ(ui.messages[0].style, msg::Critical);
-    EXPECT_EQ(app.state.openedFile, good);
+    EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
+    EXPECT_EQ(app.State().openedFile, good);
     EXPECT_EQ(ui.text, "&EN\r\n");
   }
   // A file that became unreadable is closed on Reload, with the reason.
@@ -136,7 +136,7 @@ TEST(UnreadableFile, OpenSaysSoAndKeepsTheWindowAsItWas) {
   app.mnReload_Click();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Cannot read " + good + ": " + std::strerror(EISDIR));
-  EXPECT_TRUE(app.state.openedFile.empty());
+  EXPECT_TRUE(app.State().openedFile.empty());
   EXPECT_FALSE(app.mnFile_Click().save);
 }
 

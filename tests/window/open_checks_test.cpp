@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "shell/app.hpp"
+#include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
@@ -18,7 +18,7 @@ namespace w = test::sis9w;
 struct OpenChecks : ::testing::Test {
   test::FakeUi ui;
   test::TempDir dir;
-  App app{ui, test::TestPlatform(dir)};
+  window::Commands app{ui, test::TestPlatform(dir)};
   void SetUp() override { app.Form_Load(); }
   // Opens a PKG script, so that the window has something a refused open must keep.
   void OpenScript() {
@@ -39,12 +39,12 @@ TEST_F(OpenChecks, RefusedOpensSayWhyAndKeepTheWindow) {
     std::string file;     // written when not empty-named; "" = missing
     bool write;
     std::string says;     // part of the message
-    int style;
+    ops::Severity severity;
   };
   const Case cases[] = {
-      {"missing", "gone.sis", false, "does not exist", msg::Critical},
-      {"empty", "empty.sis", true, "is empty (0 bytes)", msg::Critical},
-      {"empty script", "empty.pkg", true, "is empty (0 bytes)", msg::Critical},
+      {"missing", "gone.sis", false, "does not exist", ops::Severity::Error},
+      {"empty", "empty.sis", true, "is empty (0 bytes)", ops::Severity::Error},
+      {"empty script", "empty.pkg", true, "is empty (0 bytes)", ops::Severity::Error},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -54,9 +54,9 @@ TEST_F(OpenChecks, RefusedOpensSayWhyAndKeepTheWindow) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(c.says), std::string::npos) << ui.messages[0].text;
     EXPECT_NE(ui.messages[0].text.find("\r\n"), std::string::npos);  // and what to do
-    EXPECT_EQ(ui.messages[0].style, c.style);
+    EXPECT_EQ(ui.messages[0].severity, c.severity);
     EXPECT_EQ(ui.text, "&EN\r\n");
-    EXPECT_EQ(app.state.openedFile, dir / "kept.pkg");
+    EXPECT_EQ(app.State().openedFile, dir / "kept.pkg");
   }
 }
 
@@ -64,23 +64,26 @@ TEST_F(OpenChecks, UnknownExtensionIsOfferedAsAPackageWhenItLooksLikeOne) {
   const std::string renamed = dir.Write("download.bin", Package());
   // No: nothing is read.
   test::OpenThroughMenu(app, ui, renamed);
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].text.find("Read it as a package?"), std::string::npos);
-  EXPECT_EQ(ui.messages[0].style, msg::Question + msg::YesNo);
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_NE(ui.questions[0].text.find("Read it as a package?"), std::string::npos);
+  EXPECT_EQ(ui.questions[0].kind, ops::QuestionKind::ReadAsPackage);
   EXPECT_TRUE(ui.text.empty());
   EXPECT_FALSE(app.mnFile_Click().extract);
   // Yes: read as the package it is.
-  ui.msgAnswers.push_back(msg::Yes);
+  ui.answers.push_back(true);
   test::OpenThroughMenu(app, ui, renamed);
   EXPECT_NE(ui.text.find("#{\"Package\"}"), std::string::npos) << ui.text;
   EXPECT_TRUE(app.mnFile_Click().extract);
 
   // Not a package at all: what the program reads, and no question.
   ui.messages.clear();
+  ui.questions.clear();
   test::OpenThroughMenu(app, ui, dir.Write("notes.txt", std::string("hello, this is text")));
   ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_TRUE(ui.questions.empty());
   EXPECT_NE(ui.messages[0].text.find(".sis, .sisx"), std::string::npos) << ui.messages[0].text;
-  EXPECT_EQ(ui.messages[0].style, msg::Exclamation);
+  EXPECT_EQ(ui.messages[0].severity, ops::Severity::Warning);
 }
 
 TEST_F(OpenChecks, ReloadOfADeletedFileKeepsWhatIsShown) {
@@ -94,7 +97,7 @@ TEST_F(OpenChecks, ReloadOfADeletedFileKeepsWhatIsShown) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].text.find("is no longer there"), std::string::npos);
   EXPECT_EQ(ui.text, shown);
-  EXPECT_TRUE(app.state.package);
+  EXPECT_TRUE(test::PackageOf(app));
 }
 
 }  // namespace
