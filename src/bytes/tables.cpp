@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <string_view>
 
 namespace tarvik {
@@ -78,13 +77,9 @@ std::string Upper(std::string_view s) {
 
 }  // namespace
 
-std::string GetLanguage(std::string_view number) {
-  // Only the plain decimal forms "0".."98" match: no sign, blank or leading zero.
-  if (number.empty() || number.size() > 2 || (number.size() == 2 && number[0] == '0')) return {};
-  int n = 0;
-  auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), n);
-  if (ec != std::errc() || ptr != number.data() + number.size() || n < 0 || n > 98) return {};
-  return n == 0 ? "Test" : kLangCodes[static_cast<size_t>(n)];
+std::string LanguageCode(std::uint32_t number) {
+  if (number > 98) return {};
+  return number == 0 ? "Test" : kLangCodes[number];
 }
 
 std::string LangStr(std::int32_t number) {
@@ -115,7 +110,7 @@ std::string LanguageName(std::uint32_t number) {
 }
 
 std::string ScriptLanguage(std::uint32_t number) {
-  const std::string code = number > 98 ? std::string() : GetLanguage(std::to_string(number));
+  const std::string code = LanguageCode(number);
   return code.empty() ? std::to_string(number) : code;
 }
 
@@ -130,19 +125,9 @@ std::string BuilderLanguage(std::uint32_t number) {
   return std::to_string(number);
 }
 
-std::string GetAttribute(std::string_view key) {
-  if (key.size() != 8) return {};
-  std::uint32_t v = 0;
-  for (char c : key) {
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return {};
-    v = v * 16 + static_cast<std::uint32_t>(d);
-  }
+std::string AttributeName(std::uint32_t number) {
   for (const auto& a : kAttributes)
-    if (a.number == v) return a.name;
+    if (a.number == number) return a.name;
   return {};
 }
 

@@ -7,9 +7,8 @@
 
 namespace tarvik {
 
-// Two-letter code of a language number given as decimal text ("Test" for "0"); empty when
-// the text is not one of 0..98 written without leading zeros.
-std::string GetLanguage(std::string_view number);
+// Two-letter code of a language number ("Test" for 0); empty above 98.
+std::string LanguageCode(std::uint32_t number);
 // Two-letter code of a language number (one blank for 0); empty outside 0..98.
 std::string LangStr(std::int32_t number);
 // Long name of the first code that occurs in `code` (a search in a fixed order), then a blank
@@ -24,7 +23,7 @@ std::string ScriptLanguage(std::uint32_t number);
 // A language as a package builder reads it back to the same number: the two-letter code when
 // it belongs to this number first, otherwise the decimal number (0, 84, 86, 95, 99 and up...).
 std::string BuilderLanguage(std::uint32_t number);
-// Attribute name for an 8-digit hexadecimal key (case ignored); empty when unknown.
-std::string GetAttribute(std::string_view key);
+// Name of a device attribute by its number; empty when unknown.
+std::string AttributeName(std::uint32_t number);
 
 }  // namespace tarvik

@@ -135,6 +135,28 @@ void MainWindow::BuildBrowser(QWidget* central) {
   tabs_ = new QTabWidget(splitter_);
   tabs_->setObjectName(QStringLiteral("tabs"));
 
+  BuildFilesTab();
+  BuildFactsTab();
+  BuildScriptTab();
+
+  tabs_->addTab(filesTab_, tr("Files"));
+  tabs_->addTab(factsTab_, tr("Facts"));
+  tabs_->addTab(scriptTab_, tr("Script"));
+  tabs_->setCurrentWidget(scriptTab_);
+
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(tabs_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+
+  // The splitter fills the central area, which the window keeps between the menu bar and
+  // the status bar.
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(splitter_);
+}
+
+void MainWindow::BuildFilesTab() {
   // Files: the filter, the table and the two extraction buttons.
   filesTab_ = new QWidget(tabs_);
   filesTab_->setObjectName(QStringLiteral("filesTab"));
@@ -196,7 +218,9 @@ void MainWindow::BuildBrowser(QWidget* central) {
   filesButtons->addWidget(extractSelected_);
   filesButtons->addWidget(extractAll_);
   filesLayout->addLayout(filesButtons);
+}
 
+void MainWindow::BuildFactsTab() {
   // Facts: a key and value table and Copy.
   factsTab_ = new QWidget(tabs_);
   factsTab_->setObjectName(QStringLiteral("factsTab"));
@@ -220,7 +244,9 @@ void MainWindow::BuildBrowser(QWidget* central) {
   factsButtons->addStretch(1);
   factsButtons->addWidget(copyFacts_);
   factsLayout->addLayout(factsButtons);
+}
 
+void MainWindow::BuildScriptTab() {
   // Script: the text area of the PKG script, where the window opens.
   scriptTab_ = new QWidget(tabs_);
   scriptTab_->setObjectName(QStringLiteral("scriptTab"));
@@ -240,22 +266,6 @@ void MainWindow::BuildBrowser(QWidget* central) {
   auto* scriptLayout = new QVBoxLayout(scriptTab_);
   scriptLayout->setContentsMargins(0, 0, 0, 0);
   scriptLayout->addWidget(text1_);
-
-  tabs_->addTab(filesTab_, tr("Files"));
-  tabs_->addTab(factsTab_, tr("Facts"));
-  tabs_->addTab(scriptTab_, tr("Script"));
-  tabs_->setCurrentWidget(scriptTab_);
-
-  splitter_->addWidget(tree_);
-  splitter_->addWidget(tabs_);
-  splitter_->setStretchFactor(0, 0);
-  splitter_->setStretchFactor(1, 1);
-
-  // The splitter fills the central area, which the window keeps between the menu bar and
-  // the status bar.
-  auto* layout = new QVBoxLayout(central);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(splitter_);
 }
 
 void MainWindow::BuildStatusBar() {

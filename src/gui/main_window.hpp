@@ -151,6 +151,9 @@ class MainWindow : public QMainWindow, public window::WindowUi {
  private:
   void BuildMenus();
   void BuildBrowser(QWidget* central);
+  void BuildFilesTab();
+  void BuildFactsTab();
+  void BuildScriptTab();
   void BuildStatusBar();
   QAction* AddAction(QMenu* menu, const QString& caption, const char* name, const QKeySequence& shortcut,
                      void (MainWindow::*slot)());

@@ -66,7 +66,7 @@ std::string Text(const Expression& e) {
     case ExprOp::Option: return "option " + std::to_string(e.value);
     case ExprOp::Variable: {
       if (e.value == kLanguageAttribute) return "language";
-      const std::string name = GetAttribute(HexText(e.value, 8));
+      const std::string name = AttributeName(e.value);
       return name.empty() ? "attribute " + Hex(e.value) : name;
     }
     case ExprOp::Number: return e.value < 0x10000 ? std::to_string(e.value) : Hex(e.value);

@@ -23,7 +23,7 @@ const char* GenerationName(model::Generation generation) {
 LanguageFacts Language(std::uint32_t number) {
   LanguageFacts out;
   out.number = number;
-  out.code = GetLanguage(std::to_string(number));
+  out.code = LanguageCode(number);
   out.name = LanguageName(number);
   return out;
 }

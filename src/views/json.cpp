@@ -117,7 +117,7 @@ Json ExprJson(const Expression& e, bool languageNumber = false) {
     case ExprOp::String: j["text"] = e.text; break;
     case ExprOp::Variable: {
       j["value"] = e.value;
-      const std::string name = GetAttribute(HexText(e.value, 8));
+      const std::string name = AttributeName(e.value);
       j["name"] = name.empty() ? Json() : Json(name);
       break;
     }

@@ -152,7 +152,7 @@ std::string DropChars(const std::string& text, std::size_t count) {
 // Name of a device attribute; option variables (0x2000 + k) are the script's "optionk", and
 // an attribute the table does not name keeps its number.
 std::string AttributeName(std::uint32_t number) {
-  std::string name = GetAttribute(HexText(number, 8));
+  std::string name = AttributeName(number);
   if (name.empty() && number > 0x2000 && number <= 0x20FF) name = "option" + std::to_string(number - 0x2000);
   if (name.empty()) name = Hex8(number);
   return name;

@@ -99,7 +99,7 @@ class ConditionWriter {
       case ExprOp::Option: return "Option" + std::to_string(n.value);
       case ExprOp::Variable: {
         // An attribute the table does not name keeps its number.
-        std::string name = GetAttribute(HexText(n.value, 8));
+        std::string name = AttributeName(n.value);
         return name.empty() ? "0x" + HexText(n.value, 8) : name;
       }
       case ExprOp::Number: return "0x" + HexText(n.value, 8);

@@ -65,17 +65,10 @@ class ExtractTest : public ::testing::Test {
 
   void SetUp() override { std::filesystem::create_directories(out); }
 
-  // The package to extract from. Pre-9.x rows are stored or deflated as the package's
-  // header says.
+  // The package to extract from; its rows say whether their bytes are deflated.
   void Load(const Bytes& b, int sis9) {
     bytes = b;
     generation = sis9 ? model::Generation::Sis9 : model::Generation::Pre9;
-    if (!sis9) {
-      const ByteView v(bytes);
-      const bool release6 = ReadLE(v, 4, 4) == 0x10003A12 || ReadLE(v, 32, 4) >= 200;
-      const bool deflated = release6 && (ReadLE(v, 36, 2) & 0x0008) == 0;
-      for (views::FileRow& r : Rows()) r.deflated = deflated;
-    }
   }
   std::vector<views::FileRow>& Rows() { return rows; }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "extract_fixture.hpp"
+#include "support/sis_old_writer.hpp"
 
 namespace tarvik::test {
 namespace {
@@ -31,6 +32,9 @@ class ExtractOldTest : public ExtractTest {
  protected:
   PackageBytes pkg;
 
+  // Rows whose bytes are deflated (a package without NOCOMPRESS) unless a test says otherwise.
+  bool deflate = true;
+
   void AddRow(const std::string& name, std::int64_t uncompress, std::int64_t compress, std::int64_t offset,
               std::int64_t length) {
     // The compressed size and the length of a pre-9.x row are one number.
@@ -41,6 +45,7 @@ class ExtractOldTest : public ExtractTest {
     r.compressedSize = static_cast<std::uint64_t>(length);
     r.offset = offset;
     r.hasData = true;
+    r.deflated = deflate;
     r.unit = static_cast<std::uint32_t>(Rows().size() + 1);
     Rows().push_back(r);
   }
@@ -48,13 +53,19 @@ class ExtractOldTest : public ExtractTest {
   void AddDeflated(const std::string& name, std::string_view content) {
     const Bytes z = Deflate(content);
     const auto at = pkg.Add(z);
+    const bool was = deflate;
+    deflate = true;
     AddRow(name, static_cast<std::int64_t>(content.size()), static_cast<std::int64_t>(z.size()), at,
            static_cast<std::int64_t>(z.size()));
+    deflate = was;
   }
   void AddStored(const std::string& name, std::string_view content) {
     const auto at = pkg.Add(content);
     const auto n = static_cast<std::int64_t>(content.size());
+    const bool was = deflate;
+    deflate = false;
     AddRow(name, n, n, at, n);
+    deflate = was;
   }
 };
 
@@ -78,33 +89,33 @@ TEST_F(ExtractOldTest, InflatesEveryFileAndListsBareNames) {
   EXPECT_EQ(progress.back().first, progress.back().second);
 }
 
-TEST_F(ExtractOldTest, NoCompressCopiesBytesAsStored) {
-  pkg.Add(OldHeader(kUidR6, 200, 0x0009));
-  // Deflate-looking bytes are copied as they are.
-  const Bytes z = Deflate("payload");
-  const auto at = pkg.Add(z);
-  AddRow("bin\\P\\raw.bin", 7, static_cast<std::int64_t>(z.size()), at, static_cast<std::int64_t>(z.size()));
-  Load(pkg.bytes, 0);
-  Extract();
-  EXPECT_EQ(ReadBytes(Written("bin\\P\\raw.bin")), z);
-  EXPECT_EQ(resultText, ResultHead() + "raw.bin\r\n");
-}
-
-TEST_F(ExtractOldTest, AnyOptionsWithoutNoCompressDeflate) {
-  // Not only the options words 1 and 17: 3 (unicode, distributable) deflates as well.
-  pkg.Add(OldHeader(kUidR6, 200, 0x0003));
-  AddDeflated("bin\\P\\three.txt", "options three");
-  Load(pkg.bytes, 0);
-  Extract();
-  EXPECT_EQ(ReadFile(Written("bin\\P\\three.txt")), "options three");
-}
-
-TEST_F(ExtractOldTest, OlderLayoutCopiesStoredFiles) {
-  pkg.Add(OldHeader(kUidR5, 100, 0x0000));
-  AddStored("bin\\Old\\x.txt", "plain text");
-  Load(pkg.bytes, 0);
-  Extract();
-  EXPECT_EQ(ReadFile(Written("bin\\Old\\x.txt")), "plain text");
+// The package's header decides whether its files are deflated: real packages of each kind,
+// opened and extracted as a person would.
+TEST_F(ExtractOldTest, TheHeaderDecidesWhetherFilesAreDeflated) {
+  struct Case {
+    const char* name;
+    std::uint32_t uid2;
+    std::uint32_t installer;
+    std::uint16_t options;
+  };
+  for (const Case& c : {Case{"release 6", 0x10003A12, 200, 0x0001}, Case{"NOCOMPRESS", 0x10003A12, 200, 0x0009},
+                        Case{"unicode and distributable", 0x10003A12, 200, 0x0003},
+                        Case{"release 5", kUidR5, 100, 0x0000}}) {
+    SCOPED_TRACE(c.name);
+    OldPackage p;
+    p.uid2 = c.uid2;
+    p.installerVersion = c.installer;
+    p.options = c.options;
+    p.records = {OldFile("c:\\src\\x.txt", "!:\\x.txt", "payload payload payload")};
+    OpenThroughMenu(app, ui, dir.Write(std::string(c.name) + ".sis", BuildOldSis(p)));
+    ASSERT_EQ(test::FileCountOf(app), 1);
+    ui.messages.clear();
+    const std::string into = dir / c.name;
+    std::filesystem::create_directories(into);
+    Extract(into);
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_EQ(ReadFile(into + "/bin/" + c.name + "/x.txt"), "payload payload payload");
+  }
 }
 
 TEST_F(ExtractOldTest, EmptyRowsAreSkippedSilently) {
@@ -121,6 +132,7 @@ TEST_F(ExtractOldTest, EmptyRowsAreSkippedSilently) {
 
 TEST_F(ExtractOldTest, StoredRowOfLengthZeroIsSkipped) {
   pkg.Add(OldHeader(kUidR6, 200, 0x0008));
+  deflate = false;
   AddRow("bin\\P\\null.txt", 0, 0, 100, 0);
   Load(pkg.bytes, 0);
   Extract();
