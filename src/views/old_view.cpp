@@ -151,8 +151,8 @@ std::string DropChars(const std::string& text, std::size_t count) {
 
 // Name of a device attribute; option variables (0x2000 + k) are the script's "optionk", and
 // an attribute the table does not name keeps its number.
-std::string AttributeName(std::uint32_t number) {
-  std::string name = AttributeName(number);
+std::string VariableName(std::uint32_t number) {
+  std::string name = tarvik::AttributeName(number);
   if (name.empty() && number > 0x2000 && number <= 0x20FF) name = "option" + std::to_string(number - 0x2000);
   if (name.empty()) name = Hex8(number);
   return name;
@@ -183,7 +183,7 @@ std::string TokenText(const Expression& e) {
     case ExprOp::DeviceCapability: return "devcap(" + Hex8(OperandValue(e, 0)) + ")";
     case ExprOp::AppCapability: return "appcap(" + Hex8(OperandValue(e, 0)) + ", " + Hex8(OperandValue(e, 1)) + ")";
     case ExprOp::String: return " " + Q(e.text);
-    case ExprOp::Variable: return AttributeName(e.value);
+    case ExprOp::Variable: return VariableName(e.value);
     case ExprOp::Number: return ValueText(e.value);
     default: return IsCompare(e.op) ? CompareToken(e.op) : std::string();
   }
