@@ -23,7 +23,7 @@
 #include "gui/about_box.hpp"
 #include "gui/dialogs.hpp"
 #include "gui/extract_result_dialog.hpp"
-#include "gui/facts.hpp"
+#include "views/fact_list.hpp"
 #include "gui/help.hpp"
 #include "gui/logo.hpp"
 #include "gui/window_rules.hpp"
@@ -637,7 +637,7 @@ void MainWindow::ShowPackage() {
   tree_->clear();
   if (isPackage) {
     std::vector<QTreeWidgetItem*> items;
-    for (const auto& [pkg, parent] : gui::PackageTree(*shown_)) {
+    for (const auto& [pkg, parent] : views::PackageTree(*shown_)) {
       const QString name = pkg->names.empty() ? tr("(no name)") : Utf8(pkg->names.front());
       const QString version =
           QStringLiteral("%1.%2.%3").arg(pkg->version.major).arg(pkg->version.minor).arg(pkg->version.build);
@@ -675,11 +675,11 @@ void MainWindow::ShowFacts() {
     }
   }
   filesProxy_->SetPackages(std::move(packages));
-  const std::vector<Fact> facts =
-      PackageFacts(*shown_, *pkg, commands_.Files(), signers_ ? &*signers_ : nullptr);
+  const std::vector<views::Fact> facts =
+      views::FactList(*shown_, *pkg, commands_.Files(), signers_ ? &*signers_ : nullptr);
   facts_->setRowCount(static_cast<int>(facts.size()));
   for (int i = 0; i < static_cast<int>(facts.size()); ++i) {
-    const Fact& f = facts[static_cast<std::size_t>(i)];
+    const views::Fact& f = facts[static_cast<std::size_t>(i)];
     facts_->setItem(i, 0, new QTableWidgetItem(Utf8(f.first)));
     auto* value = new QTableWidgetItem(Utf8(f.second));
     value->setToolTip(Utf8(f.second));

@@ -1,4 +1,4 @@
-#include "gui/facts.hpp"
+#include "views/fact_list.hpp"
 
 #include <cstdio>
 
@@ -6,14 +6,12 @@
 #include "bytes/tables.hpp"
 #include "views/facts.hpp"
 
-namespace tarvik::gui {
+namespace tarvik::views {
 
 namespace {
 
-std::string Hex8(std::uint32_t v) { return views::UidText(v); }
-
 std::string LanguageText(std::uint32_t number) {
-  const views::LanguageFacts l = views::Language(number);
+  const LanguageFacts l = Language(number);
   return l.code.empty() ? l.name : l.name + " (" + l.code + ")";
 }
 
@@ -37,11 +35,11 @@ std::string SizeText(std::uint64_t bytes) {
 }
 
 std::string DependencyText(const model::Dependency& d) {
-  std::string text = Hex8(d.uid);
+  std::string text = UidText(d.uid);
   if (!d.names.empty() && !d.names.front().empty()) text += " " + d.names.front();
   if (d.versions) {
-    text += ", version " + views::VersionText(d.versions->from);
-    if (d.versions->to) text += " to " + views::VersionText(*d.versions->to);
+    text += ", version " + VersionText(d.versions->from);
+    if (d.versions->to) text += " to " + VersionText(*d.versions->to);
   }
   return text;
 }
@@ -102,41 +100,43 @@ std::vector<std::pair<const model::Package*, int>> PackageTree(const model::Pack
   return out;
 }
 
-std::vector<Fact> PackageFacts(const model::Package& main, const model::Package& p,
-                               const std::vector<views::FileRow>& files, const signers::Report* report) {
-  std::vector<Fact> f;
-  const bool isMain = &main == &p;
+namespace {
+
+void GenerationFacts(const model::Package& p, bool isMain, std::vector<Fact>& f) {
   if (p.generation == model::Generation::Pre9) {
     f.emplace_back("Generation", "pre-9.x (EPOC)");
   } else if (p.generation == model::Generation::Sis9) {
     f.emplace_back("Generation", p.stub ? "Symbian 9.x stub (controller only, no files)"
                                         : isMain ? "Symbian 9.x" : "Symbian 9.x, embedded package");
   }
-  if (isMain && p.frame) {
-    const model::Frame& fr = *p.frame;
-    f.emplace_back("UID1", Hex8(fr.uid1));
-    f.emplace_back("UID2", Hex8(fr.uid2));
-    f.emplace_back("UID3", Hex8(fr.uid3));
-    f.emplace_back("UID checksum", Hex8(fr.uidChecksum));
-    if (fr.controllerChecksum) f.emplace_back("Controller checksum", Hex8(*fr.controllerChecksum));
-    if (fr.dataChecksum) f.emplace_back("Data checksum", Hex8(*fr.dataChecksum));
-    if (fr.hasCompressedController)
-      f.emplace_back("Controller", std::string(fr.controllerAlgorithm == 1 ? "deflated" : "stored") + ", " +
-                                       SizeText(fr.controllerUncompressedSize) + " unpacked, " +
-                                       SizeText(static_cast<std::uint64_t>(fr.controllerCompressedSize)) + " stored");
-  }
-  if (isMain && p.oldHeader) {
-    const model::OldHeader& h = *p.oldHeader;
-    f.emplace_back("UID1", Hex8(h.uid1));
-    f.emplace_back("UID2", Hex8(h.uid2));
-    f.emplace_back("UID3", Hex8(h.uid3));
-    f.emplace_back("UID4", Hex8(h.uid4));
-    f.emplace_back("Checksum", "0x" + HexText(h.checksum, 4));
-    f.emplace_back("Installer version", std::to_string(h.installerVersion));
-    f.emplace_back("Files compressed", h.deflated ? "yes (deflate)" : "no");
-  }
-  f.emplace_back("Package UID", Hex8(p.uid));
-  f.emplace_back("Version", views::VersionText(p.version));
+}
+
+void FrameFacts(const model::Frame& fr, std::vector<Fact>& f) {
+  f.emplace_back("UID1", UidText(fr.uid1));
+  f.emplace_back("UID2", UidText(fr.uid2));
+  f.emplace_back("UID3", UidText(fr.uid3));
+  f.emplace_back("UID checksum", UidText(fr.uidChecksum));
+  if (fr.controllerChecksum) f.emplace_back("Controller checksum", UidText(*fr.controllerChecksum));
+  if (fr.dataChecksum) f.emplace_back("Data checksum", UidText(*fr.dataChecksum));
+  if (fr.hasCompressedController)
+    f.emplace_back("Controller", std::string(fr.controllerAlgorithm == 1 ? "deflated" : "stored") + ", " +
+                                     SizeText(fr.controllerUncompressedSize) + " unpacked, " +
+                                     SizeText(static_cast<std::uint64_t>(fr.controllerCompressedSize)) + " stored");
+}
+
+void OldHeaderFacts(const model::OldHeader& h, std::vector<Fact>& f) {
+  f.emplace_back("UID1", UidText(h.uid1));
+  f.emplace_back("UID2", UidText(h.uid2));
+  f.emplace_back("UID3", UidText(h.uid3));
+  f.emplace_back("UID4", UidText(h.uid4));
+  f.emplace_back("Checksum", "0x" + HexText(h.checksum, 4));
+  f.emplace_back("Installer version", std::to_string(h.installerVersion));
+  f.emplace_back("Files compressed", h.deflated ? "yes (deflate)" : "no");
+}
+
+void NameFacts(const model::Package& p, std::vector<Fact>& f) {
+  f.emplace_back("Package UID", UidText(p.uid));
+  f.emplace_back("Version", VersionText(p.version));
   for (std::size_t i = 0; i < p.names.size(); ++i) f.emplace_back("Name (" + LanguageAt(p, i) + ")", p.names[i]);
   if (!p.vendorUniqueName.empty()) f.emplace_back("Vendor", p.vendorUniqueName);
   for (std::size_t i = 0; i < p.vendorNames.size(); ++i)
@@ -144,6 +144,9 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
   std::string languages;
   for (std::uint32_t l : p.languages) languages += (languages.empty() ? "" : ", ") + LanguageText(l);
   f.emplace_back("Languages", languages);
+}
+
+void InstallFacts(const model::Package& p, std::vector<Fact>& f) {
   if (p.generation == model::Generation::Sis9) {
     f.emplace_back("Install type", InstallTypeText(p.installType));
     std::string flags;
@@ -153,14 +156,13 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
     f.emplace_back("Install flags", flags.empty() ? "none" : flags);
     for (const model::Dependency& d : p.targetDevices) f.emplace_back("Target device", DependencyText(d));
   } else if (p.oldHeader) {
-    const std::string type = views::InstallTypeName(p);
+    const std::string type = InstallTypeName(p);
     f.emplace_back("Install type", type.empty() ? "unknown" : type);
   }
-  for (const model::Dependency& d : p.dependencies)
-    f.emplace_back(p.generation == model::Generation::Pre9 ? "Requisite" : "Dependency", DependencyText(d));
+  const bool old = p.generation == model::Generation::Pre9;
+  for (const model::Dependency& d : p.dependencies) f.emplace_back(old ? "Requisite" : "Dependency", DependencyText(d));
   for (const model::Property& prop : p.properties)
-    f.emplace_back(p.generation == model::Generation::Pre9 ? "Capability" : "Property",
-                   std::to_string(prop.key) + " = " + std::to_string(prop.value));
+    f.emplace_back(old ? "Capability" : "Property", std::to_string(prop.key) + " = " + std::to_string(prop.value));
   for (std::size_t i = 0; i < p.options.size(); ++i) {
     std::string names;
     for (const std::string& n : p.options[i]) names += (names.empty() ? "" : " / ") + n;
@@ -173,10 +175,13 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
                   unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
     f.emplace_back("Created", date);
   }
-  // Files: the package's own, and (for the main package) every file of the view.
+}
+
+// The package's own files, and (for the main package) every file of the view.
+void FileFacts(const model::Package& p, bool isMain, const std::vector<FileRow>& files, std::vector<Fact>& f) {
   std::size_t count = 0;
   std::uint64_t size = 0, packed = 0;
-  for (const views::FileRow& r : files) {
+  for (const FileRow& r : files) {
     if (!isMain && r.package != &p) continue;
     ++count;
     size += r.uncompressedSize;
@@ -185,32 +190,42 @@ std::vector<Fact> PackageFacts(const model::Package& main, const model::Package&
   f.emplace_back(isMain ? "Files" : "Files of this package", std::to_string(count));
   f.emplace_back("Total size", SizeText(size));
   f.emplace_back("Total packed size", SizeText(packed));
-  if (report) {
-    int n = 0;
-    for (const signers::Chain& c : report->chains) {
-      if (c.packageOrdinal != p.ordinal) continue;
-      const std::string key = "Signer " + std::to_string(++n);
-      const signers::Certificate* first = c.certificates.empty() ? nullptr : &c.certificates.front();
-      f.emplace_back(key, first && first->decoded ? first->subject : "(certificate not readable)");
-      if (first && first->decoded) {
-        f.emplace_back(key + " issuer", first->issuer);
-        f.emplace_back(key + " valid", first->notBefore + " to " + first->notAfter);
-      }
-      std::string sigs;
-      for (const signers::SignatureCheck& s : c.signatures)
-        sigs += (sigs.empty() ? "" : ", ") + s.algorithm + " " + VerdictText(s.verdict);
-      f.emplace_back(key + " signature", sigs.empty() ? "none" : sigs);
-      f.emplace_back(key + " chain", TrustText(c.trust));
+}
+
+void SignerFacts(const model::Package& p, const signers::Report& report, std::vector<Fact>& f) {
+  int n = 0;
+  for (const signers::Chain& c : report.chains) {
+    if (c.packageOrdinal != p.ordinal) continue;
+    const std::string key = "Signer " + std::to_string(++n);
+    const signers::Certificate* first = c.certificates.empty() ? nullptr : &c.certificates.front();
+    f.emplace_back(key, first && first->decoded ? first->subject : "(certificate not readable)");
+    if (first && first->decoded) {
+      f.emplace_back(key + " issuer", first->issuer);
+      f.emplace_back(key + " valid", first->notBefore + " to " + first->notAfter);
     }
-    if (n == 0 && p.generation == model::Generation::Sis9) f.emplace_back("Signers", "none (unsigned)");
+    std::string sigs;
+    for (const signers::SignatureCheck& s : c.signatures)
+      sigs += (sigs.empty() ? "" : ", ") + s.algorithm + " " + VerdictText(s.verdict);
+    f.emplace_back(key + " signature", sigs.empty() ? "none" : sigs);
+    f.emplace_back(key + " chain", TrustText(c.trust));
   }
+  if (n == 0 && p.generation == model::Generation::Sis9) f.emplace_back("Signers", "none (unsigned)");
+}
+
+}  // namespace
+
+std::vector<Fact> FactList(const model::Package& main, const model::Package& p, const std::vector<FileRow>& files,
+                           const signers::Report* report) {
+  std::vector<Fact> f;
+  const bool isMain = &main == &p;
+  GenerationFacts(p, isMain, f);
+  if (isMain && p.frame) FrameFacts(*p.frame, f);
+  if (isMain && p.oldHeader) OldHeaderFacts(*p.oldHeader, f);
+  NameFacts(p, f);
+  InstallFacts(p, f);
+  FileFacts(p, isMain, files, f);
+  if (report) SignerFacts(p, *report, f);
   return f;
 }
 
-std::string FactsText(const std::vector<Fact>& facts) {
-  std::string text;
-  for (const Fact& f : facts) text += f.first + "\t" + f.second + "\n";
-  return text;
-}
-
-}  // namespace tarvik::gui
+}  // namespace tarvik::views
