@@ -44,6 +44,7 @@
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
+#include "support/test_env.hpp"
 #include "views/json.hpp"
 #include "views/views.hpp"
 

@@ -30,6 +30,7 @@
 #include "window/commands.hpp"
 #include "support/fake_ui.hpp"
 #include "support/sis9_writer.hpp"
+#include "support/test_env.hpp"
 
 namespace {
 

@@ -691,88 +691,95 @@ class Describer {
     return true;
   }
 
-  std::string Assemble() {
-    std::string whole;
-    if (AssembleInPlace(whole)) return whole;
-    std::string embedFolder = sourceFolder_;
-    AppendSource(embedFolder, "bin\\" + packageFolder_ + "\\Embedded Components\\");
-    // The main section is written straight into the script; an embedded one into a text of
-    // its own while it is open, and into `sections` once it is closed.
-    std::string script = ";<---Main SIS File PKG--->";
-    script += kCrLf;
-    script += kCrLf;
-    script.reserve(text_.size() + 2 * rows_.size() + 64);
+  // Where the script's lines go while it is assembled: the main section straight into the
+  // script, an embedded one into a text of its own while it is open, and into `closed` once
+  // it is closed.
+  struct Sections {
     struct Open {
       int pkg;
       std::string text;
     };
+    std::string script;
     std::vector<Open> stack;
-    stack.push_back({0, {}});
-    std::vector<std::string> sections;
+    std::vector<std::string> closed;
+    std::string embedFolder;  // where the @ lines find the embedded packages
+  };
 
-    // A line goes to the section on top, with the tag replaced by that section's folder.
-    auto append = [&](std::string_view line) {
-      const std::string& folder = slots_[static_cast<std::size_t>(stack.back().pkg)].tagFolder;
-      if (!tagged_) {
-        script += line;
-        script += kCrLf;
-      } else if (stack.size() == 1) {
-        AppendReplacing(script, line, folder);
-        script += kCrLf;
-      } else {
-        stack.back().text += kCrLf;
-        AppendReplacing(stack.back().text, line, folder);
-      }
-    };
-    auto finish = [&]() {
-      Open top = std::move(stack.back());
-      stack.pop_back();
-      const PackageSlot& slot = slots_[static_cast<std::size_t>(top.pkg)];
-      top.text += "  ";
-      sections.push_back(std::move(top.text));
-      append("@\"" + embedFolder + slot.folderName + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
-    };
+  // A line goes to the section on top, with the tag replaced by that section's folder.
+  void Append(Sections& s, std::string_view line) const {
+    const std::string& folder = slots_[static_cast<std::size_t>(s.stack.back().pkg)].tagFolder;
+    if (!tagged_) {
+      s.script += line;
+      s.script += kCrLf;
+    } else if (s.stack.size() == 1) {
+      AppendReplacing(s.script, line, folder);
+      s.script += kCrLf;
+    } else {
+      s.stack.back().text += kCrLf;
+      AppendReplacing(s.stack.back().text, line, folder);
+    }
+  }
 
-    // Lines whose source name was given a suffix, in row order (pending files are).
+  // Closes the section on top; its parent refers to it with an @ line.
+  void Finish(Sections& s) const {
+    Sections::Open top = std::move(s.stack.back());
+    s.stack.pop_back();
+    const PackageSlot& slot = slots_[static_cast<std::size_t>(top.pkg)];
+    top.text += "  ";
+    s.closed.push_back(std::move(top.text));
+    Append(s, "@\"" + s.embedFolder + slot.folderName + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
+  }
+
+  // Every row of the span into its section, with the suffixes of pending source names.
+  void WriteRows(Sections& s) const {
     std::size_t nextFile = 0;
     std::string edited;
     const auto [first, last] = Span();
     std::size_t at = 0;  // where the text of row `first` begins (the main package's start has none)
     for (std::size_t i = first; i < last; ++i) {
       const ScriptRow& row = rows_[i];
-      switch (row.kind) {
-        case RowKind::Start:
-          stack.push_back({row.pkg, {}});
-          break;
-        case RowKind::End:
-          if (stack.size() > 1 && stack.back().pkg == row.pkg) finish();
-          break;
-        case RowKind::Line: {
-          std::string_view text = std::string_view(text_).substr(at, row.size);
-          at += row.size;
-          while (nextFile < files_.size() && files_[nextFile].line < i) ++nextFile;
-          for (; nextFile < files_.size() && files_[nextFile].line == i; ++nextFile) {
-            const PendingFile& f = files_[nextFile];
-            if (f.suffix == 0 || f.sourceEnd > text.size()) continue;
-            edited = WithSuffix(std::string(text), f.sourceEnd, SuffixText(f.suffix));
-            text = edited;
-          }
-          append(text);
-          break;
+      if (row.kind == RowKind::Start) {
+        s.stack.push_back({row.pkg, {}});
+      } else if (row.kind == RowKind::End) {
+        if (s.stack.size() > 1 && s.stack.back().pkg == row.pkg) Finish(s);
+      } else {
+        std::string_view text = std::string_view(text_).substr(at, row.size);
+        at += row.size;
+        while (nextFile < files_.size() && files_[nextFile].line < i) ++nextFile;
+        for (; nextFile < files_.size() && files_[nextFile].line == i; ++nextFile) {
+          const PendingFile& f = files_[nextFile];
+          if (f.suffix == 0 || f.sourceEnd > text.size()) continue;
+          edited = WithSuffix(std::string(text), f.sourceEnd, SuffixText(f.suffix));
+          text = edited;
         }
+        Append(s, text);
       }
     }
-    while (stack.size() > 1) finish();
-    script += "  ";
-    script += kCrLf;
-    for (std::size_t j = 0; j < sections.size(); ++j) {
-      script += kCrLf;
-      script += ";<---Embedded SIS File Index " + std::to_string(j + 1) + " PKG--->";
-      script += kCrLf;
-      script += sections[j];
-      script += kCrLf;
+  }
+
+  std::string Assemble() {
+    std::string whole;
+    if (AssembleInPlace(whole)) return whole;
+    Sections s;
+    s.embedFolder = sourceFolder_;
+    AppendSource(s.embedFolder, "bin\\" + packageFolder_ + "\\Embedded Components\\");
+    s.script = ";<---Main SIS File PKG--->";
+    s.script += kCrLf;
+    s.script += kCrLf;
+    s.script.reserve(text_.size() + 2 * rows_.size() + 64);
+    s.stack.push_back({0, {}});
+    WriteRows(s);
+    while (s.stack.size() > 1) Finish(s);
+    s.script += "  ";
+    s.script += kCrLf;
+    for (std::size_t j = 0; j < s.closed.size(); ++j) {
+      s.script += kCrLf;
+      s.script += ";<---Embedded SIS File Index " + std::to_string(j + 1) + " PKG--->";
+      s.script += kCrLf;
+      s.script += s.closed[j];
+      s.script += kCrLf;
     }
-    return script;
+    return std::move(s.script);
   }
 
   const Package& main_;
