@@ -21,6 +21,7 @@
 #include "cli/cli_ui.hpp"
 #include "cli/collection_commands.hpp"
 #include "cli/no_script.hpp"
+#include "cli/write_commands.hpp"
 #include "shell/app.hpp"
 
 namespace {
@@ -188,6 +189,8 @@ int main(int argc, char** argv) {
   catalog->add_option("-j,--jobs", jobs, "packages read at once (default: one per core)");
   catalog->add_flag("-q,--quiet", quiet, "no progress line");
 
+  tarvik::cli::WriteCommands writeCommands(cli);  // build, sign, unsign, keys
+
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -197,6 +200,7 @@ int main(int argc, char** argv) {
   // Ctrl+C or SIGTERM removes the files being written and the scratch files, then exits.
   tarvik::InstallInterruptCleanup();
 
+  if (writeCommands.Chosen()) return writeCommands.Run();
   if (*catalog) return tarvik::cli::RunCatalog(catalogDirs, database, jobs, quiet);
   if (*info && json) return tarvik::cli::PrintFacts(files, sourceDir);
   if (*save) files = {saveInput};
