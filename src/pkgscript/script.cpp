@@ -58,7 +58,8 @@ struct LineOptions {
   std::uint32_t operation = kOpInstall;
   std::uint32_t options = 0;
   std::string mime;
-  bool any = false;  // the line gave at least one option
+  bool any = false;        // the line gave at least one option
+  bool hasOperation = false;  // ... and among them an operation (FF, FT, FR, FN, FM)
 };
 
 }  // namespace
@@ -127,6 +128,7 @@ class ScriptReader {
   Script out_;
   std::vector<Open> open_;
   bool sawLanguages_ = false, sawHeader_ = false;
+  std::uint32_t nextIndex_ = 0;
 };
 
 InstallBlock& ScriptReader::Current() {
@@ -289,6 +291,7 @@ void ScriptReader::Logo() {
   f.operation = kOpInstallRun;
   f.options = kByMime | kRunInstall | (BuilderAddsVerify(target) ? kVerify : 0);
   f.hashAlgorithm = 1;
+  f.index = nextIndex_++;
   out_.package.logo = std::move(f);
   AddSource(source, at, false);
 }
@@ -484,7 +487,10 @@ std::uint32_t ScriptReader::OptionWord(const Token& word, LineOptions& o) {
   };
   for (const auto& k : kWords) {
     if (!EqualsIgnoringCase(word.text, k.word) && !EqualsIgnoringCase(word.text, k.longWord)) continue;
-    if (k.operation >= 0) o.operation = static_cast<std::uint32_t>(k.operation);
+    if (k.operation >= 0) {
+      o.operation = static_cast<std::uint32_t>(k.operation);
+      o.hasOperation = true;
+    }
     std::uint32_t bits = k.bits;
     // The SDK's builder stores TC, the default, as no option at all.
     if (bits == kTextContinue && mode_ == Mode::Builder) bits = 0;
@@ -497,12 +503,20 @@ std::uint32_t ScriptReader::OptionWord(const Token& word, LineOptions& o) {
 FileEntry ScriptReader::MakeFile(const std::string& source, const std::string& target, const LineOptions& o, bool inChain) {
   FileEntry f;
   f.source = source;
+  // Files that carry data are numbered in script order; a null file says 0.
+  if (!source.empty() && o.operation != kOpNull) f.index = nextIndex_++;
   f.target = o.operation == kOpText && mode_ == Mode::Builder ? std::string() : target;
   f.mime = o.mime;
   f.hashAlgorithm = 1;
   if (inChain && !o.any) {
     // A language-dependent line without options: the builder leaves operation and options unset.
     f.operation = kOpNone;
+    return f;
+  }
+  if (inChain && !o.hasOperation && mode_ == Mode::AsWritten) {
+    // As written, options without an operation leave the operation unset too (VR alone).
+    f.operation = kOpNone;
+    f.options = o.options;
     return f;
   }
   f.operation = o.operation;

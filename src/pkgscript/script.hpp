@@ -4,8 +4,9 @@
 // blocks, file lines (plain and language-dependent), embedded packages and comments.
 //
 // The result is the model a package writer turns into bytes: every file entry carries the
-// script's source name in FileEntry::source (sizes, digests and capabilities are the
-// writer's to fill from the sources), and an embedded package is a Package whose `name` is
+// script's source name in FileEntry::source and, when it carries data, its place in script
+// order in FileEntry::index (sizes, digests and capabilities are the writer's to fill from
+// the sources), and an embedded package is a Package whose `name` is
 // the .sis source name and whose `uid` is the line's (the writer reads the rest from it).
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -54,6 +55,7 @@ class PackageWriter {
     if (pkg_.logo) CollectFile(*pkg_.logo);
     Collect(pkg_.body);
     if (!result_.ok()) return result_;
+    NumberFiles();
     std::vector<Bytes> childControllers;
     for (const Child& c : children_) childControllers.push_back(c.controller);
     Bytes controller;
@@ -79,20 +81,40 @@ class PackageWriter {
   }
 
   void CollectFile(model::FileEntry& f) {
-    f.index = 0;
-    if (f.source.empty()) return;  // a null file
+    if (f.source.empty()) {
+      f.index = 0;  // a null file: no data
+      return;
+    }
     const std::string path = ResolveSource(f.source, s_);
     if (path.empty()) return (void)Fail(f.source, "source file not found");
     if (f.operation == kOpNull) {
+      f.index = 0;
       const std::string why = detail::DigestOnly(path, f);
       if (!why.empty()) Fail(f.source, "cannot read " + path + ": " + why);
       return;
     }
     StoredData data;
+    const std::uint32_t order = f.index;
     const std::string why = detail::StoreFile(path, !s_.noCompress, f, spool_, data);
     if (!why.empty()) return (void)Fail(f.source, "cannot read " + path + ": " + why);
-    f.index = static_cast<std::uint32_t>(files_.size());
+    f.index = order;
     files_.push_back(data);
+    entries_.push_back(&f);
+  }
+
+  // The data unit holds the files in the order their entries' indexes give (script order,
+  // from the PKG reader), numbered from 0.
+  void NumberFiles() {
+    std::vector<std::size_t> order(files_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return entries_[a]->index < entries_[b]->index; });
+    std::vector<StoredData> sorted;
+    sorted.reserve(files_.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      entries_[order[k]]->index = static_cast<std::uint32_t>(k);
+      sorted.push_back(files_[order[k]]);
+    }
+    files_ = std::move(sorted);
   }
 
   void CollectChild(const model::Package& c) {
@@ -126,6 +148,7 @@ class PackageWriter {
   std::string out_;
   detail::Spool spool_;
   std::vector<StoredData> files_;  // the main package's data unit, by file index
+  std::vector<model::FileEntry*> entries_;  // the entry of each of files_
   std::vector<Child> children_;    // embedded packages in stored order
   std::uint32_t units_ = 1;        // data units so far (the main package's is 0)
   BuildResult result_;

@@ -114,7 +114,8 @@ std::string Pass(int fd, EVP_MD_CTX* md, z_stream* z, model::FileEntry& entry, S
     if (n < 0) return std::strerror(errno);
     if (total == 0 && md) entry.capabilities = [&]() -> std::optional<std::uint32_t> {
       const auto caps = e32::PackageCapabilities(std::span<const std::uint8_t>(in.data(), static_cast<std::size_t>(n)));
-      if (!caps) return std::nullopt;
+      // A package records the capabilities of an image that asks for some.
+      if (!caps || *caps == 0) return std::nullopt;
       return static_cast<std::uint32_t>(*caps);
     }();
     total += static_cast<std::uint64_t>(n);
