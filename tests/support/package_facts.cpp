@@ -17,20 +17,19 @@ const std::set<std::string>& LeftOut() {
   return keys;
 }
 
-void Strip(views::Json& j, bool signedPackage) {
+void Strip(views::Json& j, bool withoutControllerSize) {
   if (j.is_object()) {
     for (auto it = j.begin(); it != j.end();) {
-      // A signed package's controller is longer by its chains.
-      const bool chainSized = signedPackage && it.key() == "uncompressedSize" && j.contains("algorithm");
+      const bool chainSized = withoutControllerSize && it.key() == "uncompressedSize" && j.contains("algorithm");
       if (LeftOut().count(it.key()) || chainSized) {
         it = j.erase(it);
       } else {
-        Strip(*it, signedPackage);
+        Strip(*it, withoutControllerSize);
         ++it;
       }
     }
   } else if (j.is_array()) {
-    for (auto& e : j) Strip(e, signedPackage);
+    for (auto& e : j) Strip(e, withoutControllerSize);
   }
 }
 
@@ -54,13 +53,30 @@ void Differences(const views::Json& a, const views::Json& b, const std::string& 
 
 }  // namespace
 
-views::Json ComparableFacts(const Bytes& bytes, const std::string& name) {
-  const model::Package pkg = Parse(bytes, name);
+views::Json ComparableFacts(const Bytes& bytes, bool controllerSize) {
+  const model::Package pkg = Parse(bytes, "package.sis");
   const views::PackageView view = views::Describe(pkg, views::ScriptSettings{});
-  views::Json facts = views::PackageFacts(pkg, bytes, view, name);
-  Strip(facts, !pkg.signatures.empty());
+  views::Json facts = views::PackageFacts(pkg, bytes, view, "package.sis");
+  Strip(facts, !controllerSize);
   return facts;
 }
+
+namespace {
+bool AnyChain(const model::InstallBlock& block);
+bool AnyChain(const model::Package& p) { return !p.signatures.empty() || AnyChain(p.body); }
+bool AnyChain(const model::InstallBlock& block) {
+  for (const model::Package& e : block.embedded)
+    if (AnyChain(e)) return true;
+  for (const model::IfBlock& i : block.ifs) {
+    if (i.branch.block && AnyChain(*i.branch.block)) return true;
+    for (const model::ConditionalBlock& e : i.elseIfs)
+      if (e.block && AnyChain(*e.block)) return true;
+  }
+  return false;
+}
+}  // namespace
+
+bool IsSigned(const Bytes& bytes) { return AnyChain(Parse(bytes, "package.sis")); }
 
 std::vector<std::string> FactDifferences(const views::Json& a, const views::Json& b, std::size_t limit) {
   std::vector<std::string> out;

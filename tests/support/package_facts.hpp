@@ -11,8 +11,11 @@
 
 namespace tarvik::test {
 
-// The facts of the package `bytes` (opened as `name`), with those left out.
-views::Json ComparableFacts(const Bytes& bytes, const std::string& name = "package.sis");
+// The facts of the package `bytes`, with those left out; without the controller's size too
+// when `controllerSize` is false (a signed package's controller is longer by its chains).
+views::Json ComparableFacts(const Bytes& bytes, bool controllerSize = true);
+// Whether the package `bytes` or one embedded in it carries a signature chain.
+bool IsSigned(const Bytes& bytes);
 
 // The paths at which two fact documents differ ("" for none), at most `limit` of them.
 std::vector<std::string> FactDifferences(const views::Json& a, const views::Json& b, std::size_t limit = 10);
