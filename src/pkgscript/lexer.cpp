@@ -12,7 +12,7 @@ bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= '
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view text) : text_(text) {}
+  explicit Lexer(std::string_view text) : text_(text) { out_.reserve(text.size() / 8 + 16); }
 
   std::vector<Token> Run() {
     while (pos_ < text_.size()) Next();

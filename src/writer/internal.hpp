@@ -37,11 +37,28 @@ struct StoredData {
   std::uint32_t algorithm = 0;  // 0 stored, 1 deflated
 };
 
-// Reads the file at `path` in pieces: fills `entry`'s digest, sizes, compression and
-// capabilities, and appends its stored bytes to `spool`. Empty on success, else the reason.
-std::string StoreFile(const std::string& path, bool deflate, model::FileEntry& entry, Spool& spool, StoredData& data);
-// The same for a null file line that names a source: digest and length, no data.
-std::string DigestOnly(const std::string& path, model::FileEntry& entry);
+// Reads source files in pieces, with buffers, a digest and a deflate stream made once for
+// all of them.
+class FileStore {
+ public:
+  FileStore();
+  ~FileStore();
+  FileStore(const FileStore&) = delete;
+  FileStore& operator=(const FileStore&) = delete;
+  // Fills `entry`'s digest, sizes, compression and capabilities from the file at `path`, and
+  // appends its stored bytes to `spool`. Empty on success, else the reason.
+  std::string Store(const std::string& path, bool deflate, model::FileEntry& entry, Spool& spool, StoredData& data);
+  // The same for a null file line that names a source: digest and length, no data.
+  std::string DigestOnly(const std::string& path, model::FileEntry& entry);
+
+ private:
+  void* Deflater();
+  std::string Pass(int fd, bool digest, void* z, model::FileEntry& entry, Spool& spool, std::uint64_t& total);
+  std::vector<std::uint8_t> in_, out_;
+  void* z_ = nullptr;   // z_stream
+  bool zReady_ = false;
+  void* md_ = nullptr;  // EVP_MD_CTX
+};
 
 // An embedded package read from its .sis file.
 struct Child {

@@ -14,6 +14,34 @@ namespace tarvik::writer::detail {
 
 namespace {
 constexpr std::size_t kBuffer = 1 << 20;
+
+// Reads the spool back through a window of 1 MiB: the files lie in it in the order they are
+// written out, so small ones cost no read of their own.
+class SpoolReader {
+ public:
+  explicit SpoolReader(const Spool& spool) : spool_(spool), window_(kBuffer) {}
+  // Up to `want` bytes from `offset` (`got` of them); nullptr when the spool cannot be read.
+  const std::uint8_t* At(std::uint64_t offset, std::uint64_t want, std::size_t& got) {
+    if (offset < start_ || offset >= start_ + filled_) {
+      const std::uint64_t left = spool_.size() > offset ? spool_.size() - offset : 0;
+      filled_ = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), left));
+      start_ = offset;
+      if (filled_ == 0 || !spool_.Read(offset, window_.data(), filled_)) {
+        filled_ = 0;
+        return nullptr;
+      }
+    }
+    const std::size_t at = static_cast<std::size_t>(offset - start_);
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(want, filled_ - at));
+    return window_.data() + at;
+  }
+
+ private:
+  const Spool& spool_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t start_ = 0;
+  std::size_t filled_ = 0;
+};
 }
 
 Output::Output(const std::string& path, unsigned mode) : path_(path) {
@@ -101,7 +129,7 @@ std::uint16_t DataLayout::Write(Output& out, const Spool& spool, bool& failed) c
   }
   put(b.data(), b.size());
   if (noData_) return crc;
-  std::vector<std::uint8_t> chunk(1 << 20);
+  SpoolReader reader(spool);
   for (const StoredData& f : files_) {
     b.clear();
     PutLength(b, writer::FieldSize(12 + f.length));
@@ -110,12 +138,13 @@ std::uint16_t DataLayout::Write(Output& out, const Spool& spool, bool& failed) c
     PutU64(b, f.uncompressed);
     put(b.data(), b.size());
     for (std::uint64_t done = 0; done < f.length;) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), f.length - done));
-      if (!spool.Read(f.offset + done, chunk.data(), n)) {
+      std::size_t n = 0;
+      const std::uint8_t* piece = reader.At(f.offset + done, f.length - done, n);
+      if (!piece) {
         failed = true;
         return crc;
       }
-      put(chunk.data(), n);
+      put(piece, n);
       done += n;
     }
     static const std::uint8_t kZeros[4] = {};

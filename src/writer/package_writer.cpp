@@ -89,13 +89,13 @@ class PackageWriter {
     if (path.empty()) return (void)Fail(f.source, "source file not found");
     if (f.operation == kOpNull) {
       f.index = 0;
-      const std::string why = detail::DigestOnly(path, f);
+      const std::string why = store_.DigestOnly(path, f);
       if (!why.empty()) Fail(f.source, "cannot read " + path + ": " + why);
       return;
     }
     StoredData data;
     const std::uint32_t order = f.index;
-    const std::string why = detail::StoreFile(path, !s_.noCompress, f, spool_, data);
+    const std::string why = store_.Store(path, !s_.noCompress, f, spool_, data);
     if (!why.empty()) return (void)Fail(f.source, "cannot read " + path + ": " + why);
     f.index = order;
     files_.push_back(data);
@@ -147,6 +147,7 @@ class PackageWriter {
   const BuildSettings& s_;
   std::string out_;
   detail::Spool spool_;
+  detail::FileStore store_;
   std::vector<StoredData> files_;  // the main package's data unit, by file index
   std::vector<model::FileEntry*> entries_;  // the entry of each of files_
   std::vector<Child> children_;    // embedded packages in stored order

@@ -87,12 +87,10 @@ struct FdCloser {
     if (fd >= 0) close(fd);
   }
 };
-struct MdFree {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
 
-// Reads up to n bytes (fewer only at the end of the file); -1 on error.
-ssize_t ReadSome(int fd, std::uint8_t* buf, std::size_t n) {
+// Reads up to n bytes (fewer only at the end of the file); -1 on error. `expected`: the
+// file's size when known.
+ssize_t ReadSome(int fd, std::uint8_t* buf, std::size_t n, std::int64_t expected = -1) {
   std::size_t got = 0;
   while (got < n) {
     const ssize_t r = read(fd, buf + got, n - got);
@@ -100,63 +98,80 @@ ssize_t ReadSome(int fd, std::uint8_t* buf, std::size_t n) {
     if (r < 0) return -1;
     if (r == 0) break;
     got += static_cast<std::size_t>(r);
+    // A regular file gives less than asked only at its end: no read just to meet it.
+    if (expected >= 0 && got >= static_cast<std::size_t>(expected)) break;
   }
   return static_cast<ssize_t>(got);
 }
 
-// One pass over the file: digest, capabilities, and (when `z` is given) its deflated bytes
-// into the spool; otherwise its bytes as they are.
-std::string Pass(int fd, EVP_MD_CTX* md, z_stream* z, model::FileEntry& entry, Spool& spool, std::uint64_t& total) {
-  std::vector<std::uint8_t> in(kChunk), out(z ? kChunk : 0);
+}  // namespace
+
+FileStore::FileStore() : in_(kChunk), out_(kChunk), md_(EVP_MD_CTX_new()) {}
+
+FileStore::~FileStore() {
+  if (zReady_) deflateEnd(static_cast<z_stream*>(z_));
+  delete static_cast<z_stream*>(z_);
+  EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(md_));
+}
+
+// A deflate stream made once and reset for each file.
+void* FileStore::Deflater() {
+  if (!z_) z_ = new z_stream{};
+  auto* z = static_cast<z_stream*>(z_);
+  if (zReady_) return deflateReset(z) == Z_OK ? z : nullptr;
+  zReady_ = deflateInit(z, Z_DEFAULT_COMPRESSION) == Z_OK;
+  return zReady_ ? z : nullptr;
+}
+
+// One pass over the file: digest (when `digest`), capabilities, and (when `z` is given) its
+// deflated bytes into the spool; otherwise its bytes as they are.
+std::string FileStore::Pass(int fd, bool digest, void* zs, model::FileEntry& entry, Spool& spool, std::uint64_t& total) {
+  auto* md = static_cast<EVP_MD_CTX*>(md_);
+  auto* z = static_cast<z_stream*>(zs);
   total = 0;
+  struct stat st{};
+  const std::int64_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
   for (;;) {
-    const ssize_t n = ReadSome(fd, in.data(), in.size());
+    const std::int64_t left = size < 0 ? -1 : std::max<std::int64_t>(0, size - static_cast<std::int64_t>(total));
+    const ssize_t n = ReadSome(fd, in_.data(), in_.size(), left);
     if (n < 0) return std::strerror(errno);
-    if (total == 0 && md) entry.capabilities = [&]() -> std::optional<std::uint32_t> {
-      const auto caps = e32::PackageCapabilities(std::span<const std::uint8_t>(in.data(), static_cast<std::size_t>(n)));
+    if (total == 0 && digest) {
       // A package records the capabilities of an image that asks for some.
-      if (!caps || *caps == 0) return std::nullopt;
-      return static_cast<std::uint32_t>(*caps);
-    }();
+      const auto caps = e32::PackageCapabilities(std::span<const std::uint8_t>(in_.data(), static_cast<std::size_t>(n)));
+      entry.capabilities.reset();
+      if (caps && *caps != 0) entry.capabilities = static_cast<std::uint32_t>(*caps);
+    }
     total += static_cast<std::uint64_t>(n);
-    if (md && EVP_DigestUpdate(md, in.data(), static_cast<std::size_t>(n)) != 1) return "digest failed";
-    const bool last = static_cast<std::size_t>(n) < in.size();
+    if (digest && EVP_DigestUpdate(md, in_.data(), static_cast<std::size_t>(n)) != 1) return "digest failed";
+    const bool last = static_cast<std::size_t>(n) < in_.size() || (size >= 0 && total >= static_cast<std::uint64_t>(size));
     if (!z) {
-      if (!spool.Append(in.data(), static_cast<std::size_t>(n))) return "cannot write the scratch file";
+      if (!spool.Append(in_.data(), static_cast<std::size_t>(n))) return "cannot write the scratch file";
     } else {
-      z->next_in = in.data();
+      z->next_in = in_.data();
       z->avail_in = static_cast<uInt>(n);
       int status = Z_OK;
       do {
-        z->next_out = out.data();
-        z->avail_out = static_cast<uInt>(out.size());
+        z->next_out = out_.data();
+        z->avail_out = static_cast<uInt>(out_.size());
         status = deflate(z, last ? Z_FINISH : Z_NO_FLUSH);
         if (status == Z_STREAM_ERROR) return "deflate failed";
-        if (!spool.Append(out.data(), out.size() - z->avail_out)) return "cannot write the scratch file";
+        if (!spool.Append(out_.data(), out_.size() - z->avail_out)) return "cannot write the scratch file";
       } while (z->avail_out == 0 || (last && status != Z_STREAM_END));
     }
     if (last) return {};
   }
 }
 
-}  // namespace
-
-std::string StoreFile(const std::string& path, bool deflateIt, model::FileEntry& entry, Spool& spool, StoredData& data) {
+std::string FileStore::Store(const std::string& path, bool deflateIt, model::FileEntry& entry, Spool& spool, StoredData& data) {
   FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return std::strerror(errno);
-  std::unique_ptr<EVP_MD_CTX, MdFree> md(EVP_MD_CTX_new());
-  if (!md || EVP_DigestInit_ex(md.get(), EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
+  auto* md = static_cast<EVP_MD_CTX*>(md_);
+  if (!md || EVP_DigestInit_ex(md, EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
   data.offset = spool.size();
   std::uint64_t total = 0;
-  std::string why;
-  if (deflateIt) {
-    z_stream z{};
-    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) return "deflate unavailable";
-    why = Pass(file.fd, md.get(), &z, entry, spool, total);
-    deflateEnd(&z);
-  } else {
-    why = Pass(file.fd, md.get(), nullptr, entry, spool, total);
-  }
+  void* z = deflateIt ? Deflater() : nullptr;
+  if (deflateIt && !z) return "deflate unavailable";
+  std::string why = Pass(file.fd, true, z, entry, spool, total);
   if (!why.empty()) return why;
   data.uncompressed = total;
   data.length = spool.size() - data.offset;
@@ -164,14 +179,14 @@ std::string StoreFile(const std::string& path, bool deflateIt, model::FileEntry&
   if (deflateIt && data.length >= total) {
     // Deflating did not make it smaller: the file is stored as it is.
     if (!spool.Truncate(data.offset) || lseek(file.fd, 0, SEEK_SET) != 0) return "cannot write the scratch file";
-    why = Pass(file.fd, nullptr, nullptr, entry, spool, total);
+    why = Pass(file.fd, false, nullptr, entry, spool, total);
     if (!why.empty()) return why;
     data.length = total;
     data.algorithm = 0;
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
-  if (EVP_DigestFinal_ex(md.get(), digest, &n) != 1) return "digest failed";
+  if (EVP_DigestFinal_ex(md, digest, &n) != 1) return "digest failed";
   entry.hash = model::Digest(digest, n);
   entry.hashAlgorithm = 1;
   entry.compressedSize = data.length;
@@ -180,23 +195,22 @@ std::string StoreFile(const std::string& path, bool deflateIt, model::FileEntry&
   return {};
 }
 
-std::string DigestOnly(const std::string& path, model::FileEntry& entry) {
+std::string FileStore::DigestOnly(const std::string& path, model::FileEntry& entry) {
   FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return std::strerror(errno);
-  std::unique_ptr<EVP_MD_CTX, MdFree> md(EVP_MD_CTX_new());
-  if (!md || EVP_DigestInit_ex(md.get(), EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
-  std::vector<std::uint8_t> in(kChunk);
+  auto* md = static_cast<EVP_MD_CTX*>(md_);
+  if (!md || EVP_DigestInit_ex(md, EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
   std::uint64_t total = 0;
   for (;;) {
-    const ssize_t n = ReadSome(file.fd, in.data(), in.size());
+    const ssize_t n = ReadSome(file.fd, in_.data(), in_.size());
     if (n < 0) return std::strerror(errno);
-    EVP_DigestUpdate(md.get(), in.data(), static_cast<std::size_t>(n));
+    EVP_DigestUpdate(md, in_.data(), static_cast<std::size_t>(n));
     total += static_cast<std::uint64_t>(n);
-    if (static_cast<std::size_t>(n) < in.size()) break;
+    if (static_cast<std::size_t>(n) < in_.size()) break;
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
-  EVP_DigestFinal_ex(md.get(), digest, &n);
+  EVP_DigestFinal_ex(md, digest, &n);
   entry.hash = model::Digest(digest, n);
   entry.compressedSize = entry.uncompressedSize = total;
   return {};
