@@ -5,7 +5,6 @@
 
 #include "bytes/field_reader.hpp"
 #include "bytes/inflate.hpp"
-#include "sis9/parser.hpp"
 #include "writer/output.hpp"
 
 namespace tarvik::writer::detail {
@@ -38,32 +37,77 @@ std::string SplitMembers(const Bytes& controller, PackageParts& parts) {
 
 }  // namespace
 
-std::string SplitPackage(const Bytes& file, PackageParts& parts) {
-  const model::Package p = sis9::ParsePackage(file, "package");
-  if (p.generation != model::Generation::Sis9 || !p.controllerRead) return "not a readable Symbian 9.x package";
-  parts.uid = p.uid;
-  parts.stub = p.stub;
-  if (p.stub) return SplitMembers(file, parts);
-  if (!p.frame) return "the package has no frame";
-  parts.controllerAlgorithm = p.frame->controllerAlgorithm;
-  Bytes controller;
-  if (sis9::ReadControllerBytes(file, *p.frame, [&](const std::uint8_t* d, std::size_t n) {
-        controller.insert(controller.end(), d, d + n);
-        return true;
-      }) != zstatus::Ok)
+namespace {
+
+// Largest controller read: real ones are kilobytes to a few megabytes.
+constexpr std::uint64_t kMaxController = std::uint64_t{128} << 20;
+
+std::string ReadController(const Bytes& file, const RawField& f, PackageFrame& frame) {
+  if (f.length < 12) return "the controller field is too short";
+  frame.controllerAlgorithm = Word(file, f.value);
+  const std::uint64_t size = Word(file, f.value + 4) | static_cast<std::uint64_t>(Word(file, f.value + 8)) << 32;
+  const std::uint8_t* payload = file.data() + f.value + 12;
+  const std::size_t length = static_cast<std::size_t>(f.length - 12);
+  if (size > kMaxController) return "the controller is larger than any real one";
+  if (frame.controllerAlgorithm == 0) {
+    if (size > length) return "the controller is cut short";
+    frame.controller.assign(payload, payload + size);
+  } else if (Uncompress(payload, length, size, frame.controller) != zstatus::Ok) {
     return "the controller cannot be inflated";
-  const std::string why = SplitMembers(controller, parts);
-  if (!why.empty()) return why;
+  }
+  return {};
+}
+
+// The package UID from the controller's package information.
+std::string ReadUid(PackageFrame& frame) {
+  RawField controller, info, uid;
+  const Bytes& c = frame.controller;
+  if (!ReadRawField(c, 0, c.size(), controller) || controller.type != sistype::Controller ||
+      !ReadRawField(c, controller.value, controller.value + controller.length, info) || info.type != sistype::Info ||
+      !ReadRawField(c, info.value, info.value + info.length, uid) || uid.type != sistype::Uid || uid.length < 4)
+    return "the controller has no package information";
+  frame.uid = Word(c, uid.value);
+  return {};
+}
+
+}  // namespace
+
+std::string ReadFrame(const Bytes& file, PackageFrame& frame) {
+  if (file.size() >= 8 && Word(file, 0) == sistype::Controller) {
+    frame.stub = true;
+    frame.controller = file;
+    return ReadUid(frame);
+  }
   RawField contents;
-  if (!ReadRawField(file, 16, file.size(), contents) || contents.type != sistype::Contents) return "no package contents";
+  if (file.size() < 16 || Word(file, 0) != kSisUid1 || !ReadRawField(file, 16, file.size(), contents) ||
+      contents.type != sistype::Contents)
+    return "not a readable Symbian 9.x package";
   const std::size_t end = contents.value + static_cast<std::size_t>(contents.length);
   RawField f;
   for (std::size_t at = contents.value; at < end && ReadRawField(file, at, end, f); at = f.next) {
     const auto whole = [&] { return Bytes(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(f.next)); };
-    if (f.type == sistype::DataChecksum) parts.dataChecksumField = whole();
-    if (f.type == sistype::Data) parts.dataField = whole();
+    if (f.type == sistype::DataChecksum) frame.dataChecksumField = whole();
+    if (f.type == sistype::Data) frame.dataField = whole(), frame.dataFieldAt = at;
+    if (f.type == sistype::Compressed && frame.controller.empty()) {
+      const std::string why = ReadController(file, f, frame);
+      if (!why.empty()) return why;
+    }
   }
-  return parts.dataField.empty() ? "the package has no data section" : std::string();
+  if (frame.controller.empty()) return "the package has no controller";
+  if (frame.dataField.empty()) return "the package has no data section";
+  return ReadUid(frame);
+}
+
+std::string SplitPackage(const Bytes& file, PackageParts& parts) {
+  PackageFrame frame;
+  const std::string why = ReadFrame(file, frame);
+  if (!why.empty()) return why;
+  parts.uid = frame.uid;
+  parts.stub = frame.stub;
+  parts.controllerAlgorithm = frame.controllerAlgorithm;
+  parts.dataField = std::move(frame.dataField);
+  parts.dataChecksumField = std::move(frame.dataChecksumField);
+  return SplitMembers(frame.controller, parts);
 }
 
 Bytes JoinPackage(const PackageParts& parts, std::string& error) {

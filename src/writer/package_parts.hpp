@@ -21,6 +21,19 @@ struct PackageParts {
   int chains = 0;
 };
 
+// The frame of a 9.x package file or stub as a writer needs it.
+struct PackageFrame {
+  bool stub = false;
+  std::uint32_t uid = 0;  // the package UID its information gives
+  std::uint32_t controllerAlgorithm = 1;
+  Bytes controller;         // the whole controller field, inflated
+  Bytes dataField;          // the whole SISData field (empty for a stub)
+  std::size_t dataFieldAt = 0;  // where it lies in the file
+  Bytes dataChecksumField;  // as stored, or empty
+};
+// Reads the frame of `file`; empty on success, else why it cannot be read.
+std::string ReadFrame(const Bytes& file, PackageFrame& frame);
+
 // Empty on success, else why the package cannot be taken apart.
 std::string SplitPackage(const Bytes& file, PackageParts& parts);
 // The package file (or stub) made of `parts` (the controller deflated as before).

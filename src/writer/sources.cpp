@@ -12,8 +12,7 @@
 
 #include "bytes/field_reader.hpp"
 #include "e32/image_header.hpp"
-#include "parse/parse.hpp"
-#include "sis9/parser.hpp"
+#include "writer/package_parts.hpp"
 #include "writer/internal.hpp"
 
 namespace tarvik::writer {
@@ -262,17 +261,14 @@ Bytes ReadWholeFile(const std::string& path) {
 std::string LoadChild(const std::string& path, std::uint32_t uid, Child& child) {
   child.file = ReadWholeFile(path);
   if (child.file.empty()) return "cannot be read or is empty";
-  const model::Package p = sis9::ParsePackage(child.file, path);
-  if (p.generation != model::Generation::Sis9 || !p.controllerRead) return "is not a 9.x package";
-  if (p.stub || !p.frame) return "is a stub, which carries no data to embed";
-  if (p.uid != uid) return "has the UID 0x" + HexText(p.uid, 8) + ", not the line's 0x" + HexText(uid, 8);
-  Bytes controller;
-  const int status = sis9::ReadControllerBytes(child.file, *p.frame, [&](const std::uint8_t* d, std::size_t n) {
-    controller.insert(controller.end(), d, d + n);
-    return true;
-  });
+  PackageFrame frame;
+  const std::string why = ReadFrame(child.file, frame);
+  if (!why.empty()) return "cannot be embedded: " + why;
+  if (frame.stub) return "is a stub, which carries no data to embed";
+  if (frame.uid != uid) return "has the UID 0x" + HexText(frame.uid, 8) + ", not the line's 0x" + HexText(uid, 8);
+  const Bytes& controller = frame.controller;
   RawField field;
-  if (status != zstatus::Ok || !ReadRawField(controller, 0, controller.size(), field) || field.type != sistype::Controller)
+  if (!ReadRawField(controller, 0, controller.size(), field) || field.type != sistype::Controller)
     return "has a damaged controller";
   child.controller.assign(controller.begin() + static_cast<std::ptrdiff_t>(field.value),
                           controller.begin() + static_cast<std::ptrdiff_t>(field.value + field.length));
