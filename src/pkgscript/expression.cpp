@@ -11,6 +11,7 @@ using model::Expression;
 using model::ExprOp;
 
 constexpr int kMaxDepth = 64;
+constexpr std::size_t kMaxTerms = 4096;
 constexpr std::uint32_t kLanguageVariable = 0x1000;
 
 Expression Node(ExprOp op, std::uint32_t value = 0) {
@@ -42,17 +43,22 @@ class ExpressionReader {
  public:
   explicit ExpressionReader(TokenReader& in) : in_(in) {}
 
-  // logical := unary ((AND | OR) logical)?  -- right-nested, one precedence, as the
-  // builder stores a chain.
+  // logical := unary ((AND | OR) unary)*  -- right-nested, one precedence, as the builder
+  // stores a chain: a AND b OR c is AND(a, OR(b, c)).
   Expression Logical(int depth) {
-    if (depth > kMaxDepth) in_.Fail(in_.Peek(), "condition nested too deep");
-    Expression left = Unary(depth + 1);
-    if (in_.IsWord("AND") || in_.IsWord("OR")) {
-      const ExprOp op = in_.IsWord("AND") ? ExprOp::And : ExprOp::Or;
+    if (depth > kMaxDepth) in_.Fail(in_.Peek(), "condition nested too deep, expected at most " + std::to_string(kMaxDepth) + " levels of parentheses and NOT");
+    std::vector<Expression> terms;
+    std::vector<ExprOp> ops;
+    terms.push_back(Unary(depth + 1));
+    while (in_.IsWord("AND") || in_.IsWord("OR")) {
+      if (terms.size() >= kMaxTerms) in_.Fail(in_.Peek(), "condition too long, expected at most " + std::to_string(kMaxTerms) + " terms joined by AND and OR");
+      ops.push_back(in_.IsWord("AND") ? ExprOp::And : ExprOp::Or);
       in_.Take();
-      return Binary(op, std::move(left), Logical(depth + 1));
+      terms.push_back(Unary(depth + 1));
     }
-    return left;
+    Expression e = std::move(terms.back());
+    for (std::size_t i = ops.size(); i-- > 0;) e = Binary(ops[i], std::move(terms[i]), std::move(e));
+    return e;
   }
 
  private:

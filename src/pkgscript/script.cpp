@@ -14,6 +14,7 @@ using model::FileEntry;
 using model::InstallBlock;
 
 constexpr std::uint32_t kVerify = 0x8000;
+constexpr std::size_t kMaxNesting = 100;  // IF blocks inside one another
 constexpr std::uint32_t kLanguageVariable = 0x1000;
 
 // Operation codes and option bits of file descriptions.
@@ -528,6 +529,8 @@ FileEntry ScriptReader::MakeFile(const std::string& source, const std::string& t
 void ScriptReader::Condition(const Token& keyword) {
   const Token at = keyword;
   if (in_.IsWord("IF")) {
+    if (open_.size() >= kMaxNesting)
+      in_.Fail(at, "IF nested deeper than " + std::to_string(kMaxNesting) + " levels, expected ENDIF before another IF");
     in_.Take();
     Open o;
     o.at = at.at;

@@ -186,5 +186,28 @@ TEST(PkgScript, ErrorsNameTheirPlaceAndWhatWasExpected) {
   EXPECT_EQ(two.errors.size(), 2u);
 }
 
+// Long chains read without deep recursion; nesting beyond the bounds is refused, not followed.
+TEST(PkgScript, LongChainsAndDeepNesting) {
+  std::string chain = "IF option1";
+  for (int i = 2; i <= 300; ++i) chain += (i % 2 ? " OR option" : " AND option") + std::to_string(i);
+  const Script ok = Read(chain + "\nENDIF\n");
+  ASSERT_EQ(ok.package.body.ifs.size(), 1u);
+  const model::Expression* e = &ok.package.body.ifs[0].branch.condition;
+  int depth = 0;
+  while (e->op == ExprOp::And || e->op == ExprOp::Or) e = &e->operands[1], ++depth;
+  EXPECT_EQ(depth, 299);
+  EXPECT_EQ(e->value, 300u);
+
+  std::string tooLong = "IF option1";
+  for (int i = 0; i < 5000; ++i) tooLong += " AND option2";
+  std::string parens(80, '('), closing(80, ')');
+  std::string nested;
+  for (int i = 0; i < 101; ++i) nested += "IF option1\n";
+  for (const std::string& body : {tooLong + "\nENDIF\n", "IF " + parens + "option1" + closing + "\nENDIF\n", nested}) {
+    const Script s = ParseText(std::string(kHead) + body, Mode::Builder);
+    EXPECT_FALSE(s.errors.empty());
+  }
+}
+
 }  // namespace
 }  // namespace tarvik::pkgscript
