@@ -1,8 +1,11 @@
 #include "cli/write_commands.hpp"
 
+#include <fcntl.h>
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "platform/part_files.hpp"
 #include "writer/pkg_build.hpp"
 #include "writer/sign.hpp"
 
@@ -52,6 +55,11 @@ int WriteCommands::Build() const {
   options.mode = asWritten_ ? pkgscript::Mode::AsWritten : pkgscript::Mode::Builder;
   options.stub = stub_;
   options.searchDirs = search_;
+  // Ctrl+C or SIGTERM while building removes the package being written.
+  options.tempFile = [](const std::string& path, bool made) {
+    if (made) PartFiles::Add(AT_FDCWD, path);
+    else PartFiles::Remove(AT_FDCWD, path);
+  };
   const writer::PkgBuildResult result = writer::BuildFromPkg(input_, output_, options);
   for (const std::string& e : result.errors) std::cerr << e << '\n';
   if (!result.ok()) {

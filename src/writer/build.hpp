@@ -26,6 +26,9 @@ struct BuildSettings {
   // at: true when it made the file (for example from the .pkg beside it). Messages of the
   // attempt go to `errors`.
   std::function<bool(const std::string& sisPath, std::vector<std::string>& errors)> makeMissing;
+  // Told the path of the temporary file the package is written to when it is made (true) and
+  // when it is gone or renamed into place (false), so that an interrupted run can remove it.
+  std::function<void(const std::string& path, bool made)> tempFile;
 };
 
 // What stopped a build: a source (as the script names it) and what went wrong with it, or a

@@ -44,7 +44,8 @@ class SpoolReader {
 };
 }
 
-Output::Output(const std::string& path, unsigned mode) : path_(path) {
+Output::Output(const std::string& path, unsigned mode, std::function<void(const std::string& path, bool made)> tempFile)
+    : path_(path), tempFile_(std::move(tempFile)) {
   const std::filesystem::path p(path);
   const std::string folder = p.parent_path().empty() ? "." : p.parent_path().string();
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
@@ -53,12 +54,16 @@ Output::Output(const std::string& path, unsigned mode) : path_(path) {
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) error_ = std::strerror(errno);
+  made_ = fd_ >= 0;
+  if (made_ && tempFile_) tempFile_(temp_, true);
   buffer_.reserve(kBuffer);
 }
 
 Output::~Output() {
   if (fd_ >= 0) close(fd_);
-  if (!committed_ && !temp_.empty() && error_ != "not made") unlink(temp_.c_str());
+  if (!made_) return;  // a name tried but not made belongs to someone else
+  if (!committed_) unlink(temp_.c_str());
+  if (tempFile_) tempFile_(temp_, false);
 }
 
 bool Output::Flush() {

@@ -3,6 +3,7 @@
 // place when whole and removed otherwise; and the layout of the data section.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,9 @@ namespace tarvik::writer::detail {
 
 class Output {
  public:
-  // `mode`: the permissions the file is made with.
-  explicit Output(const std::string& path, unsigned mode = 0644);
+  // `mode`: the permissions the file is made with; `tempFile` is told of the temporary file.
+  explicit Output(const std::string& path, unsigned mode = 0644,
+                  std::function<void(const std::string& path, bool made)> tempFile = {});
   ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -36,6 +38,8 @@ class Output {
   std::uint64_t size_ = 0;
   std::string error_;
   bool committed_ = false;
+  bool made_ = false;
+  std::function<void(const std::string& path, bool made)> tempFile_;
 };
 
 // The SISData field: the main package's data unit (its files' stored bytes from the

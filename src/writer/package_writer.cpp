@@ -156,7 +156,7 @@ class PackageWriter {
 };
 
 void PackageWriter::Write(const Bytes& controller) {
-  detail::Output out(out_);
+  detail::Output out(out_, 0644, s_.tempFile);
   if (!out.ok()) return (void)Fail("", "cannot write " + out_ + ": " + out.error());
   if (s_.stub) {
     out.Put(controller);

@@ -35,6 +35,7 @@ void Build(const std::string& pkgPath, const std::string& outPath, const PkgBuil
   settings.stub = options.stub;
   settings.noCompress = script.noCompress;
   settings.created = options.created;
+  settings.tempFile = options.tempFile;
   settings.makeMissing = [&](const std::string& sisPath, std::vector<std::string>& errors) {
     const fs::path pkg = fs::path(sisPath).replace_extension(".pkg");
     std::error_code ec;

@@ -3,6 +3,8 @@
 // (FILE:LINE:COLUMN: error: ...), builds a missing embedded .sis first from the .pkg beside
 // it, and writes the package.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ struct PkgBuildOptions {
   bool stub = false;
   std::vector<std::string> searchDirs;  // relative ones: to the PKG file's folder
   std::optional<model::DateTime> created;
+  // See BuildSettings::tempFile.
+  std::function<void(const std::string& path, bool made)> tempFile;
 };
 
 struct PkgBuildResult {
