@@ -50,6 +50,14 @@ TEST(BuildPkg, SdkScriptsGiveTheFactsOfTheSdkPackages) {
     ++checked;
   }
   EXPECT_GE(checked, 9);
+
+  // The SDK's stub of langs.pkg.
+  writer::PkgBuildOptions stub;
+  stub.stub = true;
+  const writer::PkgBuildResult r = writer::BuildFromPkg((made / "langs.pkg").string(), dir / "stub.sis", stub);
+  ASSERT_TRUE(r.ok()) << Joined(r.errors);
+  const auto diff = FactDifferences(ComparableFacts(ReadBytes((made / "stub_langs.sis").string())), ComparableFacts(ReadBytes(dir / "stub.sis")));
+  EXPECT_TRUE(diff.empty()) << Joined(diff);
 }
 
 // extract --pkg, then build --as-written: the facts come back.
