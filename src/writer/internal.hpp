@@ -19,14 +19,18 @@ class Spool {
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
   bool ok() const { return fd_ >= 0; }
+  // Appends through a buffer of 1 MiB, so that small files cost no write of their own.
   bool Append(const std::uint8_t* data, std::size_t n);
   bool Truncate(std::uint64_t size);
+  // Writes out what the buffer holds; Read needs it done first.
+  bool Flush();
   bool Read(std::uint64_t offset, std::uint8_t* data, std::size_t n) const;
-  std::uint64_t size() const { return size_; }
+  std::uint64_t size() const { return written_ + buffer_.size(); }
 
  private:
   int fd_ = -1;
-  std::uint64_t size_ = 0;
+  std::uint64_t written_ = 0;  // bytes in the file
+  std::vector<std::uint8_t> buffer_;
 };
 
 // One file's stored bytes in the spool.

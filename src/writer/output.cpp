@@ -117,7 +117,11 @@ DataLayout::DataLayout(const std::vector<StoredData>& files, const std::vector<C
 
 std::uint64_t DataLayout::FieldSize() const { return writer::FieldSize(writer::FieldSize(unitsArray_)); }
 
-std::uint16_t DataLayout::Write(Output& out, const Spool& spool, bool& failed) const {
+std::uint16_t DataLayout::Write(Output& out, Spool& spool, bool& failed) const {
+  if (!spool.Flush()) {
+    failed = true;
+    return 0;
+  }
   std::uint16_t crc = 0;
   auto put = [&](const std::uint8_t* d, std::size_t n) {
     crc = Crc16(d, n, crc);

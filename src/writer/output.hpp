@@ -49,7 +49,7 @@ class DataLayout {
   DataLayout(const std::vector<StoredData>& files, const std::vector<Child>& children, bool noData);
   std::uint64_t FieldSize() const;
   // Writes the field; returns its CRC-16. `failed` is set when the spool could not be read.
-  std::uint16_t Write(Output& out, const Spool& spool, bool& failed) const;
+  std::uint16_t Write(Output& out, Spool& spool, bool& failed) const;
 
  private:
   const std::vector<StoredData>& files_;

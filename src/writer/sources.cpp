@@ -49,19 +49,34 @@ Spool::Spool(const std::string& folder) {
 Spool::~Spool() {
   if (fd_ >= 0) close(fd_);
 }
-bool Spool::Append(const std::uint8_t* data, std::size_t n) {
+bool Spool::Flush() {
+  const std::uint8_t* data = buffer_.data();
+  std::size_t n = buffer_.size();
   while (n > 0) {
-    const ssize_t w = pwrite(fd_, data, n, static_cast<off_t>(size_));
+    const ssize_t w = pwrite(fd_, data, n, static_cast<off_t>(written_));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) return false;
     data += w;
     n -= static_cast<std::size_t>(w);
-    size_ += static_cast<std::uint64_t>(w);
+    written_ += static_cast<std::uint64_t>(w);
   }
+  buffer_.clear();
   return true;
 }
+bool Spool::Append(const std::uint8_t* data, std::size_t n) {
+  constexpr std::size_t kBuffer = 1 << 20;
+  if (buffer_.capacity() < kBuffer) buffer_.reserve(kBuffer);
+  if (buffer_.size() + n > kBuffer && !Flush()) return false;
+  buffer_.insert(buffer_.end(), data, data + n);
+  return buffer_.size() < kBuffer || Flush();
+}
 bool Spool::Truncate(std::uint64_t size) {
-  size_ = size;
+  if (size >= written_) {
+    buffer_.resize(static_cast<std::size_t>(size - written_));
+    return true;
+  }
+  buffer_.clear();
+  written_ = size;
   return ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }
 bool Spool::Read(std::uint64_t offset, std::uint8_t* data, std::size_t n) const {
