@@ -11,6 +11,7 @@
 #include "support/package_facts.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
+#include "writer/sign.hpp"
 
 namespace tarvik::test {
 namespace {
@@ -114,6 +115,38 @@ TEST(SignPackage, RefusesWhatCannotSign) {
   }
   EXPECT_FALSE(fs::exists(dir / "o.sis"));
   EXPECT_FALSE(fs::exists(dir / "c/key.pem"));
+}
+
+}  // namespace
+}  // namespace tarvik::test
+
+namespace tarvik::test {
+namespace {
+
+// Every truncation and every flipped byte of a signed package is refused or taken apart
+// without reading outside it (the sanitizer build checks the reads).
+TEST(SignPackage, DamagedPackagesAreRefusedCleanly) {
+  sis9w::Controller main;
+  main.files = {sis9w::TextFile("!:\\data\\a.txt", "some text to deflate, some text to deflate", true)};
+  sis9w::Chain chain;
+  chain.signature = Bytes(64, 1);
+  chain.certificates = {Bytes(32, 2)};
+  main.chains = {chain};
+  const Bytes whole = sis9w::Build(main);
+  std::string error;
+  ASSERT_FALSE(writer::UnsignPackage(whole, error).empty()) << error;
+  int refused = 0;
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    const Bytes part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+    writer::UnsignPackage(part, error);
+    refused += !error.empty();
+  }
+  EXPECT_GT(refused, static_cast<int>(whole.size()) / 2);
+  for (std::size_t at = 0; at < whole.size(); ++at) {
+    Bytes changed = whole;
+    changed[at] ^= 0xFF;
+    writer::UnsignPackage(changed, error);
+  }
 }
 
 }  // namespace
