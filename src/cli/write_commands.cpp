@@ -11,6 +11,18 @@
 
 namespace tarvik::cli {
 
+namespace {
+
+// Ctrl+C or SIGTERM while a package is written removes it.
+void RemovedOnInterrupt(const std::string& path, bool made) {
+  if (made)
+    PartFiles::Add(AT_FDCWD, path);
+  else
+    PartFiles::Remove(AT_FDCWD, path);
+}
+
+}  // namespace
+
 WriteCommands::WriteCommands(CLI::App& app) {
   build_ = app.add_subcommand("build", "Build a Symbian 9.x package OUT.sis from the PKG file FILE.pkg");
   build_->add_option("FILE.pkg", input_, "PKG file (UTF-8 or UTF-16 with a byte-order mark)")->required();
@@ -55,11 +67,7 @@ int WriteCommands::Build() const {
   options.mode = asWritten_ ? pkgscript::Mode::AsWritten : pkgscript::Mode::Builder;
   options.stub = stub_;
   options.searchDirs = search_;
-  // Ctrl+C or SIGTERM while building removes the package being written.
-  options.tempFile = [](const std::string& path, bool made) {
-    if (made) PartFiles::Add(AT_FDCWD, path);
-    else PartFiles::Remove(AT_FDCWD, path);
-  };
+  options.tempFile = RemovedOnInterrupt;
   const writer::PkgBuildResult result = writer::BuildFromPkg(input_, output_, options);
   for (const std::string& e : result.errors) std::cerr << e << '\n';
   if (!result.ok()) {
@@ -76,7 +84,7 @@ int WriteCommands::Sign() const {
   request.certPem = cert_;
   request.chainPems = chain_;
   request.passphrase = passphrase_;
-  const std::string error = writer::SignFile(input_, output_, request);
+  const std::string error = writer::SignFile(input_, output_, request, RemovedOnInterrupt);
   if (!error.empty()) {
     std::cerr << "tarvik-cli: " << error << "; nothing written\n";
     return 1;
@@ -85,7 +93,7 @@ int WriteCommands::Sign() const {
 }
 
 int WriteCommands::Unsign() const {
-  const std::string error = writer::UnsignFile(input_, output_);
+  const std::string error = writer::UnsignFile(input_, output_, RemovedOnInterrupt);
   if (!error.empty()) {
     std::cerr << "tarvik-cli: " << error << "; nothing written\n";
     return 1;

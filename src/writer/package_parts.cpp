@@ -146,8 +146,9 @@ Bytes JoinPackage(const PackageParts& parts, std::string& error) {
   return out;
 }
 
-std::string WriteWhole(const std::string& path, const Bytes& bytes, unsigned mode) {
-  Output out(path, mode);
+std::string WriteWhole(const std::string& path, const Bytes& bytes, unsigned mode,
+                       const std::function<void(const std::string& path, bool made)>& tempFile) {
+  Output out(path, mode, tempFile);
   out.Put(bytes);
   if (!out.Commit()) return "cannot write " + path + ": " + out.error();
   return {};

@@ -2,6 +2,7 @@
 // A built package taken apart for re-signing: its controller inflated, its data section as
 // stored.
 
+#include <functional>
 #include <string>
 
 #include "writer/fields.hpp"
@@ -39,7 +40,8 @@ std::string SplitPackage(const Bytes& file, PackageParts& parts);
 // The package file (or stub) made of `parts` (the controller deflated as before).
 Bytes JoinPackage(const PackageParts& parts, std::string& error);
 // Writes `bytes` to `path` through a temporary file; empty on success.
-std::string WriteWhole(const std::string& path, const Bytes& bytes, unsigned mode = 0644);
+std::string WriteWhole(const std::string& path, const Bytes& bytes, unsigned mode = 0644,
+                       const std::function<void(const std::string& path, bool made)>& tempFile = {});
 Bytes ReadFileBytes(const std::string& path, std::string& error);
 
 }  // namespace tarvik::writer::detail

@@ -134,22 +134,23 @@ Bytes UnsignPackage(const Bytes& package, std::string& error) {
   return detail::JoinPackage(parts, error);
 }
 
-std::string SignFile(const std::string& in, const std::string& out, const SignRequest& request) {
+std::string SignFile(const std::string& in, const std::string& out, const SignRequest& request,
+                     const TempFileHook& tempFile) {
   std::string error;
   const Bytes bytes = detail::ReadFileBytes(in, error);
   if (!error.empty()) return error;
   const Bytes signedBytes = SignPackage(bytes, request, error);
   if (!error.empty()) return in + ": " + error;
-  return detail::WriteWhole(out, signedBytes);
+  return detail::WriteWhole(out, signedBytes, 0644, tempFile);
 }
 
-std::string UnsignFile(const std::string& in, const std::string& out) {
+std::string UnsignFile(const std::string& in, const std::string& out, const TempFileHook& tempFile) {
   std::string error;
   const Bytes bytes = detail::ReadFileBytes(in, error);
   if (!error.empty()) return error;
   const Bytes plain = UnsignPackage(bytes, error);
   if (!error.empty()) return in + ": " + error;
-  return detail::WriteWhole(out, plain);
+  return detail::WriteWhole(out, plain, 0644, tempFile);
 }
 
 namespace {

@@ -5,12 +5,16 @@
 // up to where the chain itself begins, so earlier chains stay valid when one is added.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tarvik::writer {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Told of each temporary file made (true) and gone (false), as BuildSettings::tempFile.
+using TempFileHook = std::function<void(const std::string& path, bool made)>;
 
 struct SignRequest {
   std::string keyPem;   // path of the private key (PEM)
@@ -26,8 +30,9 @@ Bytes UnsignPackage(const Bytes& package, std::string& error);
 
 // The same from file to file (written under a temporary name, then renamed). Empty on
 // success, else what went wrong.
-std::string SignFile(const std::string& in, const std::string& out, const SignRequest& request);
-std::string UnsignFile(const std::string& in, const std::string& out);
+std::string SignFile(const std::string& in, const std::string& out, const SignRequest& request,
+                     const TempFileHook& tempFile = {});
+std::string UnsignFile(const std::string& in, const std::string& out, const TempFileHook& tempFile = {});
 
 // Writes DIR/key.pem (mode 0600) and DIR/cert.pem: a new RSA key and a self-signed
 // certificate for `subject` ("CN=...,O=...") valid for `days`. Refuses to replace a key.
