@@ -8,6 +8,7 @@
 
 #include "cli/collection_commands.hpp"
 #include "cli/commands.hpp"
+#include "cli/write_commands.hpp"
 #include "platform/part_files.hpp"
 #include "platform/terminal.hpp"
 
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
   cli.require_subcommand(1);
   Arguments a;
   const Subcommands s = AddSubcommands(cli, a);
+  tarvik::cli::WriteCommands writeCommands(cli);  // build, sign, unsign, keys
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -112,6 +114,7 @@ int main(int argc, char** argv) {
   // Ctrl+C or SIGTERM removes the files being written, then exits.
   tarvik::InstallInterruptCleanup();
 
+  if (writeCommands.Chosen()) return writeCommands.Run();
   if (*s.catalog) return tarvik::cli::RunCatalog(a.catalogDirs, a.database, a.jobs, a.command.quiet);
   if (*s.info && a.json) return tarvik::cli::PrintFacts(a.files, a.command.sourceDir);
   if (*s.pkg) return RunPerFile(a.files, tarvik::cli::PrintScript, a.command);

@@ -22,24 +22,20 @@ using text::Quoted;
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kEmbeddedFolder = "Embedded Components\\";
 
-// Lower case of ASCII text, for comparing targets.
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-// The builder sets VR by itself on files under \sys\ or \resource\ (any drive); elsewhere the
-// script has to ask for it.
-bool BuilderAddsVr(const std::string& target) {
-  const std::string t = Lower(target);
-  const std::size_t start = t.size() >= 2 && t[1] == ':' ? 2 : 0;
-  return t.compare(start, 5, "\\sys\\") == 0 || t.compare(start, 10, "\\resource\\") == 0;
-}
-
 std::string Slashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
+}
+
+// VR wherever a file has it: the builder adds it by itself under \sys\ and \resource\, and
+// a build that keeps options as written needs it stated everywhere.
+std::string VerifyWord(const FileEntry& f) { return (f.options & text::kVerifyOnRestore) ? ", VR" : ""; }
+
+// A text line's option as stored: TC only for its bit (the SDK's builder stores TC as 0, so
+// both read back to what they were), no word for 0.
+std::string TextWord(std::uint32_t options) {
+  if (options == 0) return {};
+  return text::TextOption(options == 0x200 ? 0 : options);
 }
 
 // Exactly `count` texts for a line that needs one per language: the ones given, the last
@@ -55,6 +51,49 @@ std::vector<std::string> PerLanguage(const std::vector<std::string>& texts, std:
 std::string JoinQuoted(const std::vector<std::string>& items) { return text::JoinQuoted(items, ","); }
 
 std::string Version(const model::Version& v) { return text::VersionText(v, true, ","); }
+
+// One line (or If block) of an install block.
+struct BlockItem {
+  const FileEntry* file = nullptr;
+  const Package* package = nullptr;
+  const model::IfBlock* branch = nullptr;
+  std::uint64_t key = 0;  // where its first data lies in the data unit
+};
+
+// The smallest data index of the files an If block installs (its branches, nested Ifs).
+std::uint64_t FirstIndex(const InstallBlock& block, std::uint64_t none);
+std::uint64_t FirstIndex(const model::IfBlock& b, std::uint64_t none) {
+  std::uint64_t first = b.branch.block ? FirstIndex(*b.branch.block, none) : none;
+  for (const model::ConditionalBlock& e : b.elseIfs)
+    if (e.block) first = std::min(first, FirstIndex(*e.block, none));
+  return first;
+}
+std::uint64_t FirstIndex(const InstallBlock& block, std::uint64_t none) {
+  std::uint64_t first = none;
+  for (const FileEntry& f : block.files)
+    if (!text::IsNullFile(f)) first = std::min<std::uint64_t>(first, f.index);
+  for (const model::IfBlock& b : block.ifs) first = std::min(first, FirstIndex(b, none));
+  return first;
+}
+
+// The lines of a block in the order that numbers its files as stored: a builder numbers the
+// files in script order, and a block stores its files, embedded packages and Ifs apart.
+// A line without data of its own (a null file, an embedded package) stays after the line
+// before it.
+std::vector<BlockItem> InDataOrder(const InstallBlock& block) {
+  constexpr std::uint64_t kNone = ~std::uint64_t{0};
+  std::vector<BlockItem> items;
+  std::uint64_t last = 0;
+  auto add = [&](BlockItem item, std::uint64_t key) {
+    item.key = last = key == kNone ? last : key;
+    items.push_back(item);
+  };
+  for (const FileEntry& f : block.files) add({&f, nullptr, nullptr, 0}, text::IsNullFile(f) ? kNone : f.index);
+  for (const Package& p : block.embedded) add({nullptr, &p, nullptr, 0}, kNone);
+  for (const model::IfBlock& b : block.ifs) add({nullptr, nullptr, &b, 0}, FirstIndex(b, kNone));
+  std::stable_sort(items.begin(), items.end(), [](const BlockItem& a, const BlockItem& b) { return a.key < b.key; });
+  return items;
+}
 
 class Writer {
  public:
@@ -183,23 +222,29 @@ class Writer {
   }
 
   void Block(std::size_t i, const InstallBlock& block) {
-    for (const FileEntry& f : block.files) Line(FileLine(i, f));
-    for (const Package& child : block.embedded) {
-      const auto at = index_.find(&child);
-      if (at == index_.end()) continue;
-      const std::string sis = Folder(at->second) + view_.packages[at->second].name + ".sis";
-      Line("@" + Quoted(Relative(i, sis)) + ",(0x" + Hex8(child.uid) + ")");
+    for (const BlockItem& item : InDataOrder(block)) {
+      if (item.file) Line(FileLine(i, *item.file));
+      if (item.package) EmbeddedLine(i, *item.package);
+      if (item.branch) IfLines(i, *item.branch);
     }
-    for (const model::IfBlock& branch : block.ifs) {
-      if (LanguageLine(i, branch)) continue;
-      Line("If" + text::ConditionText(branch.branch.condition, false));
-      if (branch.branch.block) Block(i, *branch.branch.block);
-      for (const model::ConditionalBlock& e : branch.elseIfs) {
-        Line(text::IsElse(e.condition) ? std::string("Else") : "ElseIf" + text::ConditionText(e.condition, false));
-        if (e.block) Block(i, *e.block);
-      }
-      Line("EndIf");
+  }
+
+  void EmbeddedLine(std::size_t i, const Package& child) {
+    const auto at = index_.find(&child);
+    if (at == index_.end()) return;
+    const std::string sis = Folder(at->second) + view_.packages[at->second].name + ".sis";
+    Line("@" + Quoted(Relative(i, sis)) + ",(0x" + Hex8(child.uid) + ")");
+  }
+
+  void IfLines(std::size_t i, const model::IfBlock& branch) {
+    if (LanguageLine(i, branch)) return;
+    Line("If" + text::ConditionText(branch.branch.condition, false));
+    if (branch.branch.block) Block(i, *branch.branch.block);
+    for (const model::ConditionalBlock& e : branch.elseIfs) {
+      Line(text::IsElse(e.condition) ? std::string("Else") : "ElseIf" + text::ConditionText(e.condition, false));
+      if (e.block) Block(i, *e.block);
     }
+    Line("EndIf");
   }
 
   std::string FileLine(std::size_t i, const FileEntry& f) {
@@ -207,14 +252,10 @@ class Writer {
     if (text::IsNullFile(f)) return "\"\"-" + target + ", FN";
     const std::string source = Quoted(Source(i, f));
     const std::uint32_t options = f.options & ~text::kVerifyOnRestore;
-    const std::string vr = (f.options & text::kVerifyOnRestore) && !BuilderAddsVr(f.target) ? ", VR" : "";
+    const std::string vr = VerifyWord(f);
     switch (f.operation) {
       case 2: return source + "-" + target + text::RunOptions(options, f.mime) + vr;
-      case 4: {
-        // The builder stores TC as 0x200 or 0.
-        const std::string word = text::TextOption(options == 0x200 ? 0 : options);
-        return source + "-\"\", FT" + word;
-      }
+      case 4: return source + "-\"\", FT" + TextWord(options);
       default: return source + "-" + target + ", FF" + vr;
     }
   }
@@ -236,13 +277,14 @@ class Writer {
       if (!test || !b.block || b.block->files.size() != 1 || !b.block->embedded.empty() || !b.block->ifs.empty())
         return false;
       const FileEntry& f = b.block->files[0];
-      if (f.operation != 0 || (f.options & ~text::kVerifyOnRestore) != 0 || (k > 0 && f.target != files[0]->target))
+      if (f.operation != 0 || (f.options & ~text::kVerifyOnRestore) != 0 ||
+          (k > 0 && (f.target != files[0]->target || f.options != files[0]->options)))
         return false;
       files.push_back(&f);
     }
     std::string line = "{";
     for (std::size_t k = 0; k < n; ++k) line += (k ? " " : "") + Quoted(Source(i, *files[k]));
-    Line(line + "}-" + Quoted(files[0]->target));
+    Line(line + "}-" + Quoted(files[0]->target) + VerifyWord(*files[0]));
     return true;
   }
 
