@@ -15,12 +15,15 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <numeric>
 
 #include "gui/about_box.hpp"
+#include "operations/build.hpp"
 #include "gui/dialogs.hpp"
 #include "gui/extract_result_dialog.hpp"
 #include "views/fact_list.hpp"
@@ -57,6 +60,8 @@ class QuietReporter : public extract::Reporter {
   void Warning(const std::string&) override {}
 };
 
+constexpr const char* kBuildFilter = "SIS File (.sis, .sisx)|*.sis;*.sisx|All Files|*.*";
+constexpr const char* kBuildTitle = "Build Package";
 constexpr const char* kUnsavedEdits = "The script has edits that are not saved.\r\nDrop them?";
 constexpr const char* kExtractionRunning =
     "Files are still being extracted.\r\nCancel the extraction and close Tarvik? The files written so far stay; "
@@ -338,6 +343,8 @@ void MainWindow::BuildMenus() {
                       &MainWindow::mnExtr_Click);
   mnExtrSel_ = AddAction(mnFile_, tr("Extract Selected..."), "mnExtrSel", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
                          &MainWindow::mnExtrSel_Click);
+  mnBuild_ = AddAction(mnFile_, tr("Build Package..."), "mnBuild", QKeySequence(Qt::CTRL | Qt::Key_B),
+                       &MainWindow::mnBuild_Click);
   mnFile_->addSeparator();
   mnExit_ = AddAction(mnFile_, QStringLiteral("Exit"), "mnExit", QKeySequence(Qt::CTRL | Qt::Key_Q),
                       &MainWindow::mnExit_Click);
@@ -356,7 +363,7 @@ void MainWindow::BuildMenus() {
   for (QAction* a : {mnDl1_, mndl2_}) a->setStatusTip(tr("Opens the README installed with Tarvik"));
 
   // Shortcuts work while the text area has the focus too.
-  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExtrSel_, mnExit_})
+  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExtrSel_, mnBuild_, mnExit_})
     a->setShortcutContext(Qt::WindowShortcut);
 }
 
@@ -389,6 +396,7 @@ void MainWindow::mnFile_Click() {
   mnSave_->setEnabled(items.save);
   mnReload_->setEnabled(items.reload);
   mnClose_->setEnabled(items.close);
+  mnBuild_->setEnabled(items.save && !busy_);
   mnExtr_->setEnabled(items.extract && !busy_);
   extractAll_->setEnabled(items.extract && !busy_);
   UpdateSelectionActions();
@@ -473,6 +481,45 @@ void MainWindow::mnExtrSel_Click() {
 }
 
 void MainWindow::mnExit_Click() { close(); }
+
+void MainWindow::mnBuild_Click() {
+  Run(
+      [this] {
+        if (!commands_.mnFile_Click().save) return;
+        const std::string opened = commands_.State().openedFile;
+        const std::string stem = QFileInfo(QString::fromStdString(opened)).completeBaseName().toStdString();
+        const auto out = ChooseSaveFile(kBuildFilter, kBuildTitle, (stem.empty() ? "Unnamed" : stem) + ".sis");
+        if (!out || out->empty()) return;
+        if (fsys::FileExists(*out) &&
+            !Ask({ops::QuestionKind::ReplaceFile, kProgramName, *out + " already exists.\r\nDo you want to replace it?"}))
+          return;
+        // Source names are found beside the opened file, or in the Working Directory.
+        ops::BuildRequest request;
+        request.text = Text();
+        request.sourceFolder = commands_.State().sourceFolder.empty() ? FolderOf(opened).toStdString()
+                                                                      : commands_.State().sourceFolder;
+        request.outPath = *out;
+        ShowBuildReport(ops::BuildFromText(request, commands_.platform()), *out);
+      },
+      false);
+}
+
+void MainWindow::ShowBuildReport(const ops::BuildReport& report, const std::string& out) {
+  if (report.errors.empty()) {
+    Tell({ops::Severity::Note, kProgramName, "The package was built: " + out});
+    return;
+  }
+  std::string text = "The package was not built:";
+  for (const std::string& e : report.errors) text += "\r\n" + e;
+  Tell({ops::Severity::Error, kProgramName, text});
+  if (!report.firstErrorLine) return;
+  // The line of the first error, selected in the script.
+  tabs_->setCurrentWidget(scriptTab_);
+  QTextCursor cursor(text1_->document()->findBlockByNumber(*report.firstErrorLine - 1));
+  cursor.select(QTextCursor::LineUnderCursor);
+  text1_->setTextCursor(cursor);
+  text1_->setFocus();
+}
 
 void MainWindow::mnWD_Click() {
   Run([this] { commands_.mnWD_Click(); }, false);

@@ -35,6 +35,7 @@
 #include "gui/extraction.hpp"
 #include "gui/files_model.hpp"
 #include "platform/platform.hpp"
+#include "operations/build.hpp"
 #include "operations/extract.hpp"
 #include "window/commands.hpp"
 #include "signers/signers.hpp"
@@ -74,6 +75,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QAction* ReloadAction() const { return mnReload_; }
   QAction* ExtractAction() const { return mnExtr_; }
   QAction* ExtractSelectedAction() const { return mnExtrSel_; }
+  QAction* BuildAction() const { return mnBuild_; }
   QAction* ExitAction() const { return mnExit_; }
   QSplitter* Splitter() const { return splitter_; }
   QTreeWidget* PackageTree() const { return tree_; }
@@ -132,6 +134,8 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void mnExtr_Click();
   void mnExtrSel_Click();
   void mnExit_Click();
+  // Builds the script as it stands into a package.
+  void mnBuild_Click();
   // Setting and Help menus.
   void mnWD_Click();
   void mnClearWD_Click();
@@ -179,6 +183,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void ExtractRows(const std::vector<std::size_t>* rows);
   ops::ExtractReport RunInBackground(const ops::ExtractJob& job);
   void ShowExtractReport(const ops::ExtractJob& job, const ops::ExtractReport& report);
+  void ShowBuildReport(const ops::BuildReport& report, const std::string& out);
   void OpenFolder(const std::string& path);
   void Beep();
   // Extracts rows into a fresh folder of the private temporary folder; the paths of the
@@ -237,6 +242,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QAction* mnReload_ = nullptr;
   QAction* mnExtr_ = nullptr;
   QAction* mnExtrSel_ = nullptr;
+  QAction* mnBuild_ = nullptr;
   QAction* mnExit_ = nullptr;
   QAction* mnWD_ = nullptr;
   QAction* mnClearWD_ = nullptr;

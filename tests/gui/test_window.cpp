@@ -93,6 +93,7 @@ class WindowTest : public QObject {
   void busyRefusesSecondExtraction();
   void progressShowsAndRepaints();
   void exitDeletesScratchFile();
+  void buildPackageFromTheScript();
   void openSample();
   void extractSample();
   void commandLinePath();
@@ -168,7 +169,7 @@ void WindowTest::menuOrder() {
   QStringList file;
   for (QAction* a : window_->FileMenu()->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
   QCOMPARE(file, (QStringList{"mnOpen", "mnRecentMenu", "mnSave", "-", "mnClose", "mnReload", "-", "mnExtr",
-                               "mnExtrSel", "-", "mnExit"}));
+                               "mnExtrSel", "mnBuild", "-", "mnExit"}));
   auto* help = window_->findChild<QMenu*>(QStringLiteral("mnHelp"));
   QVERIFY(help);
   QStringList helpItems;
@@ -496,6 +497,33 @@ void WindowTest::exitDeletesScratchFile() {
   QVERIFY(!window_->isVisible());
   QVERIFY(!QFileInfo::exists(scratch));
   QVERIFY(desktop_->messages.empty());
+}
+
+void WindowTest::buildPackageFromTheScript() {
+  // A script with a broken line: nothing is built, the errors are told, the line is selected.
+  const QByteArray broken = "&EN\r\n#{\"Demo\"},(0xE0000001),1,0,0\r\n%{\"Vendor\"}\r\n:\"Vendor\"\r\n"
+                            "\"a.txt\"-\"!:\\data\\a.txt\"\r\n\"b.txt\" \"!:\\data\\b.txt\"\r\n";
+  Open(Write(QStringLiteral("demo.pkg"), broken));
+  Write(QStringLiteral("a.txt"), QByteArray("alpha"));
+  const QString out = QString::fromStdString(*dir_ / "demo.sis");
+  desktop_->fileAnswers.push_back(out);
+  desktop_->messages.clear();
+  window_->BuildAction()->trigger();
+  QCOMPARE(desktop_->messages.size(), std::size_t{1});
+  QVERIFY2(desktop_->messages[0].text.contains(QStringLiteral("Script:6:")), qPrintable(desktop_->messages[0].text));
+  QCOMPARE(desktop_->messages[0].icon, QMessageBox::Critical);
+  QVERIFY(!QFileInfo::exists(out));
+  QCOMPARE(window_->Tabs()->currentWidget(), window_->ScriptTab());
+  QCOMPARE(window_->TextArea()->textCursor().blockNumber(), 5);
+
+  // Mended in the text area: built from the text as it stands, its source found beside it.
+  window_->TextArea()->setPlainText(QString::fromLatin1(broken).replace(QStringLiteral("\"b.txt\" \""), QStringLiteral("\"a.txt\"-\"")));
+  desktop_->fileAnswers.push_back(out);
+  desktop_->messages.clear();
+  window_->BuildAction()->trigger();
+  QCOMPARE(desktop_->messages.size(), std::size_t{1});
+  QVERIFY2(desktop_->messages[0].text.startsWith(QStringLiteral("The package was built")), qPrintable(desktop_->messages[0].text));
+  QVERIFY(QFileInfo(out).size() > 0);
 }
 
 void WindowTest::openSample() {
