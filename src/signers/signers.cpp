@@ -154,6 +154,17 @@ void Classify(Chain& c, const std::vector<X509Ptr>& x509s) {
 
 void InspectPackage(const model::Package& pkg, bool embedded, std::span<const std::uint8_t> controller, Report& report);
 
+// A signature that matches the bytes before its chain still leaves what follows the last
+// chain unsigned: the package does not verify as a whole, and no verdict may say it does.
+void RefusePartialCover(const model::Package& pkg, std::vector<SignatureCheck>& checks) {
+  if (pkg.unsignedContentAt < 0) return;
+  for (SignatureCheck& s : checks) {
+    if (s.verdict != Verdict::Verified) continue;
+    s.verdict = Verdict::Failed;
+    s.why = kUnsignedContent;
+  }
+}
+
 void InspectBlock(const model::InstallBlock& block, std::span<const std::uint8_t> controller, Report& report) {
   for (const model::Package& p : block.embedded) InspectPackage(p, true, controller, report);
   for (const model::IfBlock& i : block.ifs) {
@@ -190,6 +201,7 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
       if (pkg.created.year != 0 && cert.notBeforeTime > created + kZoneSlack) c.notYetValidAtCreation.push_back(i);
     }
     c.signatures = CheckSignatures(pkg, sc, controller);
+    RefusePartialCover(pkg, c.signatures);
     for (std::size_t i = 0; i < c.signatures.size(); ++i) {
       const bool unread = sc.signatures[i].signature.empty();
       const bool unchecked = c.signatures[i].verdict == Verdict::NotChecked && !sc.certificates.empty() && c.certificates[0].decoded;
@@ -199,6 +211,9 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
     Classify(c, x509s);
     report.chains.push_back(std::move(c));
   }
+  if (pkg.unsignedContentAt >= 0 && !pkg.signatures.empty())
+    AddProblem(report, "content after the last signature chain of package " + std::to_string(pkg.ordinal) +
+                           " is covered by no signature", pkg.unsignedContentAt);
   InspectBlock(pkg.body, controller, report);
   for (const model::InstallBlock& b : pkg.laterBlocks) InspectBlock(b, controller, report);
 }

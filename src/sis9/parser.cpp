@@ -63,14 +63,24 @@ std::size_t CountElements(ByteView b, const Field& array, Pos minLength = 0) {
 constexpr Pos kMinFileDescription = 64;
 
 // The strings of an array field (type, length, element type, then length + value each).
-std::vector<std::string> ReadStrings(ByteView b, const Field& array) {
+// `damagedAt` is where the first entry that could not be read begins (or the array, when it
+// is no whole array), -1 when every entry was read.
+std::vector<std::string> ReadStrings(ByteView b, const Field& array, Pos& damagedAt) {
   std::vector<std::string> out;
-  if (array.type != sistype::Array) return out;
+  damagedAt = -1;
+  if (array.type != sistype::Array) {
+    damagedAt = array.start;
+    return out;
+  }
+  if (!array.ok) damagedAt = array.start;
   out.reserve(CountElements(b, array));
   Pos p = array.index + 4;
   while (p < array.end) {
     Field e = ReadElement(b, p, array.end);
-    if (!e.ok) break;
+    if (!e.ok) {
+      if (damagedAt < 0) damagedAt = p;
+      break;
+    }
     out.push_back(Utf16Text(b, e.index, e.length));
     p = e.next;
   }
@@ -197,6 +207,7 @@ class ControllerParser {
     Pos pos = infoPos;
     ReadPackageInfo(pos, limit, pkg);
     bool haveBody = false;
+    Pos lastBlock = -1;
     while (pos + 8 <= limit) {
       Field f = ReadField(b_, pos, limit);
       if (!f.ok) {
@@ -206,6 +217,7 @@ class ControllerParser {
       if (f.type == sistype::InstallBlock) {
         InstallBlock& block = haveBody ? pkg.laterBlocks.emplace_back() : pkg.body;
         haveBody = true;
+        lastBlock = f.start;
         ReadInstallBlock(f, block);
       } else if (f.type == sistype::SignatureCertificateChain) {
         ReadSignatureChain(f, pkg);
@@ -217,12 +229,27 @@ class ControllerParser {
       pos = f.next;
     }
     if (!pkg.ended) Fail("end of package", pos);
+    // A signature covers the bytes before its chain: an install block after the last chain
+    // (its files, conditions and embedded packages) is covered by none.
+    if (!pkg.signatures.empty() && lastBlock > pkg.signatures.back().offset) {
+      pkg.unsignedContentAt = lastBlock;
+      Fail("install block after the last signature chain (no signature covers it)", lastBlock);
+    }
     --controllerDepth_;
     return true;
   }
 
  private:
   void Fail(std::string what, Pos where) { problems_.push_back({Problem::Kind::Damaged, std::move(what), where, 0}); }
+
+  // The strings of an array field; an entry that cannot be read (a length past the array's
+  // end) ends the list and is recorded as damage to `what`.
+  std::vector<std::string> Strings(const Field& array, const char* what) {
+    Pos damagedAt = -1;
+    std::vector<std::string> out = ReadStrings(b_, array, damagedAt);
+    if (damagedAt >= 0) Fail(what, damagedAt);
+    return out;
+  }
 
   void ReadPackageInfo(Pos& pos, Pos limit, Package& pkg) {
     Field info = ReadField(b_, pos, limit);
@@ -250,7 +277,7 @@ class ControllerParser {
     f = ReadField(b_, p, il);
     read.names = f.type == sistype::Array;
     if (read.names)
-      pkg.names = ReadStrings(b_, f);
+      pkg.names = Strings(f, "package names");
     else
       Fail("package names", p);
     p = f.next;
@@ -258,7 +285,7 @@ class ControllerParser {
     f = ReadField(b_, p, il);
     read.vendorNames = f.type == sistype::Array;
     if (read.vendorNames)
-      pkg.vendorNames = ReadStrings(b_, f);
+      pkg.vendorNames = Strings(f, "vendor names");
     else
       Fail("vendor names", p);
     p = f.next;
@@ -303,7 +330,7 @@ class ControllerParser {
             Fail("options", q);
             break;
           }
-          pkg.options.push_back(ReadStrings(b_, ReadField(b_, e.index, e.end)));
+          pkg.options.push_back(Strings(ReadField(b_, e.index, e.end), "option names"));
           q = e.next;
         }
       }
@@ -361,7 +388,7 @@ class ControllerParser {
             dep.versions = versions;
             nameArray = ReadField(b_, range.next, e.end);
           }
-          dep.names = ReadStrings(b_, nameArray);
+          dep.names = Strings(nameArray, list == 0 ? "target device names" : "dependency names");
           out.push_back(std::move(dep));
           m = e.next;
         }

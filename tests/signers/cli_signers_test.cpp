@@ -87,5 +87,53 @@ TEST(CliSigners, UnsignedPackageSaysSo) {
       << info.out;
 }
 
+// A vendor-signed package with an install block added after its chain: the signature
+// still matches the bytes before the chain, but neither `info`, the JSON nor the catalogue
+// may call the package verified, and the added block is a problem.
+TEST(CliSigners, ContentAfterTheLastChainIsNeverVerified) {
+  TempDir dir;
+  const Key key = NewKey();
+  struct Case {
+    const char* name;
+    bool embedded;
+  };
+  for (const Case k : {Case{"files", false}, Case{"embedded package", true}}) {
+    SCOPED_TRACE(k.name);
+    sis9w::Controller c = Carrying(1u << 13);
+    c.chains.push_back(CarryingCertificates({MakeCertificate({"Vendor", "Vendor", key, key})}));
+    sis9w::File added;
+    added.target = "!:\\sys\\bin\\update.exe";
+    added.data = Bytes{9, 9, 9};
+    added.caps = (1u << 0) | (1u << 11);  // TCB, AllFiles
+    if (k.embedded) {
+      sis9w::Controller inner;
+      inner.names = {"Inner"};
+      inner.files.push_back(added);
+      c.embeddedAfterChains.push_back(inner);
+    } else {
+      c.filesAfterChains.push_back(added);
+    }
+    const std::string pkg = dir.Write(std::string("pkgs/") + (k.embedded ? "e" : "f") + ".sis", BuildSigned(c, key));
+
+    const CliResult info = RunCli("info '" + pkg + "'", dir);
+    EXPECT_EQ(info.out.find("verifies\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Signature 1: RSA-SHA1, does NOT verify (content follows the last signature chain"),
+              std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Problem: content after the last signature chain of package 1 is covered by no signature"),
+              std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("update.exe"), std::string::npos) << info.out;
+
+    const CliResult json = RunCli("info --json '" + pkg + "'", dir);
+    EXPECT_EQ(json.out.find("\"verified\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("install block after the last signature chain"), std::string::npos) << json.out;
+
+    const CliResult cat = RunCli("catalog --quiet '" + dir / "pkgs" + "' --db '" + dir / "c.sqlite" + "'", dir);
+    EXPECT_EQ(cat.status, 0) << cat.err;
+    const std::string rows = Output("sqlite3 '" + dir / "c.sqlite" + "' 'SELECT verdict FROM signers' 2>&1");
+    EXPECT_NE(rows.find("failed"), std::string::npos) << rows;
+    EXPECT_EQ(rows.find("verified"), std::string::npos) << rows;
+  }
+}
+
 }  // namespace
 }  // namespace tarvik::test
