@@ -19,6 +19,7 @@
 #include "signers/signers.hpp"
 #include "views/views.hpp"
 #include "cli/cli_ui.hpp"
+#include "cli/extract_extras.hpp"
 #include "cli/collection_commands.hpp"
 #include "cli/no_script.hpp"
 #include "shell/app.hpp"
@@ -231,7 +232,9 @@ int main(int argc, char** argv) {
       PrintInfo(app);
       PrintSigners(file);
     } else if (*extract) {
-      if (!app.mnFile_Click().extract) {
+      if (!app.mnFile_Click().extract && rebuildScripts && tarvik::cli::PkgFilesWithoutFiles(app)) {
+        status = tarvik::cli::WritePkgFilesWithoutFiles(app, dir, force);
+      } else if (!app.mnFile_Click().extract) {
         std::cerr << Out("tarvik-cli: " + file + " carries no files to extract") << '\n';
         status = 1;
         // A package without files (a stub) can still be signed.

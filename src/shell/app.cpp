@@ -370,7 +370,11 @@ std::vector<std::string> App::WriteRebuildFiles(const extract::Result& result, e
     return {};
   }
   if (!package || result.stopped) return {};
-  return extract::WriteRebuildScripts(state.extractionFolder, views::RebuildScripts(*package, state.view), reporter);
+  const auto replace = [this](const std::string& path) {
+    return ui.MsgBox(path + " already exists.\r\nDo you want to replace it?", msg::Exclamation + msg::YesNo,
+                     kProgramName) == msg::Yes;
+  };
+  return extract::WriteRebuildFiles(state.extractionFolder, *package, state.view, &result, replace, reporter);
 }
 
 void App::ExtractFiles() {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "bytes/file_buffer.hpp"
@@ -62,6 +63,13 @@ std::string SafeName(const std::string& name) {
     out += bad ? '_' : static_cast<char>(c);
   }
   return out;
+}
+
+// A folder name that stays one level: a name of dots alone ("." or "..") would name this
+// folder or its parent, so its dots become '_'.
+std::string OneLevel(std::string name) {
+  if (!name.empty() && name.find_first_not_of('.') == std::string::npos) std::replace(name.begin(), name.end(), '.', '_');
+  return name;
 }
 
 std::string LogoExtension(const std::string& mime) {
@@ -196,7 +204,7 @@ class Describer {
     const std::size_t slash = name.find_last_of("/\\");
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
     const auto dot = base.rfind('.');
-    packageFolder_ = dot == std::string::npos ? base : base.substr(0, dot);
+    packageFolder_ = OneLevel(dot == std::string::npos ? base : base.substr(0, dot));
     sourceFolder_ = settings.sourceFolder;
     // Source names use one separator throughout, the Working Directory's own, so that they
     // name the extracted files in that folder.
@@ -515,14 +523,18 @@ class Describer {
   // section.
   void NameEmbedded() {
     std::vector<int> open{0};
-    std::unordered_map<std::string, int> nameUse;
+    std::unordered_set<std::string> taken;  // names handed out, in lower case
+    std::unordered_map<std::string, int> lastNumber;
     auto name = [&](int pkg) {
       PackageSlot& slot = slots_[static_cast<std::size_t>(pkg)];
-      std::string folder = SafeName(slot.pkg->names.empty() ? std::string() : slot.pkg->names.front());
-      const int used = ++nameUse[Lower(folder)];
-      if (used > 1) {
-        folder += " (" + std::to_string(used) + ")";
-        ++nameUse[Lower(folder)];
+      const std::string given = OneLevel(SafeName(slot.pkg->names.empty() ? std::string() : slot.pkg->names.front()));
+      // A name already handed out, also as an earlier one's "name (2)", takes the next number
+      // that is free.
+      std::string folder = given;
+      int& last = lastNumber[Lower(given)];
+      while (!taken.insert(Lower(folder)).second) {
+        last = std::max(last + 1, 2);
+        folder = given + " (" + std::to_string(last) + ")";
       }
       slot.folderName = std::move(folder);
     };
