@@ -64,6 +64,9 @@ struct Chain {
 struct Report {
   std::vector<Chain> chains;  // main package first, then embedded ones in the order met
   std::vector<model::Problem> problems;
+  // Controller bytes hashed for the checks: each package's signed bytes once, however many
+  // chains it has.
+  std::uint64_t hashedBytes = 0;
 };
 
 // Decodes and checks every chain of `pkg` (a 9.x package read from `file`).

@@ -560,6 +560,14 @@ class Describer {
     }
   }
 
+  // The text of condition `n`, made into one shared copy the first time a row asks for it.
+  const SharedText& SharedCondition(std::uint32_t n) {
+    if (sharedConditions_.size() < conditions_.size()) sharedConditions_.resize(conditions_.size());
+    SharedText& shared = sharedConditions_[n];
+    if (shared.empty() && !conditions_[n].empty()) shared = SharedText(conditions_[n]);
+    return shared;
+  }
+
   std::vector<FileRow> FileRows() {
     std::vector<FileRow> out;
     out.reserve(files_.size());
@@ -582,7 +590,7 @@ class Describer {
       }
       r.entry = &e;
       r.package = slot.pkg;
-      if (f.condition != 0) r.condition = conditions_[f.condition];
+      if (f.condition != 0) r.condition = SharedCondition(f.condition);
     }
     DistinctPaths(&out);
     return out;
@@ -794,6 +802,7 @@ class Describer {
   bool tagged_ = false;        // source names hold the tag in place of their package's folder
   char sep_ = '\\';            // the separator of source names
   std::vector<std::string> conditions_;  // conditions in words; [0] is none
+  std::vector<SharedText> sharedConditions_;  // the same, shared by the rows
   std::uint32_t condition_ = 0;          // the one the walk is in
   std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
   std::vector<std::string>* header_ = nullptr;

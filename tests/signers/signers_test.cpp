@@ -83,6 +83,39 @@ TEST(Signers, LaterChainsCoverEarlierOnes) {
   EXPECT_EQ(signers::CheckSignatures(pkg, pkg.signatures[1], controller)[0].verdict, Verdict::Failed);
 }
 
+// Many chains, each covering everything before it: every chain is checked, and the signed
+// bytes are hashed once for all of them (not once per chain, which cost the square of the
+// controller's size). Many embedded packages: each chain is told with its own package.
+TEST(Signers, ManyChainsAreHashedOnce) {
+  const Key key = NewKey();
+  const Bytes cert = MakeCertificate({"Maker", "Maker", key, key});
+  sis9w::Controller c = OneFile();
+  for (int i = 0; i < 40; ++i) c.chains.push_back(CarryingCertificates({cert}));
+  for (int i = 0; i < 30; ++i) {
+    sis9w::Controller e;
+    e.uid = 0xE0000100u + static_cast<std::uint32_t>(i);
+    e.names = {"Embedded " + std::to_string(i)};
+    e.signatureChains = 1;
+    c.embedded.push_back(e);
+  }
+  const Bytes file = BuildSigned(c, key);
+  const model::Package pkg = Parse(file, "p.sis");
+  const signers::Report r = signers::Inspect(pkg, file);
+  ASSERT_EQ(r.chains.size(), 70u);
+  for (const signers::Chain& chain : r.chains)
+    if (!chain.embedded) {
+      EXPECT_EQ(chain.signatures.at(0).verdict, Verdict::Verified) << chain.index;
+    }
+  const Bytes controller = signers::ControllerBuffer(pkg, file);
+  EXPECT_LE(r.hashedBytes, controller.size());
+  EXPECT_GT(r.hashedBytes, 0u);
+  const std::vector<std::string> lines = signers::Describe(pkg, r, signers::CollectCapabilities(pkg));
+  for (int i : {0, 17, 29}) {
+    const std::string head = "  Embedded package " + std::to_string(i + 2) + " \"Embedded " + std::to_string(i) + "\", chain 1";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; })) << head;
+  }
+}
+
 TEST(Signers, CertificatesValidityAgainstTheCreationDate) {
   const Key key = NewKey();
   struct Case {
