@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "extract/budget.hpp"
+#include "extract/certificates.hpp"
 #include "extract/rebuild_files.hpp"
 #include "platform/terminal.hpp"
 
@@ -43,6 +45,30 @@ int WritePkgFilesWithoutFiles(const App& app, const std::string& dir, bool force
     for (const std::string& path : written) std::cout << ForStream(STDOUT_FILENO, path) << '\n';
   }
   return reporter.failed || written.empty() ? 1 : 0;
+}
+
+int WriteCertificatesAlone(const App& app, const std::string& dir, bool force) {
+  if (!app.state.package) return 0;
+  const std::vector<extract::CertificateFile> files = extract::CertificateFiles(*app.state.package, app.bytes);
+  if (files.empty()) return 0;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  extract::Budget budget = extract::PlanExtraction(app.bytes, app.state.package->generation, {}, folder);
+  budget.planned += extract::CertificateCost(files);
+  if (budget.TooMuch() && !force) {
+    std::cerr << ForStream(STDERR_FILENO, "tarvik-cli: " + budget.Question(folder)) << '\n'
+              << "tarvik-cli: nothing extracted (--force extracts anyway)\n";
+    return 1;
+  }
+  StderrReporter reporter;
+  extract::Result result;
+  extract::ListCertificates(folder, files, result, reporter);
+  std::string list;
+  for (char c : result.list)
+    if (c != '\r') list += c;
+  std::cout << ForStream(STDOUT_FILENO, list);
+  return reporter.failed ? 1 : 0;
 }
 
 }  // namespace tarvik::cli

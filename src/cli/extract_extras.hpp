@@ -16,4 +16,9 @@ bool PkgFilesWithoutFiles(const App& app);
 // replaced only with `force`.
 int WritePkgFilesWithoutFiles(const App& app, const std::string& dir, bool force);
 
+// For `extract --certs` of a package that carries no file to extract (a stub): writes its
+// certificates into `dir` through the extraction's safe writer and lists them. Beyond what the
+// package could honestly hold they are written only with `force`. Returns the exit status.
+int WriteCertificatesAlone(const App& app, const std::string& dir, bool force);
+
 }  // namespace tarvik::cli

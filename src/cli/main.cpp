@@ -107,43 +107,6 @@ void PrintSigners(const std::string& file) {
     std::cout << Out(line) << '\n';
 }
 
-// A file name part made of letters, digits, '-' and '_' only.
-std::string SafePart(const std::string& text) {
-  std::string out;
-  for (unsigned char ch : text) out += std::isalnum(ch) || ch == '-' || ch == '_' ? static_cast<char>(ch) : '_';
-  if (out.size() > 40) out.resize(40);
-  return out.empty() ? std::string("package") : out;
-}
-
-// Writes each certificate of `file`'s signature chains as DIR/certificates/
-// p<package>-<name>-chain<n>-cert<m>.der; false when one could not be written.
-bool WriteCertificates(const std::string& file, const std::string& dir) {
-  const std::vector<std::uint8_t> bytes = ReadWhole(file);
-  const tarvik::model::Package pkg = tarvik::Parse(bytes, file);
-  const tarvik::signers::Report report = tarvik::signers::Inspect(pkg, bytes);
-  if (report.chains.empty()) return true;
-  const std::filesystem::path folder = std::filesystem::path(dir) / "certificates";
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  bool ok = true;
-  for (const tarvik::signers::Chain& c : report.chains) {
-    for (std::size_t i = 0; i < c.certificates.size(); ++i) {
-      const std::string name = "p" + std::to_string(c.packageOrdinal) + "-" + SafePart(c.packageName) + "-chain" +
-                               std::to_string(c.index + 1) + "-cert" + std::to_string(i + 1) + ".der";
-      std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
-      const auto& der = c.certificates[i].der;
-      out.write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
-      if (!out) {
-        std::cerr << "tarvik-cli: cannot write " << (folder / name).string() << '\n';
-        ok = false;
-      } else {
-        std::cout << "certificates/" << name << '\n';
-      }
-    }
-  }
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,7 +201,7 @@ int main(int argc, char** argv) {
         std::cerr << Out("tarvik-cli: " + file + " carries no files to extract") << '\n';
         status = 1;
         // A package without files (a stub) can still be signed.
-        if (certs) WriteCertificates(file, dir);
+        if (certs && tarvik::cli::WriteCertificatesAlone(app, dir, force) != 0) status = 1;
       } else {
         ui.showProgress = !quiet && isatty(STDERR_FILENO);
         // A destination that does not exist yet is made, as a person would expect.
@@ -247,6 +210,7 @@ int main(int argc, char** argv) {
         ui.folderAnswers.push_back(dir);
         ui.yesNoDefault = force ? tarvik::msg::Yes : tarvik::msg::No;
         app.state.writeRebuildScripts = rebuildScripts;
+        app.state.writeCertificates = certs;
         app.mnExtr_Click();
         ui.FinishProgress();
         std::cout << Out(ToLf(ui.resultText));
@@ -259,7 +223,6 @@ int main(int argc, char** argv) {
         // did not give what the package promised.
         for (const auto& m : ui.messages)
           if (m.text.rfind(tarvik::extract::kHashMismatchHead, 0) == 0) status = 1;
-        if (certs && !WriteCertificates(file, dir)) status = 1;
       }
     } else if (*save) {
       ui.saveAnswers.push_back(out);

@@ -8,6 +8,7 @@
 #include "bytes/encoding.hpp"
 #include "bytes/inflate.hpp"
 #include "extract/extract.hpp"
+#include "extract/certificates.hpp"
 #include "extract/rebuild_files.hpp"
 #include "extract/safe_path.hpp"
 #include "extract/budget.hpp"
@@ -334,7 +335,7 @@ void App::mnSave_Click() {
   }
 }
 
-App::ExtractPlan App::ReadyToExtract(const std::vector<views::FileRow>& rows) {
+App::ExtractPlan App::ReadyToExtract(const std::vector<views::FileRow>& rows, std::uint64_t extraBytes) {
   state.extractDeclined = false;
   const model::Generation generation =
       state.formatMarker == 0 ? model::Generation::Pre9 : model::Generation::Sis9;
@@ -353,7 +354,8 @@ App::ExtractPlan App::ReadyToExtract(const std::vector<views::FileRow>& rows) {
   }
   // Far more output than the package could honestly hold, or than the disk has room for,
   // is written only when the person confirms it.
-  const extract::Budget budget = extract::PlanExtraction(bytes, generation, rows, state.extractionFolder);
+  extract::Budget budget = extract::PlanExtraction(bytes, generation, rows, state.extractionFolder);
+  budget.planned += extraBytes;
   if (budget.TooMuch() &&
       ui.MsgBox(budget.Question(state.extractionFolder), msg::Exclamation + msg::YesNo, kProgramName) != msg::Yes) {
     state.extractDeclined = true;
@@ -378,7 +380,10 @@ std::vector<std::string> App::WriteRebuildFiles(const extract::Result& result, e
 }
 
 void App::ExtractFiles() {
-  const ExtractPlan plan = ReadyToExtract(state.view.files);
+  const std::vector<extract::CertificateFile> certificates =
+      state.writeCertificates && state.package ? extract::CertificateFiles(*state.package, bytes)
+                                               : std::vector<extract::CertificateFile>();
+  const ExtractPlan plan = ReadyToExtract(state.view.files, extract::CertificateCost(certificates));
   if (plan == ExtractPlan::Declined) return;
   ui.SetBusy(true);
   state.busy = true;
@@ -399,6 +404,7 @@ void App::ExtractFiles() {
                      state.extractionFolder + "\r\n";
       for (const std::string& path : scripts) result.list += path + "\r\n";
     }
+    extract::ListCertificates(state.extractionFolder, certificates, result, reporter);
   } catch (const std::exception& e) {
     // An unexpected failure ends the extraction; what was written stays.
     ui.SetBusy(false);

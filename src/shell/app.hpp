@@ -56,6 +56,8 @@ struct AppState {
   bool extractDeclined = false;   // the last Extract was asked about its size and not confirmed
   // Extraction also writes build-ready PKG files beside the extracted files (9.x packages).
   bool writeRebuildScripts = false;
+  // Extraction also writes the signature certificates (DIR/certificates/), in its budget.
+  bool writeCertificates = false;
 
   std::string carriedText;        // item 5 of a session file
 };
@@ -91,7 +93,8 @@ class App {
   // be written); Declined when the person declined writing far more than the package could
   // hold (or than the disk has room for).
   enum class ExtractPlan { Go, NoData, Declined };
-  ExtractPlan ReadyToExtract(const std::vector<views::FileRow>& rows);
+  // `extraBytes`: what else the extraction writes (the certificates), in its budget.
+  ExtractPlan ReadyToExtract(const std::vector<views::FileRow>& rows, std::uint64_t extraBytes = 0);
   // After a whole extraction: writes the build-ready PKG files when they were asked for
   // (state.writeRebuildScripts); returns their paths relative to the extraction folder.
   std::vector<std::string> WriteRebuildFiles(const extract::Result& result, extract::Reporter& reporter);

@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <string>
 
@@ -132,6 +139,76 @@ TEST(CliSigners, ContentAfterTheLastChainIsNeverVerified) {
     const std::string rows = Output("sqlite3 '" + dir / "c.sqlite" + "' 'SELECT verdict FROM signers' 2>&1");
     EXPECT_NE(rows.find("failed"), std::string::npos) << rows;
     EXPECT_EQ(rows.find("verified"), std::string::npos) << rows;
+  }
+}
+
+// Certificates go through the extraction's safe writer: a link at DIR/certificates or at a
+// certificate's name sends nothing elsewhere, a named pipe there neither hangs the run nor is
+// written into, and nothing is written when the extraction is declined. Many tiny
+// certificates count in the budget like any other file.
+TEST(CliSigners, CertificatesAreWrittenSafelyAndWithinTheBudget) {
+  TempDir dir;
+  const Key leaf = NewKey();
+  sis9w::Controller c = Carrying(1u << 13);
+  c.chains.push_back(CarryingCertificates({MakeCertificate({"Maker", "Maker", leaf, leaf})}));
+  const std::string pkg = dir.Write("signed.sisx", BuildSigned(c, leaf));
+  const std::string name = "p1-Signed_App-chain1-cert1.der";
+  const std::string outside = dir.Write("outside/" + name, std::string("not yours"));
+  {
+    SCOPED_TRACE("link at the folder");
+    const std::string out = dir / "a";
+    std::filesystem::create_directories(out);
+    std::filesystem::create_directory_symlink(dir / "outside", out + "/certificates");
+    const CliResult x = RunCli("extract --quiet --certs '" + pkg + "' '" + out + "'", dir);
+    EXPECT_NE(x.status, 0);
+    EXPECT_EQ(ReadFile(outside), "not yours");
+  }
+  {
+    SCOPED_TRACE("link at the name");
+    const std::string out = dir / "b";
+    std::filesystem::create_directories(out + "/certificates");
+    std::filesystem::create_symlink(outside, out + "/certificates/" + name);
+    const CliResult x = RunCli("extract --quiet --certs '" + pkg + "' '" + out + "'", dir);
+    EXPECT_NE(x.status, 0);
+    EXPECT_EQ(ReadFile(outside), "not yours");
+    EXPECT_TRUE(std::filesystem::is_symlink(out + "/certificates/" + name));
+  }
+  {
+    SCOPED_TRACE("named pipe at the name");
+    const std::string out = dir / "c";
+    const std::string fifo = out + "/certificates/" + name;
+    std::filesystem::create_directories(out + "/certificates");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Should the run open the pipe, a reader that comes late lets it end, and tells.
+    std::atomic<bool> done{false}, unblocked{false};
+    std::thread guard([&] {
+      for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (done) return;
+      const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      unblocked = fd >= 0;
+      if (fd >= 0) close(fd);
+    });
+    const CliResult x = RunCli("extract --quiet --certs '" + pkg + "' '" + out + "'", dir);
+    done = true;
+    guard.join();
+    EXPECT_FALSE(unblocked);
+    EXPECT_NE(x.status, 0);
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+  }
+  {
+    SCOPED_TRACE("many tiny certificates");
+    sis9w::Controller tiny = Carrying(0);
+    for (int i = 0; i < 200; ++i)
+      tiny.chains.push_back(CarryingCertificates(std::vector<Bytes>(64, Bytes{0x30, 0x00})));
+    const std::string small = dir.Write("tiny.sis", sis9w::Build(tiny));
+    const std::string out = dir / "d";
+    const CliResult x = RunCli("extract --quiet --certs '" + small + "' '" + out + "'", dir);
+    EXPECT_EQ(x.status, 1) << x.err;
+    EXPECT_FALSE(std::filesystem::exists(out + "/certificates"));
+    EXPECT_FALSE(std::filesystem::exists(out + "/bin"));
+    const CliResult forced = RunCli("extract --quiet --force --certs '" + small + "' '" + out + "'", dir);
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_TRUE(std::filesystem::exists(out + "/certificates/p1-Signed_App-chain200-cert64.der"));
   }
 }
 
