@@ -347,6 +347,13 @@ void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::
       return;
     }
     const std::string& name = row.extractPath;
+    if (row.entry && row.entry->pastCut) {
+      // The data lies past the end of a package cut short: nothing to write for this file.
+      result.pastEnd.push_back(folder + Native(name));
+      result.failures.push_back({i, Native(name), kOutside});
+      if (w.meter) w.meter->FileDone(Planned(row, false));
+      continue;
+    }
     w.destination.MakeFolders(name);
     // A row without data in this package (a pre-installed package describes files already
     // on the device) has nothing to write.

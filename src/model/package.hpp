@@ -188,6 +188,9 @@ struct FileEntry {
   std::uint32_t compression = 0;
   std::int32_t language = -1;  // pre-9.x per-language entries: position in the language list
   bool complete = true;        // every member of the description was there
+  // 9.x: the package's data section is cut short by the end of the file, and this file's
+  // stored bytes lie (or end) past the cut.
+  bool pastCut = false;
 };
 
 struct Package;

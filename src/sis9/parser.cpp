@@ -685,8 +685,10 @@ void SetUnits(InstallBlock& block, std::uint64_t unit) {
 }
 
 // Reads the data section (an array of units, each an array of file data fields) into
-// `main.data`, one entry per stored file.
-void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
+// `main.data`, one entry per stored file. A section cut short by the end of the file keeps
+// every entry that begins before the cut (the stored bytes of the last may run past it);
+// true when it was cut.
+bool ReadData(ByteView b, Pos dataFieldPos, Package& main) {
   const Pos pos = AlignUp(dataFieldPos);
   Field data = ReadField(b, pos, b.Size());
   auto fail = [&main](Pos where) {
@@ -694,18 +696,18 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
   };
   if (data.type != sistype::Data) {
     fail(pos);
-    return;
+    return false;
   }
   if (!data.ok) fail(pos);
   const Pos dataEnd = data.ok ? data.end : b.Size();
   Field units = ReadField(b, data.index, dataEnd);
   if (units.type != sistype::Array) {
     fail(data.index);
-    return;
+    return !data.ok;
   }
   for (Pos p = units.index + 4; p < units.end;) {
     Field u = ReadElement(b, p, units.end);
-    if (!u.ok) {
+    if (!u.ok && (data.ok || u.index >= units.end)) {
       fail(p);
       break;
     }
@@ -714,7 +716,7 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
     if (files.type == sistype::Array) unit.reserve(CountElements(b, files));
     for (Pos q = files.index + 4; files.type == sistype::Array && q < files.end;) {
       Field fd = ReadElement(b, q, files.end);
-      if (!fd.ok) {
+      if (!fd.ok && (data.ok || fd.index >= files.end)) {
         fail(q);
         break;
       }
@@ -727,34 +729,45 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
         stored.uncompressedSize = ReadLE(b, comp.index + 4, 8);
         stored.length = static_cast<std::uint64_t>(std::max<Pos>(comp.length - 12, 0));
       }
+      if (!fd.ok) break;  // cut: nothing follows
       q = fd.next;
     }
+    if (!u.ok) break;
     p = u.next;
   }
+  return !data.ok;
 }
 
-// Gives every carried file the position and the compression of its stored bytes.
-void Resolve(const std::vector<std::vector<model::StoredFile>>& data, FileEntry& e, std::uint32_t unit) {
+// Gives every carried file the position and the compression of its stored bytes. In a data
+// section cut short (`cutAt`, the file's end; -1 when whole), a file whose entry was not
+// reached, or whose bytes run past the cut, is marked as lying past it (and has no data).
+void Resolve(const std::vector<std::vector<model::StoredFile>>& data, FileEntry& e, std::uint32_t unit, Pos cutAt) {
   if (e.operation == kNullOperation) return;
-  if (unit < 1 || unit > data.size()) return;
-  const auto& files = data[unit - 1];
-  if (e.index >= files.size() || !files[e.index].present) return;
-  e.dataOffset = files[e.index].offset;
-  e.compression = files[e.index].compression;
+  const bool found = unit >= 1 && unit <= data.size() && e.index < data[unit - 1].size() && data[unit - 1][e.index].present;
+  if (!found) {
+    e.pastCut = cutAt >= 0;
+    return;
+  }
+  const model::StoredFile& stored = data[unit - 1][e.index];
+  e.compression = stored.compression;
+  // Bytes that run past the cut are not the file's: it has none in this package.
+  e.pastCut = cutAt >= 0 && (stored.offset > cutAt || stored.length > static_cast<std::uint64_t>(cutAt - stored.offset));
+  if (!e.pastCut) e.dataOffset = stored.offset;
 }
-void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit);
-void ResolvePackage(const std::vector<std::vector<model::StoredFile>>& data, Package& pkg) {
-  if (pkg.logo) Resolve(data, *pkg.logo, pkg.dataUnit);
-  ResolveBlock(data, pkg.body, pkg.dataUnit);
-  for (InstallBlock& b : pkg.laterBlocks) ResolveBlock(data, b, pkg.dataUnit);
+using DataUnits = std::vector<std::vector<model::StoredFile>>;
+void ResolveBlock(const DataUnits& data, InstallBlock& block, std::uint32_t unit, Pos cutAt);
+void ResolvePackage(const DataUnits& data, Package& pkg, Pos cutAt) {
+  if (pkg.logo) Resolve(data, *pkg.logo, pkg.dataUnit, cutAt);
+  ResolveBlock(data, pkg.body, pkg.dataUnit, cutAt);
+  for (InstallBlock& b : pkg.laterBlocks) ResolveBlock(data, b, pkg.dataUnit, cutAt);
 }
-void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit) {
-  for (FileEntry& f : block.files) Resolve(data, f, unit);
-  for (Package& p : block.embedded) ResolvePackage(data, p);
+void ResolveBlock(const DataUnits& data, InstallBlock& block, std::uint32_t unit, Pos cutAt) {
+  for (FileEntry& f : block.files) Resolve(data, f, unit, cutAt);
+  for (Package& p : block.embedded) ResolvePackage(data, p, cutAt);
   for (model::IfBlock& i : block.ifs) {
-    if (i.branch.block) ResolveBlock(data, *i.branch.block, unit);
+    if (i.branch.block) ResolveBlock(data, *i.branch.block, unit, cutAt);
     for (model::ConditionalBlock& e : i.elseIfs)
-      if (e.block) ResolveBlock(data, *e.block, unit);
+      if (e.block) ResolveBlock(data, *e.block, unit, cutAt);
   }
 }
 
@@ -871,8 +884,8 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
 
   SetUnits(pkg, 1);
   if (!pkg.stub && dataFieldPos >= 0) {
-    ReadData(file, dataFieldPos, pkg);
-    ResolvePackage(pkg.data, pkg);
+    const bool cut = ReadData(file, dataFieldPos, pkg);
+    ResolvePackage(pkg.data, pkg, cut ? file.Size() : -1);
   }
   return pkg;
 }
