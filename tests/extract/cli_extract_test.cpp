@@ -129,5 +129,21 @@ TEST(CliExtract, CutNineXPackageWritesTheFilesBeforeTheCut) {
   EXPECT_EQ(r.err.find("Error while cutting"), std::string::npos) << r.err;
 }
 
+// A destination that cannot be made is said once, with the system's reason, and not as a
+// failure of every file.
+TEST(CliExtract, AFolderThatCannotBeMadeIsSaidOnceWithItsReason) {
+  TempDir dir;
+  sis9w::Controller c;
+  for (int i = 0; i < 3; ++i) c.files.push_back(sis9w::TextFile("!:\\data\\f" + std::to_string(i) + ".txt", "x"));
+  const std::string pkg = dir.Write("p.sis", sis9w::Build(c));
+  const std::string blocker = dir.Write("blocker", std::string("a file"));
+  const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + blocker + "/out'", dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(std::string(extract::kCannotUseFolder) + blocker + "/out/: Not a directory\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("Input/output error"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("f1.txt"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tarvik::test
