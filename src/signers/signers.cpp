@@ -210,7 +210,9 @@ std::vector<SignatureCheck> CheckChain(const model::Package& owner, const model:
     const bool rsa = s.algorithm == kRsaSha1, dsa = s.algorithm == kDsaSha1;
     check.algorithm = rsa ? "RSA-SHA1" : dsa ? "DSA-SHA1" : s.algorithm;
     const int wantKey = rsa ? EVP_PKEY_RSA : EVP_PKEY_DSA;
-    if (!rsa && !dsa) {
+    if (s.algorithm.empty()) {
+      check.why = "the algorithm field is damaged";
+    } else if (!rsa && !dsa) {
       check.why = "unknown algorithm";
     } else if (!key) {
       check.why = "no readable certificate";
@@ -298,8 +300,8 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
   }
   report.hashedBytes += hasher.Hashed();
   if (pkg.unsignedContentAt >= 0 && !pkg.signatures.empty())
-    AddProblem(report, "content after the last signature chain of package " + std::to_string(pkg.ordinal) +
-                           " is covered by no signature", pkg.unsignedContentAt);
+    AddProblem(report, "no signature covers the content after the last signature chain of package " +
+                           std::to_string(pkg.ordinal), pkg.unsignedContentAt);
   InspectBlock(pkg.body, controller, report);
   for (const model::InstallBlock& b : pkg.laterBlocks) InspectBlock(b, controller, report);
 }
@@ -335,7 +337,9 @@ Certificate DecodeCertificate(std::span<const std::uint8_t> der) {
   out.issuer = NameText(X509_get_issuer_name(x.get()));
   if (std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem())); bio) {
     i2a_ASN1_INTEGER(bio.get(), X509_get0_serialNumber(x.get()));
-    out.serial = BioText(bio.get());
+    // Long numbers come broken into lines ("\\" and a line break): one line is kept.
+    for (char c : BioText(bio.get()))
+      if (c != '\\' && c != '\n' && c != '\r') out.serial += c;
   }
   std::tie(out.notBefore, out.notBeforeTime) = TimeText(X509_get0_notBefore(x.get()));
   std::tie(out.notAfter, out.notAfterTime) = TimeText(X509_get0_notAfter(x.get()));

@@ -636,15 +636,26 @@ class ControllerParser {
     chain.offset = field.start;
     Field signatures = ReadField(b_, field.index, field.end);
     if (signatures.type == sistype::Array) {
+      if (!signatures.ok) Fail("signatures", signatures.start);
       for (Pos p = signatures.index + 4; p < signatures.end && chain.signatures.size() < kMaxSignatures;) {
         Field e = ReadElement(b_, p, signatures.end);
-        if (!e.ok) break;
-        model::SignatureChain::Signature sig;
-        Field algorithm = ReadField(b_, e.index, e.end);
-        if (algorithm.type == sistype::SignatureAlgorithm) {
-          Field oid = ReadField(b_, algorithm.index, algorithm.end);
-          if (oid.type == sistype::String) sig.algorithm = FieldText(b_, oid);
+        if (!e.ok) {
+          Fail("signature", p);
+          break;
         }
+        // An element without an algorithm field is no signature (an array length that
+        // runs on into the certificates, for one): the list ends there.
+        Field algorithm = ReadField(b_, e.index, e.end);
+        if (algorithm.type != sistype::SignatureAlgorithm) {
+          Fail("signature", e.start);
+          break;
+        }
+        model::SignatureChain::Signature sig;
+        Field oid = ReadField(b_, algorithm.index, algorithm.end);
+        if (oid.type == sistype::String && oid.ok && algorithm.ok)
+          sig.algorithm = FieldText(b_, oid);
+        else
+          Fail("signature algorithm", algorithm.start);
         Field blob = ReadField(b_, algorithm.next, e.end);
         if (blob.type == sistype::Blob) sig.signature = FieldBytes(b_, blob);
         chain.signatures.push_back(std::move(sig));

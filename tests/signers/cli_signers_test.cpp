@@ -126,7 +126,7 @@ TEST(CliSigners, ContentAfterTheLastChainIsNeverVerified) {
     EXPECT_EQ(info.out.find("verifies\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Signature 1: RSA-SHA1, does NOT verify (content follows the last signature chain"),
               std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("Problem: content after the last signature chain of package 1 is covered by no signature"),
+    EXPECT_NE(info.out.find("Problem: no signature covers the content after the last signature chain of package 1"),
               std::string::npos) << info.out;
     EXPECT_NE(info.out.find("update.exe"), std::string::npos) << info.out;
 
