@@ -41,11 +41,14 @@ bool Strings(const std::string& line, std::vector<std::string>& out) {
   return true;
 }
 
-// A source name must be a regular file (not a link) inside `folder`, by a path of no "..".
-void CheckSource(const std::string& folder, const std::string& source, const std::string& line) {
+// A source name must be a path inside `folder` of no "..", and (`written`) a regular file
+// there, not a link. A pre-installed package carries no file data: its sources are where the
+// person is to put the files.
+void CheckSource(const std::string& folder, const std::string& source, const std::string& line, bool written) {
   if (source.empty()) return;
   if (source.front() == '/' || source.find("..") != std::string::npos || source.find('\\') != std::string::npos)
     Fail("source name leaves the folder", line);
+  if (!written) return;
   struct stat st {};
   if (lstat((folder + source).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Fail("source name names no written file", line);
 }
@@ -61,6 +64,7 @@ void CheckScript(const std::string& out, const tarvik::views::RebuildScript& s) 
     for (char& c : folder)
       if (c == '\\') c = '/';
   }
+  const bool preinstalled = s.text.find(";A pre-installed package carries no file data") != std::string::npos;
   std::vector<std::string> strings;
   std::size_t start = 0;
   while (start < s.text.size()) {
@@ -74,9 +78,9 @@ void CheckScript(const std::string& out, const tarvik::views::RebuildScript& s) 
     const bool fileLine = line[0] == '"' || line[0] == '{' || line[0] == '=';
     if (!fileLine || strings.empty()) continue;
     if (line[0] == '{') {
-      for (std::size_t i = 0; i + 1 < strings.size(); ++i) CheckSource(folder, strings[i], line);
+      for (std::size_t i = 0; i + 1 < strings.size(); ++i) CheckSource(folder, strings[i], line, !preinstalled);
     } else {
-      CheckSource(folder, strings[0], line);
+      CheckSource(folder, strings[0], line, !preinstalled);
     }
   }
 }
