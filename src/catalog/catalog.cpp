@@ -256,6 +256,8 @@ void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
 
 // ---- Threads and queues ----------------------------------------------------------------
 
+constexpr unsigned kMaxJobs = 64;
+
 template <typename T>
 class Queue {
  public:
@@ -682,7 +684,8 @@ Result Run(const Options& options) {
 
   // Files go to the readers, and items to the writer, in batches: one hand-over (and one
   // wake-up of the thread on the other side) per batch rather than per file.
-  const unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  // More readers than kMaxJobs only cost threads (and beyond what the system grants, the run).
+  const unsigned jobs = std::min(options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency()), kMaxJobs);
   Queue<std::vector<Job>> work(2 * jobs + 2, 1);
   Queue<std::vector<Item>> done(2 * jobs + 4, static_cast<int>(jobs) + 1);
   Budget budget(options.memoryBudget);

@@ -296,5 +296,16 @@ TEST(Catalog, CommandLineSummaryAndStatuses) {
   EXPECT_EQ(badDb.status, 2);
 }
 
+// Any number of readers asked for is a run, not an abort: more than the catalogue uses are
+// not started.
+TEST(Catalog, AnyNumberOfJobsRuns) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  const test::CliResult r =
+      test::RunCli("catalog --jobs 100000 '" + (dir / "c") + "' --db '" + (dir / "c.sqlite") + "'", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1 packages"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace tarvik
