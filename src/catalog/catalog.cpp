@@ -1,6 +1,7 @@
 #include "catalog/catalog.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,6 +258,25 @@ void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
 // ---- Threads and queues ----------------------------------------------------------------
 
 constexpr unsigned kMaxJobs = 64;
+
+// An exclusive hold on the database file for the length of a run (flock, apart from the
+// database's own locks), let go when the run ends or the process dies.
+class RunLock {
+ public:
+  explicit RunLock(const std::string& database) : fd_(::open(database.c_str(), O_RDONLY | O_CLOEXEC)) {
+    held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~RunLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
 
 template <typename T>
 class Queue {
@@ -667,6 +687,13 @@ Result Run(const Options& options) {
   std::string error;
   if (!writer.Open(options.database, error)) {
     result.errors.push_back(error);
+    return result;
+  }
+  // One run at a time per catalogue: a second run would drop, as gone, the rows the first
+  // one is writing. It is refused rather than made to wait behind a run of hours.
+  const RunLock lock(options.database);
+  if (!lock.Held()) {
+    result.errors.push_back(options.database + ": another catalog run is using this database");
     return result;
   }
   // The walk asks a connection of its own whether a file is known as it is; the writer's
