@@ -365,7 +365,9 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
   item.path = job.path;
   item.size = job.size;
   item.mtime = job.mtime;
-  const int fd = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking, and no link followed: a file replaced by a named pipe after the walk must
+  // not hold the run.
+  const int fd = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
     item.kind = Item::Kind::Error;
     item.error = job.path + ": cannot be read";
@@ -375,6 +377,12 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    item.kind = Item::Kind::Error;
+    item.error = job.path + ": cannot be read (no longer a file)";
+    return item;
+  }
   auto readAll = [fd](std::uint8_t* to, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
