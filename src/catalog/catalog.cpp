@@ -1,6 +1,7 @@
 #include "catalog/catalog.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,6 +257,27 @@ void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
 
 // ---- Threads and queues ----------------------------------------------------------------
 
+constexpr unsigned kMaxJobs = 64;
+
+// An exclusive hold on the database file for the length of a run (flock, apart from the
+// database's own locks), let go when the run ends or the process dies.
+class RunLock {
+ public:
+  explicit RunLock(const std::string& database) : fd_(::open(database.c_str(), O_RDONLY | O_CLOEXEC)) {
+    held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~RunLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
 template <typename T>
 class Queue {
  public:
@@ -343,7 +365,9 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
   item.path = job.path;
   item.size = job.size;
   item.mtime = job.mtime;
-  const int fd = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking, and no link followed: a file replaced by a named pipe after the walk must
+  // not hold the run.
+  const int fd = ::open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
     item.kind = Item::Kind::Error;
     item.error = job.path + ": cannot be read";
@@ -353,6 +377,12 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    item.kind = Item::Kind::Error;
+    item.error = job.path + ": cannot be read (no longer a file)";
+    return item;
+  }
   auto readAll = [fd](std::uint8_t* to, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
@@ -667,6 +697,13 @@ Result Run(const Options& options) {
     result.errors.push_back(error);
     return result;
   }
+  // One run at a time per catalogue: a second run would drop, as gone, the rows the first
+  // one is writing. It is refused rather than made to wait behind a run of hours.
+  const RunLock lock(options.database);
+  if (!lock.Held()) {
+    result.errors.push_back(options.database + ": another catalog run is using this database");
+    return result;
+  }
   // The walk asks a connection of its own whether a file is known as it is; the writer's
   // committed rows are what it sees. A catalogue that starts empty knows no file.
   const bool lookups = !writer.StartedEmpty();
@@ -682,7 +719,8 @@ Result Run(const Options& options) {
 
   // Files go to the readers, and items to the writer, in batches: one hand-over (and one
   // wake-up of the thread on the other side) per batch rather than per file.
-  const unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  // More readers than kMaxJobs only cost threads (and beyond what the system grants, the run).
+  const unsigned jobs = std::min(options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency()), kMaxJobs);
   Queue<std::vector<Job>> work(2 * jobs + 2, 1);
   Queue<std::vector<Item>> done(2 * jobs + 4, static_cast<int>(jobs) + 1);
   Budget budget(options.memoryBudget);

@@ -12,6 +12,7 @@
 #include "catalog/catalog.hpp"
 #include "parse/parse.hpp"
 #include "platform/platform.hpp"
+#include "platform/terminal.hpp"
 #include "views/json.hpp"
 #include "views/views.hpp"
 
@@ -25,7 +26,7 @@ int PrintFacts(const std::vector<std::string>& files, const std::string& sourceD
     Bytes bytes;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec) || !fsys::ReadWholeFile(file, bytes)) {
-      std::cerr << "tarvik-cli: cannot read " << file << '\n';
+      std::cerr << ForStream(STDERR_FILENO, "tarvik-cli: cannot read " + file) << '\n';
       status = 2;
       continue;
     }
@@ -56,7 +57,7 @@ int RunCatalog(const std::vector<std::string>& folders, const std::string& datab
     };
   const catalog::Result r = catalog::Run(options);
   if (drawn) std::cerr << '\n';
-  for (const std::string& e : r.errors) std::cerr << "tarvik-cli: " << e << '\n';
+  for (const std::string& e : r.errors) std::cerr << ForStream(STDERR_FILENO, "tarvik-cli: " + e) << '\n';
   if (!r.ok) return 2;
   std::cout << r.filesSeen << " files, " << r.packages << " packages: " << r.written << " read ("
             << r.unreadable << " unreadable), " << r.unchanged << " files unchanged, " << r.removed

@@ -2,11 +2,8 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "cli/cli_conversation.hpp"
 #include "cli/no_script.hpp"
@@ -95,42 +92,6 @@ void PrintSigners(const ops::Opened& item) {
     std::cout << Out(line) << '\n';
 }
 
-// A file name part made of letters, digits, '-' and '_' only.
-std::string SafePart(const std::string& text) {
-  std::string out;
-  for (unsigned char ch : text) out += std::isalnum(ch) || ch == '-' || ch == '_' ? static_cast<char>(ch) : '_';
-  if (out.size() > 40) out.resize(40);
-  return out.empty() ? std::string("package") : out;
-}
-
-// Writes each certificate of the package's signature chains as DIR/certificates/
-// p<package>-<name>-chain<n>-cert<m>.der; false when one could not be written.
-bool WriteCertificates(const ops::Opened& item, const std::string& dir) {
-  if (!item.package) return true;
-  const signers::Report report = signers::Inspect(*item.package, *item.bytes);
-  if (report.chains.empty()) return true;
-  const std::filesystem::path folder = std::filesystem::path(dir) / "certificates";
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  bool ok = true;
-  for (const signers::Chain& c : report.chains) {
-    for (std::size_t i = 0; i < c.certificates.size(); ++i) {
-      const std::string name = "p" + std::to_string(c.packageOrdinal) + "-" + SafePart(c.packageName) + "-chain" +
-                               std::to_string(c.index + 1) + "-cert" + std::to_string(i + 1) + ".der";
-      std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
-      const auto& der = c.certificates[i].der;
-      out.write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
-      if (!out) {
-        std::cerr << "tarvik-cli: cannot write " << (folder / name).string() << '\n';
-        ok = false;
-      } else {
-        std::cout << "certificates/" << name << '\n';
-      }
-    }
-  }
-  return ok;
-}
-
 // The exit status of a file once its command ran.
 int Status(int status, const CliConversation& talk) { return status == 0 && talk.sawError ? 1 : status; }
 
@@ -168,11 +129,13 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
   const auto item = OpenFile(file, command, talk);
   if (!item) return 2;
   int status = 0;
-  if (item->FileCount() == 0) {
+  const bool noFiles = item->FileCount() == 0;
+  // A package without files still has its PKG files, and a stub can still be signed.
+  const bool pkgOnly = noFiles && command.rebuildScripts && ops::PkgFilesWithoutFiles(*item);
+  if (noFiles && !pkgOnly) {
     std::cerr << Out("tarvik-cli: " + file + " carries no files to extract") << '\n';
-    // A package without files (a stub) can still be signed.
-    if (command.certificates) WriteCertificates(*item, dir);
-    return Status(1, talk);
+    if (!command.certificates) return Status(1, talk);
+    status = 1;
   }
   talk.showProgress = !command.quiet && isatty(STDERR_FILENO);
   // A destination that does not exist yet is made, as a person would expect.
@@ -181,6 +144,7 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
   ops::ExtractRequest request;
   request.folder = dir;
   request.rebuildScripts = command.rebuildScripts;
+  request.certificates = command.certificates;
   const ops::ExtractJob job = ops::PrepareExtraction(item, request, talk);
   const ops::ExtractReport report = ops::RunExtraction(job, talk);
   talk.FinishProgress();
@@ -194,8 +158,7 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
   }
   // Files that do not match their SHA-1 stay written and listed, but the run did not give
   // what the package promised.
-  if (report.Faulty()) status = 1;
-  if (command.certificates && !WriteCertificates(*item, dir)) status = 1;
+  if (report.Faulty() || (pkgOnly && report.scripts.empty())) status = 1;
   return Status(status, talk);
 }
 

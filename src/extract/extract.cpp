@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "bytes/inflate.hpp"
@@ -306,6 +308,15 @@ bool Record(Writer& w, Result& result, std::size_t i, std::size_t count, const s
   return true;
 }
 
+// Makes the extraction folder when it cannot be opened (it is missing); the system's reason
+// when it cannot be made, empty otherwise.
+std::string MakeFolder(const std::string& folder) {
+  if (FolderHandle::Open(folder).Valid()) return {};
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return ec ? ec.message() : std::string();
+}
+
 void ExtractOld(Writer& w, const std::vector<views::FileRow>& rows, const std::string& folder, Result& result) {
   const std::int64_t packageLength = w.package.Size();
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -347,6 +358,13 @@ void ExtractSis9(Writer& w, const std::vector<views::FileRow>& rows, const std::
       return;
     }
     const std::string& name = row.extractPath;
+    if (row.entry && row.entry->pastCut) {
+      // The data lies past the end of a package cut short: nothing to write for this file.
+      result.pastEnd.push_back(folder + Native(name));
+      result.failures.push_back({i, Native(name), kOutside});
+      if (w.meter) w.meter->FileDone(Planned(row, false));
+      continue;
+    }
     w.destination.MakeFolders(name);
     // A row without data in this package (a pre-installed package describes files already
     // on the device) has nothing to write.
@@ -375,11 +393,19 @@ Result ExtractAll(ByteView package, model::Generation generation, const std::vec
   for (const views::FileRow& row : rows) total += Planned(row, old);
   Meter meter(reporter, total, rows.size());
   meter.Show();
+  const std::string problem = MakeFolder(folder);
   Destination destination(folder);
+  Result result;
+  if (!destination.Valid()) {
+    // A folder that cannot be had is said once, with the system's reason, not file by file.
+    const int error = errno;
+    reporter.Failed(kCannotUseFolder + folder + ": " + (problem.empty() ? std::strerror(error) : problem));
+    result.stopped = true;
+    return result;
+  }
   // The top folder of every extraction path is made even when nothing is written.
   destination.MakeFolders("bin\\-");
   Writer w{package, destination, reporter, &meter};
-  Result result;
   if (old)
     ExtractOld(w, rows, folder, result);
   else

@@ -21,6 +21,8 @@ namespace tarvik::extract {
 
 inline constexpr const char* kErrorExtracting = "Error while extracting ";
 inline constexpr const char* kErrorCutting = "Error while cutting ";
+// Heads the one message of an extraction folder that cannot be made or opened.
+inline constexpr const char* kCannotUseFolder = "Cannot extract into ";
 // zlib's failures are reported with this in front of their message (bytes/inflate.hpp).
 inline constexpr const char* kInflateFailure = "Internal Error: ";
 inline constexpr const char* kResultHead = "The following files were extracted to ";

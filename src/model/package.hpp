@@ -189,6 +189,9 @@ struct FileEntry {
   std::uint32_t compression = 0;
   std::int32_t language = -1;  // pre-9.x per-language entries: position in the language list
   bool complete = true;        // every member of the description was there
+  // 9.x: the package's data section is cut short by the end of the file, and this file's
+  // stored bytes lie (or end) past the cut.
+  bool pastCut = false;
 };
 
 struct Package;
@@ -326,6 +329,9 @@ struct Package {
   std::vector<InstallBlock> laterBlocks;
   bool controllerRead = false;       // 9.x: a controller with package information was read
   std::vector<SignatureChain> signatures;
+  // 9.x: where an install block that follows the last signature chain begins in the
+  // controller buffer, -1 when none does. No signature of the package covers such a block.
+  std::int64_t unsignedContentAt = -1;
   // 9.x: where this controller's members (its package information) begin in the controller
   // buffer, and where its value ends. The main controller's field header lies before
   // controllerStart (at 0); an embedded one's is an array element's length word.

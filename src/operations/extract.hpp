@@ -6,9 +6,11 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "extract/certificates.hpp"
 #include "extract/extract.hpp"
 #include "operations/conversation.hpp"
 #include "operations/open.hpp"
@@ -21,6 +23,7 @@ struct ExtractRequest {
   // every file of the package, so only a whole extraction writes them.
   std::optional<std::vector<std::size_t>> rows;
   bool rebuildScripts = false;
+  bool certificates = false;  // the signature certificates too, as DER files
 };
 
 enum class ExtractStatus {
@@ -28,6 +31,7 @@ enum class ExtractStatus {
   NoData,    // a pre-installed package carries no file data (said once); PKG files may still be written
   Declined,  // the person declined writing more than the package could honestly hold
   Refused,   // nothing to do: no folder, nothing extractable, or a stub
+  Extras,    // no file to write, but PKG files or certificates
 };
 
 // An extraction ready to run.
@@ -38,7 +42,14 @@ struct ExtractJob {
   std::vector<views::FileRow> rows;      // the rows to write
   std::vector<std::size_t> positions;    // their positions in the item's file table
   bool rebuildScripts = false;
+  std::vector<extract::CertificateFile> certificates;
+  // The PKG files (native paths) that the person allowed to replace what stands there.
+  std::set<std::string> replaceable;
 };
+
+// A 9.x package with no file to extract (no file descriptions, or only FN lines) that still
+// has build-ready PKG files.
+bool PkgFilesWithoutFiles(const Opened& item);
 
 // Checks the request against the item and asks what must be asked first.
 ExtractJob PrepareExtraction(std::shared_ptr<const Opened> item, const ExtractRequest& request,
@@ -57,12 +68,12 @@ struct ExtractReport {
   bool Faulty() const;
 };
 
-// Runs a job whose status is Go or NoData; `progress` hears of the files and bytes done and
+// Runs a job whose status is Go, NoData or Extras; `progress` hears of the files and bytes done and
 // may cancel. Safe to call from a worker thread: it asks nothing.
 ExtractReport RunExtraction(const ExtractJob& job, extract::Reporter& progress);
 
-// The text that lists what a report wrote ("The following files were extracted to ..."),
-// empty when nothing was written.
+// The text that lists what a report wrote ("The following files were extracted to ...", then
+// the PKG files and the certificates), empty when nothing was written.
 std::string ResultText(const ExtractJob& job, const ExtractReport& report);
 
 }  // namespace tarvik::ops

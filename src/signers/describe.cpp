@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "signers/signers.hpp"
 
@@ -22,25 +23,27 @@ std::string CreatedText(const model::DateTime& d) {
   return buf;
 }
 
-const model::Package* FindPackage(const model::Package& pkg, std::int32_t ordinal);
-const model::Package* FindInBlock(const model::InstallBlock& block, std::int32_t ordinal) {
-  for (const model::Package& p : block.embedded)
-    if (const model::Package* f = FindPackage(p, ordinal)) return f;
-  for (const model::IfBlock& i : block.ifs) {
-    if (i.branch.block)
-      if (const model::Package* f = FindInBlock(*i.branch.block, ordinal)) return f;
-    for (const model::ConditionalBlock& e : i.elseIfs)
-      if (e.block)
-        if (const model::Package* f = FindInBlock(*e.block, ordinal)) return f;
+// Every package of the tree by its ordinal, found in one walk (not one walk per chain).
+void IndexPackages(const model::Package& pkg, std::unordered_map<std::int32_t, const model::Package*>& out) {
+  std::vector<const model::Package*> pending{&pkg};
+  std::vector<const model::InstallBlock*> blocks;
+  while (!pending.empty()) {
+    const model::Package* p = pending.back();
+    pending.pop_back();
+    out.emplace(p->ordinal, p);
+    blocks.assign({&p->body});
+    for (const model::InstallBlock& b : p->laterBlocks) blocks.push_back(&b);
+    while (!blocks.empty()) {
+      const model::InstallBlock* b = blocks.back();
+      blocks.pop_back();
+      for (const model::Package& e : b->embedded) pending.push_back(&e);
+      for (const model::IfBlock& i : b->ifs) {
+        if (i.branch.block) blocks.push_back(&*i.branch.block);
+        for (const model::ConditionalBlock& e : i.elseIfs)
+          if (e.block) blocks.push_back(&*e.block);
+      }
+    }
   }
-  return nullptr;
-}
-const model::Package* FindPackage(const model::Package& pkg, std::int32_t ordinal) {
-  if (pkg.ordinal == ordinal) return &pkg;
-  if (const model::Package* f = FindInBlock(pkg.body, ordinal)) return f;
-  for (const model::InstallBlock& b : pkg.laterBlocks)
-    if (const model::Package* f = FindInBlock(b, ordinal)) return f;
-  return nullptr;
 }
 
 std::string TrustText(const Chain& c) {
@@ -61,8 +64,11 @@ std::vector<std::string> Describe(const model::Package& pkg, const Report& repor
     out.push_back("Signers: none");
   } else {
     out.push_back("Signers:");
+    std::unordered_map<std::int32_t, const model::Package*> packages;
+    IndexPackages(pkg, packages);
     for (const Chain& c : report.chains) {
-      const model::Package* owner = FindPackage(pkg, c.packageOrdinal);
+      const auto found = packages.find(c.packageOrdinal);
+      const model::Package* owner = found == packages.end() ? nullptr : found->second;
       out.push_back("  " + std::string(c.embedded ? "Embedded package " : "Package ") + std::to_string(c.packageOrdinal) +
                     " \"" + c.packageName + "\", chain " + std::to_string(c.index + 1) + ": " + TrustText(c));
       for (std::size_t i = 0; i < c.signatures.size(); ++i) {

@@ -152,7 +152,104 @@ void Classify(Chain& c, const std::vector<X509Ptr>& x509s) {
   }
 }
 
+// The SHA-1 of a controller's bytes from one start up to any later end, asked for in
+// increasing order of ends: each byte is hashed once, however many chains ask. (A package's
+// chains each cover everything before them, earlier chains included; hashing each range
+// afresh cost the square of the controller's size.)
+class PrefixHasher {
+ public:
+  PrefixHasher(std::span<const std::uint8_t> controller, std::int64_t begin)
+      : controller_(controller), begin_(begin), at_(begin), ctx_(EVP_MD_CTX_new()) {
+    ok_ = ctx_ && begin >= 0 && static_cast<std::uint64_t>(begin) <= controller.size() &&
+          EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) == 1;
+  }
+  // The digest of [begin, end); false when the range lies outside the controller, goes
+  // backwards, or libcrypto fails.
+  bool Digest(std::int64_t end, std::array<unsigned char, EVP_MAX_MD_SIZE>& md, unsigned int& size) {
+    if (!ok_ || end < at_ || static_cast<std::uint64_t>(end) > controller_.size()) return false;
+    if (end > at_ && EVP_DigestUpdate(ctx_.get(), controller_.data() + at_, static_cast<std::size_t>(end - at_)) != 1)
+      return ok_ = false;
+    at_ = end;
+    std::unique_ptr<EVP_MD_CTX, MdCtxFree> copy(EVP_MD_CTX_new());
+    return copy && EVP_MD_CTX_copy_ex(copy.get(), ctx_.get()) == 1 &&
+           EVP_DigestFinal_ex(copy.get(), md.data(), &size) == 1;
+  }
+  std::int64_t Begin() const { return begin_; }
+  std::uint64_t Hashed() const { return static_cast<std::uint64_t>(at_ - begin_); }
+
+ private:
+  std::span<const std::uint8_t> controller_;
+  std::int64_t begin_, at_;
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx_;
+  bool ok_ = false;
+};
+
+// Whether `sig` is the signature of `key` over the SHA-1 digest `md`.
+bool VerifyDigest(EVP_PKEY* key, std::span<const std::uint8_t> sig, const unsigned char* md, unsigned int size) {
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), &EVP_PKEY_CTX_free);
+  return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 && EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) == 1 &&
+         EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), md, size) == 1;
+}
+
+// Checks `chain`'s signatures against its first certificate over SignedRange, the digest
+// taken from `hasher` (which starts at the owner's controller start).
+std::vector<SignatureCheck> CheckChain(const model::Package& owner, const model::SignatureChain& chain,
+                                       std::span<const std::uint8_t> controller, PrefixHasher& hasher) {
+  std::vector<SignatureCheck> out;
+  X509Ptr signer = chain.certificates.empty() ? nullptr : ReadX509(chain.certificates.front());
+  EVP_PKEY* key = signer ? X509_get0_pubkey(signer.get()) : nullptr;
+  const auto [begin, end] = SignedRange(owner, chain);
+  const bool rangeOk = begin >= 0 && begin <= end && static_cast<std::uint64_t>(end) <= controller.size() &&
+                       begin == hasher.Begin();
+  std::array<unsigned char, EVP_MAX_MD_SIZE> md{};
+  unsigned int mdSize = 0;
+  bool hashed = false, triedHash = false;
+  for (const model::SignatureChain::Signature& s : chain.signatures) {
+    SignatureCheck check;
+    check.oid = s.algorithm;
+    const bool rsa = s.algorithm == kRsaSha1, dsa = s.algorithm == kDsaSha1;
+    check.algorithm = rsa ? "RSA-SHA1" : dsa ? "DSA-SHA1" : s.algorithm;
+    const int wantKey = rsa ? EVP_PKEY_RSA : EVP_PKEY_DSA;
+    if (s.algorithm.empty()) {
+      check.why = "the algorithm field is damaged";
+    } else if (!rsa && !dsa) {
+      check.why = "unknown algorithm";
+    } else if (!key) {
+      check.why = "no readable certificate";
+    } else if (!rangeOk) {
+      check.why = "the signed bytes lie outside the controller";
+    } else if (EVP_PKEY_get_base_id(key) != wantKey) {
+      check.verdict = Verdict::Failed;
+      check.why = "the certificate's key is not of the signature's algorithm";
+    } else if (s.signature.empty()) {
+      check.verdict = Verdict::Failed;
+      check.why = "empty signature";
+    } else {
+      if (!triedHash) hashed = hasher.Digest(end, md, mdSize);
+      triedHash = true;
+      std::span<const std::uint8_t> sig(s.signature);
+      if (dsa) sig = TrimDer(sig);
+      const bool ok = hashed && VerifyDigest(key, sig, md.data(), mdSize);
+      check.verdict = ok ? Verdict::Verified : Verdict::Failed;
+      if (!ok) check.why = "does not match the signed bytes";
+    }
+    out.push_back(std::move(check));
+  }
+  return out;
+}
+
 void InspectPackage(const model::Package& pkg, bool embedded, std::span<const std::uint8_t> controller, Report& report);
+
+// A signature that matches the bytes before its chain still leaves what follows the last
+// chain unsigned: the package does not verify as a whole, and no verdict may say it does.
+void RefusePartialCover(const model::Package& pkg, std::vector<SignatureCheck>& checks) {
+  if (pkg.unsignedContentAt < 0) return;
+  for (SignatureCheck& s : checks) {
+    if (s.verdict != Verdict::Verified) continue;
+    s.verdict = Verdict::Failed;
+    s.why = kUnsignedContent;
+  }
+}
 
 void InspectBlock(const model::InstallBlock& block, std::span<const std::uint8_t> controller, Report& report) {
   for (const model::Package& p : block.embedded) InspectPackage(p, true, controller, report);
@@ -165,6 +262,7 @@ void InspectBlock(const model::InstallBlock& block, std::span<const std::uint8_t
 
 void InspectPackage(const model::Package& pkg, bool embedded, std::span<const std::uint8_t> controller, Report& report) {
   const std::int64_t created = CreatedTime(pkg.created);
+  PrefixHasher hasher(controller, pkg.controllerStart);
   for (std::size_t n = 0; n < pkg.signatures.size(); ++n) {
     const model::SignatureChain& sc = pkg.signatures[n];
     Chain c;
@@ -189,7 +287,8 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
       if (pkg.created.year != 0 && cert.notAfterTime < created - kZoneSlack) c.expiredAtCreation.push_back(i);
       if (pkg.created.year != 0 && cert.notBeforeTime > created + kZoneSlack) c.notYetValidAtCreation.push_back(i);
     }
-    c.signatures = CheckSignatures(pkg, sc, controller);
+    c.signatures = CheckChain(pkg, sc, controller, hasher);
+    RefusePartialCover(pkg, c.signatures);
     for (std::size_t i = 0; i < c.signatures.size(); ++i) {
       const bool unread = sc.signatures[i].signature.empty();
       const bool unchecked = c.signatures[i].verdict == Verdict::NotChecked && !sc.certificates.empty() && c.certificates[0].decoded;
@@ -199,6 +298,10 @@ void InspectPackage(const model::Package& pkg, bool embedded, std::span<const st
     Classify(c, x509s);
     report.chains.push_back(std::move(c));
   }
+  report.hashedBytes += hasher.Hashed();
+  if (pkg.unsignedContentAt >= 0 && !pkg.signatures.empty())
+    AddProblem(report, "no signature covers the content after the last signature chain of package " +
+                           std::to_string(pkg.ordinal), pkg.unsignedContentAt);
   InspectBlock(pkg.body, controller, report);
   for (const model::InstallBlock& b : pkg.laterBlocks) InspectBlock(b, controller, report);
 }
@@ -234,7 +337,9 @@ Certificate DecodeCertificate(std::span<const std::uint8_t> der) {
   out.issuer = NameText(X509_get_issuer_name(x.get()));
   if (std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem())); bio) {
     i2a_ASN1_INTEGER(bio.get(), X509_get0_serialNumber(x.get()));
-    out.serial = BioText(bio.get());
+    // Long numbers come broken into lines ("\\" and a line break): one line is kept.
+    for (char c : BioText(bio.get()))
+      if (c != '\\' && c != '\n' && c != '\r') out.serial += c;
   }
   std::tie(out.notBefore, out.notBeforeTime) = TimeText(X509_get0_notBefore(x.get()));
   std::tie(out.notAfter, out.notAfterTime) = TimeText(X509_get0_notAfter(x.get()));
@@ -264,42 +369,8 @@ std::pair<std::int64_t, std::int64_t> SignedRange(const model::Package& owner, c
 
 std::vector<SignatureCheck> CheckSignatures(const model::Package& owner, const model::SignatureChain& chain,
                                             std::span<const std::uint8_t> controller) {
-  std::vector<SignatureCheck> out;
-  X509Ptr signer = chain.certificates.empty() ? nullptr : ReadX509(chain.certificates.front());
-  EVP_PKEY* key = signer ? X509_get0_pubkey(signer.get()) : nullptr;
-  const auto [begin, end] = SignedRange(owner, chain);
-  const bool rangeOk = begin >= 0 && begin <= end && static_cast<std::uint64_t>(end) <= controller.size();
-  for (const model::SignatureChain::Signature& s : chain.signatures) {
-    SignatureCheck check;
-    check.oid = s.algorithm;
-    const bool rsa = s.algorithm == kRsaSha1, dsa = s.algorithm == kDsaSha1;
-    check.algorithm = rsa ? "RSA-SHA1" : dsa ? "DSA-SHA1" : s.algorithm;
-    const int wantKey = rsa ? EVP_PKEY_RSA : EVP_PKEY_DSA;
-    if (!rsa && !dsa) {
-      check.why = "unknown algorithm";
-    } else if (!key) {
-      check.why = "no readable certificate";
-    } else if (!rangeOk) {
-      check.why = "the signed bytes lie outside the controller";
-    } else if (EVP_PKEY_get_base_id(key) != wantKey) {
-      check.verdict = Verdict::Failed;
-      check.why = "the certificate's key is not of the signature's algorithm";
-    } else if (s.signature.empty()) {
-      check.verdict = Verdict::Failed;
-      check.why = "empty signature";
-    } else {
-      std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-      std::span<const std::uint8_t> sig(s.signature);
-      if (dsa) sig = TrimDer(sig);
-      const bool ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha1(), nullptr, key) == 1 &&
-                      EVP_DigestVerify(ctx.get(), sig.data(), sig.size(), controller.data() + begin,
-                                       static_cast<std::size_t>(end - begin)) == 1;
-      check.verdict = ok ? Verdict::Verified : Verdict::Failed;
-      if (!ok) check.why = "does not match the signed bytes";
-    }
-    out.push_back(std::move(check));
-  }
-  return out;
+  PrefixHasher hasher(controller, owner.controllerStart);
+  return CheckChain(owner, chain, controller, hasher);
 }
 
 std::span<const std::uint8_t> ControllerBytes(const model::Package& pkg, std::span<const std::uint8_t> file) {

@@ -28,6 +28,11 @@ struct Certificate {
 
 enum class Verdict : std::uint8_t { Verified, Failed, NotChecked };
 
+// Why a signature that matches the bytes before its chain fails all the same: an install
+// block follows the package's last chain, and no signature covers it.
+inline constexpr const char* kUnsignedContent =
+    "content follows the last signature chain and no signature covers it (the bytes before the chain match)";
+
 struct SignatureCheck {
   std::string oid;        // as stored
   std::string algorithm;  // "RSA-SHA1", "DSA-SHA1", or the OID when unknown
@@ -59,6 +64,9 @@ struct Chain {
 struct Report {
   std::vector<Chain> chains;  // main package first, then embedded ones in the order met
   std::vector<model::Problem> problems;
+  // Controller bytes hashed for the checks: each package's signed bytes once, however many
+  // chains it has.
+  std::uint64_t hashedBytes = 0;
 };
 
 // Decodes and checks every chain of `pkg` (a 9.x package read from `file`).

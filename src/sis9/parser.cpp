@@ -63,14 +63,24 @@ std::size_t CountElements(ByteView b, const Field& array, Pos minLength = 0) {
 constexpr Pos kMinFileDescription = 64;
 
 // The strings of an array field (type, length, element type, then length + value each).
-std::vector<std::string> ReadStrings(ByteView b, const Field& array) {
+// `damagedAt` is where the first entry that could not be read begins (or the array, when it
+// is no whole array), -1 when every entry was read.
+std::vector<std::string> ReadStrings(ByteView b, const Field& array, Pos& damagedAt) {
   std::vector<std::string> out;
-  if (array.type != sistype::Array) return out;
+  damagedAt = -1;
+  if (array.type != sistype::Array) {
+    damagedAt = array.start;
+    return out;
+  }
+  if (!array.ok) damagedAt = array.start;
   out.reserve(CountElements(b, array));
   Pos p = array.index + 4;
   while (p < array.end) {
     Field e = ReadElement(b, p, array.end);
-    if (!e.ok) break;
+    if (!e.ok) {
+      if (damagedAt < 0) damagedAt = p;
+      break;
+    }
     out.push_back(Utf16Text(b, e.index, e.length));
     p = e.next;
   }
@@ -197,6 +207,7 @@ class ControllerParser {
     Pos pos = infoPos;
     ReadPackageInfo(pos, limit, pkg);
     bool haveBody = false;
+    Pos lastBlock = -1;
     while (pos + 8 <= limit) {
       Field f = ReadField(b_, pos, limit);
       if (!f.ok) {
@@ -206,6 +217,7 @@ class ControllerParser {
       if (f.type == sistype::InstallBlock) {
         InstallBlock& block = haveBody ? pkg.laterBlocks.emplace_back() : pkg.body;
         haveBody = true;
+        lastBlock = f.start;
         ReadInstallBlock(f, block);
       } else if (f.type == sistype::SignatureCertificateChain) {
         ReadSignatureChain(f, pkg);
@@ -217,12 +229,27 @@ class ControllerParser {
       pos = f.next;
     }
     if (!pkg.ended) Fail("end of package", pos);
+    // A signature covers the bytes before its chain: an install block after the last chain
+    // (its files, conditions and embedded packages) is covered by none.
+    if (!pkg.signatures.empty() && lastBlock > pkg.signatures.back().offset) {
+      pkg.unsignedContentAt = lastBlock;
+      Fail("install block after the last signature chain (no signature covers it)", lastBlock);
+    }
     --controllerDepth_;
     return true;
   }
 
  private:
   void Fail(std::string what, Pos where) { problems_.push_back({Problem::Kind::Damaged, std::move(what), where, 0}); }
+
+  // The strings of an array field; an entry that cannot be read (a length past the array's
+  // end) ends the list and is recorded as damage to `what`.
+  std::vector<std::string> Strings(const Field& array, const char* what) {
+    Pos damagedAt = -1;
+    std::vector<std::string> out = ReadStrings(b_, array, damagedAt);
+    if (damagedAt >= 0) Fail(what, damagedAt);
+    return out;
+  }
 
   void ReadPackageInfo(Pos& pos, Pos limit, Package& pkg) {
     Field info = ReadField(b_, pos, limit);
@@ -250,7 +277,7 @@ class ControllerParser {
     f = ReadField(b_, p, il);
     read.names = f.type == sistype::Array;
     if (read.names)
-      pkg.names = ReadStrings(b_, f);
+      pkg.names = Strings(f, "package names");
     else
       Fail("package names", p);
     p = f.next;
@@ -258,7 +285,7 @@ class ControllerParser {
     f = ReadField(b_, p, il);
     read.vendorNames = f.type == sistype::Array;
     if (read.vendorNames)
-      pkg.vendorNames = ReadStrings(b_, f);
+      pkg.vendorNames = Strings(f, "vendor names");
     else
       Fail("vendor names", p);
     p = f.next;
@@ -303,7 +330,7 @@ class ControllerParser {
             Fail("options", q);
             break;
           }
-          pkg.options.push_back(ReadStrings(b_, ReadField(b_, e.index, e.end)));
+          pkg.options.push_back(Strings(ReadField(b_, e.index, e.end), "option names"));
           q = e.next;
         }
       }
@@ -361,7 +388,7 @@ class ControllerParser {
             dep.versions = versions;
             nameArray = ReadField(b_, range.next, e.end);
           }
-          dep.names = ReadStrings(b_, nameArray);
+          dep.names = Strings(nameArray, list == 0 ? "target device names" : "dependency names");
           out.push_back(std::move(dep));
           m = e.next;
         }
@@ -609,15 +636,26 @@ class ControllerParser {
     chain.offset = field.start;
     Field signatures = ReadField(b_, field.index, field.end);
     if (signatures.type == sistype::Array) {
+      if (!signatures.ok) Fail("signatures", signatures.start);
       for (Pos p = signatures.index + 4; p < signatures.end && chain.signatures.size() < kMaxSignatures;) {
         Field e = ReadElement(b_, p, signatures.end);
-        if (!e.ok) break;
-        model::SignatureChain::Signature sig;
-        Field algorithm = ReadField(b_, e.index, e.end);
-        if (algorithm.type == sistype::SignatureAlgorithm) {
-          Field oid = ReadField(b_, algorithm.index, algorithm.end);
-          if (oid.type == sistype::String) sig.algorithm = FieldText(b_, oid);
+        if (!e.ok) {
+          Fail("signature", p);
+          break;
         }
+        // An element without an algorithm field is no signature (an array length that
+        // runs on into the certificates, for one): the list ends there.
+        Field algorithm = ReadField(b_, e.index, e.end);
+        if (algorithm.type != sistype::SignatureAlgorithm) {
+          Fail("signature", e.start);
+          break;
+        }
+        model::SignatureChain::Signature sig;
+        Field oid = ReadField(b_, algorithm.index, algorithm.end);
+        if (oid.type == sistype::String && oid.ok && algorithm.ok)
+          sig.algorithm = FieldText(b_, oid);
+        else
+          Fail("signature algorithm", algorithm.start);
         Field blob = ReadField(b_, algorithm.next, e.end);
         if (blob.type == sistype::Blob) sig.signature = FieldBytes(b_, blob);
         chain.signatures.push_back(std::move(sig));
@@ -658,8 +696,10 @@ void SetUnits(InstallBlock& block, std::uint64_t unit) {
 }
 
 // Reads the data section (an array of units, each an array of file data fields) into
-// `main.data`, one entry per stored file.
-void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
+// `main.data`, one entry per stored file. A section cut short by the end of the file keeps
+// every entry that begins before the cut (the stored bytes of the last may run past it);
+// true when it was cut.
+bool ReadData(ByteView b, Pos dataFieldPos, Package& main) {
   const Pos pos = AlignUp(dataFieldPos);
   Field data = ReadField(b, pos, b.Size());
   auto fail = [&main](Pos where) {
@@ -667,18 +707,18 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
   };
   if (data.type != sistype::Data) {
     fail(pos);
-    return;
+    return false;
   }
   if (!data.ok) fail(pos);
   const Pos dataEnd = data.ok ? data.end : b.Size();
   Field units = ReadField(b, data.index, dataEnd);
   if (units.type != sistype::Array) {
     fail(data.index);
-    return;
+    return !data.ok;
   }
   for (Pos p = units.index + 4; p < units.end;) {
     Field u = ReadElement(b, p, units.end);
-    if (!u.ok) {
+    if (!u.ok && (data.ok || u.index >= units.end)) {
       fail(p);
       break;
     }
@@ -687,7 +727,7 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
     if (files.type == sistype::Array) unit.reserve(CountElements(b, files));
     for (Pos q = files.index + 4; files.type == sistype::Array && q < files.end;) {
       Field fd = ReadElement(b, q, files.end);
-      if (!fd.ok) {
+      if (!fd.ok && (data.ok || fd.index >= files.end)) {
         fail(q);
         break;
       }
@@ -700,34 +740,45 @@ void ReadData(ByteView b, Pos dataFieldPos, Package& main) {
         stored.uncompressedSize = ReadLE(b, comp.index + 4, 8);
         stored.length = static_cast<std::uint64_t>(std::max<Pos>(comp.length - 12, 0));
       }
+      if (!fd.ok) break;  // cut: nothing follows
       q = fd.next;
     }
+    if (!u.ok) break;
     p = u.next;
   }
+  return !data.ok;
 }
 
-// Gives every carried file the position and the compression of its stored bytes.
-void Resolve(const std::vector<std::vector<model::StoredFile>>& data, FileEntry& e, std::uint32_t unit) {
+// Gives every carried file the position and the compression of its stored bytes. In a data
+// section cut short (`cutAt`, the file's end; -1 when whole), a file whose entry was not
+// reached, or whose bytes run past the cut, is marked as lying past it (and has no data).
+void Resolve(const std::vector<std::vector<model::StoredFile>>& data, FileEntry& e, std::uint32_t unit, Pos cutAt) {
   if (e.operation == kNullOperation) return;
-  if (unit < 1 || unit > data.size()) return;
-  const auto& files = data[unit - 1];
-  if (e.index >= files.size() || !files[e.index].present) return;
-  e.dataOffset = files[e.index].offset;
-  e.compression = files[e.index].compression;
+  const bool found = unit >= 1 && unit <= data.size() && e.index < data[unit - 1].size() && data[unit - 1][e.index].present;
+  if (!found) {
+    e.pastCut = cutAt >= 0;
+    return;
+  }
+  const model::StoredFile& stored = data[unit - 1][e.index];
+  e.compression = stored.compression;
+  // Bytes that run past the cut are not the file's: it has none in this package.
+  e.pastCut = cutAt >= 0 && (stored.offset > cutAt || stored.length > static_cast<std::uint64_t>(cutAt - stored.offset));
+  if (!e.pastCut) e.dataOffset = stored.offset;
 }
-void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit);
-void ResolvePackage(const std::vector<std::vector<model::StoredFile>>& data, Package& pkg) {
-  if (pkg.logo) Resolve(data, *pkg.logo, pkg.dataUnit);
-  ResolveBlock(data, pkg.body, pkg.dataUnit);
-  for (InstallBlock& b : pkg.laterBlocks) ResolveBlock(data, b, pkg.dataUnit);
+using DataUnits = std::vector<std::vector<model::StoredFile>>;
+void ResolveBlock(const DataUnits& data, InstallBlock& block, std::uint32_t unit, Pos cutAt);
+void ResolvePackage(const DataUnits& data, Package& pkg, Pos cutAt) {
+  if (pkg.logo) Resolve(data, *pkg.logo, pkg.dataUnit, cutAt);
+  ResolveBlock(data, pkg.body, pkg.dataUnit, cutAt);
+  for (InstallBlock& b : pkg.laterBlocks) ResolveBlock(data, b, pkg.dataUnit, cutAt);
 }
-void ResolveBlock(const std::vector<std::vector<model::StoredFile>>& data, InstallBlock& block, std::uint32_t unit) {
-  for (FileEntry& f : block.files) Resolve(data, f, unit);
-  for (Package& p : block.embedded) ResolvePackage(data, p);
+void ResolveBlock(const DataUnits& data, InstallBlock& block, std::uint32_t unit, Pos cutAt) {
+  for (FileEntry& f : block.files) Resolve(data, f, unit, cutAt);
+  for (Package& p : block.embedded) ResolvePackage(data, p, cutAt);
   for (model::IfBlock& i : block.ifs) {
-    if (i.branch.block) ResolveBlock(data, *i.branch.block, unit);
+    if (i.branch.block) ResolveBlock(data, *i.branch.block, unit, cutAt);
     for (model::ConditionalBlock& e : i.elseIfs)
-      if (e.block) ResolveBlock(data, *e.block, unit);
+      if (e.block) ResolveBlock(data, *e.block, unit, cutAt);
   }
 }
 
@@ -845,8 +896,8 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
 
   SetUnits(pkg, 1);
   if (!pkg.stub && dataFieldPos >= 0) {
-    ReadData(file, dataFieldPos, pkg);
-    ResolvePackage(pkg.data, pkg);
+    const bool cut = ReadData(file, dataFieldPos, pkg);
+    ResolvePackage(pkg.data, pkg, cut ? file.Size() : -1);
   }
   return pkg;
 }

@@ -153,6 +153,8 @@ std::string ProblemText(const model::Problem& p) {
     case Kind::Inflate: return "the controller could not be inflated (zlib status " + std::to_string(p.status) + ")";
     case Kind::Damaged: break;
   }
+  // What was found missing ("no signature in ...") says so itself.
+  if (p.what.rfind("no ", 0) == 0) return p.what + " at " + std::to_string(p.where);
   return "could not read " + p.what + " at " + std::to_string(p.where);
 }
 

@@ -296,7 +296,9 @@ class FactsWriter {
     f["size"] = file_.size();
     f["sha1"] = Sha1Hex(file_);
     doc["file"] = std::move(f);
-    doc["generation"] = GenerationName(main_.generation);
+    // A file that is no package of either generation has none.
+    const bool notPackage = !main_.problems.empty() && main_.problems.front().kind == model::Problem::Kind::NotAPackage;
+    doc["generation"] = GenerationName(notPackage ? Generation::Unknown : main_.generation);
     doc["stub"] = main_.stub;
     doc["readable"] = Readable(main_);
     doc["frame"] = FrameJson();

@@ -321,7 +321,8 @@ class RecordView {
 
   // First pass: the file rows of a record, which install under `condition` (in words;
   // empty when always).
-  void AddRows(const Record& r, const std::string& condition) {
+  void AddRows(const Record& r, const SharedText& condition) {
+    if (&condition.str() != &condition_->str()) languageConditions_.clear();
     condition_ = &condition;
     if (r.kind == Record::Kind::File || r.kind == Record::Kind::LanguageFiles) File(r, nullptr);
   }
@@ -448,11 +449,7 @@ class RecordView {
       row.uncompressedSize = e.uncompressedSize;
       row.entry = &e;
       row.package = &pkg_;
-      row.condition = *condition_;
-      if (!single) {
-        const std::string language = "if language = " + LongName(k);
-        row.condition = row.condition.empty() ? language : row.condition + "; " + language;
-      }
+      row.condition = single ? *condition_ : LanguageCondition(k);
       view_.files.push_back(std::move(row));
     }
     if (!lines) return;
@@ -505,13 +502,30 @@ class RecordView {
   std::int32_t languageFiles_ = 0;
   std::vector<std::string> suffixes_;  // per row: " (n)" when its path was made distinct
   std::size_t rowAt_ = 0;              // second pass: the row of the next entry
-  const std::string* condition_ = nullptr;
+  // The condition of the record being read, and (per language) that condition with the
+  // language added, made once for all the records under it.
+  const SharedText* condition_ = &kNoCondition;
+  std::vector<SharedText> languageConditions_;
+  static inline const SharedText kNoCondition{};
+
+  const SharedText& LanguageCondition(std::size_t k) {
+    if (languageConditions_.size() <= k) languageConditions_.resize(k + 1);
+    SharedText& shared = languageConditions_[k];
+    if (shared.empty()) {
+      const std::string language = "if language = " + LongName(k);
+      shared = condition_->empty() ? SharedText(language) : SharedText(condition_->str() + "; " + language);
+    }
+    return shared;
+  }
 };
 
 // The condition in words of each record, worked out in script order (the reverse of the
 // file order): the branches open around it, joined by "; ".
-std::vector<std::string> RecordConditions(const std::vector<Record>& records) {
-  std::vector<std::string> out(records.size());
+std::vector<SharedText> RecordConditions(const std::vector<Record>& records) {
+  std::vector<SharedText> out(records.size());
+  // The records of one branch share one text, made when the first of them is met.
+  SharedText current;
+  bool valid = false;
   struct Branch {
     std::string ifText;    // the If's condition in words
     std::string text;      // the branch now open
@@ -532,6 +546,7 @@ std::vector<std::string> RecordConditions(const std::vector<Record>& records) {
       case Record::Kind::If: {
         const std::string text = words(r);
         open.push_back({text, "if " + text, 1});
+        valid = false;
         break;
       }
       case Record::Kind::ElseIf:
@@ -539,15 +554,22 @@ std::vector<std::string> RecordConditions(const std::vector<Record>& records) {
           open.back().text = "else if " + words(r);
           ++open.back().branches;
         }
+        valid = false;
         break;
       case Record::Kind::Else:
         if (!open.empty())
           open.back().text = open.back().branches == 1 ? "if not (" + open.back().ifText + ")" : "otherwise";
+        valid = false;
         break;
       case Record::Kind::EndIf:
         if (!open.empty()) open.pop_back();
+        valid = false;
         break;
-      default: out[i] = joined(); break;
+      default:
+        if (!valid) current = SharedText(joined());
+        valid = true;
+        out[i] = current;
+        break;
     }
   }
   return out;
@@ -613,7 +635,7 @@ PackageView DescribeOld(const model::Package& package, const ScriptSettings& /*s
     if (r.kind == Record::Kind::File || r.kind == Record::Kind::LanguageFiles) rows += r.entries.size();
   view.files.reserve(rows);
   RecordView records(package, view);
-  const std::vector<std::string> conditions = RecordConditions(package.records);
+  const std::vector<SharedText> conditions = RecordConditions(package.records);
   for (std::size_t i = 0; i < package.records.size(); ++i) records.AddRows(package.records[i], conditions[i]);
   records.MakePathsDistinct();
   for (const Record& r : package.records) records.Add(r, lines);

@@ -1,7 +1,9 @@
 #include "views/rebuild_script.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "bytes/encoding.hpp"
 #include "bytes/tables.hpp"
@@ -46,6 +48,13 @@ std::vector<std::string> PerLanguage(const std::vector<std::string>& texts, std:
   std::vector<std::string> out(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(std::min(count, texts.size())));
   while (out.size() < count) out.push_back(out.empty() ? fallback : out.back());
   return out;
+}
+
+// Lower case of ASCII text, for comparing names.
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
 }
 
 std::string JoinQuoted(const std::vector<std::string>& items) { return text::JoinQuoted(items, ","); }
@@ -95,12 +104,60 @@ std::vector<BlockItem> InDataOrder(const InstallBlock& block) {
   return items;
 }
 
+// ---- Package strings in the builder's syntax ------------------------------------------
+// The builder's strings have no escape: a double quote ends one, and a line break ends the
+// line. Such a string in a package would let the package write lines of its own into the
+// PKG file the person builds, so the file is refused instead.
+
+// Why `text` cannot be written inside a PKG string; nothing when it can.
+std::optional<std::string> UnsafeInString(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c == '"') return std::string("it holds a double quote, which would end the string");
+    if (c == '\r' || c == '\n') return std::string("it holds a line break, which would end the line");
+    if (c < 0x20 || c == 0x7F) return std::string("it holds a control character");
+  }
+  return std::nullopt;
+}
+
+// `text` for a comment line: control characters shown as \xNN, so that nothing ends the line.
+std::string CommentText(const std::string& text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Whether `path` (relative, "\\" or "/") stays inside the folder it is relative to: not empty,
+// not absolute, no drive, no "." or ".." or empty part, nothing a PKG string cannot hold.
+bool InsideFolder(const std::string& path) {
+  if (path.empty() || path.front() == '\\' || path.front() == '/' || UnsafeInString(path)) return false;
+  if (path.size() >= 2 && path[1] == ':') return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find_first_of("\\/", start);
+    const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
 class Writer {
  public:
-  Writer(const Package& main, const PackageView& view) : main_(main), view_(view) {
+  Writer(const Package& main, const PackageView& view, const std::vector<bool>* written)
+      : main_(main), view_(view), written_(written) {
     for (const FileRow& row : view.files)
       if (row.entry) rows_.emplace(row.entry, &row);
     for (std::size_t i = 0; i < view.packages.size(); ++i) index_.emplace(view.packages[i].package, i);
+    NameOutputs();
   }
 
   std::vector<RebuildScript> Run() {
@@ -126,17 +183,85 @@ class Writer {
         stack.pop_back();
       }
     }
-    for (std::size_t i : order) out.push_back({PkgPath(i), Script(i)});
+    for (std::size_t i : order) {
+      refused_.clear();
+      std::string text = Script(i);
+      if (!refused_.empty()) text.clear();
+      out.push_back({PkgPath(i), std::move(text), refused_});
+    }
     return out;
   }
 
  private:
+  // ---- Names of the PKG files and of the packages they build -----------------------------
+  // Each embedded package's PKG file and .sis take its folder name, or "name (2)" and on when
+  // an extracted file, or another package, already has that name (ignoring case).
+  void NameOutputs() {
+    std::unordered_set<std::string> taken;
+    for (const FileRow& row : view_.files) taken.insert(Lower(row.extractPath));
+    bases_.resize(view_.packages.size());
+    for (std::size_t i = 0; i < view_.packages.size(); ++i) {
+      const std::string& name = view_.packages[i].name;
+      std::string base = name;
+      for (int n = 2; taken.count(Lower(Folder(i) + base + ".pkg")) || taken.count(Lower(Folder(i) + base + ".sis")) ||
+                      taken.count(Lower(Folder(i) + base));
+           ++n)
+        base = name + " (" + std::to_string(n) + ")";
+      taken.insert(Lower(Folder(i) + base + ".pkg"));
+      taken.insert(Lower(Folder(i) + base + ".sis"));
+      taken.insert(Lower(Folder(i) + base));
+      bases_[i] = base;
+    }
+  }
+
+  // `text` as a PKG string; a text that cannot be one refuses the PKG file, naming `what`.
+  std::string Q(const std::string& text, const std::string& what) {
+    if (const auto why = UnsafeInString(text); why && refused_.empty())
+      refused_ = "the " + what + " \"" + CommentText(text) + "\" cannot be written in a PKG file: " + *why;
+    return Quoted(text);
+  }
+  std::string JoinQ(const std::vector<std::string>& items, const std::string& what) {
+    for (const std::string& item : items) Q(item, what);
+    return JoinQuoted(items);
+  }
+  // The texts of a condition (EXISTS paths, strings) are PKG strings too.
+  void CheckCondition(const Expression& e) {
+    std::vector<const Expression*> pending{&e};
+    while (!pending.empty()) {
+      const Expression* x = pending.back();
+      pending.pop_back();
+      if (x->op == ExprOp::Exists || x->op == ExprOp::String) Q(x->text, "condition text");
+      for (const Expression& o : x->operands) pending.push_back(&o);
+    }
+  }
+  std::string Condition(const Expression& e) {
+    CheckCondition(e);
+    return text::ConditionText(e, false);
+  }
+
+  // Whether the row of `f` may be named as a source: a file at a safe path inside the
+  // extraction folder that this extraction wrote (or, in a pre-installed package, that the
+  // person is to put there).
+  const FileRow* SourceRow(const FileEntry& f) const {
+    const auto row = rows_.find(&f);
+    if (row == rows_.end() || !InsideFolder(row->second->extractPath)) return nullptr;
+    if (!written_) return row->second;
+    const std::size_t at = static_cast<std::size_t>(row->second - view_.files.data());
+    const Package* owner = row->second->package;
+    const bool preinstalled = owner && (owner->installType == 3 || owner->installType == 4);
+    return preinstalled || (at < written_->size() && (*written_)[at]) ? row->second : nullptr;
+  }
+  void LeftOut(const std::string& target) {
+    Q(target, "file target");
+    Line(";Not written by this extraction, so left out: " + CommentText(target));
+  }
+
   // The folder of package i's PKG file, relative to the extraction folder ("" for the main one).
   std::string Folder(std::size_t i) const {
     if (i == 0) return {};
     return "bin\\" + view_.packages[0].name + "\\" + kEmbeddedFolder;
   }
-  std::string PkgPath(std::size_t i) const { return Folder(i) + view_.packages[i].name + ".pkg"; }
+  std::string PkgPath(std::size_t i) const { return Folder(i) + bases_[i] + ".pkg"; }
 
   // `path` (relative to the extraction folder) relative to package i's PKG file, with "/".
   std::string Relative(std::size_t i, const std::string& path) const {
@@ -146,8 +271,8 @@ class Writer {
   }
 
   std::string Source(std::size_t i, const FileEntry& f) const {
-    const auto row = rows_.find(&f);
-    return row == rows_.end() ? std::string() : Relative(i, row->second->extractPath);
+    const FileRow* row = SourceRow(f);
+    return row ? Relative(i, row->extractPath) : std::string();
   }
 
   void Line(std::string text) {
@@ -158,9 +283,10 @@ class Writer {
   std::string Script(std::size_t i) {
     const Package& p = *view_.packages[i].package;
     script_.clear();
-    Line(";Build-ready PKG file of " + (i == 0 ? main_.name : view_.packages[i].name + " (embedded in " + main_.name + ")"));
+    Line(";Build-ready PKG file of " +
+         CommentText(i == 0 ? main_.name : view_.packages[i].name + " (embedded in " + main_.name + ")"));
     if (i == 0 && view_.packages.size() > 1)
-      Line(";Build the packages under bin/" + Slashes(view_.packages[0].name) +
+      Line(";Build the packages under bin/" + CommentText(Slashes(view_.packages[0].name)) +
            "/Embedded Components first, innermost first (each .pkg in its own folder), then this one.");
     Header(i, p);
     Block(i, p.body);
@@ -174,7 +300,7 @@ class Writer {
     for (std::size_t k = 0; k < n; ++k) languages += (k ? "," : "") + BuilderLanguage(p.languages[k]);
     Line(languages);
 
-    std::string head = "#{" + JoinQuoted(PerLanguage(p.names, n, std::string())) + "},(0x" + Hex8(p.uid) + ")," +
+    std::string head = "#{" + JoinQ(PerLanguage(p.names, n, std::string()), "component name") + "},(0x" + Hex8(p.uid) + ")," +
                        Version(p.version) + std::string(text::InstallTypeText(p.installType));
     const bool preinstalled = p.installType == 3 || p.installType == 4;
     static const char* const kFlagWords[] = {",SH", ",NR", ",RU", ",H"};
@@ -192,8 +318,8 @@ class Writer {
     Line(head + flags);
     if (preinstalled)
       Line(";A pre-installed package carries no file data: put each file at its source name before building.");
-    Line("%{" + JoinQuoted(PerLanguage(p.vendorNames, n, p.vendorUniqueName)) + "}");
-    Line(":" + Quoted(p.vendorUniqueName));
+    Line("%{" + JoinQ(PerLanguage(p.vendorNames, n, p.vendorUniqueName), "vendor name") + "}");
+    Line(":" + Q(p.vendorUniqueName, "vendor unique name"));
 
     for (int list = 0; list < 2; ++list)
       for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
@@ -204,7 +330,7 @@ class Writer {
         }
         const std::string uid = "0x" + Hex8(d.uid);
         Line((list == 0 ? "[" + uid + "]," : "(" + uid + "),") + versions + ",{" +
-             JoinQuoted(PerLanguage(d.names, n, std::string())) + "}");
+             JoinQ(PerLanguage(d.names, n, std::string()), "dependency name") + "}");
       }
     if (!p.properties.empty()) {
       std::string line = "+(";
@@ -215,42 +341,53 @@ class Writer {
     if (!p.options.empty()) {
       std::string line = "!(";
       for (std::size_t k = 0; k < p.options.size(); ++k)
-        line += (k ? ",{" : "{") + JoinQuoted(PerLanguage(p.options[k], n, std::string())) + "}";
+        line += (k ? ",{" : "{") + JoinQ(PerLanguage(p.options[k], n, std::string()), "option name") + "}";
       Line(line + ")");
     }
-    if (p.logo) Line("=" + Quoted(Source(i, *p.logo)) + "," + Quoted(p.logo->mime) + "," + Quoted(p.logo->target));
+    if (p.logo && !SourceRow(*p.logo)) LeftOut(p.logo->target);
+    else if (p.logo)
+      Line("=" + Q(Source(i, *p.logo), "source name") + "," + Q(p.logo->mime, "MIME type") + "," +
+           Q(p.logo->target, "file target"));
   }
 
   void Block(std::size_t i, const InstallBlock& block) {
     for (const BlockItem& item : InDataOrder(block)) {
-      if (item.file) Line(FileLine(i, *item.file));
+      if (item.file) FileItem(i, *item.file);
       if (item.package) EmbeddedLine(i, *item.package);
       if (item.branch) IfLines(i, *item.branch);
     }
   }
 
+  void FileItem(std::size_t i, const FileEntry& f) {
+    if (text::IsNullFile(f) || SourceRow(f))
+      Line(FileLine(i, f));
+    else
+      LeftOut(f.target);
+  }
+
   void EmbeddedLine(std::size_t i, const Package& child) {
     const auto at = index_.find(&child);
     if (at == index_.end()) return;
-    const std::string sis = Folder(at->second) + view_.packages[at->second].name + ".sis";
-    Line("@" + Quoted(Relative(i, sis)) + ",(0x" + Hex8(child.uid) + ")");
+    const std::string sis = Folder(at->second) + bases_[at->second] + ".sis";
+    Line("@" + Q(Relative(i, sis), "embedded package name") + ",(0x" + Hex8(child.uid) + ")");
   }
 
   void IfLines(std::size_t i, const model::IfBlock& branch) {
     if (LanguageLine(i, branch)) return;
-    Line("If" + text::ConditionText(branch.branch.condition, false));
+    Line("If" + Condition(branch.branch.condition));
     if (branch.branch.block) Block(i, *branch.branch.block);
     for (const model::ConditionalBlock& e : branch.elseIfs) {
-      Line(text::IsElse(e.condition) ? std::string("Else") : "ElseIf" + text::ConditionText(e.condition, false));
+      Line(text::IsElse(e.condition) ? std::string("Else") : "ElseIf" + Condition(e.condition));
       if (e.block) Block(i, *e.block);
     }
     Line("EndIf");
   }
 
   std::string FileLine(std::size_t i, const FileEntry& f) {
-    const std::string target = Quoted(f.target);
+    const std::string target = Q(f.target, "file target");
     if (text::IsNullFile(f)) return "\"\"-" + target + ", FN";
-    const std::string source = Quoted(Source(i, f));
+    const std::string source = Q(Source(i, f), "source name");
+    Q(f.mime, "MIME type");
     const std::uint32_t options = f.options & ~text::kVerifyOnRestore;
     const std::string vr = VerifyWord(f);
     switch (f.operation) {
@@ -282,14 +419,22 @@ class Writer {
         return false;
       files.push_back(&f);
     }
+    for (const FileEntry* f : files)
+      if (!SourceRow(*f)) {
+        LeftOut(files[0]->target);
+        return true;
+      }
     std::string line = "{";
-    for (std::size_t k = 0; k < n; ++k) line += (k ? " " : "") + Quoted(Source(i, *files[k]));
-    Line(line + "}-" + Quoted(files[0]->target) + VerifyWord(*files[0]));
+    for (std::size_t k = 0; k < n; ++k) line += (k ? " " : "") + Q(Source(i, *files[k]), "source name");
+    Line(line + "}-" + Q(files[0]->target, "file target") + VerifyWord(*files[0]));
     return true;
   }
 
   const Package& main_;
   const PackageView& view_;
+  const std::vector<bool>* written_;
+  std::vector<std::string> bases_;  // per package: the name of its PKG file and .sis
+  std::string refused_;             // why the PKG file being written is refused
   std::unordered_map<const FileEntry*, const FileRow*> rows_;
   std::unordered_map<const Package*, std::size_t> index_;
   std::string script_;
@@ -297,9 +442,10 @@ class Writer {
 
 }  // namespace
 
-std::vector<RebuildScript> RebuildScripts(const model::Package& package, const PackageView& view) {
+std::vector<RebuildScript> RebuildScripts(const model::Package& package, const PackageView& view,
+                                          const std::vector<bool>* written) {
   if (package.generation != model::Generation::Sis9 || !package.controllerRead) return {};
-  return Writer(package, view).Run();
+  return Writer(package, view, written).Run();
 }
 
 std::string EncodePkgFile(const std::string& text) { return "\xFF\xFE" + Utf8ToUtf16Le(text); }

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "bytes/file_buffer.hpp"
@@ -62,6 +63,13 @@ std::string SafeName(const std::string& name) {
     out += bad ? '_' : static_cast<char>(c);
   }
   return out;
+}
+
+// A folder name that stays one level: a name of dots alone ("." or "..") would name this
+// folder or its parent, so its dots become '_'.
+std::string OneLevel(std::string name) {
+  if (!name.empty() && name.find_first_not_of('.') == std::string::npos) std::replace(name.begin(), name.end(), '.', '_');
+  return name;
 }
 
 std::string LogoExtension(const std::string& mime) {
@@ -196,7 +204,7 @@ class Describer {
     const std::size_t slash = name.find_last_of("/\\");
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
     const auto dot = base.rfind('.');
-    packageFolder_ = dot == std::string::npos ? base : base.substr(0, dot);
+    packageFolder_ = OneLevel(dot == std::string::npos ? base : base.substr(0, dot));
     sourceFolder_ = settings.sourceFolder;
     // Source names use one separator throughout, the Working Directory's own, so that they
     // name the extracted files in that folder.
@@ -515,14 +523,18 @@ class Describer {
   // section.
   void NameEmbedded() {
     std::vector<int> open{0};
-    std::unordered_map<std::string, int> nameUse;
+    std::unordered_set<std::string> taken;  // names handed out, in lower case
+    std::unordered_map<std::string, int> lastNumber;
     auto name = [&](int pkg) {
       PackageSlot& slot = slots_[static_cast<std::size_t>(pkg)];
-      std::string folder = SafeName(slot.pkg->names.empty() ? std::string() : slot.pkg->names.front());
-      const int used = ++nameUse[Lower(folder)];
-      if (used > 1) {
-        folder += " (" + std::to_string(used) + ")";
-        ++nameUse[Lower(folder)];
+      const std::string given = OneLevel(SafeName(slot.pkg->names.empty() ? std::string() : slot.pkg->names.front()));
+      // A name already handed out, also as an earlier one's "name (2)", takes the next number
+      // that is free.
+      std::string folder = given;
+      int& last = lastNumber[Lower(given)];
+      while (!taken.insert(Lower(folder)).second) {
+        last = std::max(last + 1, 2);
+        folder = given + " (" + std::to_string(last) + ")";
       }
       slot.folderName = std::move(folder);
     };
@@ -548,6 +560,14 @@ class Describer {
     }
   }
 
+  // The text of condition `n`, made into one shared copy the first time a row asks for it.
+  const SharedText& SharedCondition(std::uint32_t n) {
+    if (sharedConditions_.size() < conditions_.size()) sharedConditions_.resize(conditions_.size());
+    SharedText& shared = sharedConditions_[n];
+    if (shared.empty() && !conditions_[n].empty()) shared = SharedText(conditions_[n]);
+    return shared;
+  }
+
   std::vector<FileRow> FileRows() {
     std::vector<FileRow> out;
     out.reserve(files_.size());
@@ -570,7 +590,7 @@ class Describer {
       }
       r.entry = &e;
       r.package = slot.pkg;
-      if (f.condition != 0) r.condition = conditions_[f.condition];
+      if (f.condition != 0) r.condition = SharedCondition(f.condition);
     }
     DistinctPaths(&out);
     return out;
@@ -789,6 +809,7 @@ class Describer {
   bool tagged_ = false;        // source names hold the tag in place of their package's folder
   char sep_ = '\\';            // the separator of source names
   std::vector<std::string> conditions_;  // conditions in words; [0] is none
+  std::vector<SharedText> sharedConditions_;  // the same, shared by the rows
   std::uint32_t condition_ = 0;          // the one the walk is in
   std::string mainOptions_;    // ", IU" or ", NC" of a whole package's main controller
   std::vector<std::string>* header_ = nullptr;

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/package.hpp"
@@ -20,6 +23,32 @@ struct ScriptSettings {
 };
 
 using Sha1Digest = std::array<std::uint8_t, 20>;
+
+// A text that many rows hold (the condition of the files of one branch): one copy, however
+// many rows share it. A package can put thousands of files under one long condition.
+class SharedText {
+ public:
+  SharedText() = default;
+  SharedText(std::string text)  // NOLINT: a text converts
+      : text_(text.empty() ? nullptr : std::make_shared<const std::string>(std::move(text))) {}
+  SharedText(const char* text) : SharedText(std::string(text)) {}  // NOLINT
+  const std::string& str() const { return text_ ? *text_ : Empty(); }
+  operator const std::string&() const { return str(); }  // NOLINT
+  operator std::string_view() const { return str(); }    // NOLINT
+  bool empty() const { return str().empty(); }
+  std::size_t size() const { return str().size(); }
+  friend bool operator==(const SharedText& a, const SharedText& b) { return a.str() == b.str(); }
+  friend bool operator==(const SharedText& a, const std::string& b) { return a.str() == b; }
+  friend bool operator==(const SharedText& a, const char* b) { return a.str() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const SharedText& t) { return out << t.str(); }
+
+ private:
+  static const std::string& Empty() {
+    static const std::string empty;
+    return empty;
+  }
+  std::shared_ptr<const std::string> text_;
+};
 
 // One carried file as extraction and the file listings see it.
 struct FileRow {
@@ -39,8 +68,8 @@ struct FileRow {
   // The package that carries the file: the main package or one embedded in it.
   const model::Package* package = nullptr;
   // When the file installs, in words ("if language = French"); empty when it always does.
-  // Nested conditions are joined by "; ".
-  std::string condition;
+  // Nested conditions are joined by "; ". Rows under one branch share one copy.
+  SharedText condition;
 };
 
 // A condition of either generation in words: "language = French", "option 1",

@@ -3,6 +3,10 @@
 // the first reading only what changed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -294,6 +298,37 @@ TEST(Catalog, CommandLineSummaryAndStatuses) {
   EXPECT_NE(gone.err.find("gone"), std::string::npos);
   const test::CliResult badDb = test::RunCli("catalog '" + (dir / "c") + "' --db '" + (dir / "c") + "'", dir);
   EXPECT_EQ(badDb.status, 2);
+}
+
+// Any number of readers asked for is a run, not an abort: more than the catalogue uses are
+// not started.
+TEST(Catalog, AnyNumberOfJobsRuns) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  const test::CliResult r =
+      test::RunCli("catalog --jobs 100000 '" + (dir / "c") + "' --db '" + (dir / "c.sqlite") + "'", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1 packages"), std::string::npos) << r.out;
+}
+
+// A second run on a catalogue that a run is using is refused, and says so, instead of
+// dropping the first run's rows as gone.
+TEST(Catalog, OneRunAtATimePerDatabase) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  const std::string db = dir / "c.sqlite";
+  const std::string args = "catalog '" + (dir / "c") + "' --db '" + db + "'";
+  ASSERT_EQ(test::RunCli(args, dir).status, 0);
+  const int fd = ::open(db.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);  // a run in progress
+  const test::CliResult busy = test::RunCli(args, dir);
+  EXPECT_NE(busy.status, 0);
+  EXPECT_NE(busy.err.find("another catalog run is using this database"), std::string::npos) << busy.err;
+  ::close(fd);
+  const test::CliResult after = test::RunCli(args, dir);
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_NE(after.out.find("1 packages"), std::string::npos) << after.out;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "extract/extract.hpp"
@@ -92,6 +93,56 @@ TEST(CliExtract, CutPackageReportsTheMissingFilesAndFails) {
     EXPECT_TRUE(std::filesystem::exists(out + "/bin/cut/" + name)) << name;
     EXPECT_NE(r.out.find(name + "\n"), std::string::npos) << r.out;
   }
+}
+
+// A 9.x package cut inside its data section: the files whose data lies before the cut are
+// written and listed, one message names the others (the one cut through and those whose
+// entries were never reached), and the status is a failure.
+TEST(CliExtract, CutNineXPackageWritesTheFilesBeforeTheCut) {
+  TempDir dir;
+  sis9w::Controller c;
+  for (int i = 0; i < 5; ++i)
+    c.files.push_back(sis9w::TextFile("!:\\data\\f" + std::to_string(i) + ".txt", std::string(300, static_cast<char>('a' + i))));
+  Bytes bytes = sis9w::Build(c);
+  const std::string third(300, 'c');
+  const auto at = std::search(bytes.begin(), bytes.end(), third.begin(), third.end());
+  ASSERT_NE(at, bytes.end());
+  bytes.resize(static_cast<std::size_t>(at - bytes.begin()) + 100);  // inside f2's data
+  const std::string pkg = dir.Write("cut.sis", bytes);
+  const std::string out = dir / "out";
+  const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + out + "'", dir);
+  EXPECT_EQ(r.status, 1);
+  const std::string head = std::string("Tarvik: ") + extract::kPastEndHead;
+  ASSERT_NE(r.err.find(head), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(head, r.err.find(head) + 1), std::string::npos) << r.err;  // one message
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    SCOPED_TRACE(name);
+    if (i < 2) {
+      EXPECT_EQ(ReadFile(out + "/bin/cut/data/" + name), std::string(300, static_cast<char>('a' + i)));
+      EXPECT_NE(r.out.find(name + "\n"), std::string::npos) << r.out;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(out + "/bin/cut/data/" + name));
+      EXPECT_NE(r.err.find("/bin/cut/data/" + name), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(r.err.find("Error while cutting"), std::string::npos) << r.err;
+}
+
+// A destination that cannot be made is said once, with the system's reason, and not as a
+// failure of every file.
+TEST(CliExtract, AFolderThatCannotBeMadeIsSaidOnceWithItsReason) {
+  TempDir dir;
+  sis9w::Controller c;
+  for (int i = 0; i < 3; ++i) c.files.push_back(sis9w::TextFile("!:\\data\\f" + std::to_string(i) + ".txt", "x"));
+  const std::string pkg = dir.Write("p.sis", sis9w::Build(c));
+  const std::string blocker = dir.Write("blocker", std::string("a file"));
+  const CliResult r = RunCli("extract --quiet '" + pkg + "' '" + blocker + "/out'", dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(std::string(extract::kCannotUseFolder) + blocker + "/out/: Not a directory\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("Input/output error"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("f1.txt"), std::string::npos) << r.err;
 }
 
 }  // namespace

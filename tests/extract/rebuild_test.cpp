@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,186 @@ TEST(RebuildScripts, PreNineXPackagesGetNone) {
   EXPECT_EQ(r.err, "Tarvik: PKG files for rebuilding are written for Symbian 9.x packages only.\n");
   EXPECT_TRUE(fs::is_regular_file(dir / "out/bin/old/a.txt"));
   EXPECT_FALSE(fs::exists(dir / "out/old.pkg"));
+}
+
+// Every source name of every PKG file names a regular file inside the extraction folder,
+// by a path with no "..".
+void ExpectSourcesInside(const Built& b) {
+  for (const auto& [path, text] : b.pkgs) {
+    SCOPED_TRACE(path);
+    const fs::path folder = fs::path(b.out) / fs::path(path).parent_path();
+    for (const std::string& line : Lines(text)) {
+      if (!(line.rfind("\"", 0) == 0 || line.rfind("{", 0) == 0 || line.rfind("=", 0) == 0)) continue;
+      std::vector<std::string> q = Quoted(line);
+      if (line[0] == '{') q.pop_back();
+      else q.resize(1);
+      for (const std::string& source : q) {
+        if (source.empty()) continue;
+        EXPECT_EQ(source.find(".."), std::string::npos) << line;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder / source))) << line;
+        const std::string inside = fs::weakly_canonical(folder / source).string();
+        EXPECT_EQ(inside.rfind(fs::weakly_canonical(b.out).string() + "/", 0), 0u) << line;
+      }
+    }
+  }
+}
+
+// A package string holding a double quote or a line break would end the PKG file's string
+// and line, and the package would write lines of its own into the file the person builds.
+// Such a PKG file is refused, naming the string; the other PKG files are written.
+TEST(RebuildScripts, PackageStringsNeverEndAStringOrALine) {
+  const std::string evil = "x\"\r\n#{\"Evil\"},(0x12345678),1,0,0\r\n\"/etc/passwd\"-\"!:\\y";
+  struct Case {
+    const char* what;
+    void (*plant)(w::Controller&, const std::string&);
+  };
+  const Case cases[] = {
+      {"file target", [](w::Controller& c, const std::string& s) { c.files.push_back(w::TextFile("!:\\data\\" + s, "t")); }},
+      {"file target", [](w::Controller& c, const std::string& s) {
+         w::File f;
+         f.target = "c:\\" + s;
+         f.op = 8;
+         c.files.push_back(f);
+       }},
+      {"vendor unique name", [](w::Controller& c, const std::string& s) { c.vendorUnique = s; }},
+      {"MIME type", [](w::Controller& c, const std::string& s) { c.files[0].mime = s; }},
+      {"condition text", [](w::Controller& c, const std::string& s) {
+         w::If i;
+         i.cond = w::Exists("c:\\" + s);
+         i.files = {w::TextFile("!:\\data\\cond.txt", "c")};
+         c.ifs.push_back(i);
+       }},
+      {"component name", [](w::Controller& c, const std::string& s) { c.names = {s}; }},
+      {"vendor name", [](w::Controller& c, const std::string& s) { c.vendors = {s}; }},
+      {"dependency name", [](w::Controller& c, const std::string& s) { c.dependencies = {{0xE0F00002, {1, 0, 0}, {}, {s}}}; }},
+      {"option name", [](w::Controller& c, const std::string& s) { c.options = {{s}}; }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    w::Controller main;
+    main.names = {"Main"};
+    main.files = {w::TextFile("!:\\data\\a.txt", "a")};
+    w::Controller child;
+    child.uid = 0xE0000002;
+    child.names = {"Child"};
+    child.files = {w::TextFile("!:\\data\\c.txt", "c")};
+    k.plant(main, evil);
+    main.embedded = {child};
+    Built b(w::Build(main));
+    EXPECT_EQ(b.result.status, 1);
+    EXPECT_EQ(b.pkgs.count("main.pkg"), 0u);
+    EXPECT_EQ(b.pkgs.count("bin/main/Embedded Components/Child.pkg"), 1u);
+    EXPECT_NE(b.result.err.find("The PKG file " + b.out + "/main.pkg was not written: the " + k.what), std::string::npos)
+        << b.result.err;
+    EXPECT_NE(b.result.err.find("cannot be written in a PKG file"), std::string::npos) << b.result.err;
+    for (const auto& [path, text] : b.pkgs) EXPECT_EQ(text.find("Evil"), std::string::npos) << path;
+  }
+}
+
+// A target that climbs out of the folder is refused by the extraction, and no PKG file names
+// it as a source: its line is left out with a comment. The other files are named.
+TEST(RebuildScripts, SourcesNameOnlyFilesTheExtractionWrote) {
+  w::Controller main;
+  main.names = {"Main"};
+  main.files = {w::TextFile("!:\\data\\a.txt", "a"), w::TextFile("!:\\bin\\x\\..\\..\\..\\..\\etc\\passwd", "p")};
+  Built b(w::Build(main));
+  ASSERT_EQ(b.pkgs.count("main.pkg"), 1u) << b.result.err;
+  const std::string& text = b.pkgs["main.pkg"];
+  EXPECT_NE(text.find("\"bin/main/data/a.txt\"-\"!:\\data\\a.txt\", FF"), std::string::npos) << text;
+  EXPECT_EQ(text.find("passwd\""), std::string::npos) << text;
+  EXPECT_NE(text.find(";Not written by this extraction, so left out: !:\\bin\\x\\..\\..\\..\\..\\etc\\passwd"),
+            std::string::npos)
+      << text;
+  ExpectSourcesInside(b);
+}
+
+// Nothing is replaced without --force: a hand-written PKG file beside its package stays.
+TEST(RebuildScripts, AnExistingFileIsReplacedOnlyWithForce) {
+  w::Controller main;
+  main.names = {"Main"};
+  main.files = {w::TextFile("!:\\data\\a.txt", "a")};
+  TempDir dir;
+  const std::string file = dir.Write("main.sis", w::Build(main));
+  const std::string out = dir / "out";
+  const std::string mine = dir.Write("out/main.pkg", std::string("my own source\r\n"));
+  CliResult r = RunCli("extract --quiet --pkg '" + file + "' '" + out + "'", dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(mine), "my own source\r\n");
+  EXPECT_NE(r.err.find(out + "/main.pkg already exists and was not replaced."), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(out + "/bin/main/data/a.txt"));
+  r = RunCli("extract --quiet --pkg --force '" + file + "' '" + out + "'", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadPkg(mine).find("#{\"Main\"}"), std::string::npos);
+}
+
+// Every generated name is unique and one level deep: one PKG file per package, none over a
+// carried file, and no name of dots that climbs out of its folder.
+TEST(RebuildScripts, OnePkgFilePerPackageUnderNamesOfTheirOwn) {
+  auto embedded = [](const std::string& name, std::uint32_t uid) {
+    w::Controller c;
+    c.uid = uid;
+    c.names = {name};
+    c.files = {w::TextFile("!:\\data\\" + std::to_string(uid) + ".txt", name)};
+    return c;
+  };
+  {
+    SCOPED_TRACE("names that meet");
+    w::Controller main;
+    main.names = {"Main"};
+    const std::string carried("\xFF\xFE" "c\0a\0\r\0\n\0", 10);  // a PKG file the package carries
+    main.files = {w::TextFile("!:\\Embedded Components\\X.pkg", carried), w::TextFile("!:\\data\\a.txt", "a")};
+    main.embedded = {embedded("X (2)", 0xE0000002), embedded("X", 0xE0000003), embedded("X", 0xE0000004)};
+    Built b(w::Build(main));
+    EXPECT_EQ(b.result.status, 0) << b.result.err;
+    EXPECT_EQ(ReadFile(b.out + "/bin/main/Embedded Components/X.pkg"), carried);
+    std::set<std::string> sis;
+    for (const std::string& line : Lines(b.pkgs["main.pkg"]))
+      if (line.rfind("@", 0) == 0) sis.insert(Quoted(line).at(0));
+    EXPECT_EQ(sis.size(), 3u);
+    std::size_t pkgFiles = 0;
+    for (const auto& [path, text] : b.pkgs)
+      if (path != "main.pkg" && path != "bin/main/Embedded Components/X.pkg") ++pkgFiles;
+    EXPECT_EQ(pkgFiles, 3u);
+    for (const std::string& s : sis) {
+      const std::string pkg = s.substr(0, s.size() - 4) + ".pkg";
+      EXPECT_EQ(b.pkgs.count(pkg), 1u) << pkg;
+    }
+    ExpectSourcesInside(b);
+  }
+  {
+    SCOPED_TRACE("names of dots");
+    w::Controller main;
+    main.names = {"Main"};
+    main.files = {w::TextFile("!:\\data\\a.txt", "a")};
+    main.embedded = {embedded("..", 0xE0000002)};
+    Built b(w::Build(main), "..sis");
+    EXPECT_EQ(b.result.status, 0) << b.result.err;
+    EXPECT_EQ(b.pkgs.size(), 2u);
+    for (const auto& [path, text] : b.pkgs) {
+      EXPECT_EQ(path.find(".."), std::string::npos) << path;
+      for (const std::string& line : Lines(text))
+        if (line.rfind("\"", 0) == 0 || line.rfind("@", 0) == 0) {
+          EXPECT_EQ(line.find(".."), std::string::npos) << line;
+        }
+    }
+    ExpectSourcesInside(b);
+  }
+}
+
+// A package that carries no file data (no file descriptions, or only FN lines) still gets
+// its PKG file.
+TEST(RebuildScripts, PackagesWithoutFileDataGetTheirPkgFile) {
+  w::Controller main;
+  main.names = {"Cleaner"};
+  w::File gone;
+  gone.target = "c:\\data\\log.txt";
+  gone.op = 8;
+  main.files = {gone};
+  Built b(w::Build(main), "cleaner.sis");
+  EXPECT_EQ(b.result.status, 0) << b.result.err;
+  ASSERT_EQ(b.pkgs.count("cleaner.pkg"), 1u) << b.result.err;
+  EXPECT_NE(b.pkgs["cleaner.pkg"].find("\"\"-\"c:\\data\\log.txt\", FN"), std::string::npos) << b.pkgs["cleaner.pkg"];
+  EXPECT_NE(b.result.out.find("cleaner.pkg"), std::string::npos) << b.result.out;
 }
 
 }  // namespace

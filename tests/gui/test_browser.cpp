@@ -449,7 +449,7 @@ void BrowserTest::failuresGoToTheOneResultDialog() {
   QCOMPARE(desktop_->otherDialogs.size(), std::size_t{1});
   QVERIFY(failed >= 2);
   QCOMPARE(written + failed, 6);
-  QVERIFY2(reason.contains(QStringLiteral("no data for it")), qPrintable(reason));
+  QVERIFY2(reason.contains(QStringLiteral("lies outside the package")), qPrintable(reason));
   QCOMPARE(FilesBelow(out).size(), written);
 }
 

@@ -2,6 +2,7 @@
 // Keys, certificates and signed 9.x packages made on the spot with libcrypto, so that every
 // kind of chain can be written into a package whose signatures really verify.
 
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -42,10 +43,18 @@ struct CertSpec {
   long serial = 0x1234;
 };
 
-inline Bytes MakeCertificate(const CertSpec& spec) {
+// `serialHex`, when given, is a serial number of any length in hexadecimal (instead of
+// `spec.serial`).
+inline Bytes MakeCertificate(const CertSpec& spec, const std::string& serialHex = {}) {
   std::unique_ptr<X509, decltype(&X509_free)> x(X509_new(), &X509_free);
   X509_set_version(x.get(), 2);
   ASN1_INTEGER_set(X509_get_serialNumber(x.get()), spec.serial);
+  if (!serialHex.empty()) {
+    BIGNUM* bn = nullptr;
+    BN_hex2bn(&bn, serialHex.c_str());
+    BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(x.get()));
+    BN_free(bn);
+  }
   ASN1_TIME_set(X509_getm_notBefore(x.get()), spec.from);
   ASN1_TIME_set(X509_getm_notAfter(x.get()), spec.to);
   auto name = [](const std::string& cn) {

@@ -10,6 +10,9 @@
 #include "parse/parse.hpp"
 #include "signers/signers.hpp"
 #include "signers_fixture.hpp"
+#include "bytes/encoding.hpp"
+#include "support/mutate.hpp"
+#include "views/facts.hpp"
 #include "support/test_env.hpp"
 
 namespace tarvik {
@@ -82,6 +85,97 @@ TEST(Signers, LaterChainsCoverEarlierOnes) {
   controller[static_cast<std::size_t>(pkg.signatures[1].offset) - 1] ^= 1;
   EXPECT_EQ(signers::CheckSignatures(pkg, pkg.signatures[0], controller)[0].verdict, Verdict::Verified);
   EXPECT_EQ(signers::CheckSignatures(pkg, pkg.signatures[1], controller)[0].verdict, Verdict::Failed);
+}
+
+// Many chains, each covering everything before it: every chain is checked, and the signed
+// bytes are hashed once for all of them (not once per chain, which cost the square of the
+// controller's size). Many embedded packages: each chain is told with its own package.
+TEST(Signers, ManyChainsAreHashedOnce) {
+  const Key key = NewKey();
+  const Bytes cert = MakeCertificate({"Maker", "Maker", key, key});
+  sis9w::Controller c = OneFile();
+  for (int i = 0; i < 40; ++i) c.chains.push_back(CarryingCertificates({cert}));
+  for (int i = 0; i < 30; ++i) {
+    sis9w::Controller e;
+    e.uid = 0xE0000100u + static_cast<std::uint32_t>(i);
+    e.names = {"Embedded " + std::to_string(i)};
+    e.signatureChains = 1;
+    c.embedded.push_back(e);
+  }
+  const Bytes file = BuildSigned(c, key);
+  const model::Package pkg = Parse(file, "p.sis");
+  const signers::Report r = signers::Inspect(pkg, file);
+  ASSERT_EQ(r.chains.size(), 70u);
+  for (const signers::Chain& chain : r.chains)
+    if (!chain.embedded) {
+      EXPECT_EQ(chain.signatures.at(0).verdict, Verdict::Verified) << chain.index;
+    }
+  const auto controller = signers::ControllerBytes(pkg, file);
+  EXPECT_LE(r.hashedBytes, controller.size());
+  EXPECT_GT(r.hashedBytes, 0u);
+  const std::vector<std::string> lines = signers::Describe(pkg, r, signers::CollectCapabilities(pkg));
+  for (int i : {0, 17, 29}) {
+    const std::string head = "  Embedded package " + std::to_string(i + 2) + " \"Embedded " + std::to_string(i) + "\", chain 1";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; })) << head;
+  }
+}
+
+// Damage and odd values in the signature part are told as what they are: a serial number
+// of any length on one line, a damaged algorithm field as damage (not as an unknown
+// algorithm), and an array length that runs on past its signatures invents none.
+TEST(Signers, DamagedSignatureFieldsAreToldAsDamage) {
+  const Key key = NewKey();
+  {
+    SCOPED_TRACE("long serial number");
+    const std::string serial = "7F" + std::string(100, 'A');  // 51 bytes
+    const signers::Certificate c = signers::DecodeCertificate(MakeCertificate({"M", "M", key, key}, serial));
+    EXPECT_EQ(c.serial, serial);
+  }
+  const Bytes cert = MakeCertificate({"Maker", "Maker", key, key});
+  sis9w::Controller c = OneFile();
+  sis9w::Chain chain = CarryingCertificates({cert});
+  chain.signature = Bytes(128, 7);
+  c.chains.push_back(chain);
+  const Bytes whole = sis9w::Build(c, sis9w::PackageOptions{.deflateController = false, .stub = true});
+  {
+    SCOPED_TRACE("damaged algorithm field");
+    Bytes file = whole;
+    const std::string oid = Utf8ToUtf16Le("1.2.840.113549.1.1.5");
+    const auto at = std::search(file.begin(), file.end(), oid.begin(), oid.end());
+    ASSERT_NE(at, file.end());
+    test::Put32(file, static_cast<Pos>(at - file.begin()) - 8, 0x99);  // the OID's string field
+    const model::Package pkg = Parse(file, "p.sis");
+    const signers::Report r = signers::Inspect(pkg, file);
+    ASSERT_EQ(r.chains.size(), 1u);
+    ASSERT_EQ(r.chains[0].signatures.size(), 1u);
+    EXPECT_EQ(r.chains[0].signatures[0].why, "the algorithm field is damaged");
+    EXPECT_TRUE(std::any_of(pkg.problems.begin(), pkg.problems.end(),
+                            [](const model::Problem& p) { return p.what == "signature algorithm"; }));
+  }
+  {
+    SCOPED_TRACE("array length past its signatures");
+    Bytes file = whole;
+    // The signatures array: type 2, its length, element type 0x24.
+    const Bytes mark{0x24, 0, 0, 0};
+    auto at = file.begin();
+    for (;;) {
+      at = std::search(at + 1, file.end(), mark.begin(), mark.end());
+      ASSERT_NE(at, file.end());
+      if (at - file.begin() >= 8 && *(at - 8) == 0x02) break;
+    }
+    const Pos lengthAt = static_cast<Pos>(at - file.begin()) - 4;
+    const std::uint32_t length = file[lengthAt] | file[lengthAt + 1] << 8;
+    test::Put32(file, lengthAt, length + 16);
+    const model::Package pkg = Parse(file, "p.sis");
+    ASSERT_EQ(pkg.signatures.size(), 1u);
+    EXPECT_EQ(pkg.signatures[0].signatures.size(), 1u);
+    EXPECT_FALSE(pkg.problems.empty());
+    const signers::Report r = signers::Inspect(pkg, file);
+    for (const std::string& line : signers::Describe(pkg, r, signers::CollectCapabilities(pkg)))
+      EXPECT_EQ(line.find("Signature 2"), std::string::npos) << line;
+  }
+  EXPECT_EQ(views::ProblemText({model::Problem::Kind::Damaged, "no signature in signature chain 1 of package 1", 40, 0}),
+            "no signature in signature chain 1 of package 1 at 40");
 }
 
 TEST(Signers, CertificatesValidityAgainstTheCreationDate) {

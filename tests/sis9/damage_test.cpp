@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "platform/platform.hpp"
 #include "sis9_fixture.hpp"
+#include "support/mutate.hpp"
+#include "bytes/encoding.hpp"
 
 namespace tarvik::test {
 namespace {
@@ -92,6 +95,39 @@ TEST(Damage, IntactPackageReadsCleanly) {
       EXPECT_TRUE(r.hasData && data != "<outside>" && data != "<corrupt>") << r.target;
       ASSERT_TRUE(r.sha1) << r.target;
     }
+  }
+}
+
+// A corrupt length in one entry of a list of names ends that list; the entries after it are
+// lost, and the damage is recorded under the list's name rather than dropped in silence.
+TEST(Damage, CorruptNameEntriesAreRecorded) {
+  struct Case {
+    const char* text;  // the entry whose length word is made to overrun its list
+    const char* what;  // the problem recorded
+  };
+  const Case cases[] = {{"PkgNameX", "package names"},
+                        {"VendorNameX", "vendor names"},
+                        {"OptionNameX", "option names"},
+                        {"DeviceNameX", "target device names"},
+                        {"DependencyNameX", "dependency names"}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.text);
+    w::Controller c;
+    c.names = {"PkgNameX", "Second"};
+    c.vendors = {"VendorNameX", "Second"};
+    c.languages = {1, 2};
+    c.options = {{"OptionNameX", "Second"}};
+    c.targets = {{0x101F7961, {0, 0, 0}, {}, {"DeviceNameX", "Second"}}};
+    c.dependencies = {{0xE0F00002, {1, 0, 0}, {}, {"DependencyNameX", "Second"}}};
+    Bytes file = w::Build(c, w::PackageOptions{.deflateController = false, .stub = true});
+    const std::string u = Utf8ToUtf16Le(k.text);
+    const auto at = std::search(file.begin(), file.end(), u.begin(), u.end());
+    ASSERT_NE(at, file.end());
+    Put32(file, static_cast<Pos>(at - file.begin()) - 4, 0x7FFF);
+    const model::Package pkg = Parse(file, "damaged.sis");
+    std::vector<std::string> whats;
+    for (const model::Problem& p : pkg.problems) whats.push_back(p.what);
+    EXPECT_NE(std::find(whats.begin(), whats.end(), k.what), whats.end()) << ::testing::PrintToString(whats);
   }
 }
 

@@ -128,6 +128,8 @@ class Builder {
     if (!c.dataIndex) c.dataIndex = unit - parentUnit;
     if (c.logo) AddFile(*c.logo, unit);
     PrepareBlock(c.files, c.embedded, c.ifs, unit);
+    std::vector<If> none;
+    PrepareBlock(c.filesAfterChains, c.embeddedAfterChains, none, unit);
   }
 
   Bytes ControllerValue(const Controller& c) const {
@@ -182,6 +184,8 @@ class Builder {
     Append(v, Block(c.files, c.embedded, c.ifs));
     for (int i = 0; i < c.signatureChains; ++i) Append(v, SignatureChain(i));
     for (const Chain& chain : c.chains) Append(v, GivenChain(chain));
+    if (!c.filesAfterChains.empty() || !c.embeddedAfterChains.empty())
+      Append(v, Block(c.filesAfterChains, c.embeddedAfterChains, {}));
     Append(v, U32Field(0x28, c.dataIndex.value_or(0)));
     return v;
   }

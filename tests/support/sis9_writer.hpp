@@ -117,6 +117,9 @@ struct Controller {
   std::vector<If> ifs;
   int signatureChains = 0;
   std::vector<Chain> chains;  // written after the `signatureChains` made-up ones
+  // Files and embedded packages of a second install block written after the chains.
+  std::vector<File> filesAfterChains;
+  std::vector<Controller> embeddedAfterChains;
   // Data index written for this controller; by default the builder's (relative) number.
   std::optional<std::uint32_t> dataIndex;
 };
