@@ -251,178 +251,170 @@ class ControllerParser {
     return out;
   }
 
+  // The package information and the members after it, in file order.
   void ReadPackageInfo(Pos& pos, Pos limit, Package& pkg) {
-    Field info = ReadField(b_, pos, limit);
-    if (!info.ok) Fail("package information", pos);
-    const Pos il = info.ok ? info.end : limit;
-    Pos p = info.index;
-
-    model::InfoRead& read = pkg.infoRead;
-    Field f = ReadField(b_, p, il);
-    read.uid = f.type == sistype::Uid;
-    if (read.uid)
-      pkg.uid = Word(b_, f.index);
+    ReadInfo(pos, limit, pkg);
+    Field f;
+    if (SeekMember(b_, pos, limit, sistype::SupportedOptions, f)) ReadOptions(f, pos, pkg);
+    if (SeekMember(b_, pos, limit, sistype::SupportedLanguages, f))
+      ReadLanguages(f, pos, pkg);
     else
-      Fail("package UID", p);
-    p = f.next;
-
-    f = ReadField(b_, p, il);
-    read.vendorUniqueName = f.type == sistype::String;
-    if (read.vendorUniqueName)
-      pkg.vendorUniqueName = FieldText(b_, f);
-    else
-      Fail("vendor name", p);
-    p = f.next;
-
-    f = ReadField(b_, p, il);
-    read.names = f.type == sistype::Array;
-    if (read.names)
-      pkg.names = Strings(f, "package names");
-    else
-      Fail("package names", p);
-    p = f.next;
-
-    f = ReadField(b_, p, il);
-    read.vendorNames = f.type == sistype::Array;
-    if (read.vendorNames)
-      pkg.vendorNames = Strings(f, "vendor names");
-    else
-      Fail("vendor names", p);
-    p = f.next;
-
-    f = ReadField(b_, p, il);
-    read.version = f.type == sistype::Version;
-    if (read.version)
-      pkg.version = ReadVersion(b_, f.index);
-    else
-      Fail("version", p);
-    p = f.next;
-
-    f = ReadField(b_, p, il);
-    read.created = f.type == sistype::DateTime;
-    if (read.created) {
-      Field date = ReadField(b_, f.index, f.end);
-      pkg.created.year = static_cast<std::uint16_t>(ReadLE(b_, date.index, 2));
-      pkg.created.month0 = b_.At(date.index + 2);
-      pkg.created.day = b_.At(date.index + 3);
-      Field time = ReadField(b_, date.next, f.end);
-      pkg.created.hour = b_.At(time.index);
-      pkg.created.minute = b_.At(time.index + 1);
-      pkg.created.second = b_.At(time.index + 2);
-    } else {
-      Fail("creation time", p);
-    }
-    // The type and flag bytes follow the creation time; without it their place is unknown.
-    p = f.end;
-    read.installType = read.created && p < il;
-    pkg.installType = read.installType ? b_.At(p) : 0;
-    ++p;
-    pkg.installFlags = read.installType && p < il ? b_.At(p) : 0;
-    pos = info.next;
-
-    if (SeekMember(b_, pos, limit, sistype::SupportedOptions, f)) {
-      Field array = ReadField(b_, f.index, f.end);
-      if (array.type == sistype::Array) {
-        Pos q = array.index + 4;
-        while (q < array.end) {
-          Field e = ReadElement(b_, q, array.end);
-          if (!e.ok) {
-            Fail("options", q);
-            break;
-          }
-          pkg.options.push_back(Strings(ReadField(b_, e.index, e.end), "option names"));
-          q = e.next;
-        }
-      }
-      if (!f.ok) Fail("options", f.start);
-      pos = f.next;
-    }
-
-    if (SeekMember(b_, pos, limit, sistype::SupportedLanguages, f)) {
-      Field array = ReadField(b_, f.index, f.end);
-      Pos q = array.index + 4;
-      while (array.type == sistype::Array && q < array.end) {
-        Field e = ReadElement(b_, q, array.end);
-        if (!e.ok) {
-          Fail("languages", q);
-          break;
-        }
-        pkg.languages.push_back(Word(b_, e.index));
-        q = e.next;
-      }
-      if (!f.ok) Fail("languages", f.start);
-      pos = f.next;
-    } else {
       Fail("languages", pos);
-    }
-
-    if (SeekMember(b_, pos, limit, sistype::Prerequisites, f)) {
-      Pos q = f.index;
-      for (int list = 0; list < 2; ++list) {
-        Field array = ReadField(b_, q, f.end);
-        if (array.type != sistype::Array) {
-          Fail("prerequisites", q);
-          break;
-        }
-        std::vector<model::Dependency>& out = list == 0 ? pkg.targetDevices : pkg.dependencies;
-        Pos m = array.index + 4;
-        while (m < array.end) {
-          Field e = ReadElement(b_, m, array.end);
-          if (!e.ok) {
-            Fail("prerequisites", m);
-            break;
-          }
-          model::Dependency dep;
-          Field uid = ReadField(b_, e.index, e.end);
-          dep.uid = Word(b_, uid.index);
-          Field range = ReadField(b_, uid.next, e.end);
-          Field nameArray = range;
-          if (range.type == sistype::VersionRange) {
-            model::VersionRange versions;
-            Field from = ReadField(b_, range.index, range.end);
-            versions.from = ReadVersion(b_, from.index);
-            if (from.next < range.end) {
-              Field to = ReadField(b_, from.next, range.end);
-              if (to.type == sistype::Version) versions.to = ReadVersion(b_, to.index);
-            }
-            dep.versions = versions;
-            nameArray = ReadField(b_, range.next, e.end);
-          }
-          dep.names = Strings(nameArray, list == 0 ? "target device names" : "dependency names");
-          out.push_back(std::move(dep));
-          m = e.next;
-        }
-        q = array.next;
-      }
-      if (!f.ok) Fail("prerequisites", f.start);
-      pos = f.next;
-    }
-
-    if (SeekMember(b_, pos, limit, sistype::Properties, f)) {
-      Field array = ReadField(b_, f.index, f.end);
-      Pos q = array.index + 4;
-      while (array.type == sistype::Array && q < array.end) {
-        Field e = ReadElement(b_, q, array.end);
-        if (!e.ok) {
-          Fail("properties", q);
-          break;
-        }
-        pkg.properties.push_back(
-            {static_cast<std::int32_t>(Word(b_, e.index)), static_cast<std::int32_t>(Word(b_, e.index + 4))});
-        q = e.next;
-      }
-      if (!f.ok) Fail("properties", f.start);
-      pos = f.next;
-    }
-
+    if (SeekMember(b_, pos, limit, sistype::Prerequisites, f)) ReadPrerequisites(f, pos, pkg);
+    if (SeekMember(b_, pos, limit, sistype::Properties, f)) ReadProperties(f, pos, pkg);
     Pos logoPos = pos;
     if (SeekMember(b_, logoPos, limit, sistype::Logo, f)) {
-      pos = logoPos;
       Field desc = ReadField(b_, f.index, f.end);
       ReadFileDesc(b_, desc.index, desc.ok ? desc.end : f.end, pkg.logo.emplace());
       if (!pkg.logo->complete) Fail("logo", f.start);
       pos = f.next;
     }
+  }
+
+  // SISInfo: UID, vendor, names, vendor names, version, creation time, type and flags.
+  void ReadInfo(Pos& pos, Pos limit, Package& pkg) {
+    Field info = ReadField(b_, pos, limit);
+    if (!info.ok) Fail("package information", pos);
+    const Pos il = info.ok ? info.end : limit;
+    Pos p = info.index;
+    model::InfoRead& read = pkg.infoRead;
+    // Each member in turn: whether it has its type, what to do with it, and its name.
+    auto member = [&](std::uint32_t type, const char* what, bool& ok, const auto& take) {
+      const Field f = ReadField(b_, p, il);
+      ok = f.type == type;
+      if (ok)
+        take(f);
+      else
+        Fail(what, p);
+      p = f.next;
+      return f;
+    };
+    member(sistype::Uid, "package UID", read.uid, [&](const Field& f) { pkg.uid = Word(b_, f.index); });
+    member(sistype::String, "vendor name", read.vendorUniqueName,
+           [&](const Field& f) { pkg.vendorUniqueName = FieldText(b_, f); });
+    member(sistype::Array, "package names", read.names,
+           [&](const Field& f) { pkg.names = Strings(f, "package names"); });
+    member(sistype::Array, "vendor names", read.vendorNames,
+           [&](const Field& f) { pkg.vendorNames = Strings(f, "vendor names"); });
+    member(sistype::Version, "version", read.version, [&](const Field& f) { pkg.version = ReadVersion(b_, f.index); });
+    const Field created = member(sistype::DateTime, "creation time", read.created,
+                                 [&](const Field& f) { ReadCreated(f, pkg.created); });
+    // The type and flag bytes follow the creation time; without it their place is unknown.
+    p = created.end;
+    read.installType = read.created && p < il;
+    pkg.installType = read.installType ? b_.At(p) : 0;
+    ++p;
+    pkg.installFlags = read.installType && p < il ? b_.At(p) : 0;
+    pos = info.next;
+  }
+
+  void ReadCreated(const Field& f, model::DateTime& created) const {
+    Field date = ReadField(b_, f.index, f.end);
+    created.year = static_cast<std::uint16_t>(ReadLE(b_, date.index, 2));
+    created.month0 = b_.At(date.index + 2);
+    created.day = b_.At(date.index + 3);
+    Field time = ReadField(b_, date.next, f.end);
+    created.hour = b_.At(time.index);
+    created.minute = b_.At(time.index + 1);
+    created.second = b_.At(time.index + 2);
+  }
+
+  void ReadOptions(const Field& f, Pos& pos, Package& pkg) {
+    Field array = ReadField(b_, f.index, f.end);
+    if (array.type == sistype::Array) {
+      Pos q = array.index + 4;
+      while (q < array.end) {
+        Field e = ReadElement(b_, q, array.end);
+        if (!e.ok) {
+          Fail("options", q);
+          break;
+        }
+        pkg.options.push_back(Strings(ReadField(b_, e.index, e.end), "option names"));
+        q = e.next;
+      }
+    }
+    if (!f.ok) Fail("options", f.start);
+    pos = f.next;
+  }
+
+  void ReadLanguages(const Field& f, Pos& pos, Package& pkg) {
+    Field array = ReadField(b_, f.index, f.end);
+    Pos q = array.index + 4;
+    while (array.type == sistype::Array && q < array.end) {
+      Field e = ReadElement(b_, q, array.end);
+      if (!e.ok) {
+        Fail("languages", q);
+        break;
+      }
+      pkg.languages.push_back(Word(b_, e.index));
+      q = e.next;
+    }
+    if (!f.ok) Fail("languages", f.start);
+    pos = f.next;
+  }
+
+  // SISPrerequisites: the target devices, then the dependencies.
+  void ReadPrerequisites(const Field& f, Pos& pos, Package& pkg) {
+    Pos q = f.index;
+    for (int list = 0; list < 2; ++list) {
+      Field array = ReadField(b_, q, f.end);
+      if (array.type != sistype::Array) {
+        Fail("prerequisites", q);
+        break;
+      }
+      std::vector<model::Dependency>& out = list == 0 ? pkg.targetDevices : pkg.dependencies;
+      Pos m = array.index + 4;
+      while (m < array.end) {
+        Field e = ReadElement(b_, m, array.end);
+        if (!e.ok) {
+          Fail("prerequisites", m);
+          break;
+        }
+        out.push_back(ReadDependency(e, list == 0 ? "target device names" : "dependency names"));
+        m = e.next;
+      }
+      q = array.next;
+    }
+    if (!f.ok) Fail("prerequisites", f.start);
+    pos = f.next;
+  }
+
+  model::Dependency ReadDependency(const Field& e, const char* names) {
+    model::Dependency dep;
+    Field uid = ReadField(b_, e.index, e.end);
+    dep.uid = Word(b_, uid.index);
+    Field range = ReadField(b_, uid.next, e.end);
+    Field nameArray = range;
+    if (range.type == sistype::VersionRange) {
+      model::VersionRange versions;
+      Field from = ReadField(b_, range.index, range.end);
+      versions.from = ReadVersion(b_, from.index);
+      if (from.next < range.end) {
+        Field to = ReadField(b_, from.next, range.end);
+        if (to.type == sistype::Version) versions.to = ReadVersion(b_, to.index);
+      }
+      dep.versions = versions;
+      nameArray = ReadField(b_, range.next, e.end);
+    }
+    dep.names = Strings(nameArray, names);
+    return dep;
+  }
+
+  void ReadProperties(const Field& f, Pos& pos, Package& pkg) {
+    Field array = ReadField(b_, f.index, f.end);
+    Pos q = array.index + 4;
+    while (array.type == sistype::Array && q < array.end) {
+      Field e = ReadElement(b_, q, array.end);
+      if (!e.ok) {
+        Fail("properties", q);
+        break;
+      }
+      pkg.properties.push_back(
+          {static_cast<std::int32_t>(Word(b_, e.index)), static_cast<std::int32_t>(Word(b_, e.index + 4))});
+      q = e.next;
+    }
+    if (!f.ok) Fail("properties", f.start);
+    pos = f.next;
   }
 
   void ReadInstallBlock(const Field& block, InstallBlock& out) {
@@ -789,6 +781,105 @@ std::string FileBaseName(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Where the frame's fields were found.
+struct FrameRead {
+  Pos dataStart = 0;       // the controller's stored bytes
+  Pos compressedPos = 0;   // its SISCompressed field
+  Pos dataFieldPos = -1;   // the data field after it, when the field was read
+};
+
+// The frame of a whole package: UIDs, checksums and the controller's SISCompressed field.
+FrameRead ReadFrame(const ByteView& file, Package& pkg) {
+  FrameRead out;
+  Pos& dataFieldPos = out.dataFieldPos;
+  model::Frame& frame = pkg.frame.emplace();
+  frame.uid1 = Word(file, 0);
+  frame.uid2 = Word(file, 4);
+  frame.uid3 = Word(file, 8);
+  frame.uidChecksum = Word(file, 12);
+
+  const Pos fileEnd = file.Size();
+  Field contents = ReadField(file, 16, fileEnd);
+  const Pos contentsEnd = contents.ok ? contents.end : fileEnd;
+  Pos pos = contents.index;
+  if (Word(file, pos) == sistype::ControllerChecksum) {
+    Field f = ReadField(file, pos, contentsEnd);
+    frame.controllerChecksum = Word(file, f.index);
+    pos = f.next;
+  }
+  if (Word(file, pos) == sistype::DataChecksum) {
+    Field f = ReadField(file, pos, contentsEnd);
+    frame.dataChecksum = Word(file, f.index);
+    pos = f.next;
+  }
+  Pos dataStart = 0;
+  out.compressedPos = pos;
+  if (Word(file, pos) == sistype::Compressed) {
+    Field f = ReadField(file, pos, fileEnd);
+    frame.hasCompressedController = true;
+    frame.controllerAlgorithm = Word(file, f.index);
+    frame.controllerCompressedSize = std::max<Pos>(f.length - 12, 0);
+    frame.controllerUncompressedSize = ReadLE(file, f.index + 4, 8);
+    dataStart = f.index + 12;
+    if (!f.ok) pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
+    pos = f.next;
+    dataFieldPos = pos;
+  } else {
+    pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
+  }
+
+  frame.controllerOffset = out.dataStart = dataStart;
+  return out;
+}
+
+// Inflates the controller the frame describes into `controller`; false when there is none
+// to read (what went wrong is among the package's problems).
+bool InflateController(std::span<const std::uint8_t> bytes, Package& pkg, Pos compressedPos, Bytes& controller) {
+  const model::Frame& frame = *pkg.frame;
+  bool haveController = false;
+  // The controller is read into a buffer of its own, which the package keeps.
+  const std::uint64_t declared = frame.controllerUncompressedSize;
+  // Room up front spares the copies of a growing buffer (which would hold the old and the
+  // new buffer at once). A declared size is a claim, and a claim must not cost memory: the
+  // room is reserved only within the controller ceiling, and pages that the stream never
+  // fills are never touched.
+  const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
+  try {
+    if (declared32 <= ControllerCeiling(bytes.size())) controller.reserve(static_cast<std::size_t>(declared32));
+  } catch (const std::bad_alloc&) {
+  }
+  bool noMemory = false;
+  std::uint64_t produced = 0;
+  int status = ReadControllerBytes(bytes, frame, AppendTo(controller, noMemory), &produced);
+  if (noMemory) status = zstatus::MemError;
+  if (status == kControllerTooLarge) {
+    pkg.problems.push_back({Problem::Kind::Damaged,
+                            "controller of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes (more than the " +
+                                std::to_string(ControllerCeiling(bytes.size())) +
+                                " bytes a package of this size may have)",
+                            compressedPos, 0});
+  } else if (status != zstatus::Ok) {
+    Bytes().swap(controller);
+    pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
+  } else {
+    haveController = true;
+    const bool stored =
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(frame.controllerCompressedSize)) == declared;
+    if (!stored && produced < (declared & 0xFFFFFFFFu)) {
+      // The stream ends before the size its frame declares: what it holds is read.
+      pkg.problems.push_back({Problem::Kind::Damaged,
+                              "the controller's declared size (it inflates to " + std::to_string(produced) +
+                                  " of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes)",
+                              compressedPos, 0});
+    }
+  }
+  return haveController;
+}
+
+}  // namespace
+
 model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::string& name) {
   const ByteView file(bytes);
   Package pkg;
@@ -796,7 +887,7 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
   pkg.name = FileBaseName(name);
   pkg.stub = Word(file, 0) == sistype::Controller && file.HasRange(0, 4);
 
-  bool haveController = false;
+  bool haveController = pkg.stub;
   Bytes controller;
   Pos dataFieldPos = -1;
   if (!pkg.stub) {
@@ -805,81 +896,9 @@ model::Package ParsePackage(std::span<const std::uint8_t> bytes, const std::stri
       pkg.problems.push_back({Problem::Kind::NotAPackage, "package", 0, 0});
       return pkg;
     }
-    model::Frame& frame = pkg.frame.emplace();
-    frame.uid1 = Word(file, 0);
-    frame.uid2 = Word(file, 4);
-    frame.uid3 = Word(file, 8);
-    frame.uidChecksum = Word(file, 12);
-
-    const Pos fileEnd = file.Size();
-    Field contents = ReadField(file, 16, fileEnd);
-    const Pos contentsEnd = contents.ok ? contents.end : fileEnd;
-    Pos pos = contents.index;
-    if (Word(file, pos) == sistype::ControllerChecksum) {
-      Field f = ReadField(file, pos, contentsEnd);
-      frame.controllerChecksum = Word(file, f.index);
-      pos = f.next;
-    }
-    if (Word(file, pos) == sistype::DataChecksum) {
-      Field f = ReadField(file, pos, contentsEnd);
-      frame.dataChecksum = Word(file, f.index);
-      pos = f.next;
-    }
-    Pos dataStart = 0;
-    const Pos compressedPos = pos;
-    if (Word(file, pos) == sistype::Compressed) {
-      Field f = ReadField(file, pos, fileEnd);
-      frame.hasCompressedController = true;
-      frame.controllerAlgorithm = Word(file, f.index);
-      frame.controllerCompressedSize = std::max<Pos>(f.length - 12, 0);
-      frame.controllerUncompressedSize = ReadLE(file, f.index + 4, 8);
-      dataStart = f.index + 12;
-      if (!f.ok) pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
-      pos = f.next;
-      dataFieldPos = pos;
-    } else {
-      pkg.problems.push_back({Problem::Kind::Damaged, "controller", pos, 0});
-    }
-
-    frame.controllerOffset = dataStart;
-    // The controller is read into a buffer of its own that lives only while it is parsed.
-    const std::uint64_t declared = frame.controllerUncompressedSize;
-    // Room up front spares the copies of a growing buffer (which would hold the old and the
-    // new buffer at once). A declared size is a claim, and a claim must not cost memory: the
-    // room is reserved only within the controller ceiling, and pages that the stream never
-    // fills are never touched.
-    const std::uint64_t declared32 = declared & 0xFFFFFFFFu;
-    try {
-      if (declared32 <= ControllerCeiling(bytes.size())) controller.reserve(static_cast<std::size_t>(declared32));
-    } catch (const std::bad_alloc&) {
-    }
-    bool noMemory = false;
-    std::uint64_t produced = 0;
-    int status = ReadControllerBytes(bytes, frame, AppendTo(controller, noMemory), &produced);
-    if (noMemory) status = zstatus::MemError;
-    if (status == kControllerTooLarge) {
-      pkg.problems.push_back({Problem::Kind::Damaged,
-                              "controller of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes (more than the " +
-                                  std::to_string(ControllerCeiling(bytes.size())) +
-                                  " bytes a package of this size may have)",
-                              compressedPos, 0});
-    } else if (status != zstatus::Ok) {
-      Bytes().swap(controller);
-      pkg.problems.push_back({Problem::Kind::Inflate, "controller", compressedPos, status});
-    } else {
-      haveController = true;
-      const bool stored =
-          static_cast<std::uint64_t>(static_cast<std::uint32_t>(frame.controllerCompressedSize)) == declared;
-      if (!stored && produced < (declared & 0xFFFFFFFFu)) {
-        // The stream ends before the size its frame declares: what it holds is read.
-        pkg.problems.push_back({Problem::Kind::Damaged,
-                                "the controller's declared size (it inflates to " + std::to_string(produced) +
-                                    " of " + std::to_string(declared & 0xFFFFFFFFu) + " bytes)",
-                                compressedPos, 0});
-      }
-    }
-  } else {
-    haveController = true;
+    const FrameRead frame = ReadFrame(file, pkg);
+    dataFieldPos = frame.dataFieldPos;
+    haveController = InflateController(bytes, pkg, frame.compressedPos, controller);
   }
   if (!haveController) return pkg;
 
