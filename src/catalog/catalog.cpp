@@ -688,9 +688,181 @@ std::string FolderKey(const std::string& folder) {
 
 }  // namespace
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A reader: reads the files of the batches it is handed and passes on their rows. The rows of
+// large packages go on alone or a few at once, so that the queue holds rows of a bounded size
+// of packages.
+void ReadBatches(Queue<std::vector<Job>>& work, Queue<std::vector<Item>>& done, Budget& budget) {
+  std::vector<Job> batch;
+  Buffer buffer;
+  while (work.Pop(batch)) {
+    std::vector<Item> items;
+    std::uint64_t bytes = 0;
+    for (const Job& job : batch) {
+      items.push_back(ReadJob(job, budget, buffer));
+      bytes += job.size;
+      if (bytes >= kBatchBytes) {
+        done.Push(std::exchange(items, {}));
+        bytes = 0;
+      }
+    }
+    if (!items.empty()) done.Push(std::move(items));
+  }
+  done.ProducerDone();
+}
+
+// What the writer thread needs of the run.
+struct WriteState {
+  const Options& options;
+  Writer& writer;
+  Result& result;
+  std::atomic<bool>& failed;
+  Clock::time_point start;
+  Progress progress;
+};
+
+// Counts one item into the result and the progress, and writes its rows.
+void WriteItem(WriteState& w, const Item& item) {
+  ++w.progress.filesDone;
+  const bool isPackage = item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
+  if (isPackage) ++w.progress.packagesFound;
+  if (item.kind == Item::Kind::Package) {
+    ++w.result.written;
+    if (!item.readable) ++w.result.unreadable;
+  }
+  if (item.kind != Item::Kind::Unchanged) {
+    ++w.result.filesRead;
+    w.progress.bytesRead += item.size;
+  }
+  if (item.kind == Item::Kind::Error && w.result.errors.size() < kErrorsKept) w.result.errors.push_back(item.error);
+  if (!w.failed && !w.writer.Write(item, w.result.removed)) {
+    w.failed = true;
+    w.result.errors.push_back(w.options.database + ": " + w.writer.Error());
+  }
+}
+
+void Report(WriteState& w) {
+  w.progress.seconds = std::chrono::duration<double>(Clock::now() - w.start).count();
+  w.options.progress(w.progress);
+}
+
+// The one writer: every item's rows, committed now and then, so that the walk's look-ups see
+// the rows and an interrupted run keeps what it did.
+void WriteItems(WriteState& w, Queue<std::vector<Item>>& done) {
+  auto lastReport = Clock::now();
+  auto lastCommit = lastReport;
+  bool inTransaction = w.writer.Begin();
+  std::vector<Item> batch;
+  while (done.Pop(batch)) {
+    for (const Item& item : batch) WriteItem(w, item);
+    const auto now = Clock::now();
+    if (now - lastCommit > kCommitEvery) {
+      if (inTransaction) w.writer.Commit();
+      inTransaction = w.writer.Begin();
+      lastCommit = now;
+    }
+    if (w.options.progress && now - lastReport > std::chrono::milliseconds(100)) {
+      Report(w);
+      lastReport = now;
+    }
+  }
+  if (inTransaction && !w.writer.Commit()) {
+    w.failed = true;
+    w.result.errors.push_back(w.options.database + ": " + w.writer.Error());
+  }
+  w.result.packages = w.progress.packagesFound;
+  w.result.bytesRead = w.progress.bytesRead;
+  if (w.options.progress) Report(w);
+}
+
+// The walk, on the caller's thread: files the catalogue knows as they are go straight to the
+// writer, the others to the readers.
+struct Walk {
+  Queue<std::vector<Job>>& work;
+  Queue<std::vector<Item>>& done;
+  Result& result;
+  Statement* lookup;  // null when the catalogue started empty
+  std::vector<std::string> walkedFolders, errors;
+  std::vector<Job> jobs;
+  std::vector<Item> unchanged;
+
+  void File(const std::string& path, const struct stat& st) {
+    ++result.filesSeen;
+    Job job{path, static_cast<std::uint64_t>(st.st_size), MtimeNs(st)};
+    bool known = false, wasPackage = false;
+    if (lookup) {
+      lookup->Bind(1, path);
+      known = lookup->Step() && static_cast<std::uint64_t>(lookup->Int(0)) == job.size && lookup->Int(1) == job.mtime;
+      wasPackage = known && lookup->Int(2) != 0;
+      lookup->Reset();
+    }
+    if (!known) {
+      jobs.push_back(std::move(job));
+      if (jobs.size() >= kJobBatch) work.Push(std::exchange(jobs, {}));
+      return;
+    }
+    ++result.unchanged;
+    Item item;
+    item.kind = Item::Kind::Unchanged;
+    item.path = std::move(job.path);
+    item.isPackage = wasPackage;
+    unchanged.push_back(std::move(item));
+    if (unchanged.size() >= kUnchangedBatch) done.Push(std::exchange(unchanged, {}));
+  }
+
+  void Folder(const std::string& folder) {
+    const std::string root = FolderKey(folder);
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) {
+      errors.push_back(folder + ": not a folder");
+      return;
+    }
+    bool complete = true;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) complete = false;
+    for (; !ec && it != end; it.increment(ec)) {
+      std::error_code sec;
+      if (!it->is_regular_file(sec) || it->is_symlink(sec)) continue;
+      struct stat st {};
+      const std::string path = it->path().string();
+      if (::lstat(path.c_str(), &st) == 0) File(path, st);
+    }
+    if (ec) {
+      complete = false;
+      errors.push_back(folder + ": " + ec.message());
+    }
+    // Rows under a folder that could not be walked to its end are kept: a folder that is
+    // missing for a while (an unplugged drive) must not empty the catalogue.
+    if (complete) walkedFolders.push_back(root);
+  }
+
+  void Finish() {
+    if (!jobs.empty()) work.Push(std::move(jobs));
+    if (!unchanged.empty()) done.Push(std::move(unchanged));
+    work.ProducerDone();
+    done.ProducerDone();
+  }
+};
+
+// After the walk: the rows of files that are gone, and the indexes.
+bool Conclude(Writer& writer, const std::vector<std::string>& walkedFolders, Result& result) {
+  bool ok = true;
+  writer.Begin();
+  for (const std::string& root : walkedFolders)
+    if (!writer.RemoveUnseen(root, result.removed)) ok = false;
+  if (ok && !writer.MakeIndexes()) ok = false;
+  if (!writer.Commit()) ok = false;
+  return ok;
+}
+
+}  // namespace
+
 Result Run(const Options& options) {
   Result result;
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   Writer writer;
   std::string error;
   if (!writer.Open(options.database, error)) {
@@ -724,149 +896,22 @@ Result Run(const Options& options) {
   Queue<std::vector<Job>> work(2 * jobs + 2, 1);
   Queue<std::vector<Item>> done(2 * jobs + 4, static_cast<int>(jobs) + 1);
   Budget budget(options.memoryBudget);
-
   std::vector<std::thread> readers;
-  for (unsigned i = 0; i < jobs; ++i)
-    readers.emplace_back([&] {
-      std::vector<Job> batch;
-      Buffer buffer;
-      while (work.Pop(batch)) {
-        // The rows of large packages go on alone or a few at once, so that the queue holds
-        // rows of a bounded size of packages.
-        std::vector<Item> items;
-        std::uint64_t bytes = 0;
-        for (const Job& job : batch) {
-          items.push_back(ReadJob(job, budget, buffer));
-          bytes += job.size;
-          if (bytes >= kBatchBytes) {
-            done.Push(std::exchange(items, {}));
-            bytes = 0;
-          }
-        }
-        if (!items.empty()) done.Push(std::move(items));
-      }
-      done.ProducerDone();
-    });
-
+  for (unsigned i = 0; i < jobs; ++i) readers.emplace_back([&] { ReadBatches(work, done, budget); });
   std::atomic<bool> writeFailed{false};
-  std::thread writerThread([&] {
-    Progress progress;
-    auto lastReport = std::chrono::steady_clock::now();
-    auto lastCommit = lastReport;
-    bool inTransaction = writer.Begin();
-    std::vector<Item> batch;
-    while (done.Pop(batch)) {
-      for (const Item& item : batch) {
-        ++progress.filesDone;
-        const bool isPackage =
-            item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
-        if (isPackage) ++progress.packagesFound;
-        if (item.kind == Item::Kind::Package) {
-          ++result.written;
-          if (!item.readable) ++result.unreadable;
-        }
-        if (item.kind != Item::Kind::Unchanged) {
-          ++result.filesRead;
-          progress.bytesRead += item.size;
-        }
-        if (item.kind == Item::Kind::Error && result.errors.size() < kErrorsKept) result.errors.push_back(item.error);
-        if (!writeFailed && !writer.Write(item, result.removed)) {
-          writeFailed = true;
-          result.errors.push_back(options.database + ": " + writer.Error());
-        }
-      }
-      // Committed now and then, so that the walk's look-ups see the rows and an interrupted
-      // run keeps what it did.
-      const auto now = std::chrono::steady_clock::now();
-      if (now - lastCommit > kCommitEvery) {
-        if (inTransaction) writer.Commit();
-        inTransaction = writer.Begin();
-        lastCommit = now;
-      }
-      if (options.progress && now - lastReport > std::chrono::milliseconds(100)) {
-        progress.seconds = std::chrono::duration<double>(now - start).count();
-        options.progress(progress);
-        lastReport = now;
-      }
-    }
-    if (inTransaction && !writer.Commit()) {
-      writeFailed = true;
-      result.errors.push_back(options.database + ": " + writer.Error());
-    }
-    result.packages = progress.packagesFound;
-    result.bytesRead = progress.bytesRead;
-    if (options.progress) {
-      progress.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      options.progress(progress);
-    }
-  });
+  WriteState w{options, writer, result, writeFailed, start, {}};
+  std::thread writerThread([&] { WriteItems(w, done); });
 
-  // The walk, on this thread.
-  std::vector<std::string> walkedFolders, walkErrors;
-  std::vector<Job> jobBatch;
-  std::vector<Item> unchangedBatch;
-  for (const std::string& folder : options.folders) {
-    const std::string root = FolderKey(folder);
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) {
-      walkErrors.push_back(folder + ": not a folder");
-      continue;
-    }
-    bool complete = true;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-    if (ec) complete = false;
-    for (; !ec && it != end; it.increment(ec)) {
-      const fs::directory_entry& entry = *it;
-      std::error_code sec;
-      if (!entry.is_regular_file(sec) || entry.is_symlink(sec)) continue;
-      struct stat st {};
-      const std::string path = entry.path().string();
-      if (::lstat(path.c_str(), &st) != 0) continue;
-      ++result.filesSeen;
-      Job job{path, static_cast<std::uint64_t>(st.st_size), MtimeNs(st)};
-      bool known = false, wasPackage = false;
-      if (lookups) {
-        lookup.Bind(1, path);
-        known = lookup.Step() && static_cast<std::uint64_t>(lookup.Int(0)) == job.size && lookup.Int(1) == job.mtime;
-        wasPackage = known && lookup.Int(2) != 0;
-        lookup.Reset();
-      }
-      if (known) {
-        ++result.unchanged;
-        Item item;
-        item.kind = Item::Kind::Unchanged;
-        item.path = std::move(job.path);
-        item.isPackage = wasPackage;
-        unchangedBatch.push_back(std::move(item));
-        if (unchangedBatch.size() >= kUnchangedBatch) done.Push(std::exchange(unchangedBatch, {}));
-      } else {
-        jobBatch.push_back(std::move(job));
-        if (jobBatch.size() >= kJobBatch) work.Push(std::exchange(jobBatch, {}));
-      }
-    }
-    if (ec) {
-      complete = false;
-      walkErrors.push_back(folder + ": " + ec.message());
-    }
-    // Rows under a folder that could not be walked to its end are kept: a folder that is
-    // missing for a while (an unplugged drive) must not empty the catalogue.
-    if (complete) walkedFolders.push_back(root);
-  }
-  if (!jobBatch.empty()) work.Push(std::move(jobBatch));
-  if (!unchangedBatch.empty()) done.Push(std::move(unchangedBatch));
-  work.ProducerDone();
-  done.ProducerDone();
+  Walk walk{work, done, result, lookups ? &lookup : nullptr, {}, {}, {}, {}};
+  for (const std::string& folder : options.folders) walk.Folder(folder);
+  walk.Finish();
   for (std::thread& t : readers) t.join();
   writerThread.join();
-  result.errors.insert(result.errors.begin(), walkErrors.begin(), walkErrors.end());
+  result.errors.insert(result.errors.begin(), walk.errors.begin(), walk.errors.end());
 
-  if (!writeFailed) {
-    writer.Begin();
-    for (const std::string& root : walkedFolders)
-      if (!writer.RemoveUnseen(root, result.removed)) writeFailed = true;
-    if (!writeFailed && !writer.MakeIndexes()) writeFailed = true;
-    if (!writer.Commit()) writeFailed = true;
-    if (writeFailed) result.errors.push_back(options.database + ": " + writer.Error());
+  if (!writeFailed && !Conclude(writer, walk.walkedFolders, result)) {
+    writeFailed = true;
+    result.errors.push_back(options.database + ": " + writer.Error());
   }
   result.ok = !writeFailed;
   return result;
