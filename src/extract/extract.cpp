@@ -116,12 +116,50 @@ struct Writer {
 
   int Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize, std::int64_t offset,
               const std::optional<Sha1Digest>& expected, HashCheck* check);
+  // Whether a stream can be inflated at all; otherwise `reason` says why not.
+  bool CanInflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize, std::int64_t offset);
+  // After a stream that did not inflate whole: the reason, and the message when one is due.
+  void InflateFailed(int status, bool writeFailed, OutputFile& out);
   int Cut(const std::string& name, std::int64_t offset, std::int64_t length, const std::optional<Sha1Digest>& expected,
           HashCheck* check);
   void Progress(std::uint64_t n) {
     if (meter) meter->Add(n);
   }
 };
+
+bool Writer::CanInflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
+                        std::int64_t offset) {
+  if (name.empty() || compressSize == 0) {
+    reason = kNoData;
+    return false;
+  }
+  if (compressSize < 0 || uncompressSize < 0 || !package.HasRange(offset, compressSize)) {
+    reason = kOutside;
+    return false;
+  }
+  if (static_cast<std::uint64_t>(uncompressSize) > MaxInflatedSize(static_cast<std::size_t>(compressSize))) {
+    // Deflate cannot expand this much: corrupt input, refused before anything is made.
+    reason = InflateMessage(zstatus::DataError, kInflateFailure);
+    reporter.Warning(reason);
+    return false;
+  }
+  return true;
+}
+
+void Writer::InflateFailed(int status, bool writeFailed, OutputFile& out) {
+  out.Abort();
+  if (status == zstatus::Stopped && !writeFailed && reporter.Cancelled()) {
+    // Stopped by the person: no message, and nothing of the file stays.
+    reason = kCancelled;
+    cancelled = true;
+  } else if (writeFailed) {
+    reason = kWriteFailed;
+    error = out.Error();
+  } else {
+    reason = InflateMessage(status, kInflateFailure);
+    reporter.Warning(reason);
+  }
+}
 
 int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int64_t uncompressSize,
                     std::int64_t offset, const std::optional<Sha1Digest>& expected, HashCheck* check) {
@@ -130,23 +168,10 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
   cancelled = false;
   bytes = 0;
   error = 0;
-  if (name.empty() || compressSize == 0) {
-    reason = kNoData;
-    return 0;
-  }
-  if (compressSize < 0 || uncompressSize < 0 || !package.HasRange(offset, compressSize)) {
-    reason = kOutside;
-    return 0;
-  }
+  if (!CanInflate(name, compressSize, uncompressSize, offset)) return 0;
   const auto srcLen = static_cast<std::size_t>(compressSize);
   const auto declared = static_cast<std::uint64_t>(uncompressSize);
   const std::uint8_t* src = package.Ptr(offset);
-  if (declared > MaxInflatedSize(srcLen)) {
-    // Deflate cannot expand this much: corrupt input, refused before anything is made.
-    reason = InflateMessage(zstatus::DataError, kInflateFailure);
-    reporter.Warning(reason);
-    return 0;
-  }
   OutputFile out;
   if (!out.Open(destination, name, declared)) {
     reason = kUnsafe;
@@ -181,25 +206,14 @@ int Writer::Inflate(const std::string& name, std::int64_t compressSize, std::int
     outcome = sha.Final(digest) && digest == *expected ? HashCheck::Match : HashCheck::Mismatch;
     if (outcome == HashCheck::Mismatch) {
       // zlib has the last word on the stream: inflate it again with its own check.
-      InflateOptions check;
-      check.stream = &stream;
-      check.cancelled = [this] { return reporter.Cancelled(); };
-      status = InflateTo(src, srcLen, declared, [](const std::uint8_t*, std::size_t) { return true; }, check);
+      InflateOptions again;
+      again.stream = &stream;
+      again.cancelled = [this] { return reporter.Cancelled(); };
+      status = InflateTo(src, srcLen, declared, [](const std::uint8_t*, std::size_t) { return true; }, again);
     }
   }
   if (status != zstatus::Ok) {
-    out.Abort();
-    if (status == zstatus::Stopped && !state.writeFailed && reporter.Cancelled()) {
-      // Stopped by the person: no message, and nothing of the file stays.
-      reason = kCancelled;
-      cancelled = true;
-    } else if (state.writeFailed) {
-      reason = kWriteFailed;
-      error = out.Error();
-    } else {
-      reason = InflateMessage(status, kInflateFailure);
-      reporter.Warning(reason);
-    }
+    InflateFailed(status, state.writeFailed, out);
     return 0;
   }
   if (!out.Commit()) {
