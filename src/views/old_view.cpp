@@ -453,7 +453,15 @@ class RecordView {
       view_.files.push_back(std::move(row));
     }
     if (!lines) return;
+    std::string line = ScriptLine(r, src, dst, parts);
+    if (!line.empty()) lines->push_back(std::move(line));
+  }
 
+  // The script line of a file record; `parts` are the file names of a per-language record.
+  std::string ScriptLine(const Record& r, const std::string& src, const std::string& dst,
+                         const std::vector<std::string>& parts) const {
+    const bool single = r.kind == Record::Kind::File;
+    const std::uint32_t type = r.fileType;
     std::string source;
     if (single || type == kFileNull) {
       source = type == kFileNull ? Q("") : (type == kEmbedded ? "@" + Q(src) : Q(src));
@@ -492,7 +500,7 @@ class RecordView {
         break;
       default: break;
     }
-    if (!line.empty()) lines->push_back(std::move(line));
+    return line;
   }
 
   const model::Package& pkg_;
