@@ -458,28 +458,41 @@ class FactsWriter {
     // Members a damaged package information left unread are null, as the lists leave them out.
     const model::InfoRead& read = p.infoRead;
     j["version"] = read.version ? VersionJson(p.version) : Json();
-    if (p.generation == Generation::Sis9 && read.created) {
-      Json c;
-      c["year"] = p.created.year;
-      c["month"] = p.created.month0 + 1;
-      c["day"] = p.created.day;
-      c["hour"] = p.created.hour;
-      c["minute"] = p.created.minute;
-      c["second"] = p.created.second;
-      c["text"] = CreatedText(p);
-      j["created"] = std::move(c);
-    } else {
-      j["created"] = Json();
-    }
+    j["created"] = p.generation == Generation::Sis9 && read.created ? CreatedJson(p) : Json();
+    j["installType"] = InstallTypeJson(p);
+    j["installFlags"] = Bits(InstallFlagBits(p), InstallFlagNames(p));
+    Requirements(p, j);
+    j["ended"] = p.generation == Generation::Sis9 ? Json(p.ended) : Json();
+    Content(p, j);
+    return j;
+  }
+
+  static Json CreatedJson(const Package& p) {
+    Json c;
+    c["year"] = p.created.year;
+    c["month"] = p.created.month0 + 1;
+    c["day"] = p.created.day;
+    c["hour"] = p.created.hour;
+    c["minute"] = p.created.minute;
+    c["second"] = p.created.second;
+    c["text"] = CreatedText(p);
+    return c;
+  }
+
+  static Json InstallTypeJson(const Package& p) {
+    const bool read = p.infoRead.installType;
     Json type;
-    if (read.installType)
+    if (read)
       type["code"] = p.generation == Generation::Pre9 && p.oldHeader ? p.oldHeader->type : p.installType;
     else
       type["code"] = Json();
-    const std::string typeName = read.installType ? InstallTypeName(p) : std::string();
+    const std::string typeName = read ? InstallTypeName(p) : std::string();
     type["name"] = typeName.empty() ? Json() : Json(typeName);
-    j["installType"] = std::move(type);
-    j["installFlags"] = Bits(InstallFlagBits(p), InstallFlagNames(p));
+    return type;
+  }
+
+  // Languages, target devices, dependencies and properties.
+  void Requirements(const Package& p, Json& j) {
     Json langs = Json::array();
     for (std::uint32_t l : p.languages) langs.push_back(LanguageJson(l));
     j["languages"] = std::move(langs);
@@ -492,8 +505,10 @@ class FactsWriter {
     Json props = Json::array();
     for (const model::Property& pr : p.properties) props.push_back(Json{{"key", pr.key}, {"value", pr.value}});
     j["properties"] = std::move(props);
-    j["ended"] = p.generation == Generation::Sis9 ? Json(p.ended) : Json();
+  }
 
+  // Options, the condition tree, the files and the embedded packages.
+  void Content(const Package& p, Json& j) {
     Json options = Json::array();
     auto addOptions = [&](const std::vector<std::vector<std::string>>& list) {
       for (const auto& names : list) {
@@ -527,7 +542,6 @@ class FactsWriter {
       j["files"] = std::move(files.array);
     }
     j["embeddedPackages"] = std::move(embedded);
-    return j;
   }
 
   // A 9.x install block: its files, its embedded packages, then its condition blocks.
