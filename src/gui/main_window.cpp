@@ -891,14 +891,16 @@ QString DraggedFile(const QMimeData* mime) {
 }  // namespace
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!running_ && !busy_ && !DraggedFile(event->mimeData()).isEmpty())
+  // Rows dragged out of the Files table are for other programs: dropped back here they
+  // would replace the package with one of its own files.
+  if (!running_ && !busy_ && !event->source() && !DraggedFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
-  if (!running_ && !busy_ && !DraggedFile(event->mimeData()).isEmpty())
+  if (!running_ && !busy_ && !event->source() && !DraggedFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
@@ -906,7 +908,7 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
 
 void MainWindow::dropEvent(QDropEvent* event) {
   const QString path = DraggedFile(event->mimeData());
-  if (path.isEmpty() || running_ || busy_) {
+  if (path.isEmpty() || running_ || busy_ || event->source()) {
     event->ignore();
     return;
   }

@@ -1,5 +1,8 @@
 #include "operations/window_files.hpp"
 
+#include <signal.h>
+
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 
@@ -32,6 +35,23 @@ void WriteController(const std::string& folder, const model::Package& package) {
     out.Abort();
 }
 
+// Whether the process `pid` has ended.
+bool Gone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+// Removes the folders "open-PID-N" and "drag-PID-N" (files taken out of a package to be
+// opened or dragged away) that a window which is no longer running left in `folder`.
+void RemoveStaleTakeOuts(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::size_t at = name.rfind("open-", 0) == 0 ? 5 : name.rfind("drag-", 0) == 0 ? 5 : 0;
+    if (at == 0 || entry.is_symlink(ec) || !entry.is_directory(ec)) continue;
+    long pid = 0;
+    for (; at < name.size() && name[at] >= '0' && name[at] <= '9' && pid < 100000000; ++at) pid = pid * 10 + (name[at] - '0');
+    if (at < name.size() && name[at] == '-' && Gone(pid)) std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
 }  // namespace
 
 std::vector<Message> PrepareProgramFolders(const Platform& platform) {
@@ -49,6 +69,7 @@ std::vector<Message> PrepareProgramFolders(const Platform& platform) {
   if (auto scratch = platform.ScratchDir(&why)) {
     // Part and scratch files that a killed run left behind.
     RemoveStaleFiles(*scratch);
+    RemoveStaleTakeOuts(*scratch);
     RemoveStaleFiles(scratch->substr(0, scratch->size() - std::string("Brimond/").size()));
   } else {
     messages.push_back({Severity::Warning, kProgramName, "Cannot use a private temporary folder: " + why});

@@ -15,8 +15,8 @@
 namespace tarvik::ops {
 
 // Makes the program's folders ("Brimond" and "Brimond/bin" under the data folder) and
-// removes the part and scratch files that a killed run left in the private temporary
-// folder. What could not be done is returned, to be told.
+// removes the part and scratch files, and the folders of files taken out to be opened or
+// dragged away, that a killed window left in the private temporary folder. What could not be done is returned, to be told.
 std::vector<Message> PrepareProgramFolders(const Platform& platform);
 
 class ScratchFiles {

@@ -142,3 +142,30 @@ TEST(UnreadableFile, OpenSaysSoAndKeepsTheWindowAsItWas) {
 
 }  // namespace
 }  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+TEST(TakeOuts, FoldersOfAWindowThatIsGoneAreSweptAtStart) {
+  test::TempDir dir;
+  test::FakeUi ui;
+  window::Commands first(ui, test::TestPlatform(dir));
+  first.Form_Load();
+  const auto scratch = test::TestPlatform(dir).ScratchDir();
+  ASSERT_TRUE(scratch);
+  // A process number no system hands out, and this process's own.
+  const std::string gone = *scratch + "open-999999999-1";
+  const std::string dragged = *scratch + "drag-999999999-2";
+  const std::string mine = *scratch + "drag-" + std::to_string(::getpid()) + "-1";
+  const std::string other = *scratch + "opened-by-hand";
+  for (const std::string& f : {gone, dragged, mine, other}) std::filesystem::create_directories(f + "/sub");
+  window::Commands next(ui, test::TestPlatform(dir));
+  next.Form_Load();
+  EXPECT_FALSE(std::filesystem::exists(gone));
+  EXPECT_FALSE(std::filesystem::exists(dragged));
+  EXPECT_TRUE(std::filesystem::exists(mine)) << "a running window's files stay";
+  EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+}  // namespace
+}  // namespace tarvik
