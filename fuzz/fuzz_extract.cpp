@@ -9,14 +9,6 @@
 #include "parse/parse.hpp"
 #include "support.hpp"
 
-namespace {
-class Quiet : public tarvik::extract::Reporter {
- public:
-  void Failed(const std::string&) override {}
-  void Warning(const std::string&) override {}
-};
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
   fuzz::ResetScratch();
@@ -28,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string out = fuzz::Scratch().out + "/";
   if (!view.files.empty() && !package.stub &&
       !extract::PlanExtraction(bytes, package.generation, view.files, out).TooMuch()) {
-    Quiet quiet;
+    extract::QuietReporter quiet;
     extract::ExtractAll(bytes, package.generation, view.files, out, quiet);
   }
   if (!fuzz::NothingWrittenOutside()) {

@@ -22,12 +22,6 @@ namespace {
 
 using namespace tarvik;
 
-class Quiet : public extract::Reporter {
- public:
-  void Failed(const std::string&) override {}
-  void Warning(const std::string&) override {}
-};
-
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -68,7 +62,7 @@ bool Round(const std::vector<std::uint8_t>& bytes, const std::string& dir, const
   if (package.generation != model::Generation::Sis9 || !package.controllerRead || package.stub) return false;
   const views::PackageView view = views::Describe(package, {});
   if (extract::PlanExtraction(bytes, package.generation, view.files, dir + "/").TooMuch()) return false;
-  Quiet quiet;
+  extract::QuietReporter quiet;
   std::filesystem::create_directories(dir);
   extract::ExtractAll(bytes, package.generation, view.files, dir + "/", quiet);
   const std::vector<views::RebuildScript> scripts = views::RebuildScripts(package, view);

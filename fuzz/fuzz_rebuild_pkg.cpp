@@ -18,12 +18,6 @@
 
 namespace {
 
-class Quiet : public tarvik::extract::Reporter {
- public:
-  void Failed(const std::string&) override {}
-  void Warning(const std::string&) override {}
-};
-
 [[noreturn]] void Fail(const char* what, const std::string& line) {
   std::fprintf(stderr, "PKG property broken: %s: %s\n", what, line.c_str());
   std::abort();
@@ -98,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   extract::Result result;
   if (!view.files.empty() && !package.stub &&
       !extract::PlanExtraction(bytes, package.generation, view.files, out).TooMuch()) {
-    Quiet quiet;
+    tarvik::extract::QuietReporter quiet;
     result = extract::ExtractAll(bytes, package.generation, view.files, out, quiet);
   }
   std::vector<bool> written(view.files.size(), false);

@@ -35,8 +35,7 @@ std::string Out(const std::string& text) { return ForStream(STDOUT_FILENO, text)
 
 ops::OpenSettings Settings(const FileCommand& command) {
   ops::OpenSettings settings;
-  settings.sourceFolder = command.sourceDir.substr(0, command.sourceDir.find('\0'));
-  if (!settings.sourceFolder.empty() && settings.sourceFolder.back() != kSep) settings.sourceFolder += kSep;
+  settings.sourceFolder = FolderPath(command.sourceDir);
   return settings;
 }
 

@@ -65,6 +65,14 @@ class Reporter {
   virtual bool Cancelled() const { return false; }
 };
 
+// A reporter that tells nobody anything (extraction into a scratch folder, tests, fuzzing);
+// what failed is still in the result.
+class QuietReporter : public Reporter {
+ public:
+  void Failed(const std::string&) override {}
+  void Warning(const std::string&) override {}
+};
+
 // A file written, as the result lists it.
 struct WrittenFile {
   std::size_t row = 0;         // its position in the rows given to ExtractAll

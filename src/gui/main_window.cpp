@@ -53,13 +53,6 @@ QString SizeText(std::uint64_t bytes) {
   return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeIecFormat);
 }
 
-// Extraction into the private temporary folder tells nobody anything on the way.
-class QuietReporter : public extract::Reporter {
- public:
-  void Failed(const std::string&) override {}
-  void Warning(const std::string&) override {}
-};
-
 constexpr const char* kBuildFilter = "SIS File (.sis, .sisx)|*.sis;*.sisx|All Files|*.*";
 constexpr const char* kBuildTitle = "Build Package";
 constexpr const char* kUnsavedEdits = "The script has edits that are not saved.\r\nDrop them?";
@@ -648,7 +641,7 @@ std::vector<QString> MainWindow::ExtractToTemp(const std::vector<std::size_t>& r
   request.folder = folder;
   request.rows = rows;
   const ops::ExtractJob job = ops::PrepareExtraction(commands_.State().item, request, *this);
-  QuietReporter quiet;
+  extract::QuietReporter quiet;
   const ops::ExtractReport report = ops::RunExtraction(job, quiet);
   for (const extract::WrittenFile& w : report.result.written)
     paths.push_back(QString::fromStdString(JoinPath(folder, w.path)));

@@ -40,11 +40,6 @@ bool CarriesNoData(const model::Package& package, const std::vector<views::FileR
          std::none_of(rows.begin(), rows.end(), [](const views::FileRow& r) { return r.hasData; });
 }
 
-std::string FolderWithSeparator(std::string folder) {
-  if (const auto nul = folder.find('\0'); nul != std::string::npos) folder.resize(nul);
-  if (!folder.empty() && folder.back() != kSep) folder += kSep;
-  return folder;
-}
 
 // PKG files are written after the files, and listed after them; a file that stands at a PKG
 // file's path is replaced only when the person allowed it before the run.
@@ -132,7 +127,7 @@ bool ExtractReport::Faulty() const {
 ExtractJob PrepareExtraction(std::shared_ptr<const Opened> item, const ExtractRequest& request,
                              Conversation& conversation) {
   ExtractJob job;
-  job.folder = FolderWithSeparator(request.folder);
+  job.folder = FolderPath(request.folder);
   if (!item || job.folder.empty() || !item->package) return job;
   job.rebuildScripts = request.rebuildScripts && !request.rows;
   if (request.certificates) job.certificates = extract::CertificateFiles(*item->package, *item->bytes);

@@ -106,6 +106,12 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return out;
 }
 
+std::string FolderPath(std::string_view chosen) {
+  std::string folder(chosen.substr(0, chosen.find('\0')));
+  if (!folder.empty() && folder.back() != kSep) folder += kSep;
+  return folder;
+}
+
 std::string BaseName(std::string_view path) {
   const size_t p = path.find_last_of("/\\");
   return std::string(p == std::string_view::npos ? path : path.substr(p + 1));

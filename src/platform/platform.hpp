@@ -43,6 +43,9 @@ class Platform {
 std::string ToNative(std::string_view path);
 // Joins a folder and a name with one separator.
 std::string JoinPath(std::string_view folder, std::string_view name);
+// A folder as chosen (a dialog's answer, an argument): cut at a NUL, ending in one separator;
+// empty when nothing was chosen.
+std::string FolderPath(std::string_view chosen);
 // The name after the last separator (either kind).
 std::string BaseName(std::string_view path);
 bool EndsWithNoCase(std::string_view text, std::string_view suffix);

@@ -8,14 +8,6 @@ namespace tarvik::window {
 
 namespace {
 
-// A chosen folder as the commands keep it: cut at a NUL, ending in a separator; empty when
-// nothing was chosen.
-std::string FolderText(const std::string& picked) {
-  std::string folder = picked.substr(0, picked.find('\0'));
-  if (!folder.empty() && folder.back() != kSep) folder += kSep;
-  return folder;
-}
-
 // An unexpected failure ends a command; the person is told what it was.
 void TellFailure(ops::Conversation& conversation, const std::exception& e) {
   conversation.Tell({ops::Severity::Plain, kProgramName, std::string("Error:") + kProgramName + " : " + e.what()});
@@ -141,7 +133,7 @@ void Commands::mnSave_Click() {
 void Commands::mnWD_Click() {
   const auto chosen = ui_.ChooseFolder(kWorkingDirTitle, FolderPurpose::WorkingDirectory);
   if (!chosen) return;
-  const std::string folder = FolderText(*chosen);
+  const std::string folder = FolderPath(*chosen);
   if (!folder.empty()) state_.sourceFolder = folder;
 }
 
@@ -150,7 +142,7 @@ ops::ExtractJob Commands::PrepareExtraction(const std::optional<std::vector<std:
   if (!mnFile_Click().extract) return {};
   const auto picked = ui_.ChooseFolder(kExtractFolderTitle, FolderPurpose::Extract);
   if (!picked) return {};
-  const std::string folder = FolderText(*picked);
+  const std::string folder = FolderPath(*picked);
   if (folder.empty()) return {};
   state_.extractionFolder = folder;
   ops::ExtractRequest request;

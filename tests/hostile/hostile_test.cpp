@@ -59,10 +59,7 @@ struct Read {
       if (r.hasData && (r.offset < 0 || static_cast<std::uint64_t>(r.offset) + r.compressedSize > bytes.size()))
         outside.push_back(r);
     if (outside.empty()) return ::testing::AssertionSuccess();
-    struct Quiet : extract::Reporter {
-      void Failed(const std::string&) override {}
-      void Warning(const std::string&) override {}
-    } quiet;
+    extract::QuietReporter quiet;
     test::TempDir dir;
     const extract::Result result = extract::ExtractAll(bytes, package.generation, outside, dir.Path() + "/", quiet);
     if (!result.written.empty()) return ::testing::AssertionFailure() << result.written.front().path << " was written";

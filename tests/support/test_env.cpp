@@ -126,10 +126,7 @@ std::string CarriedOf(const window::Commands& app) {
 }
 
 Extraction ExtractThroughMenu(window::Commands& app, FakeUi& ui, const std::string& folder, bool rebuildScripts) {
-  struct Quiet : extract::Reporter {
-    void Failed(const std::string&) override {}
-    void Warning(const std::string&) override {}
-  } quiet;
+  extract::QuietReporter quiet;
   ui.folderAnswers.push_back(folder);
   Extraction x;
   x.job = app.PrepareExtraction(std::nullopt, rebuildScripts);
