@@ -276,7 +276,7 @@ void BM_JsonManyFiles(benchmark::State& state) {
       fsys::ReadWholeFile(path, bytes);
       const model::Package pkg = Parse(bytes, path);
       const views::PackageView view = views::Describe(pkg, {});
-      const std::string text = views::PackageFactsLine(pkg, bytes, view, path);
+      const std::string text = views::FactsDocumentLine(pkg, bytes, view, path);
       benchmark::DoNotOptimize(text.data());
     }
     const auto t3 = std::chrono::steady_clock::now();

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string name = "in" + std::string(reinterpret_cast<const char*>(data), nameSize) + ".sis";
   const std::span<const std::uint8_t> bytes(data, size);
   const model::Package package = Parse(bytes, name);
-  const std::string line = views::PackageFactsLine(package, bytes, views::Describe(package, {}), name);
+  const std::string line = views::FactsDocumentLine(package, bytes, views::Describe(package, {}), name);
   if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) Fail("more than one line");
   if (!ValidUtf8(line)) Fail("not UTF-8");
   const nlohmann::json doc = nlohmann::json::parse(line, nullptr, false);

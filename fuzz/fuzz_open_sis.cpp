@@ -5,6 +5,7 @@
 
 #include "parse/parse.hpp"
 #include "signers/signers.hpp"
+#include "views/fact_list.hpp"
 #include "views/views.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   views::Describe(package, {"/w/"});
   if (package.generation == model::Generation::Sis9) {
     const signers::Report report = signers::Inspect(package, bytes);
-    signers::Describe(package, report, signers::CollectCapabilities(package));
+    views::SignerLines(package, report, signers::CollectCapabilities(package));
   }
   return 0;
 }

@@ -33,7 +33,7 @@ views::Json Facts(const std::vector<std::uint8_t>& bytes) {
                                                  "compressedSize", "dataOffset", "offset", "signers", "signatures",
                                                  "signatureChains", "extractPath", "path"};
   const model::Package pkg = Parse(bytes, "p.sis");
-  views::Json j = views::PackageFacts(pkg, bytes, views::Describe(pkg, {}), "p.sis");
+  views::Json j = views::FactsDocument(pkg, bytes, views::Describe(pkg, {}), "p.sis");
   std::vector<views::Json*> todo{&j};
   while (!todo.empty()) {
     views::Json* n = todo.back();

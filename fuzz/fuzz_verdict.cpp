@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "a chain verifies while an install block follows it\n");
         std::abort();
       }
-  const std::string json = views::PackageFactsLine(package, bytes, views::Describe(package, {}), "input.sis");
+  const std::string json = views::FactsDocumentLine(package, bytes, views::Describe(package, {}), "input.sis");
   if (json.find("\"verdict\":\"verified\"") != std::string::npos) {
     std::fprintf(stderr, "the JSON says verified while an install block follows the last chain\n");
     std::abort();

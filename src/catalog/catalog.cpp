@@ -107,35 +107,42 @@ std::string Joined(const std::vector<std::string>& words) {
   return out;
 }
 
-// Gathers the rows of one package (the main one or an embedded one) and of the packages it embeds.
+// Gathers the rows of the packages of one file from their facts; the files of each
+// package from the model, walked in the order the JSON document lists them.
 class RowMaker {
  public:
   explicit RowMaker(Item& item) : item_(item) {}
 
-  void Visit(const Package& p, int parent) {
-    const int ord = p.ordinal;
-    for (std::size_t i = 0; i < p.languages.size(); ++i) {
-      const views::LanguageFacts l = views::Language(p.languages[i]);
+  void Add(const views::PackageFacts& f, std::int32_t parentOrdinal) {
+    const int ord = f.ordinal;
+    for (std::size_t i = 0; i < f.languages.size(); ++i) {
+      const views::LanguageFacts& l = f.languages[i];
       item_.languages.push_back({ord, static_cast<int>(i), l.number, l.code, l.name});
     }
-    auto names = [&](const char* kind, const std::vector<std::string>& texts) {
-      for (std::size_t i = 0; i < texts.size(); ++i)
-        item_.names.push_back({ord, kind, i < p.languages.size() ? std::optional(p.languages[i]) : std::nullopt, texts[i]});
+    auto names = [&](const char* kind, const std::vector<views::LanguageText>& texts) {
+      for (const views::LanguageText& t : texts)
+        item_.names.push_back({ord, kind, t.language ? std::optional(t.language->number) : std::nullopt, t.text});
     };
-    names("name", p.names);
-    names("vendor", p.vendorNames);
+    names("name", f.names);
+    names("vendor", f.vendorNames);
     for (int list = 0; list < 2; ++list)
-      for (const model::Dependency& d : list == 0 ? p.targetDevices : p.dependencies) {
-        DependencyRow row{ord, list == 0, d.uid, views::UidText(d.uid), {}, {}, {},
-                          d.names.empty() ? std::string() : d.names.front()};
-        if (list == 0) row.platform = views::PlatformName(d.uid).value_or("");
-        if (d.versions) {
-          row.from = views::VersionText(d.versions->from);
-          if (d.versions->to) row.to = views::VersionText(*d.versions->to);
-        }
+      for (const views::DependencyFacts& d : list == 0 ? f.targetDevices : f.dependencies) {
+        DependencyRow row{ord, list == 0, d.uid, views::UidText(d.uid), d.platform.value_or(""), {}, {},
+                          d.names.empty() ? std::string() : d.names.front().text};
+        if (d.from) row.from = views::VersionText(*d.from);
+        if (d.to) row.to = views::VersionText(*d.to);
         item_.dependencies.push_back(std::move(row));
       }
     const std::size_t firstFile = item_.files.size();
+    Files(*f.package);
+    if (f.embedded)
+      item_.embedded.push_back({ord, parentOrdinal, f.uid, views::UidText(f.uid), f.Name(), f.Vendor(),
+                                views::VersionText(f.package->version), item_.files.size() - firstFile});
+  }
+
+ private:
+  // The package's own files (not those of the packages it embeds).
+  void Files(const model::Package& p) {
     if (p.generation == model::Generation::Pre9) {
       for (const model::Record& r : p.records)
         for (const model::FileEntry& e : r.entries) {
@@ -145,24 +152,14 @@ class RowMaker {
             language = p.languages[static_cast<std::size_t>(e.language)];
           File(p, e, language);
         }
-    } else {
-      if (p.logo) File(p, *p.logo, std::nullopt);
-      Block(p, p.body);
-      for (const model::InstallBlock& b : p.laterBlocks) Block(p, b);
+      return;
     }
-    if (parent > 0)
-      item_.embedded.push_back({ord, parent, p.uid, views::UidText(p.uid), views::FirstName(p), views::FirstVendor(p),
-                                views::VersionText(p.version), item_.files.size() - firstFile});
-    // Embedded packages are visited after the files of their parent, so that each
-    // package's files stay together.
-    std::vector<const Package*> children;
-    Children(p.body, children);
-    for (const model::InstallBlock& b : p.laterBlocks) Children(b, children);
-    for (const Package* c : children) Visit(*c, ord);
+    if (p.logo) File(p, *p.logo, std::nullopt);
+    Block(p, p.body);
+    for (const model::InstallBlock& b : p.laterBlocks) Block(p, b);
   }
 
- private:
-  void File(const Package& p, const model::FileEntry& e, std::optional<std::uint32_t> language) {
+  void File(const model::Package& p, const model::FileEntry& e, std::optional<std::uint32_t> language) {
     FileRow row{p.ordinal,
                 static_cast<int>(item_.files.size()),
                 e.target,
@@ -175,7 +172,7 @@ class RowMaker {
     item_.files.push_back(std::move(row));
   }
 
-  void Block(const Package& p, const model::InstallBlock& b) {
+  void Block(const model::Package& p, const model::InstallBlock& b) {
     for (const model::FileEntry& e : b.files) File(p, e, std::nullopt);
     for (const model::IfBlock& i : b.ifs) {
       if (i.branch.block) Block(p, *i.branch.block);
@@ -184,45 +181,57 @@ class RowMaker {
     }
   }
 
-  static void Children(const model::InstallBlock& b, std::vector<const Package*>& out) {
-    for (const Package& c : b.embedded) out.push_back(&c);
-    for (const model::IfBlock& i : b.ifs) {
-      if (i.branch.block) Children(*i.branch.block, out);
-      for (const model::ConditionalBlock& c : i.elseIfs)
-        if (c.block) Children(*c.block, out);
-    }
-  }
-
   Item& item_;
 };
+
+SignerRow SignerRowOf(const signers::Chain& c) {
+  SignerRow row{c.packageOrdinal, static_cast<int>(c.index), {}, {}, {}, {}, {}, {}, {},
+                views::TrustName(c.trust), views::ChainVerdictName(c), static_cast<std::int64_t>(c.certificates.size())};
+  if (!c.certificates.empty()) {
+    const signers::Certificate& k = c.certificates.front();
+    row.subject = k.subject;
+    row.issuer = k.issuer;
+    row.serial = k.serial;
+    row.notBefore = k.notBefore;
+    row.notAfter = k.notAfter;
+    row.fingerprint = k.sha1;
+    row.keyType = k.keyType;
+  }
+  return row;
+}
 
 // Reads the facts of the package in `bytes` into `item`.
 void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
   item.kind = Item::Kind::Package;
   item.sha1 = views::Sha1Hex(bytes);
   const Package pkg = Parse(bytes, item.path);
+  const std::vector<views::PackageInTree> tree = views::FactsOfTree(pkg);
+  const views::PackageFacts& main = tree.front().facts;
   item.generation = views::GenerationName(pkg.generation);
-  item.stub = pkg.stub;
+  item.stub = main.stub;
   item.readable = views::Readable(pkg);
-  item.hasInfo = pkg.generation == model::Generation::Sis9 ? pkg.controllerRead : pkg.oldHeader.has_value();
+  item.hasInfo = main.hasInfo;
   item.problemCount = pkg.problems.size();
   if (!pkg.problems.empty()) item.problem = views::ProblemText(pkg.problems.front());
   if (!item.hasInfo) {
     if (item.problem.empty()) item.problem = "no package information could be read";
     return;
   }
-  item.uid = pkg.uid;
-  item.uidHex = views::UidText(pkg.uid);
-  item.name = views::FirstName(pkg);
-  item.vendor = views::FirstVendor(pkg);
-  item.vendorUnique = pkg.vendorUniqueName;
+  item.uid = main.uid;
+  item.uidHex = views::UidText(main.uid);
+  item.name = main.Name();
+  item.vendor = main.Vendor();
+  item.vendorUnique = main.vendorUniqueName;
+  // The version words as stored, also where a damaged information left them unread.
   item.versionWords = pkg.version;
   item.version = views::VersionText(pkg.version);
-  item.installType = views::InstallTypeName(pkg);
-  item.flagBits = views::InstallFlagBits(pkg);
-  item.flags = Joined(views::InstallFlagNames(pkg));
-  item.created = views::CreatedText(pkg);
-  RowMaker(item).Visit(pkg, 0);
+  item.installType = main.installType;
+  item.flagBits = main.flagBits;
+  item.flags = Joined(main.flags);
+  item.created = main.created ? views::DateText(*main.created, 'T') : std::string();
+  RowMaker rows(item);
+  for (const views::PackageInTree& p : tree)
+    rows.Add(p.facts, p.parent < 0 ? 0 : tree[static_cast<std::size_t>(p.parent)].facts.ordinal);
   item.fileCount = 0;
   for (const FileRow& f : item.files)
     if (f.ordinal == pkg.ordinal) ++item.fileCount;
@@ -230,28 +239,7 @@ void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
   if (pkg.generation == model::Generation::Sis9) {
     const signers::Report report = signers::Inspect(pkg, bytes);
     item.chainCount = report.chains.size();
-    static const char* const kTrust[] = {"self-signed", "chained in package", "issuer not carried", "broken"};
-    for (const signers::Chain& c : report.chains) {
-      SignerRow row{c.packageOrdinal, static_cast<int>(c.index), {}, {}, {}, {}, {}, {}, {},
-                    kTrust[static_cast<int>(c.trust)], {}, static_cast<std::int64_t>(c.certificates.size())};
-      if (!c.certificates.empty()) {
-        const signers::Certificate& k = c.certificates.front();
-        row.subject = k.subject;
-        row.issuer = k.issuer;
-        row.serial = k.serial;
-        row.notBefore = k.notBefore;
-        row.notAfter = k.notAfter;
-        row.fingerprint = k.sha1;
-        row.keyType = k.keyType;
-      }
-      bool allVerified = !c.signatures.empty(), anyFailed = false;
-      for (const signers::SignatureCheck& s : c.signatures) {
-        allVerified = allVerified && s.verdict == signers::Verdict::Verified;
-        anyFailed = anyFailed || s.verdict == signers::Verdict::Failed;
-      }
-      row.verdict = anyFailed ? "failed" : allVerified ? "verified" : "not checked";
-      item.signers.push_back(std::move(row));
-    }
+    for (const signers::Chain& c : report.chains) item.signers.push_back(SignerRowOf(c));
   }
 }
 

@@ -32,7 +32,7 @@ int PrintFacts(const std::vector<std::string>& files, const std::string& sourceD
     }
     const model::Package pkg = Parse(bytes, file);
     const views::PackageView view = views::Describe(pkg, settings);
-    std::cout << views::PackageFactsLine(pkg, bytes, view, file) << '\n';
+    std::cout << views::FactsDocumentLine(pkg, bytes, view, file) << '\n';
   }
   std::cout << std::flush;
   return status;

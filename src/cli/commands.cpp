@@ -14,6 +14,7 @@
 #include "platform/platform.hpp"
 #include "platform/terminal.hpp"
 #include "signers/signers.hpp"
+#include "views/fact_list.hpp"
 
 namespace tarvik::cli {
 
@@ -87,7 +88,7 @@ void PrintSigners(const ops::Opened& item) {
   if (!pkg || pkg->generation != model::Generation::Sis9 || !pkg->controllerRead) return;
   const signers::Report report = signers::Inspect(*pkg, *item.bytes);
   std::cout << '\n';
-  for (const std::string& line : signers::Describe(*pkg, report, signers::CollectCapabilities(*pkg)))
+  for (const std::string& line : views::SignerLines(*pkg, report, signers::CollectCapabilities(*pkg)))
     std::cout << Out(line) << '\n';
 }
 

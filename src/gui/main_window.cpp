@@ -675,16 +675,20 @@ void MainWindow::ShowPackage() {
   if (isPackage && shown_->generation == model::Generation::Sis9 && shown_->controllerRead && !item->bytes->empty())
     signers_ = signers::Inspect(*shown_, *item->bytes);
   tree_->clear();
+  packageFacts_.clear();
   if (isPackage) {
+    packageFacts_ = views::FactsOfTree(*shown_);
     std::vector<QTreeWidgetItem*> items;
-    for (const auto& [pkg, parent] : views::PackageTree(*shown_)) {
-      const QString name = pkg->names.empty() ? tr("(no name)") : Utf8(pkg->names.front());
-      const QString version =
-          QStringLiteral("%1.%2.%3").arg(pkg->version.major).arg(pkg->version.minor).arg(pkg->version.build);
+    for (std::size_t i = 0; i < packageFacts_.size(); ++i) {
+      const views::PackageFacts& f = packageFacts_[i].facts;
+      const int parent = packageFacts_[i].parent;
+      const model::Version& v = f.package->version;
+      const QString name = f.names.empty() ? tr("(no name)") : Utf8(f.Name());
+      const QString version = QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.build);
       auto* item = parent < 0 ? new QTreeWidgetItem(tree_) : new QTreeWidgetItem(items[static_cast<std::size_t>(parent)]);
       item->setText(0, name + QStringLiteral("  ") + version);
-      item->setToolTip(0, QStringLiteral("UID 0x%1").arg(pkg->uid, 8, 16, QLatin1Char('0')).toUpper());
-      item->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(pkg)));
+      item->setToolTip(0, QStringLiteral("UID 0x%1").arg(f.uid, 8, 16, QLatin1Char('0')).toUpper());
+      item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(i));
       items.push_back(item);
     }
     tree_->expandAll();
@@ -702,21 +706,23 @@ void MainWindow::ShowFacts() {
     filesProxy_->SetPackages({});
     return;
   }
-  const auto* pkg = reinterpret_cast<const model::Package*>(current->data(0, Qt::UserRole).value<quintptr>());
+  auto factsOf = [&](const QTreeWidgetItem* item) -> const views::PackageFacts& {
+    return packageFacts_[static_cast<std::size_t>(item->data(0, Qt::UserRole).value<qulonglong>())].facts;
+  };
+  const views::PackageFacts& chosen = factsOf(current);
   // The Files tab shows the files of the chosen package and of those embedded in it.
   std::set<const model::Package*> packages;
-  if (pkg != shown_.get()) {
+  if (chosen.embedded) {
     std::vector<QTreeWidgetItem*> stack{current};
     while (!stack.empty()) {
       QTreeWidgetItem* item = stack.back();
       stack.pop_back();
-      packages.insert(reinterpret_cast<const model::Package*>(item->data(0, Qt::UserRole).value<quintptr>()));
+      packages.insert(factsOf(item).package);
       for (int i = 0; i < item->childCount(); ++i) stack.push_back(item->child(i));
     }
   }
   filesProxy_->SetPackages(std::move(packages));
-  const std::vector<views::Fact> facts =
-      views::FactList(*shown_, *pkg, commands_.Files(), signers_ ? &*signers_ : nullptr);
+  const std::vector<views::Fact> facts = views::FactList(chosen, commands_.Files(), signers_ ? &*signers_ : nullptr);
   facts_->setRowCount(static_cast<int>(facts.size()));
   for (int i = 0; i < static_cast<int>(facts.size()); ++i) {
     const views::Fact& f = facts[static_cast<std::size_t>(i)];

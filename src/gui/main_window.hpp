@@ -39,6 +39,7 @@
 #include "operations/extract.hpp"
 #include "window/commands.hpp"
 #include "signers/signers.hpp"
+#include "views/facts.hpp"
 
 namespace tarvik::gui {
 
@@ -208,6 +209,8 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   std::shared_ptr<const ops::Opened> shownItem_;
   std::shared_ptr<const model::Package> shown_;
   std::optional<signers::Report> signers_;
+  // The facts of the shown file's packages; each tree item holds its position here.
+  std::vector<views::PackageInTree> packageFacts_;
 
   QSplitter* splitter_ = nullptr;
   QTreeWidget* tree_ = nullptr;

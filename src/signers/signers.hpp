@@ -2,7 +2,7 @@
 // Who signed a 9.x package and what its files may do: the signature chains of the main and
 // embedded controllers decoded with libcrypto (certificates, signature checks, how each
 // chain ends), and the capability bits of the files named. Functions of the model and the
-// package bytes; plain structs out, no text formatting but the lines of `Describe`.
+// package bytes; plain structs out, no text formatting.
 
 #include <cstdint>
 #include <span>
@@ -103,8 +103,5 @@ struct Capabilities {
   std::uint32_t beyondSelfSigned() const { return all & ~kSelfSignable; }
 };
 Capabilities CollectCapabilities(const model::Package& pkg);
-
-// The "Signers" and "Capabilities" sections as plain lines.
-std::vector<std::string> Describe(const model::Package& pkg, const Report& report, const Capabilities& caps);
 
 }  // namespace tarvik::signers

@@ -10,14 +10,12 @@ namespace tarvik::views {
 
 namespace {
 
-std::string LanguageText(std::uint32_t number) {
-  const LanguageFacts l = Language(number);
-  return l.code.empty() ? l.name : l.name + " (" + l.code + ")";
-}
+std::string LanguageWords(const LanguageFacts& l) { return l.code.empty() ? l.name : l.name + " (" + l.code + ")"; }
 
-// A name per language: "Name (UK English)"; the language of position i.
-std::string LanguageAt(const model::Package& p, std::size_t i) {
-  return i < p.languages.size() ? LanguageText(p.languages[i]) : "language " + std::to_string(i + 1);
+// The key of a text given per language: "Name (UK English (EN))"; "Name (language 3)" when
+// the list has no language at its position.
+std::string KeyIn(const char* key, const LanguageText& t, std::size_t i) {
+  return std::string(key) + " (" + (t.language ? LanguageWords(*t.language) : "language " + std::to_string(i + 1)) + ")";
 }
 
 std::string SizeText(std::uint64_t bytes) {
@@ -34,52 +32,38 @@ std::string SizeText(std::uint64_t bytes) {
   return buf;
 }
 
-std::string DependencyText(const model::Dependency& d) {
+std::string DependencyText(const DependencyFacts& d) {
   std::string text = UidText(d.uid);
-  if (!d.names.empty() && !d.names.front().empty()) text += " " + d.names.front();
-  if (d.versions) {
-    text += ", version " + VersionText(d.versions->from);
-    if (d.versions->to) text += " to " + VersionText(*d.versions->to);
+  if (!d.names.empty() && !d.names.front().text.empty()) text += " " + d.names.front().text;
+  if (d.from) {
+    text += ", version " + VersionText(*d.from);
+    if (d.to) text += " to " + VersionText(*d.to);
   }
   return text;
 }
 
-const char* InstallTypeText(std::uint8_t type) {
-  switch (type) {
-    case 0: return "SA (application)";
-    case 1: return "SP (patch)";
-    case 2: return "PU (partial upgrade)";
-    case 3: return "PA (preinstalled application)";
-    case 4: return "PP (preinstalled patch)";
-    default: return "unknown";
-  }
+// The install type with what it means: "SA (application)"; the bare name of a pre-9.x
+// type; "unknown".
+std::string InstallTypeWords(const PackageFacts& p) {
+  if (p.installType.empty()) return "unknown";
+  if (p.generation != model::Generation::Sis9) return p.installType;
+  static const char* const kMeanings[] = {"application", "patch", "partial upgrade", "preinstalled application",
+                                          "preinstalled patch"};
+  return p.installType + " (" + kMeanings[*p.installTypeCode] + ")";
 }
 
-void Walk(const model::InstallBlock& block, int parent, std::vector<std::pair<const model::Package*, int>>& out);
-
-void Add(const model::Package& p, int parent, std::vector<std::pair<const model::Package*, int>>& out) {
-  const int me = static_cast<int>(out.size());
-  out.emplace_back(&p, parent);
-  Walk(p.body, me, out);
-  for (const model::InstallBlock& b : p.laterBlocks) Walk(b, me, out);
+// The install flags with what they mean: "SH (shutdown apps), H (hidden)".
+std::string FlagWords(const PackageFacts& p) {
+  static const char* const kWords[] = {"SH (shutdown apps)", "NR (non-removable)", "RU (ROM upgrade)", "H (hidden)"};
+  std::string out;
+  for (int bit = 0; bit < 4; ++bit)
+    if (p.flagBits & (1u << bit)) out += (out.empty() ? "" : ", ") + std::string(kWords[bit]);
+  return out.empty() ? "none" : out;
 }
 
-void Walk(const model::InstallBlock& block, int parent, std::vector<std::pair<const model::Package*, int>>& out) {
-  for (const model::Package& e : block.embedded) Add(e, parent, out);
-  for (const model::IfBlock& i : block.ifs) {
-    if (i.branch.block) Walk(*i.branch.block, parent, out);
-    for (const model::ConditionalBlock& c : i.elseIfs)
-      if (c.block) Walk(*c.block, parent, out);
-  }
-}
-
-const char* VerdictText(signers::Verdict v) {
-  switch (v) {
-    case signers::Verdict::Verified: return "verified";
-    case signers::Verdict::Failed: return "does not verify";
-    case signers::Verdict::NotChecked: return "not checked";
-  }
-  return "";
+// "verified", "does not verify", "not checked": the verdict as the Facts read it.
+std::string VerdictWords(signers::Verdict v) {
+  return v == signers::Verdict::Failed ? "does not verify" : VerdictName(v);
 }
 
 const char* TrustText(signers::Trust t) {
@@ -93,12 +77,6 @@ const char* TrustText(signers::Trust t) {
 }
 
 }  // namespace
-
-std::vector<std::pair<const model::Package*, int>> PackageTree(const model::Package& main) {
-  std::vector<std::pair<const model::Package*, int>> out;
-  Add(main, -1, out);
-  return out;
-}
 
 namespace {
 
@@ -134,47 +112,34 @@ void OldHeaderFacts(const model::OldHeader& h, std::vector<Fact>& f) {
   f.emplace_back("Files compressed", h.deflated ? "yes (deflate)" : "no");
 }
 
-void NameFacts(const model::Package& p, std::vector<Fact>& f) {
+void NameFacts(const PackageFacts& p, std::vector<Fact>& f) {
   f.emplace_back("Package UID", UidText(p.uid));
-  f.emplace_back("Version", VersionText(p.version));
-  for (std::size_t i = 0; i < p.names.size(); ++i) f.emplace_back("Name (" + LanguageAt(p, i) + ")", p.names[i]);
+  f.emplace_back("Version", VersionText(p.package->version));
+  for (std::size_t i = 0; i < p.names.size(); ++i) f.emplace_back(KeyIn("Name", p.names[i], i), p.names[i].text);
   if (!p.vendorUniqueName.empty()) f.emplace_back("Vendor", p.vendorUniqueName);
   for (std::size_t i = 0; i < p.vendorNames.size(); ++i)
-    f.emplace_back("Vendor (" + LanguageAt(p, i) + ")", p.vendorNames[i]);
+    f.emplace_back(KeyIn("Vendor", p.vendorNames[i], i), p.vendorNames[i].text);
   std::string languages;
-  for (std::uint32_t l : p.languages) languages += (languages.empty() ? "" : ", ") + LanguageText(l);
+  for (const LanguageFacts& l : p.languages) languages += (languages.empty() ? "" : ", ") + LanguageWords(l);
   f.emplace_back("Languages", languages);
 }
 
-void InstallFacts(const model::Package& p, std::vector<Fact>& f) {
-  if (p.generation == model::Generation::Sis9) {
-    f.emplace_back("Install type", InstallTypeText(p.installType));
-    std::string flags;
-    static const char* const kFlags[] = {"SH (shutdown apps)", "NR (non-removable)", "RU (ROM upgrade)", "H (hidden)"};
-    for (int bit = 0; bit < 4; ++bit)
-      if (p.installFlags & (1u << bit)) flags += (flags.empty() ? "" : ", ") + std::string(kFlags[bit]);
-    f.emplace_back("Install flags", flags.empty() ? "none" : flags);
-    for (const model::Dependency& d : p.targetDevices) f.emplace_back("Target device", DependencyText(d));
-  } else if (p.oldHeader) {
-    const std::string type = InstallTypeName(p);
-    f.emplace_back("Install type", type.empty() ? "unknown" : type);
-  }
+void InstallFacts(const PackageFacts& p, std::vector<Fact>& f) {
   const bool old = p.generation == model::Generation::Pre9;
-  for (const model::Dependency& d : p.dependencies) f.emplace_back(old ? "Requisite" : "Dependency", DependencyText(d));
+  if (!old || p.hasInfo) f.emplace_back("Install type", InstallTypeWords(p));
+  if (!old) {
+    f.emplace_back("Install flags", FlagWords(p));
+    for (const DependencyFacts& d : p.targetDevices) f.emplace_back("Target device", DependencyText(d));
+  }
+  for (const DependencyFacts& d : p.dependencies) f.emplace_back(old ? "Requisite" : "Dependency", DependencyText(d));
   for (const model::Property& prop : p.properties)
     f.emplace_back(old ? "Capability" : "Property", std::to_string(prop.key) + " = " + std::to_string(prop.value));
   for (std::size_t i = 0; i < p.options.size(); ++i) {
     std::string names;
-    for (const std::string& n : p.options[i]) names += (names.empty() ? "" : " / ") + n;
+    for (const LanguageText& n : p.options[i]) names += (names.empty() ? "" : " / ") + n.text;
     f.emplace_back("Option " + std::to_string(i + 1), names);
   }
-  if (p.generation == model::Generation::Sis9) {
-    char date[64];
-    const model::DateTime& t = p.created;
-    std::snprintf(date, sizeof date, "%04u-%02u-%02u %02u:%02u:%02u", t.year, t.month0 + 1u, unsigned{t.day},
-                  unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
-    f.emplace_back("Created", date);
-  }
+  if (!old) f.emplace_back("Created", DateText(p.package->created, ' '));
 }
 
 // The package's own files, and (for the main package) every file of the view.
@@ -205,7 +170,7 @@ void SignerFacts(const model::Package& p, const signers::Report& report, std::ve
     }
     std::string sigs;
     for (const signers::SignatureCheck& s : c.signatures)
-      sigs += (sigs.empty() ? "" : ", ") + s.algorithm + " " + VerdictText(s.verdict);
+      sigs += (sigs.empty() ? "" : ", ") + s.algorithm + " " + VerdictWords(s.verdict);
     f.emplace_back(key + " signature", sigs.empty() ? "none" : sigs);
     f.emplace_back(key + " chain", TrustText(c.trust));
   }
@@ -214,15 +179,16 @@ void SignerFacts(const model::Package& p, const signers::Report& report, std::ve
 
 }  // namespace
 
-std::vector<Fact> FactList(const model::Package& main, const model::Package& p, const std::vector<FileRow>& files,
+std::vector<Fact> FactList(const PackageFacts& facts, const std::vector<FileRow>& files,
                            const signers::Report* report) {
   std::vector<Fact> f;
-  const bool isMain = &main == &p;
+  const model::Package& p = *facts.package;
+  const bool isMain = !facts.embedded;
   GenerationFacts(p, isMain, f);
   if (isMain && p.frame) FrameFacts(*p.frame, f);
   if (isMain && p.oldHeader) OldHeaderFacts(*p.oldHeader, f);
-  NameFacts(p, f);
-  InstallFacts(p, f);
+  NameFacts(facts, f);
+  InstallFacts(facts, f);
   FileFacts(p, isMain, files, f);
   if (report) SignerFacts(p, *report, f);
   return f;

@@ -181,13 +181,152 @@ std::string FirstVendor(const model::Package& pkg) {
   return pkg.vendorUniqueName;
 }
 
+std::string DateText(const model::DateTime& t, char between) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u", unsigned{t.year}, unsigned{t.month0} + 1u,
+                unsigned{t.day}, between, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
+  return text;
+}
+
 std::string CreatedText(const model::Package& pkg) {
   if (pkg.generation != model::Generation::Sis9) return {};
-  const model::DateTime& t = pkg.created;
-  char text[40];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", unsigned{t.year}, unsigned{t.month0} + 1u,
-                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
-  return text;
+  return DateText(pkg.created, 'T');
+}
+
+const char* VerdictName(signers::Verdict verdict) {
+  switch (verdict) {
+    case signers::Verdict::Verified: return "verified";
+    case signers::Verdict::Failed: return "failed";
+    case signers::Verdict::NotChecked: break;
+  }
+  return "not checked";
+}
+
+const char* TrustName(signers::Trust trust) {
+  switch (trust) {
+    case signers::Trust::SelfSigned: return "self-signed";
+    case signers::Trust::ChainedInPackage: return "chained in package";
+    case signers::Trust::IssuerNotCarried: return "issuer not carried";
+    case signers::Trust::Broken: break;
+  }
+  return "broken";
+}
+
+const char* ChainVerdictName(const signers::Chain& chain) {
+  bool allVerified = !chain.signatures.empty();
+  for (const signers::SignatureCheck& s : chain.signatures) {
+    if (s.verdict == signers::Verdict::Failed) return "failed";
+    allVerified = allVerified && s.verdict == signers::Verdict::Verified;
+  }
+  return allVerified ? "verified" : "not checked";
+}
+
+// ---- Gathered facts ----------------------------------------------------------------------
+
+namespace {
+
+std::vector<LanguageText> PerLanguage(const model::Package& pkg, const std::vector<std::string>& texts) {
+  std::vector<LanguageText> out;
+  out.reserve(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    LanguageText t;
+    if (i < pkg.languages.size()) t.language = Language(pkg.languages[i]);
+    t.text = texts[i];
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
+std::vector<DependencyFacts> Dependencies(const model::Package& pkg, const std::vector<model::Dependency>& list,
+                                          bool targets) {
+  std::vector<DependencyFacts> out;
+  out.reserve(list.size());
+  for (const model::Dependency& d : list) {
+    DependencyFacts f;
+    f.uid = d.uid;
+    if (targets) f.platform = PlatformName(d.uid);
+    if (d.versions) {
+      f.from = d.versions->from;
+      f.to = d.versions->to;
+    }
+    f.names = PerLanguage(pkg, d.names);
+    out.push_back(std::move(f));
+  }
+  return out;
+}
+
+void Options(const model::Package& pkg, PackageFacts& f) {
+  auto add = [&](const std::vector<std::vector<std::string>>& list) {
+    for (const std::vector<std::string>& names : list) f.options.push_back(PerLanguage(pkg, names));
+  };
+  if (pkg.generation != model::Generation::Pre9) {
+    add(pkg.options);
+    return;
+  }
+  // A pre-9.x package gives its options in option records among its files.
+  for (const model::Record& r : pkg.records)
+    if (r.kind == model::Record::Kind::Options) add(r.options);
+}
+
+void AddToTree(const model::Package& p, int parent, std::vector<PackageInTree>& out);
+
+void WalkBlock(const model::InstallBlock& block, int parent, std::vector<PackageInTree>& out) {
+  for (const model::Package& e : block.embedded) AddToTree(e, parent, out);
+  for (const model::IfBlock& i : block.ifs) {
+    if (i.branch.block) WalkBlock(*i.branch.block, parent, out);
+    for (const model::ConditionalBlock& c : i.elseIfs)
+      if (c.block) WalkBlock(*c.block, parent, out);
+  }
+}
+
+void AddToTree(const model::Package& p, int parent, std::vector<PackageInTree>& out) {
+  const int me = static_cast<int>(out.size());
+  out.push_back({FactsOf(p, parent >= 0), parent});
+  WalkBlock(p.body, me, out);
+  for (const model::InstallBlock& b : p.laterBlocks) WalkBlock(b, me, out);
+}
+
+}  // namespace
+
+PackageFacts FactsOf(const model::Package& pkg, bool embedded) {
+  PackageFacts f;
+  f.package = &pkg;
+  f.ordinal = pkg.ordinal;
+  f.embedded = embedded;
+  f.generation = pkg.generation;
+  f.stub = pkg.stub;
+  f.hasInfo = pkg.generation == model::Generation::Sis9 ? pkg.controllerRead : pkg.oldHeader.has_value();
+  f.uid = pkg.uid;
+  const model::InfoRead& read = pkg.infoRead;
+  if (read.version) f.version = pkg.version;
+  f.names = PerLanguage(pkg, pkg.names);
+  f.vendorNames = PerLanguage(pkg, pkg.vendorNames);
+  f.vendorUniqueName = pkg.vendorUniqueName;
+  for (std::uint32_t l : pkg.languages) f.languages.push_back(Language(l));
+  if (read.installType)
+    f.installTypeCode = pkg.generation == model::Generation::Pre9 && pkg.oldHeader ? pkg.oldHeader->type : pkg.installType;
+  if (read.installType) f.installType = InstallTypeName(pkg);
+  f.flagBits = InstallFlagBits(pkg);
+  f.flags = InstallFlagNames(pkg);
+  if (pkg.generation == model::Generation::Sis9 && read.created) f.created = pkg.created;
+  f.targetDevices = Dependencies(pkg, pkg.targetDevices, true);
+  f.dependencies = Dependencies(pkg, pkg.dependencies, false);
+  f.properties = pkg.properties;
+  Options(pkg, f);
+  return f;
+}
+
+std::vector<PackageInTree> FactsOfTree(const model::Package& main) {
+  std::vector<PackageInTree> out;
+  AddToTree(main, -1, out);
+  return out;
+}
+
+std::string PackageFacts::Name() const { return names.empty() ? std::string() : names.front().text; }
+
+std::string PackageFacts::Vendor() const {
+  if (!vendorNames.empty() && !vendorNames.front().text.empty()) return vendorNames.front().text;
+  return vendorUniqueName;
 }
 
 std::string HexBytes(std::span<const std::uint8_t> bytes) {

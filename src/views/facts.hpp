@@ -1,7 +1,9 @@
 #pragma once
-// Names for the numbers of the package model that the machine-readable views (the JSON
-// document and the catalogue) share: generations, install types and flags, file
-// operations and options, platforms named by their target-device UIDs, problems.
+// The facts of packages, gathered once from the model and written by every output: the
+// `info` lists, the JSON document, the window's Facts and the catalogue rows. Beside the
+// gathered facts, the names of the model's numbers that those outputs share: generations,
+// install types and flags, file operations and options, platforms named by their
+// target-device UIDs, problems, signature verdicts and chain trust.
 
 #include <cstdint>
 #include <optional>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "model/package.hpp"
+#include "signers/signers.hpp"
 
 namespace tarvik::views {
 
@@ -48,6 +51,14 @@ std::string ProblemText(const model::Problem& problem);
 // false when the first problem is one that ended the reading.
 bool Readable(const model::Package& pkg);
 
+// "verified", "failed", "not checked".
+const char* VerdictName(signers::Verdict verdict);
+// "self-signed", "chained in package", "issuer not carried", "broken".
+const char* TrustName(signers::Trust trust);
+// The verdict of a whole chain: "failed" when a signature failed, "verified" when every
+// signature (at least one) verified, "not checked" otherwise.
+const char* ChainVerdictName(const signers::Chain& chain);
+
 // "0x" and 8 upper-case hexadecimal digits.
 std::string UidText(std::uint32_t uid);
 // "major.minor.build" (a word of all ones as "*").
@@ -57,6 +68,63 @@ std::string FirstName(const model::Package& pkg);
 std::string FirstVendor(const model::Package& pkg);
 // "YYYY-MM-DDTHH:MM:SS" of a 9.x creation date (month counted from 1); empty for pre-9.x.
 std::string CreatedText(const model::Package& pkg);
+// "YYYY-MM-DD<between>HH:MM:SS" of a date (month counted from 1).
+std::string DateText(const model::DateTime& date, char between);
+
+// A text given per language: the language at the same position of the package's list,
+// when the list has one.
+struct LanguageText {
+  std::optional<LanguageFacts> language;
+  std::string text;
+};
+
+// A dependency or a target device.
+struct DependencyFacts {
+  std::uint32_t uid = 0;
+  std::optional<std::string> platform;  // target devices: the platform the UID stands for
+  std::optional<model::Version> from, to;
+  std::vector<LanguageText> names;
+};
+
+// What one package (the main one or an embedded one) says about itself, typed. Members a
+// damaged package information left unread are empty.
+struct PackageFacts {
+  const model::Package* package = nullptr;
+  std::int32_t ordinal = 0;
+  bool embedded = false;
+  model::Generation generation = model::Generation::Unknown;
+  bool stub = false;
+  // The package information could be read (9.x: the controller; pre-9.x: the header).
+  bool hasInfo = false;
+  std::uint32_t uid = 0;
+  std::optional<model::Version> version;
+  std::vector<LanguageText> names, vendorNames;
+  std::string vendorUniqueName;  // 9.x
+  std::vector<LanguageFacts> languages;
+  std::optional<std::uint32_t> installTypeCode;
+  std::string installType;  // InstallTypeName
+  std::uint32_t flagBits = 0;
+  std::vector<std::string> flags;
+  std::optional<model::DateTime> created;  // 9.x
+  std::vector<DependencyFacts> targetDevices, dependencies;
+  std::vector<model::Property> properties;  // pre-9.x: its capabilities
+  std::vector<std::vector<LanguageText>> options;  // per option, its names
+
+  // The name in the first language; the first vendor name (or the unique vendor name).
+  std::string Name() const;
+  std::string Vendor() const;
+};
+
+// The facts of `pkg` alone (not of the packages it embeds).
+PackageFacts FactsOf(const model::Package& pkg, bool embedded);
+
+// The facts of `main` and of every package embedded in it, main first, then the embedded
+// ones in the order met (depth first), each with its parent's position (-1 for the main one).
+struct PackageInTree {
+  PackageFacts facts;
+  int parent = -1;
+};
+std::vector<PackageInTree> FactsOfTree(const model::Package& main);
 
 }  // namespace tarvik::views
 

@@ -26,14 +26,14 @@ using model::Package;
 
 constexpr std::uint32_t kLanguageAttribute = 0x1000;
 
-Json LanguageJson(std::uint32_t number) {
-  const LanguageFacts f = Language(number);
+Json LanguageJson(const LanguageFacts& f) {
   Json j;
   j["number"] = f.number;
   j["code"] = f.code.empty() ? Json() : Json(f.code);
   j["name"] = f.name.empty() ? Json() : Json(f.name);
   return j;
 }
+Json LanguageJson(std::uint32_t number) { return LanguageJson(Language(number)); }
 
 Json Bits(std::uint32_t bits, const std::vector<std::string>& names) {
   Json j;
@@ -51,29 +51,25 @@ Json VersionJson(const model::Version& v) {
   return j;
 }
 
-// Texts per language: the language at the same position of the package's list, when there is one.
-Json PerLanguage(const Package& pkg, const std::vector<std::string>& texts) {
+Json PerLanguage(const std::vector<LanguageText>& texts) {
   Json out = Json::array();
-  for (std::size_t i = 0; i < texts.size(); ++i) {
+  for (const LanguageText& t : texts) {
     Json j;
-    j["language"] = i < pkg.languages.size() ? LanguageJson(pkg.languages[i]) : Json();
-    j["text"] = texts[i];
+    j["language"] = t.language ? LanguageJson(*t.language) : Json();
+    j["text"] = t.text;
     out.push_back(std::move(j));
   }
   return out;
 }
 
-Json DependencyJson(const Package& pkg, const model::Dependency& d, bool platform) {
+Json DependencyJson(const DependencyFacts& d, bool platform) {
   Json j;
   j["uid"] = d.uid;
   j["uidHex"] = UidText(d.uid);
-  if (platform) {
-    const auto name = PlatformName(d.uid);
-    j["platform"] = name ? Json(*name) : Json();
-  }
-  j["from"] = d.versions ? VersionJson(d.versions->from) : Json();
-  j["to"] = d.versions && d.versions->to ? VersionJson(*d.versions->to) : Json();
-  j["names"] = PerLanguage(pkg, d.names);
+  if (platform) j["platform"] = d.platform ? Json(*d.platform) : Json();
+  j["from"] = d.from ? VersionJson(*d.from) : Json();
+  j["to"] = d.to ? VersionJson(*d.to) : Json();
+  j["names"] = PerLanguage(d.names);
   return j;
 }
 
@@ -446,88 +442,68 @@ class FactsWriter {
   }
 
   Json PackageJson(const Package& p, ConditionStack& outer) {
+    const PackageFacts f = FactsOf(p, &p != &main_);
     Json j;
-    j["ordinal"] = p.ordinal;
-    j["embedded"] = &p != &main_;
+    j["ordinal"] = f.ordinal;
+    j["embedded"] = f.embedded;
     j["conditions"] = outer.List();
-    j["uid"] = p.uid;
-    j["uidHex"] = UidText(p.uid);
-    j["names"] = PerLanguage(p, p.names);
-    j["vendorNames"] = PerLanguage(p, p.vendorNames);
-    j["vendorUniqueName"] = p.generation == Generation::Sis9 ? Json(p.vendorUniqueName) : Json();
+    j["uid"] = f.uid;
+    j["uidHex"] = UidText(f.uid);
+    j["names"] = PerLanguage(f.names);
+    j["vendorNames"] = PerLanguage(f.vendorNames);
+    j["vendorUniqueName"] = f.generation == Generation::Sis9 ? Json(f.vendorUniqueName) : Json();
     // Members a damaged package information left unread are null, as the lists leave them out.
-    const model::InfoRead& read = p.infoRead;
-    j["version"] = read.version ? VersionJson(p.version) : Json();
-    j["created"] = p.generation == Generation::Sis9 && read.created ? CreatedJson(p) : Json();
-    j["installType"] = InstallTypeJson(p);
-    j["installFlags"] = Bits(InstallFlagBits(p), InstallFlagNames(p));
-    Requirements(p, j);
+    j["version"] = f.version ? VersionJson(*f.version) : Json();
+    j["created"] = f.created ? CreatedJson(*f.created) : Json();
+    j["installType"] = Json{{"code", f.installTypeCode ? Json(*f.installTypeCode) : Json()},
+                            {"name", f.installType.empty() ? Json() : Json(f.installType)}};
+    j["installFlags"] = Bits(f.flagBits, f.flags);
+    Requirements(f, j);
     j["ended"] = p.generation == Generation::Sis9 ? Json(p.ended) : Json();
-    Content(p, j);
+    Content(p, f, j);
     return j;
   }
 
-  static Json CreatedJson(const Package& p) {
+  static Json CreatedJson(const model::DateTime& d) {
     Json c;
-    c["year"] = p.created.year;
-    c["month"] = p.created.month0 + 1;
-    c["day"] = p.created.day;
-    c["hour"] = p.created.hour;
-    c["minute"] = p.created.minute;
-    c["second"] = p.created.second;
-    c["text"] = CreatedText(p);
+    c["year"] = d.year;
+    c["month"] = d.month0 + 1;
+    c["day"] = d.day;
+    c["hour"] = d.hour;
+    c["minute"] = d.minute;
+    c["second"] = d.second;
+    c["text"] = DateText(d, 'T');
     return c;
   }
 
-  static Json InstallTypeJson(const Package& p) {
-    const bool read = p.infoRead.installType;
-    Json type;
-    if (read)
-      type["code"] = p.generation == Generation::Pre9 && p.oldHeader ? p.oldHeader->type : p.installType;
-    else
-      type["code"] = Json();
-    const std::string typeName = read ? InstallTypeName(p) : std::string();
-    type["name"] = typeName.empty() ? Json() : Json(typeName);
-    return type;
-  }
-
   // Languages, target devices, dependencies and properties.
-  void Requirements(const Package& p, Json& j) {
+  static void Requirements(const PackageFacts& f, Json& j) {
     Json langs = Json::array();
-    for (std::uint32_t l : p.languages) langs.push_back(LanguageJson(l));
+    for (const LanguageFacts& l : f.languages) langs.push_back(LanguageJson(l));
     j["languages"] = std::move(langs);
     Json targets = Json::array();
-    for (const model::Dependency& d : p.targetDevices) targets.push_back(DependencyJson(p, d, true));
+    for (const DependencyFacts& d : f.targetDevices) targets.push_back(DependencyJson(d, true));
     j["targetDevices"] = std::move(targets);
     Json deps = Json::array();
-    for (const model::Dependency& d : p.dependencies) deps.push_back(DependencyJson(p, d, false));
+    for (const DependencyFacts& d : f.dependencies) deps.push_back(DependencyJson(d, false));
     j["dependencies"] = std::move(deps);
     Json props = Json::array();
-    for (const model::Property& pr : p.properties) props.push_back(Json{{"key", pr.key}, {"value", pr.value}});
+    for (const model::Property& pr : f.properties) props.push_back(Json{{"key", pr.key}, {"value", pr.value}});
     j["properties"] = std::move(props);
   }
 
   // Options, the condition tree, the files and the embedded packages.
-  void Content(const Package& p, Json& j) {
+  void Content(const Package& p, const PackageFacts& f, Json& j) {
     Json options = Json::array();
-    auto addOptions = [&](const std::vector<std::vector<std::string>>& list) {
-      for (const auto& names : list) {
-        Json o;
-        o["number"] = options.size() + 1;
-        o["names"] = PerLanguage(p, names);
-        options.push_back(std::move(o));
-      }
-    };
+    for (const std::vector<LanguageText>& names : f.options)
+      options.push_back(Json{{"number", options.size() + 1}, {"names", PerLanguage(names)}});
     FileList files;
     Json tree = Json::array();
     Json embedded = Json::array();
     ConditionStack conditions;
     if (p.generation == Generation::Pre9) {
-      for (const model::Record& r : p.records)
-        if (r.kind == model::Record::Kind::Options) addOptions(r.options);
       OldRecords(p, files, tree, conditions);
     } else {
-      addOptions(p.options);
       if (p.logo) AddFile(files, p, *p.logo, "logo", conditions, std::nullopt);
       Block(p, p.body, files, tree, embedded, conditions);
       for (const model::InstallBlock& b : p.laterBlocks) Block(p, b, files, tree, embedded, conditions);
@@ -683,10 +659,9 @@ class FactsWriter {
       j["index"] = c.index;
       Json sigs = Json::array();
       for (const signers::SignatureCheck& s : c.signatures) {
-        static const char* const kVerdicts[] = {"verified", "failed", "not checked"};
         sigs.push_back(Json{{"oid", s.oid},
                             {"algorithm", s.algorithm},
-                            {"verdict", kVerdicts[static_cast<int>(s.verdict)]},
+                            {"verdict", VerdictName(s.verdict)},
                             {"why", s.why}});
       }
       j["signatures"] = std::move(sigs);
@@ -705,8 +680,7 @@ class FactsWriter {
         certs.push_back(std::move(cj));
       }
       j["certificates"] = std::move(certs);
-      static const char* const kTrust[] = {"self-signed", "chained in package", "issuer not carried", "broken"};
-      j["trust"] = kTrust[static_cast<int>(c.trust)];
+      j["trust"] = TrustName(c.trust);
       j["endIssuer"] = c.endIssuer;
       j["expiredAtCreation"] = c.expiredAtCreation;
       j["notYetValidAtCreation"] = c.notYetValidAtCreation;
@@ -748,14 +722,14 @@ class FactsWriter {
 
 }  // namespace
 
-Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+Json FactsDocument(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
                   const std::string& path) {
   return FactsWriter(pkg, file, view, false).Run(path);
 }
 
 std::string FactsLine(const Json& facts) { return facts.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-std::string PackageFactsLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+std::string FactsDocumentLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
                              const std::string& path) {
   FactsWriter writer(pkg, file, view, true);
   const std::string skeleton = FactsLine(writer.Run(path));

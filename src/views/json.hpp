@@ -21,16 +21,16 @@ using Json = nlohmann::ordered_json;
 
 // The document for `pkg`, read from `file` (the whole package file) found at `path`, with
 // `view` = Describe(pkg, ...) for the extraction paths of its files.
-Json PackageFacts(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
-                  const std::string& path);
+Json FactsDocument(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                   const std::string& path);
 
 // The document as one line of text (no line break inside), UTF-8; bytes that are not
 // UTF-8 are replaced rather than failing the whole document.
 std::string FactsLine(const Json& facts);
 
-// FactsLine(PackageFacts(...)), made without holding the objects of every file at once: each
+// FactsLine(FactsDocument(...)), made without holding the objects of every file at once: each
 // file's object is written out as soon as it is filled. This is what `info --json` prints.
-std::string PackageFactsLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
-                             const std::string& path);
+std::string FactsDocumentLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
+                              const std::string& path);
 
 }  // namespace tarvik::views

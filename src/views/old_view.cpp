@@ -16,6 +16,7 @@
 #include "bytes/encoding.hpp"
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/facts.hpp"
 #include "views/script_text.hpp"
 #include "views/views.hpp"
 
@@ -43,7 +44,6 @@ const char* const kCompareTokens[] = {" = ", " <> ", " > ", " < ", " >= ", " <= 
 
 std::string Q(const std::string& s) { return "\"" + s + "\""; }
 
-std::string Hex8(std::uint32_t value) { return "0x" + HexText(value, 8); }
 
 // Names in script order (the last of the file first), quoted and joined by ", ".
 std::string QuotedReversed(const std::vector<std::string>& names) {
@@ -154,13 +154,13 @@ std::string DropChars(const std::string& text, std::size_t count) {
 std::string VariableName(std::uint32_t number) {
   std::string name = tarvik::AttributeName(number);
   if (name.empty() && number > 0x2000 && number <= 0x20FF) name = "option" + std::to_string(number - 0x2000);
-  if (name.empty()) name = Hex8(number);
+  if (name.empty()) name = UidText(number);
   return name;
 }
 
 // Values up to 2^31 in hexadecimal, larger ones as negative decimals.
 std::string ValueText(std::uint32_t v) {
-  if (v <= 0x80000000u) return Hex8(v);
+  if (v <= 0x80000000u) return UidText(v);
   return std::to_string(static_cast<std::int64_t>(v) - 0x100000000LL);
 }
 
@@ -180,8 +180,8 @@ std::string TokenText(const Expression& e) {
     case ExprOp::Or: return kOrToken;
     case ExprOp::Not: return kNotToken;
     case ExprOp::Exists: return "Exists(" + Q(e.text) + ")";
-    case ExprOp::DeviceCapability: return "devcap(" + Hex8(OperandValue(e, 0)) + ")";
-    case ExprOp::AppCapability: return "appcap(" + Hex8(OperandValue(e, 0)) + ", " + Hex8(OperandValue(e, 1)) + ")";
+    case ExprOp::DeviceCapability: return "devcap(" + UidText(OperandValue(e, 0)) + ")";
+    case ExprOp::AppCapability: return "appcap(" + UidText(OperandValue(e, 0)) + ", " + UidText(OperandValue(e, 1)) + ")";
     case ExprOp::String: return " " + Q(e.text);
     case ExprOp::Variable: return VariableName(e.value);
     case ExprOp::Number: return ValueText(e.value);
@@ -492,7 +492,7 @@ class RecordView {
         line = source + "-" + Q("") + "," + FileTypeWord(type);
         if (!opt.empty()) line += ", " + opt;
         break;
-      case kEmbedded: line = source + ",(" + Hex8(r.details) + ")"; break;
+      case kEmbedded: line = source + ",(" + UidText(r.details) + ")"; break;
       case kFileMime:
         line = source + "-" + Q(dst) + ", FILEMIME";
         if (!r.mime.empty()) line += ", " + Q(r.mime);

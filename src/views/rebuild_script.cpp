@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "bytes/encoding.hpp"
+#include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
 #include "views/script_text.hpp"
 
@@ -18,7 +19,6 @@ using model::ExprOp;
 using model::FileEntry;
 using model::InstallBlock;
 using model::Package;
-using text::Hex8;
 using text::Quoted;
 
 constexpr const char* kCrLf = "\r\n";
@@ -300,7 +300,7 @@ class Writer {
     for (std::size_t k = 0; k < n; ++k) languages += (k ? "," : "") + BuilderLanguage(p.languages[k]);
     Line(languages);
 
-    std::string head = "#{" + JoinQ(PerLanguage(p.names, n, std::string()), "component name") + "},(0x" + Hex8(p.uid) + ")," +
+    std::string head = "#{" + JoinQ(PerLanguage(p.names, n, std::string()), "component name") + "},(0x" + HexText(p.uid, 8) + ")," +
                        Version(p.version) + std::string(text::InstallTypeText(p.installType));
     const bool preinstalled = p.installType == 3 || p.installType == 4;
     static const char* const kFlagWords[] = {",SH", ",NR", ",RU", ",H"};
@@ -328,7 +328,7 @@ class Writer {
           versions = Version(d.versions->from);
           if (d.versions->to) versions += "~" + Version(*d.versions->to);
         }
-        const std::string uid = "0x" + Hex8(d.uid);
+        const std::string uid = "0x" + HexText(d.uid, 8);
         Line((list == 0 ? "[" + uid + "]," : "(" + uid + "),") + versions + ",{" +
              JoinQ(PerLanguage(d.names, n, std::string()), "dependency name") + "}");
       }
@@ -369,7 +369,7 @@ class Writer {
     const auto at = index_.find(&child);
     if (at == index_.end()) return;
     const std::string sis = Folder(at->second) + bases_[at->second] + ".sis";
-    Line("@" + Q(Relative(i, sis), "embedded package name") + ",(0x" + Hex8(child.uid) + ")");
+    Line("@" + Q(Relative(i, sis), "embedded package name") + ",(0x" + HexText(child.uid, 8) + ")");
   }
 
   void IfLines(std::size_t i, const model::IfBlock& branch) {

@@ -22,8 +22,6 @@ std::string JoinQuoted(const std::vector<std::string>& items, const char* sep) {
   return out;
 }
 
-std::string Hex8(std::uint32_t v) { return HexText(v, 8); }
-
 std::string VersionText(const model::Version& v, bool star, const char* separator) {
   std::string out;
   for (std::int32_t w : {v.major, v.minor, v.build}) {

@@ -17,7 +17,6 @@ inline constexpr std::uint32_t kVerifyOnRestore = 0x8000;
 
 std::string Quoted(const std::string& s);
 std::string JoinQuoted(const std::vector<std::string>& items, const char* sep);
-std::string Hex8(std::uint32_t v);
 // Major, minor and build; with `star`, a word of all ones is written "*".
 std::string VersionText(const model::Version& v, bool star, const char* separator = ", ");
 // ",TYPE=SA" ... for an install type (anything unknown is SA).

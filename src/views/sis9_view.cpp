@@ -30,7 +30,6 @@ using model::ExprOp;
 using model::FileEntry;
 using model::InstallBlock;
 using model::Package;
-using text::Hex8;
 using text::JoinQuoted;
 using text::PathKey;
 using text::AppendPathKey;
@@ -254,14 +253,14 @@ class Describer {
   void FrameHeader(std::vector<std::string>& h) const {
     if (!main_.frame) return;
     const model::Frame& f = *main_.frame;
-    h.push_back("UID1: " + Hex8(f.uid1));
-    h.push_back("UID2: " + Hex8(f.uid2));
-    h.push_back("UID3: " + Hex8(f.uid3));
-    h.push_back("UID Checksum: " + Hex8(f.uidChecksum));
-    if (f.controllerChecksum) h.push_back("SIS Controller Checksum: " + Hex8(*f.controllerChecksum));
-    if (f.dataChecksum) h.push_back("SIS Data Checksum: " + Hex8(*f.dataChecksum));
+    h.push_back("UID1: " + HexText(f.uid1, 8));
+    h.push_back("UID2: " + HexText(f.uid2, 8));
+    h.push_back("UID3: " + HexText(f.uid3, 8));
+    h.push_back("UID Checksum: " + HexText(f.uidChecksum, 8));
+    if (f.controllerChecksum) h.push_back("SIS Controller Checksum: " + HexText(*f.controllerChecksum, 8));
+    if (f.dataChecksum) h.push_back("SIS Data Checksum: " + HexText(*f.dataChecksum, 8));
     if (f.hasCompressedController) {
-      h.push_back("SISController Compression Algorithm: " + Hex8(f.controllerAlgorithm));
+      h.push_back("SISController Compression Algorithm: " + HexText(f.controllerAlgorithm, 8));
       h.push_back("SISController UnCompressed Data Size: " + HexText(f.controllerUncompressedSize & 0xFFFFFFFFu));
       h.push_back("SISController Compress Data Size: " + HexText(static_cast<std::uint64_t>(f.controllerCompressedSize)));
     }
@@ -358,7 +357,7 @@ class Describer {
     // Only what was read where it belongs is shown: a damaged package information leaves
     // out the members that could not be read.
     const model::InfoRead& read = p.infoRead;
-    const std::string uid = Hex8(p.uid);
+    const std::string uid = HexText(p.uid, 8);
     const std::string version = VersionText(p.version, false);
     if (read.uid) h.push_back("SIS UID: " + uid);
     if (read.version) h.push_back("SIS Version: " + version);
@@ -399,7 +398,7 @@ class Describer {
           versions = VersionText(d.versions->from, true);
           if (d.versions->to) versions += "~" + VersionText(*d.versions->to, true);
         }
-        std::string line = list == 0 ? "[0x" + Hex8(d.uid) + "], " : "(0x" + Hex8(d.uid) + "), ";
+        std::string line = list == 0 ? "[0x" + HexText(d.uid, 8) + "], " : "(0x" + HexText(d.uid, 8) + "), ";
         Line(line + versions + ", {" + JoinQuoted(d.names, ", ") + "}");
       }
 
@@ -747,7 +746,7 @@ class Describer {
     const PackageSlot& slot = slots_[static_cast<std::size_t>(top.pkg)];
     top.text += "  ";
     s.closed.push_back(std::move(top.text));
-    Append(s, "@\"" + s.embedFolder + slot.folderName + ".sis\", (0x" + Hex8(slot.pkg->uid) + ")");
+    Append(s, "@\"" + s.embedFolder + slot.folderName + ".sis\", (0x" + HexText(slot.pkg->uid, 8) + ")");
   }
 
   // Every row of the span into its section, with the suffixes of pending source names.

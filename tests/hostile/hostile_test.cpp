@@ -15,6 +15,7 @@
 #include "window/commands.hpp"
 #include "views/views.hpp"
 #include "signers/signers.hpp"
+#include "views/fact_list.hpp"
 #include "signers/signers_fixture.hpp"
 #include "support/fake_ui.hpp"
 #include "support/mutate.hpp"
@@ -343,7 +344,7 @@ TEST(Hostile, DamagedSignatureChains) {
     const Bytes bytes = w::Build(c);
     const model::Package pkg = Parse(bytes, "hostile.sis");
     const signers::Report r = signers::Inspect(pkg, bytes);
-    const std::vector<std::string> lines = signers::Describe(pkg, r, signers::CollectCapabilities(pkg));
+    const std::vector<std::string> lines = views::SignerLines(pkg, r, signers::CollectCapabilities(pkg));
     EXPECT_TRUE(std::any_of(r.problems.begin(), r.problems.end(),
                             [&](const model::Problem& p) { return p.what.find(k.problem) != std::string::npos; }))
         << ::testing::PrintToString(lines);

@@ -62,7 +62,7 @@ std::vector<std::string> Split(const std::string& line, char sep) {
 
 Json Facts(const Bytes& bytes, const std::string& name) {
   const model::Package pkg = Parse(bytes, name);
-  return views::PackageFacts(pkg, bytes, views::Describe(pkg, {}), name);
+  return views::FactsDocument(pkg, bytes, views::Describe(pkg, {}), name);
 }
 
 // The packages of a document, the main one first, then embedded ones in the order met.
@@ -365,7 +365,7 @@ TEST(JsonFacts, TextWrittenFileByFileIsTheWholeDocument) {
     SCOPED_TRACE(name);
     const model::Package pkg = Parse(bytes, name);
     const views::PackageView view = views::Describe(pkg, {});
-    EXPECT_EQ(views::PackageFactsLine(pkg, bytes, view, name), views::FactsLine(views::PackageFacts(pkg, bytes, view, name)));
+    EXPECT_EQ(views::FactsDocumentLine(pkg, bytes, view, name), views::FactsLine(views::FactsDocument(pkg, bytes, view, name)));
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "parse/parse.hpp"
 #include "signers/signers.hpp"
+#include "views/fact_list.hpp"
 #include "signers_fixture.hpp"
 #include "bytes/encoding.hpp"
 #include "support/mutate.hpp"
@@ -113,7 +114,7 @@ TEST(Signers, ManyChainsAreHashedOnce) {
   const auto controller = signers::ControllerBytes(pkg, file);
   EXPECT_LE(r.hashedBytes, controller.size());
   EXPECT_GT(r.hashedBytes, 0u);
-  const std::vector<std::string> lines = signers::Describe(pkg, r, signers::CollectCapabilities(pkg));
+  const std::vector<std::string> lines = views::SignerLines(pkg, r, signers::CollectCapabilities(pkg));
   for (int i : {0, 17, 29}) {
     const std::string head = "  Embedded package " + std::to_string(i + 2) + " \"Embedded " + std::to_string(i) + "\", chain 1";
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; })) << head;
@@ -171,7 +172,7 @@ TEST(Signers, DamagedSignatureFieldsAreToldAsDamage) {
     EXPECT_EQ(pkg.signatures[0].signatures.size(), 1u);
     EXPECT_FALSE(pkg.problems.empty());
     const signers::Report r = signers::Inspect(pkg, file);
-    for (const std::string& line : signers::Describe(pkg, r, signers::CollectCapabilities(pkg)))
+    for (const std::string& line : views::SignerLines(pkg, r, signers::CollectCapabilities(pkg)))
       EXPECT_EQ(line.find("Signature 2"), std::string::npos) << line;
   }
   EXPECT_EQ(views::ProblemText({model::Problem::Kind::Damaged, "no signature in signature chain 1 of package 1", 40, 0}),

@@ -56,7 +56,7 @@ void Differences(const views::Json& a, const views::Json& b, const std::string& 
 views::Json ComparableFacts(const Bytes& bytes, bool controllerSize) {
   const model::Package pkg = Parse(bytes, "package.sis");
   const views::PackageView view = views::Describe(pkg, views::ScriptSettings{});
-  views::Json facts = views::PackageFacts(pkg, bytes, view, "package.sis");
+  views::Json facts = views::FactsDocument(pkg, bytes, view, "package.sis");
   Strip(facts, !controllerSize);
   return facts;
 }

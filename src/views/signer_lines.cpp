@@ -1,12 +1,21 @@
 // The "Signers" and "Capabilities" sections of `info`, as plain lines.
 
 #include <algorithm>
-#include <cstdio>
 #include <unordered_map>
 
-#include "signers/signers.hpp"
+#include "views/fact_list.hpp"
 
-namespace tarvik::signers {
+namespace tarvik::views {
+
+using signers::Capabilities;
+using signers::CapabilityNames;
+using signers::Certificate;
+using signers::Chain;
+using signers::FileCapabilities;
+using signers::Report;
+using signers::SignatureCheck;
+using signers::Trust;
+using signers::Verdict;
 
 namespace {
 
@@ -14,36 +23,6 @@ std::string Join(const std::vector<std::string>& parts) {
   std::string out;
   for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
   return out.empty() ? "none" : out;
-}
-
-std::string CreatedText(const model::DateTime& d) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{d.year}, unsigned{d.month0} + 1u,
-                unsigned{d.day}, unsigned{d.hour}, unsigned{d.minute}, unsigned{d.second});
-  return buf;
-}
-
-// Every package of the tree by its ordinal, found in one walk (not one walk per chain).
-void IndexPackages(const model::Package& pkg, std::unordered_map<std::int32_t, const model::Package*>& out) {
-  std::vector<const model::Package*> pending{&pkg};
-  std::vector<const model::InstallBlock*> blocks;
-  while (!pending.empty()) {
-    const model::Package* p = pending.back();
-    pending.pop_back();
-    out.emplace(p->ordinal, p);
-    blocks.assign({&p->body});
-    for (const model::InstallBlock& b : p->laterBlocks) blocks.push_back(&b);
-    while (!blocks.empty()) {
-      const model::InstallBlock* b = blocks.back();
-      blocks.pop_back();
-      for (const model::Package& e : b->embedded) pending.push_back(&e);
-      for (const model::IfBlock& i : b->ifs) {
-        if (i.branch.block) blocks.push_back(&*i.branch.block);
-        for (const model::ConditionalBlock& e : i.elseIfs)
-          if (e.block) blocks.push_back(&*e.block);
-      }
-    }
-  }
 }
 
 std::string TrustText(const Chain& c) {
@@ -58,14 +37,14 @@ std::string TrustText(const Chain& c) {
 
 }  // namespace
 
-std::vector<std::string> Describe(const model::Package& pkg, const Report& report, const Capabilities& caps) {
+std::vector<std::string> SignerLines(const model::Package& pkg, const Report& report, const Capabilities& caps) {
   std::vector<std::string> out;
   if (report.chains.empty()) {
     out.push_back("Signers: none");
   } else {
     out.push_back("Signers:");
     std::unordered_map<std::int32_t, const model::Package*> packages;
-    IndexPackages(pkg, packages);
+    for (const PackageInTree& p : FactsOfTree(pkg)) packages.emplace(p.facts.ordinal, p.facts.package);
     for (const Chain& c : report.chains) {
       const auto found = packages.find(c.packageOrdinal);
       const model::Package* owner = found == packages.end() ? nullptr : found->second;
@@ -92,7 +71,7 @@ std::vector<std::string> Describe(const model::Package& pkg, const Report& repor
         out.push_back("      Valid: " + cert.notBefore + " to " + cert.notAfter);
         out.push_back("      Key: " + cert.keyType + " " + std::to_string(cert.keyBits) + " bits");
         out.push_back("      SHA-1: " + cert.sha1);
-        const std::string when = owner ? CreatedText(owner->created) : std::string("?");
+        const std::string when = owner ? DateText(owner->created, ' ') : std::string("?");
         if (std::find(c.expiredAtCreation.begin(), c.expiredAtCreation.end(), i) != c.expiredAtCreation.end())
           out.push_back("      Expired before the package was created (" + when + ")");
         if (std::find(c.notYetValidAtCreation.begin(), c.notYetValidAtCreation.end(), i) !=
@@ -116,4 +95,4 @@ std::vector<std::string> Describe(const model::Package& pkg, const Report& repor
   return out;
 }
 
-}  // namespace tarvik::signers
+}  // namespace tarvik::views
