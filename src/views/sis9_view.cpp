@@ -830,13 +830,4 @@ std::string ScriptSis9(const model::Package& package, const ScriptSettings& sett
   return Describer(package, settings).Run(false).script;
 }
 
-std::string SourceName(const ScriptSettings& settings, const FileRow& row) {
-  std::string folder = settings.sourceFolder;
-  const char sep = SourceSeparator(folder);
-  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += sep;
-  std::string path = row.extractPath;
-  if (sep != '\\') std::replace(path.begin(), path.end(), '\\', sep);
-  return folder + path;
-}
-
 }  // namespace tarvik::views

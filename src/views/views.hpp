@@ -77,10 +77,6 @@ struct FileRow {
 // language.
 std::string ReadableCondition(const model::Expression& condition);
 
-// The source name the 9.x script gives a file: the Working Directory (with a separator
-// after it) and the row's extraction path, written with the folder's own separator ("/"
-// for a folder written with "/" only, "\\" otherwise).
-std::string SourceName(const ScriptSettings& settings, const FileRow& row);
 // The separator source names use under the Working Directory `folder`: "/" when the folder
 // is written with "/" and no "\\", otherwise "\\" (also for no folder at all).
 char SourceSeparator(const std::string& folder);

@@ -83,7 +83,6 @@ TEST(Sis9View, ScriptSectionsAndPaths) {
     EXPECT_EQ(v.files[0].extractPath, "bin\\m\\a.txt");
     EXPECT_EQ(v.files[1].extractPath, "bin\\m\\Embedded Components\\Sub\\a.txt");
     EXPECT_EQ(v.files[2].extractPath, "bin\\m\\a (2).txt");  // the main package's own folder
-    EXPECT_EQ(views::SourceName({c.folder}, v.files[2]), src("bin\\m\\a (2).txt"));
     // Who carries each file, and when it installs.
     EXPECT_EQ(v.files[0].package, &main);
     EXPECT_EQ(v.files[1].package, &main.body.embedded[0]);
