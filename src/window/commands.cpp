@@ -57,7 +57,6 @@ void Commands::OpenBytes(const std::string& path, Bytes data) {
     state_.currentFile = path;
     state_.openedFile = path;
     Forget();
-    state_.extractionFolder.clear();
     state_.title = BaseName(path) + kTitleSuffix;
     ui_.SetTitle(state_.title);
     ui_.SetText("");
@@ -84,7 +83,6 @@ void Commands::mnReload_Click() {
     ui_.SetTitle(state_.title);
     state_.currentFile = state_.openedFile;
     ui_.ShowBanner(kReloadBanner);
-    state_.extractionFolder.clear();
     if (read.status != ops::ReadStatus::Read) {
       // The file became unreadable or was emptied: it is closed, with the reason.
       ui_.HideBanner();
@@ -107,7 +105,6 @@ void Commands::mnClose_Click() {
   state_.openedFile.clear();
   state_.title = kProgramName;
   ui_.SetTitle(state_.title);
-  state_.extractionFolder.clear();
 }
 
 FileMenuState Commands::mnFile_Click() const {
@@ -144,7 +141,6 @@ ops::ExtractJob Commands::PrepareExtraction(const std::optional<std::vector<std:
   if (!picked) return {};
   const std::string folder = FolderPath(*picked);
   if (folder.empty()) return {};
-  state_.extractionFolder = folder;
   ops::ExtractRequest request;
   request.folder = folder;
   request.rows = rows;

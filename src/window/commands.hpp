@@ -39,7 +39,6 @@ struct WindowState {
   // What the last Open or Reload read; replaced whole by the next one, dropped by Close.
   std::shared_ptr<const ops::Opened> item;
   std::string sourceFolder;      // the Working Directory: empty or ending in a separator
-  std::string extractionFolder;  // the folder of the last extraction, ending in a separator
 };
 
 // Which File-menu items are enabled ("Open..." and "Exit" always are).
