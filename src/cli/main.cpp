@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/chosen_command.hpp"
 #include "cli/collection_commands.hpp"
 #include "cli/commands.hpp"
 #include "cli/write_commands.hpp"
@@ -32,42 +33,53 @@ struct Subcommands {
   CLI::App* catalog;
 };
 
-Subcommands AddSubcommands(CLI::App& cli, Arguments& a) {
+// The commands that read packages; only the one the command line chose is made, with its options.
+Subcommands AddSubcommands(CLI::App& cli, Arguments& a, const tarvik::cli::ChosenCommand& chosen) {
   Subcommands s{};
-  s.pkg = cli.add_subcommand("pkg", "Open each FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
-  s.pkg->add_option("FILE", a.files, "package, PKG script or session file")->required();
-  s.pkg->add_option("--source-dir", a.command.sourceDir, "default source folder written into the script's file lines");
+  s.pkg = chosen.Add(cli, "pkg", "Open each FILE (.sis, .sisx, .pkg, .qsd) and print its PKG script");
+  if (chosen.Is("pkg")) {
+    s.pkg->add_option("FILE", a.files, "package, PKG script or session file")->required();
+    s.pkg->add_option("--source-dir", a.command.sourceDir, "default source folder written into the script's file lines");
+  }
 
-  s.info = cli.add_subcommand("info", "Open each FILE and print its header facts and file table");
-  s.info->add_option("FILE", a.files, "package file")->required();
-  s.info->add_flag("--json", a.json, "print every fact as one JSON document per package (one per line)");
-  s.info->add_option("--source-dir", a.command.sourceDir, "default source folder");
+  s.info = chosen.Add(cli, "info", "Open each FILE and print its header facts and file table");
+  if (chosen.Is("info")) {
+    s.info->add_option("FILE", a.files, "package file")->required();
+    s.info->add_flag("--json", a.json, "print every fact as one JSON document per package (one per line)");
+    s.info->add_option("--source-dir", a.command.sourceDir, "default source folder");
+  }
 
-  s.extract = cli.add_subcommand(
-      "extract", "Extract the files carried by FILE into DIR (several files: each into DIR/<file name>)");
-  // FILE... DIR: the last one is the destination folder.
-  s.extract->add_option("FILE DIR", a.files, "package files, then the destination folder")->expected(2, -1)->required();
-  s.extract->add_flag("-q,--quiet", a.command.quiet, "no progress bar");
-  s.extract->add_flag("--pkg", a.command.rebuildScripts,
-                      "also write build-ready PKG files (DIR/<package>.pkg, one per package)");
-  s.extract->add_flag("--certs", a.command.certificates,
-                      "also write each signature certificate as DER under DIR/certificates/");
-  s.extract->add_flag("-f,--force", a.command.force,
-                      "extract even when the files would take more than the package could honestly hold, or than "
-                      "the free space of DIR");
+  s.extract = chosen.Add(cli, "extract",
+                         "Extract the files carried by FILE into DIR (several files: each into DIR/<file name>)");
+  if (chosen.Is("extract")) {
+    // FILE... DIR: the last one is the destination folder.
+    s.extract->add_option("FILE DIR", a.files, "package files, then the destination folder")->expected(2, -1)->required();
+    s.extract->add_flag("-q,--quiet", a.command.quiet, "no progress bar");
+    s.extract->add_flag("--pkg", a.command.rebuildScripts,
+                        "also write build-ready PKG files (DIR/<package>.pkg, one per package)");
+    s.extract->add_flag("--certs", a.command.certificates,
+                        "also write each signature certificate as DER under DIR/certificates/");
+    s.extract->add_flag("-f,--force", a.command.force,
+                        "extract even when the files would take more than the package could honestly hold, or than "
+                        "the free space of DIR");
+  }
 
-  s.save = cli.add_subcommand("save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
-  s.save->add_option("FILE", a.saveInput, "package, PKG script or session file")->required();
-  s.save->add_option("OUT", a.out, "file to write")->required();
-  s.save->add_flag("-f,--force", a.command.force, "replace OUT when it exists");
-  s.save->add_option("--source-dir", a.command.sourceDir, "default source folder");
+  s.save = chosen.Add(cli, "save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");
+  if (chosen.Is("save")) {
+    s.save->add_option("FILE", a.saveInput, "package, PKG script or session file")->required();
+    s.save->add_option("OUT", a.out, "file to write")->required();
+    s.save->add_flag("-f,--force", a.command.force, "replace OUT when it exists");
+    s.save->add_option("--source-dir", a.command.sourceDir, "default source folder");
+  }
 
-  s.catalog = cli.add_subcommand("catalog", "Catalogue every package under the folders DIR in an SQLite database");
-  s.catalog->add_option("DIR", a.catalogDirs, "folder to walk")->required();
-  s.catalog->add_option("--db", a.database, "database file (made when missing, brought up to date otherwise)")
-      ->required();
-  s.catalog->add_option("-j,--jobs", a.jobs, "packages read at once (default: one per core)");
-  s.catalog->add_flag("-q,--quiet", a.command.quiet, "no progress line");
+  s.catalog = chosen.Add(cli, "catalog", "Catalogue every package under the folders DIR in an SQLite database");
+  if (chosen.Is("catalog")) {
+    s.catalog->add_option("DIR", a.catalogDirs, "folder to walk")->required();
+    s.catalog->add_option("--db", a.database, "database file (made when missing, brought up to date otherwise)")
+        ->required();
+    s.catalog->add_option("-j,--jobs", a.jobs, "packages read at once (default: one per core)");
+    s.catalog->add_flag("-q,--quiet", a.command.quiet, "no progress line");
+  }
   return s;
 }
 
@@ -103,8 +115,9 @@ int main(int argc, char** argv) {
   cli.set_version_flag("--version", std::string("tarvik-cli ") + TARVIK_VERSION);
   cli.require_subcommand(1);
   Arguments a;
-  const Subcommands s = AddSubcommands(cli, a);
-  tarvik::cli::WriteCommands writeCommands(cli);  // build, sign, unsign, keys
+  const tarvik::cli::ChosenCommand chosen(argc, argv);
+  const Subcommands s = AddSubcommands(cli, a, chosen);
+  tarvik::cli::WriteCommands writeCommands(cli, chosen);  // build, sign, unsign, keys
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -115,10 +128,11 @@ int main(int argc, char** argv) {
   tarvik::InstallInterruptCleanup();
 
   if (writeCommands.Chosen()) return writeCommands.Run();
-  if (*s.catalog) return tarvik::cli::RunCatalog(a.catalogDirs, a.database, a.jobs, a.command.quiet);
-  if (*s.info && a.json) return tarvik::cli::PrintFacts(a.files, a.command.sourceDir);
-  if (*s.pkg) return RunPerFile(a.files, tarvik::cli::PrintScript, a.command);
-  if (*s.info) return RunPerFile(a.files, tarvik::cli::PrintInfo, a.command);
-  if (*s.extract) return RunExtract(a.files, a.command);
+  using tarvik::cli::Ran;
+  if (Ran(s.catalog)) return tarvik::cli::RunCatalog(a.catalogDirs, a.database, a.jobs, a.command.quiet);
+  if (Ran(s.info) && a.json) return tarvik::cli::PrintFacts(a.files, a.command.sourceDir);
+  if (Ran(s.pkg)) return RunPerFile(a.files, tarvik::cli::PrintScript, a.command);
+  if (Ran(s.info)) return RunPerFile(a.files, tarvik::cli::PrintInfo, a.command);
+  if (Ran(s.extract)) return RunExtract(a.files, a.command);
   return tarvik::cli::SaveFile(a.saveInput, a.out, a.command);
 }

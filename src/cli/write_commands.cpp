@@ -23,42 +23,51 @@ void RemovedOnInterrupt(const std::string& path, bool made) {
 
 }  // namespace
 
-WriteCommands::WriteCommands(CLI::App& app) {
-  build_ = app.add_subcommand("build", "Build a Symbian 9.x package OUT.sis from the PKG file FILE.pkg");
-  build_->add_option("FILE.pkg", input_, "PKG file (UTF-8 or UTF-16 with a byte-order mark)")->required();
-  build_->add_option("OUT.sis", output_, "package to write")->required();
-  build_->add_flag("--as-written", asWritten_,
-                   "store every file's options exactly as the PKG file writes them (no VR added on \\sys\\ and "
-                   "\\resource\\ targets, TC kept)");
-  build_->add_flag("--stub", stub_, "write a stub: the bare controller, no file data");
-  build_->add_option("--search", search_, "also look for sources in DIR (relative to the PKG file's folder)")
-      ->type_name("DIR");
+WriteCommands::WriteCommands(CLI::App& app, const ChosenCommand& chosen) {
+  build_ = chosen.Add(app, "build", "Build a Symbian 9.x package OUT.sis from the PKG file FILE.pkg");
+  if (chosen.Is("build")) {
+    build_->add_option("FILE.pkg", input_, "PKG file (UTF-8 or UTF-16 with a byte-order mark)")->required();
+    build_->add_option("OUT.sis", output_, "package to write")->required();
+    build_->add_flag("--as-written", asWritten_,
+                     "store every file's options exactly as the PKG file writes them (no VR added on \\sys\\ and "
+                     "\\resource\\ targets, TC kept)");
+    build_->add_flag("--stub", stub_, "write a stub: the bare controller, no file data");
+    build_->add_option("--search", search_, "also look for sources in DIR (relative to the PKG file's folder)")
+        ->type_name("DIR");
+  }
 
-  sign_ = app.add_subcommand("sign", "Append a signature chain to the package IN and write it as OUT");
-  sign_->add_option("IN", input_, "package to sign")->required();
-  sign_->add_option("OUT", output_, "signed package to write")->required();
-  sign_->add_option("--key", key_, "private key (PEM: RSA or DSA)")->required();
-  sign_->add_option("--cert", cert_, "the key's certificate (PEM)")->required();
-  sign_->add_option("--chain", chain_, "a further certificate of the chain (PEM), signer's issuer first");
-  sign_->add_option("--passphrase", passphrase_, "pass phrase of an encrypted key");
+  sign_ = chosen.Add(app, "sign", "Append a signature chain to the package IN and write it as OUT");
+  if (chosen.Is("sign")) {
+    sign_->add_option("IN", input_, "package to sign")->required();
+    sign_->add_option("OUT", output_, "signed package to write")->required();
+    sign_->add_option("--key", key_, "private key (PEM: RSA or DSA)")->required();
+    sign_->add_option("--cert", cert_, "the key's certificate (PEM)")->required();
+    sign_->add_option("--chain", chain_, "a further certificate of the chain (PEM), signer's issuer first");
+    sign_->add_option("--passphrase", passphrase_, "pass phrase of an encrypted key");
+  }
 
-  unsign_ = app.add_subcommand("unsign", "Remove the last signature chain of the package IN and write it as OUT");
-  unsign_->add_option("IN", input_, "signed package")->required();
-  unsign_->add_option("OUT", output_, "package to write")->required();
+  unsign_ = chosen.Add(app, "unsign", "Remove the last signature chain of the package IN and write it as OUT");
+  if (chosen.Is("unsign")) {
+    unsign_->add_option("IN", input_, "signed package")->required();
+    unsign_->add_option("OUT", output_, "package to write")->required();
+  }
 
-  keys_ = app.add_subcommand("keys", "Make a self-signed RSA key and certificate in DIR (key.pem, cert.pem)");
-  keys_->add_option("DIR", folder_, "folder to write them in (made when missing)")->required();
-  keys_->add_option("--subject", subject_, "the certificate's subject, e.g. \"CN=Me,O=My Company,C=FI\"")->required();
-  keys_->add_option("--days", days_, "days the certificate is valid (default 3650)");
-  keys_->add_option("--bits", bits_, "RSA key size (default 2048)");
+  keys_ = chosen.Add(app, "keys", "Make a self-signed RSA key and certificate in DIR (key.pem, cert.pem)");
+  if (chosen.Is("keys")) {
+    keys_->add_option("DIR", folder_, "folder to write them in (made when missing)")->required();
+    keys_->add_option("--subject", subject_, "the certificate's subject, e.g. \"CN=Me,O=My Company,C=FI\"")
+        ->required();
+    keys_->add_option("--days", days_, "days the certificate is valid (default 3650)");
+    keys_->add_option("--bits", bits_, "RSA key size (default 2048)");
+  }
 }
 
-bool WriteCommands::Chosen() const { return *build_ || *sign_ || *unsign_ || *keys_; }
+bool WriteCommands::Chosen() const { return Ran(build_) || Ran(sign_) || Ran(unsign_) || Ran(keys_); }
 
 int WriteCommands::Run() const {
-  if (*build_) return Build();
-  if (*sign_) return Sign();
-  if (*unsign_) return Unsign();
+  if (Ran(build_)) return Build();
+  if (Ran(sign_)) return Sign();
+  if (Ran(unsign_)) return Unsign();
   return Keys();
 }
 

@@ -5,15 +5,14 @@
 #include <string>
 #include <vector>
 
-namespace CLI {
-class App;
-}
+#include "cli/chosen_command.hpp"
 
 namespace tarvik::cli {
 
 class WriteCommands {
  public:
-  explicit WriteCommands(CLI::App& app);
+  // Adds build, sign, unsign and keys to `app` as `chosen` says.
+  WriteCommands(CLI::App& app, const ChosenCommand& chosen);
   // True when the parsed command line chose one of these commands.
   bool Chosen() const;
   // Runs the chosen command; its exit status.

@@ -63,5 +63,25 @@ TEST(Cli, UsageErrorsAndMissingFiles) {
   EXPECT_NE(help.out.find("extract"), std::string::npos);
 }
 
+// Only the command named is made with its options; every command still lists and takes them.
+TEST(Cli, EachCommandKeepsItsOptions) {
+  test::TempDir dir;
+  const test::CliResult help = RunCli("--help", dir);
+  const std::pair<const char*, const char*> kCases[] = {
+      {"pkg", "--source-dir"}, {"info", "--json"},   {"extract", "--certs"}, {"save", "--force"},
+      {"catalog", "--db"},     {"build", "--search"}, {"sign", "--passphrase"}, {"unsign", "OUT"},
+      {"keys", "--subject"}};
+  for (const auto& [command, option] : kCases) {
+    SCOPED_TRACE(command);
+    EXPECT_NE(help.out.find(std::string("\n  ") + command + " "), std::string::npos);
+    const test::CliResult own = RunCli(std::string(command) + " --help", dir);
+    EXPECT_EQ(own.status, 0);
+    EXPECT_NE(own.out.find(option), std::string::npos) << own.out;
+  }
+  // Options come before or after the command's own arguments; a second command is no command.
+  EXPECT_EQ(RunCli("--help pkg", dir).status, 0);
+  EXPECT_NE(RunCli("pkg info x.sis --frob", dir).status, 0);
+}
+
 }  // namespace
 }  // namespace tarvik
