@@ -18,6 +18,7 @@
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
+#include "views/facts.hpp"
 #include "views/script_text.hpp"
 #include "views/views.hpp"
 
@@ -354,15 +355,17 @@ class Describer {
 
   void Info(const Package& p, int id) {
     std::vector<std::string>& h = *header_;
-    // Only what was read where it belongs is shown: a damaged package information leaves
-    // out the members that could not be read.
+    // The header list is written from the package's facts: only what was read where it
+    // belongs is shown, so a damaged package information leaves out the members that could
+    // not be read. The script writes what the package holds.
+    const PackageFacts facts = FactsOf(p, id != 0);
     const model::InfoRead& read = p.infoRead;
-    const std::string uid = HexText(p.uid, 8);
+    const std::string uid = HexText(facts.uid, 8);
     const std::string version = VersionText(p.version, false);
     if (read.uid) h.push_back("SIS UID: " + uid);
-    if (read.version) h.push_back("SIS Version: " + version);
-    if (read.created) {
-      const model::DateTime& t = p.created;
+    if (facts.version) h.push_back("SIS Version: " + VersionText(*facts.version, false));
+    if (facts.created) {
+      const model::DateTime& t = *facts.created;
       const std::string date =
           std::to_string(t.day) + "-" + std::to_string(t.month0 + 1) + "-" + std::to_string(t.year);
       const std::string time =
@@ -372,18 +375,16 @@ class Describer {
       h.push_back("SIS Time: " + time);
       Line(";Time " + time);
     }
-    const char* type = read.installType ? text::InstallTypeText(p.installType) : "";
-    if (read.installType) h.push_back(std::string("SIS Type: ") + type);
+    const char* type = facts.installTypeCode ? text::InstallTypeText(p.installType) : "";
+    if (facts.installTypeCode) h.push_back(std::string("SIS Type: ") + type);
     std::string options = id == 0 ? mainOptions_ : std::string();
-    static const char* const kFlagWords[] = {", SH", ", NR", ", RU", ", H"};
-    for (int bit = 0; bit < 4; ++bit)
-      if (p.installFlags & (1u << bit)) options += kFlagWords[bit];
+    for (const std::string& flag : facts.flags) options += ", " + flag;
     h.push_back("SIS Install Flag: " + options);
 
     std::string languages = "&";
-    for (std::size_t i = 0; i < p.languages.size(); ++i) {
-      h.push_back("Language: " + LanguageName(p.languages[i]));
-      languages += (i ? ", " : "") + ScriptLanguage(p.languages[i]);
+    for (std::size_t i = 0; i < facts.languages.size(); ++i) {
+      h.push_back("Language: " + facts.languages[i].name);
+      languages += (i ? ", " : "") + ScriptLanguage(facts.languages[i].number);
     }
     Line(languages);
     Line("#{" + JoinQuoted(p.names, ",") + "}, (0x" + uid + ")" + (read.version ? "," + version : std::string()) +
