@@ -315,7 +315,7 @@ bool Record(Writer& w, Result& result, std::size_t i, std::size_t count, const s
     const std::size_t remaining = count - i - 1;
     w.reporter.Failed(failText + ": " + ErrorText(w.error) + "\r\nExtraction stopped: " + std::to_string(remaining) +
                       (remaining == 1 ? " more file was" : " more files were") + " not written.");
-    result.stopped = result.full = true;
+    result.stopped = true;
     return false;
   }
   w.reporter.Failed(w.error != 0 ? failText + ": " + ErrorText(w.error) : failText);

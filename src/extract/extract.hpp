@@ -96,7 +96,6 @@ struct Result {
   std::vector<std::string> pastEnd;
   int extracted = 0;                    // files written
   bool stopped = false;                 // ended early (cancelled, or the disk is full)
-  bool full = false;                    // ended early: the destination ran out of space
   bool cancelled = false;               // ended by the reporter's cancel
   std::vector<WrittenFile> written;     // in row order
   std::vector<FailedFile> failures;     // in row order

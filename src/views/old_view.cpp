@@ -332,7 +332,6 @@ class RecordView {
   // keeps its name; each later one becomes "name (2).ext", "name (3).ext", ..., in the table,
   // the extraction and the language blocks of the script alike.
   void MakePathsDistinct() {
-    fileRecords_ = 0;  // the second pass counts afresh
     languageFiles_ = 0;
     rowAt_ = 0;
     std::vector<FileRow>& rows = view_.files;
@@ -415,7 +414,6 @@ class RecordView {
     static const std::string kNone;
     const std::string& src = type == kFileNull ? kNone : r.source;
     const std::string& dst = type == kFileText ? kNone : r.target;
-    ++fileRecords_;
 
     std::vector<std::string> parts;  // file part of each extraction path, file order
     for (std::size_t k = 0; k < r.entries.size(); ++k) {
@@ -441,7 +439,6 @@ class RecordView {
       FileRow row;
       row.extractPath = prefix_ + part;
       row.target = dst;
-      row.unit = fileRecords_;
       row.hasData = e.dataOffset.has_value();
       row.offset = e.dataOffset.value_or(0);
       row.deflated = e.compression == 1;
@@ -506,7 +503,6 @@ class RecordView {
   const model::Package& pkg_;
   PackageView& view_;
   std::string prefix_;
-  std::uint32_t fileRecords_ = 0;
   std::int32_t languageFiles_ = 0;
   std::vector<std::string> suffixes_;  // per row: " (n)" when its path was made distinct
   std::size_t rowAt_ = 0;              // second pass: the row of the next entry

@@ -576,8 +576,6 @@ class Describer {
       const FileEntry& e = *f.entry;
       FileRow& r = out.emplace_back();
       r.target = e.target;
-      r.unit = slot.pkg->dataUnit;
-      r.index = e.index;
       r.hasData = e.dataOffset.has_value();
       r.offset = e.dataOffset.value_or(0);
       r.deflated = e.compression == 1;

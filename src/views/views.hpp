@@ -56,8 +56,6 @@ struct FileRow {
   // every row of a 9.x package (ignoring case).
   std::string extractPath;
   std::string target;          // where the file goes on the device
-  std::uint32_t unit = 0;      // 9.x: absolute data unit; pre-9.x: the record's number (1-based)
-  std::uint32_t index = 0;     // 9.x: the file's index in its unit
   bool hasData = false;        // the package carries the file's bytes (dataOffset is known)
   std::int64_t offset = 0;     // where the stored bytes begin in the package file
   bool deflated = false;       // the stored bytes are a zlib stream

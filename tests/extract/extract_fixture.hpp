@@ -132,8 +132,6 @@ class ExtractSis9Test : public ExtractTest {
   views::FileRow& AddRow(const std::string& path, bool deflated, std::int64_t offset, std::uint64_t csize,
                          std::uint64_t usize) {
     views::FileRow r;
-    r.unit = 1;
-    r.index = static_cast<std::uint32_t>(Rows().size());
     r.hasData = true;
     r.offset = offset;
     r.deflated = deflated;

@@ -46,7 +46,6 @@ class ExtractOldTest : public ExtractTest {
     r.offset = offset;
     r.hasData = true;
     r.deflated = deflate;
-    r.unit = static_cast<std::uint32_t>(Rows().size() + 1);
     Rows().push_back(r);
   }
   // A deflated file row.

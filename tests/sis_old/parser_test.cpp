@@ -156,17 +156,17 @@ TEST(OldParser, RecordKindsAndFileEntries) {
   EXPECT_EQ(m.entries[0].operation, 5u);
   EXPECT_EQ(m.entries[0].options, 0x200u);
 
-  // The file table: one row per entry, numbered by file record.
+  // The file table: one row per entry.
   const views::PackageView view = views::DescribeOld(pkg, {});
   std::vector<std::string> rows;
   for (const views::FileRow& r : view.files) {
-    rows.push_back(r.extractPath + " #" + std::to_string(r.unit) + " " + std::to_string(r.uncompressedSize) + " " +
+    rows.push_back(r.extractPath + " " + std::to_string(r.uncompressedSize) + " " +
                    (r.deflated ? "z" : "-") + " -> " + r.target);
     EXPECT_TRUE(r.hasData);
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"bin\\pkg\\a.txt #1 5 z -> !:\\a.txt", "bin\\pkg\\r.rsc #2 2 z -> !:\\r.rsc",
-                                            "bin\\pkg\\French Source file(2).rsc #2 2 z -> !:\\r.rsc",
-                                            "bin\\pkg\\doc.txt #3 3 z -> !:\\doc.txt"}));
+  EXPECT_EQ(rows, (std::vector<std::string>{"bin\\pkg\\a.txt 5 z -> !:\\a.txt", "bin\\pkg\\r.rsc 2 z -> !:\\r.rsc",
+                                            "bin\\pkg\\French Source file(2).rsc 2 z -> !:\\r.rsc",
+                                            "bin\\pkg\\doc.txt 3 z -> !:\\doc.txt"}));
 }
 
 TEST(OldParser, ConditionTreesAndTheirText) {
@@ -306,7 +306,6 @@ TEST(OldView, WholeScriptOfASmallPackage) {
   ASSERT_EQ(view.files.size(), 4u);
   EXPECT_EQ(view.files[0].extractPath, "bin\\My demo\\r.rsc");
   EXPECT_EQ(view.files[3].extractPath, "bin\\My demo\\e.sis");
-  EXPECT_EQ(view.files[3].unit, 3u);
 }
 
 TEST(OldView, HeaderWordsCutByTheFileEnd) {

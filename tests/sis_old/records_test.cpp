@@ -82,10 +82,8 @@ TEST(OldRecords, FileTableOfSingleFileRecords) {
   EXPECT_EQ(files[0].uncompressedSize, 300u);
   EXPECT_EQ(files[0].compressedSize, layout.storedLengths[0][0]);
   EXPECT_EQ(files[0].offset, static_cast<std::int64_t>(layout.dataOffsets[0][0]));
-  EXPECT_EQ(files[0].unit, 1u);
   // An empty destination: the source without its first three characters.
   EXPECT_EQ(files[1].extractPath, "bin\\My Pkg\\src\\e.sis");
-  EXPECT_EQ(files[1].unit, 2u);
 
   ASSERT_EQ(r.package.records.size(), 2u);
   const model::Record& embedded = r.package.records[1];
@@ -112,8 +110,6 @@ TEST(OldRecords, LanguageFilesGetNumberedNamesAcrossRecords) {
   EXPECT_EQ(files[0].uncompressedSize, 7u);
   EXPECT_EQ(files[1].extractPath, "bin\\pkg\\French Source file(2).rsc");
   EXPECT_EQ(files[1].uncompressedSize, 7u);
-  EXPECT_EQ(files[1].unit, 1u);
-  EXPECT_EQ(files[3].unit, 2u);
   // The unpacked size of every entry, per record.
   std::vector<std::vector<std::uint64_t>> sizes;
   for (const model::Record& rec : r.package.records) {
