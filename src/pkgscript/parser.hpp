@@ -66,4 +66,9 @@ model::Expression ReadCondition(TokenReader& in);
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
+// Reads the descriptions of pre-installed files stated in `text` (comment lines
+// ";tarvik:preinstalled ...") into the file entries of `script` that name their sources;
+// malformed or misplaced ones are errors of `script`.
+void ApplyStatedFiles(std::string_view text, Script& script);
+
 }  // namespace tarvik::pkgscript

@@ -86,6 +86,7 @@ class PackageWriter {
       return;
     }
     const std::string path = ResolveSource(f.source, s_);
+    if (path.empty() && Preinstalled() && !f.hash.empty() && f.operation != kOpNull) return KeepStated(f);
     if (path.empty()) return (void)Fail(f.source, "source file not found");
     if (f.operation == kOpNull) {
       f.index = 0;
@@ -98,6 +99,20 @@ class PackageWriter {
     const std::string why = store_.Store(path, !s_.noCompress, f, spool_, data);
     if (!why.empty()) return (void)Fail(f.source, "cannot read " + path + ": " + why);
     f.index = order;
+    files_.push_back(data);
+    entries_.push_back(&f);
+  }
+
+  bool Preinstalled() const { return pkg_.installType == 3 || pkg_.installType == 4; }
+
+  // A file of a pre-installed package that is not at hand: its description as the PKG file
+  // states it (the package carries no data for it anyway).
+  void KeepStated(model::FileEntry& f) {
+    StoredData data;
+    data.offset = spool_.size();
+    data.length = f.compressedSize;
+    data.uncompressed = f.uncompressedSize;
+    data.algorithm = f.compression;
     files_.push_back(data);
     entries_.push_back(&f);
   }
@@ -170,8 +185,7 @@ void PackageWriter::Write(const Bytes& controller) {
     PutU64(compressed, controller.size());
     compressed.insert(compressed.end(), deflated ? payload.begin() : controller.begin(), deflated ? payload.end() : controller.end());
     PutPadding(compressed);
-    const bool noData = pkg_.installType == 3 || pkg_.installType == 4;
-    detail::DataLayout layout(files_, children_, noData);
+    detail::DataLayout layout(files_, children_, Preinstalled());
     Bytes head;
     PutU32(head, kSisUid1);
     PutU32(head, 0);
