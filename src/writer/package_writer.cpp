@@ -46,8 +46,8 @@ std::string FolderOf(const std::string& path) {
 
 class PackageWriter {
  public:
-  PackageWriter(const model::Package& p, const BuildSettings& s, const std::string& out)
-      : pkg_(p), s_(s), out_(out), spool_(FolderOf(out)), sources_(s) {}
+  PackageWriter(model::Package&& p, const BuildSettings& s, const std::string& out)
+      : pkg_(std::move(p)), s_(s), out_(out), spool_(FolderOf(out)), sources_(s) {}
 
   BuildResult Run() {
     if (!spool_.ok()) return Fail("", "cannot make a scratch file in " + FolderOf(out_) + ": " + std::strerror(errno));
@@ -216,8 +216,8 @@ void PackageWriter::Write(const Bytes& controller) {
 
 }  // namespace
 
-BuildResult WritePackage(const model::Package& package, const BuildSettings& settings, const std::string& outPath) {
-  return PackageWriter(package, settings, outPath).Run();
+BuildResult WritePackage(model::Package package, const BuildSettings& settings, const std::string& outPath) {
+  return PackageWriter(std::move(package), settings, outPath).Run();
 }
 
 }  // namespace tarvik::writer
