@@ -94,7 +94,8 @@ void ControllerWriter::Block(Bytes& out, const model::InstallBlock& b) {
   std::vector<Bytes> descriptions, controllers, ifs;
   descriptions.reserve(b.files.size());
   for (const model::FileEntry& f : b.files) {
-    descriptions.emplace_back();
+    // Room for the fixed members and the texts in UTF-16, so that a description grows once.
+    descriptions.emplace_back().reserve(96 + 2 * (f.target.size() + f.mime.size()) + f.hash.size());
     Description(descriptions.back(), f);
   }
   for (std::size_t i = 0; i < b.embedded.size() && nextChild_ < children_.size(); ++i)

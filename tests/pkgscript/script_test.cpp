@@ -186,6 +186,25 @@ TEST(PkgScript, ErrorsNameTheirPlaceAndWhatWasExpected) {
   EXPECT_EQ(two.errors.size(), 2u);
 }
 
+// version() has no operator of its own in a package: the installer answers it as a query
+// path under \sys\install\, as it does supported_language (\sys\install\supportedlanguage\?N
+// in a real package). Every relational operator has its code; a missing one is an error.
+TEST(PkgScript, VersionConditionsAreInstallerQueryPaths) {
+  const char* const ops[][2] = {{"=", "ET"}, {"<>", "NE"}, {">", "GT"}, {"<", "LT"}, {">=", "GE"}, {"<=", "LE"}};
+  for (const auto& op : ops) {
+    SCOPED_TRACE(op[0]);
+    const Script s = Read(std::string("IF version(0xe0000001,") + op[0] + ",1,-2,3) AND LANGUAGE=1\nENDIF\n");
+    ASSERT_EQ(s.package.body.ifs.size(), 1u);
+    const model::Expression& e = s.package.body.ifs[0].branch.condition;
+    ASSERT_EQ(e.op, ExprOp::And);
+    EXPECT_EQ(e.operands[0].op, ExprOp::Exists);
+    EXPECT_EQ(e.operands[0].text, std::string("\\sys\\install\\pkgversion\\?0xE0000001,") + op[1] + ",1,-2,3");
+  }
+  const Script bad = ParseText(std::string(kHead) + "IF version(0xE0000001,1,2,3)\nENDIF\n", Mode::Builder);
+  ASSERT_FALSE(bad.errors.empty());
+  EXPECT_NE(bad.errors[0].message.find("a relational operator"), std::string::npos) << bad.errors[0].message;
+}
+
 // Pre-installed packages: as written, install flags are taken and the ;tarvik:preinstalled
 // lines give the file lines that name their sources a description; the builder's mode reads
 // them as the comments they are. Malformed or misplaced ones are errors with their places.
