@@ -1,5 +1,7 @@
 #include "pkgscript/lexer.hpp"
 
+#include <algorithm>
+
 #include "bytes/encoding.hpp"
 
 namespace tarvik::pkgscript {
@@ -35,9 +37,13 @@ class Lexer {
       ++pos_;
       return;
     }
-    std::size_t i = pos_;
-    NextUtf8(text_, i);
-    pos_ = i;
+    if (static_cast<unsigned char>(c) < 0x80) {
+      ++pos_;
+    } else {
+      std::size_t i = pos_;
+      NextUtf8(text_, i);
+      pos_ = i;
+    }
     ++column_;
   }
 
@@ -59,18 +65,27 @@ class Lexer {
   }
 
   void Push(Token::Kind kind, std::string text, Location at) {
-    Token t;
+    Token& t = out_.emplace_back();
     t.kind = kind;
     t.text = std::move(text);
     t.at = at;
-    out_.push_back(std::move(t));
   }
 
   void String() {
     const Location at = Here();
     Advance();
     const std::size_t start = pos_;
-    while (pos_ < text_.size() && text_[pos_] != '"' && text_[pos_] != '\n') Advance();
+    // Up to the closing quote or the end of the line in one search; ASCII text moves the
+    // column by its length, other text character by character.
+    const std::size_t end = std::min(text_.find_first_of("\"\n", start), text_.size());
+    bool ascii = true;
+    for (std::size_t i = start; i < end && ascii; ++i) ascii = static_cast<unsigned char>(text_[i]) < 0x80;
+    if (ascii) {
+      column_ += static_cast<int>(end - start);
+      pos_ = end;
+    } else {
+      while (pos_ < end) Advance();
+    }
     Push(Token::Kind::String, std::string(text_.substr(start, pos_ - start)), at);
     if (pos_ < text_.size() && text_[pos_] == '"')
       Advance();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pkgscript/lexer.hpp"
@@ -43,15 +44,15 @@ class TokenReader {
 
   [[noreturn]] void Fail(const Token& at, const std::string& message) const;
   // "expected WHAT, found X".
-  [[noreturn]] void Expected(const std::string& what) const;
-  void ExpectPunct(const char* p, const std::string& what);
-  std::string ExpectString(const std::string& what);
+  [[noreturn]] void Expected(std::string_view what) const;
+  void ExpectPunct(const char* p, std::string_view what);
+  std::string ExpectString(std::string_view what);
   // A number that fits 32 bits, read as unsigned (a UID) or signed; "-" is allowed before
   // a signed one.
-  std::uint32_t ExpectUnsigned(const std::string& what);
-  std::int32_t ExpectSigned(const std::string& what);
+  std::uint32_t ExpectUnsigned(std::string_view what);
+  std::int32_t ExpectSigned(std::string_view what);
   // A version word: a number or "*" (-1).
-  std::int32_t ExpectVersionWord(const std::string& what);
+  std::int32_t ExpectVersionWord(std::string_view what);
   void ExpectLineEnd();
   // Moves past the rest of the line.
   void SkipLine();
@@ -65,5 +66,10 @@ class TokenReader {
 model::Expression ReadCondition(TokenReader& in);
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// Reads the descriptions of pre-installed files stated in `text` (comment lines
+// ";tarvik:preinstalled ...") into the file entries of `script` that name their sources;
+// malformed or misplaced ones are errors of `script`.
+void ApplyStatedFiles(std::string_view text, Script& script);
 
 }  // namespace tarvik::pkgscript

@@ -260,7 +260,8 @@ void ScriptReader::HeaderOptions(const Token& headerAt) {
     if (!known) in_.Fail(t, "unknown header option " + Describe(t) + ", expected TYPE=..., SH, NR, RU, H, NC or IU");
     in_.Take();
   }
-  if ((p.installType == 3 || p.installType == 4) && p.installFlags != 0)
+  // Real pre-installed packages with install flags exist, so only the builder's mode refuses them.
+  if ((p.installType == 3 || p.installType == 4) && p.installFlags != 0 && mode_ == Mode::Builder)
     in_.Fail(headerAt, "Install flag option is not supported with the given install type (TYPE=PA or PP), expected no SH, NR, RU or H");
 }
 
@@ -561,7 +562,13 @@ void ScriptReader::Condition(const Token& keyword) {
 
 // ---------------------------------------------------------------------------------------
 
-Script ParseText(std::string_view text, Mode mode) { return ScriptReader(Tokenize(text), mode).Run(); }
+Script ParseText(std::string_view text, Mode mode) {
+  Script script = ScriptReader(Tokenize(text), mode).Run();
+  // The SDK's builder reads comments as nothing; built as written, a pre-installed package
+  // takes the descriptions its PKG file states for files that are not at hand.
+  if (mode == Mode::AsWritten) ApplyStatedFiles(text, script);
+  return script;
+}
 
 std::string DecodePkgBytes(std::span<const std::uint8_t> bytes) {
   const std::size_t n = bytes.size();

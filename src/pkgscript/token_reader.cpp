@@ -21,28 +21,31 @@ void TokenReader::Fail(const Token& at, const std::string& message) const {
   throw ParseError{Diagnostic{at.at, message}};
 }
 
-void TokenReader::Expected(const std::string& what) const {
+void TokenReader::Expected(std::string_view what) const {
   const Token& t = Peek();
   if (t.kind == Token::Kind::String && t.unterminated) Fail(t, "text without its closing '\"'");
-  Fail(t, "expected " + what + ", found " + Describe(t));
+  Fail(t, "expected " + std::string(what) + ", found " + Describe(t));
 }
 
-void TokenReader::ExpectPunct(const char* p, const std::string& what) {
+void TokenReader::ExpectPunct(const char* p, std::string_view what) {
   if (!TakePunct(p)) Expected(what);
 }
 
-std::string TokenReader::ExpectString(const std::string& what) {
+std::string TokenReader::ExpectString(std::string_view what) {
   const Token& t = Peek();
   if (t.kind != Token::Kind::String || t.unterminated) Expected(what);
-  return Take().text;
+  // The reader never goes back to a token it took: its text is moved out, not copied.
+  std::string text = std::move(tokens_[pos_].text);
+  Take();
+  return text;
 }
 
-std::uint32_t TokenReader::ExpectUnsigned(const std::string& what) {
+std::uint32_t TokenReader::ExpectUnsigned(std::string_view what) {
   if (Peek().kind != Token::Kind::Number) Expected(what);
   return static_cast<std::uint32_t>(Take().value);
 }
 
-std::int32_t TokenReader::ExpectSigned(const std::string& what) {
+std::int32_t TokenReader::ExpectSigned(std::string_view what) {
   const bool negative = IsPunct("-") && Peek(1).kind == Token::Kind::Number;
   if (negative) Take();
   if (Peek().kind != Token::Kind::Number) Expected(what);
@@ -50,7 +53,7 @@ std::int32_t TokenReader::ExpectSigned(const std::string& what) {
   return static_cast<std::int32_t>(negative ? -v : v);
 }
 
-std::int32_t TokenReader::ExpectVersionWord(const std::string& what) {
+std::int32_t TokenReader::ExpectVersionWord(std::string_view what) {
   if (TakePunct("*")) return -1;
   return ExpectSigned(what);
 }

@@ -184,7 +184,7 @@ class Writer {
       }
     }
     for (std::size_t i : order) {
-      refused_.clear();
+      refused_ = Unreadable(*view_.packages[i].package);
       std::string text = Script(i);
       if (!refused_.empty()) text.clear();
       out.push_back({PkgPath(i), std::move(text), refused_});
@@ -193,6 +193,23 @@ class Writer {
   }
 
  private:
+  // Why no PKG file can state a package whose information was read only in part (the lines
+  // would have to make up what it does not hold, and build a different package without a
+  // word); empty when it was read whole. The creation time is no PKG line.
+  static std::string Unreadable(const Package& p) {
+    const model::InfoRead& r = p.infoRead;
+    std::vector<std::string> parts;
+    const std::pair<bool, const char*> kParts[] = {{r.uid, "UID"}, {r.names, "names"}, {r.vendorNames, "vendor names"},
+                                                  {r.vendorUniqueName, "unique vendor name"}, {r.version, "version"},
+                                                  {r.installType, "install type"}};
+    for (const auto& [read, what] : kParts)
+      if (!read) parts.emplace_back(what);
+    if (parts.empty()) return {};
+    std::string listed = parts[0];
+    for (std::size_t k = 1; k < parts.size(); ++k) listed += (k + 1 == parts.size() ? " and " : ", ") + parts[k];
+    return "the package is damaged: its " + listed + " could not be read, and a PKG file would have to make them up";
+  }
+
   // ---- Names of the PKG files and of the packages they build -----------------------------
   // Each embedded package's PKG file and .sis take its folder name, or "name (2)" and on when
   // an extracted file, or another package, already has that name (ignoring case).
@@ -309,15 +326,14 @@ class Writer {
       if (p.installFlags & (1u << bit)) flags += kFlagWords[bit];
     if (i == 0 && main_.frame && main_.frame->hasCompressedController && main_.frame->controllerAlgorithm == 0)
       head += ",NC";
-    if (preinstalled && !flags.empty()) {
-      // The builder refuses install flags with these types.
-      Line(";The package also has the install flags " + flags.substr(1) +
-           ", which a builder does not take with this install type.");
-      flags.clear();
-    }
+    if (preinstalled && !flags.empty())
+      Line(";The SDK's builder refuses install flags with this install type; a build as written takes them.");
     Line(head + flags);
-    if (preinstalled)
-      Line(";A pre-installed package carries no file data: put each file at its source name before building.");
+    if (preinstalled) {
+      Line(";A pre-installed package carries no file data: its files are on the device's media already.");
+      Line(";Each ;tarvik:preinstalled line states the description the package holds for a file; a build");
+      Line(";as written uses it when the file is not at its source name, the SDK's builder needs the file.");
+    }
     Line("%{" + JoinQ(PerLanguage(p.vendorNames, n, p.vendorUniqueName), "vendor name") + "}");
     Line(":" + Q(p.vendorUniqueName, "vendor unique name"));
 
@@ -359,10 +375,30 @@ class Writer {
   }
 
   void FileItem(std::size_t i, const FileEntry& f) {
-    if (text::IsNullFile(f) || SourceRow(f))
+    if (text::IsNullFile(f) || SourceRow(f)) {
+      Stated(i, f);
       Line(FileLine(i, f));
-    else
+    } else {
       LeftOut(f.target);
+    }
+  }
+
+  // The description a pre-installed package holds for a file it does not carry (digest,
+  // length, stored length, capabilities), as a ;tarvik:preinstalled comment line.
+  void Stated(std::size_t i, const FileEntry& f) {
+    const Package& p = *view_.packages[i].package;
+    if ((p.installType != 3 && p.installType != 4) || text::IsNullFile(f) || f.hashAlgorithm != 1 || f.hash.size() != 20)
+      return;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::size_t k = 0; k < f.hash.size(); ++k) {
+      hex += kDigits[f.hash.data()[k] >> 4];
+      hex += kDigits[f.hash.data()[k] & 15];
+    }
+    std::string line = ";tarvik:preinstalled " + Q(Source(i, f), "source name") + " sha1=" + hex +
+                       " size=" + std::to_string(f.uncompressedSize) + " stored=" + std::to_string(f.compressedSize);
+    if (f.capabilities) line += " caps=0x" + Hex8(*f.capabilities);
+    Line(line);
   }
 
   void EmbeddedLine(std::size_t i, const Package& child) {
@@ -424,6 +460,7 @@ class Writer {
         LeftOut(files[0]->target);
         return true;
       }
+    for (const FileEntry* f : files) Stated(i, *f);
     std::string line = "{";
     for (std::size_t k = 0; k < n; ++k) line += (k ? " " : "") + Q(Source(i, *files[k]), "source name");
     Line(line + "}-" + Q(files[0]->target, "file target") + VerifyWord(*files[0]));

@@ -44,7 +44,8 @@ struct BuildResult {
   bool ok() const { return problems.empty(); }
 };
 
-BuildResult WritePackage(const model::Package& package, const BuildSettings& settings, const std::string& outPath);
+// `package` is taken by value: a caller done with it moves it in, and nothing is copied.
+BuildResult WritePackage(model::Package package, const BuildSettings& settings, const std::string& outPath);
 
 // The file a source name stands for ("\" and "/" both separate folders): absolute names as
 // they are, relative ones in baseDir, then in each search folder. Empty when none exists.

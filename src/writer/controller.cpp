@@ -76,10 +76,13 @@ void ControllerWriter::Description(Bytes& out, const model::FileEntry& f) const 
   PutString(out, f.target);
   PutString(out, f.mime);
   if (f.capabilities) PutU32Field(out, sistype::Capabilities, *f.capabilities);
-  Bytes hash;
-  PutU32(hash, f.hashAlgorithm ? f.hashAlgorithm : 1);
-  PutField(hash, sistype::Blob, Bytes(f.hash.begin(), f.hash.end()));
-  PutField(out, sistype::Hash, hash);
+  // The hash field: algorithm, then the digest in a blob (fields here start 4-aligned).
+  const std::uint64_t digest = f.hash.size();
+  PutFieldHeader(out, sistype::Hash, 4 + FieldSize(digest));
+  PutU32(out, f.hashAlgorithm ? f.hashAlgorithm : 1);
+  PutFieldHeader(out, sistype::Blob, digest);
+  out.insert(out.end(), f.hash.begin(), f.hash.end());
+  PutPadding(out);
   PutU32(out, f.operation);
   PutU32(out, f.options);
   PutU64(out, f.compressedSize);
@@ -91,7 +94,8 @@ void ControllerWriter::Block(Bytes& out, const model::InstallBlock& b) {
   std::vector<Bytes> descriptions, controllers, ifs;
   descriptions.reserve(b.files.size());
   for (const model::FileEntry& f : b.files) {
-    descriptions.emplace_back();
+    // Room for the fixed members and the texts in UTF-16, so that a description grows once.
+    descriptions.emplace_back().reserve(96 + 2 * (f.target.size() + f.mime.size()) + f.hash.size());
     Description(descriptions.back(), f);
   }
   for (std::size_t i = 0; i < b.embedded.size() && nextChild_ < children_.size(); ++i)

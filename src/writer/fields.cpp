@@ -9,21 +9,23 @@
 namespace tarvik::writer {
 
 void PutU8(Bytes& out, std::uint32_t v) { out.push_back(static_cast<std::uint8_t>(v)); }
-void PutU16(Bytes& out, std::uint32_t v) {
-  PutU8(out, v);
-  PutU8(out, v >> 8);
+
+namespace {
+// Appends the `n` low bytes of `v`, least significant first, in one insertion.
+void PutLittle(Bytes& out, std::uint64_t v, std::size_t n) {
+  std::uint8_t b[8];
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  out.insert(out.end(), b, b + n);
 }
-void PutU32(Bytes& out, std::uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
-}
-void PutU64(Bytes& out, std::uint64_t v) {
-  PutU32(out, static_cast<std::uint32_t>(v));
-  PutU32(out, static_cast<std::uint32_t>(v >> 32));
-}
-void PutPadding(Bytes& out) {
-  while (out.size() % 4) out.push_back(0);
-}
+}  // namespace
+
+void PutU16(Bytes& out, std::uint32_t v) { PutLittle(out, v, 2); }
+
+void PutU32(Bytes& out, std::uint32_t v) { PutLittle(out, v, 4); }
+
+void PutU64(Bytes& out, std::uint64_t v) { PutLittle(out, v, 8); }
+
+void PutPadding(Bytes& out) { out.resize((out.size() + 3) & ~std::size_t{3}, 0); }
 void PutLength(Bytes& out, std::uint64_t length) {
   if (length < 0x80000000u) return PutU32(out, static_cast<std::uint32_t>(length));
   PutU32(out, static_cast<std::uint32_t>(length & 0x7FFFFFFFu) | 0x80000000u);

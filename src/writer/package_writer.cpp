@@ -46,8 +46,8 @@ std::string FolderOf(const std::string& path) {
 
 class PackageWriter {
  public:
-  PackageWriter(const model::Package& p, const BuildSettings& s, const std::string& out)
-      : pkg_(p), s_(s), out_(out), spool_(FolderOf(out)) {}
+  PackageWriter(model::Package&& p, const BuildSettings& s, const std::string& out)
+      : pkg_(std::move(p)), s_(s), out_(out), spool_(FolderOf(out)), sources_(s) {}
 
   BuildResult Run() {
     if (!spool_.ok()) return Fail("", "cannot make a scratch file in " + FolderOf(out_) + ": " + std::strerror(errno));
@@ -85,19 +85,35 @@ class PackageWriter {
       f.index = 0;  // a null file: no data
       return;
     }
-    const std::string path = ResolveSource(f.source, s_);
-    if (path.empty()) return (void)Fail(f.source, "source file not found");
+    const detail::OpenSource file = sources_.Open(f.source);
+    if (!file.ok() && !file.error().empty()) return (void)Fail(f.source, "cannot read " + file.path() + ": " + file.error());
+    if (!file.ok() && Preinstalled() && !f.hash.empty() && f.operation != kOpNull) return KeepStated(f);
+    if (!file.ok()) return (void)Fail(f.source, "source file not found");
     if (f.operation == kOpNull) {
       f.index = 0;
-      const std::string why = store_.DigestOnly(path, f);
-      if (!why.empty()) Fail(f.source, "cannot read " + path + ": " + why);
+      const std::string why = store_.DigestOnly(file, f);
+      if (!why.empty()) Fail(f.source, "cannot read " + file.path() + ": " + why);
       return;
     }
     StoredData data;
     const std::uint32_t order = f.index;
-    const std::string why = store_.Store(path, !s_.noCompress, f, spool_, data);
-    if (!why.empty()) return (void)Fail(f.source, "cannot read " + path + ": " + why);
+    const std::string why = store_.Store(file, !s_.noCompress, f, spool_, data);
+    if (!why.empty()) return (void)Fail(f.source, "cannot read " + file.path() + ": " + why);
     f.index = order;
+    files_.push_back(data);
+    entries_.push_back(&f);
+  }
+
+  bool Preinstalled() const { return pkg_.installType == 3 || pkg_.installType == 4; }
+
+  // A file of a pre-installed package that is not at hand: its description as the PKG file
+  // states it (the package carries no data for it anyway).
+  void KeepStated(model::FileEntry& f) {
+    StoredData data;
+    data.offset = spool_.size();
+    data.length = f.compressedSize;
+    data.uncompressed = f.uncompressedSize;
+    data.algorithm = f.compression;
     files_.push_back(data);
     entries_.push_back(&f);
   }
@@ -148,6 +164,7 @@ class PackageWriter {
   std::string out_;
   detail::Spool spool_;
   detail::FileStore store_;
+  detail::SourceFolders sources_;
   std::vector<StoredData> files_;  // the main package's data unit, by file index
   std::vector<model::FileEntry*> entries_;  // the entry of each of files_
   std::vector<Child> children_;    // embedded packages in stored order
@@ -170,8 +187,7 @@ void PackageWriter::Write(const Bytes& controller) {
     PutU64(compressed, controller.size());
     compressed.insert(compressed.end(), deflated ? payload.begin() : controller.begin(), deflated ? payload.end() : controller.end());
     PutPadding(compressed);
-    const bool noData = pkg_.installType == 3 || pkg_.installType == 4;
-    detail::DataLayout layout(files_, children_, noData);
+    detail::DataLayout layout(files_, children_, Preinstalled());
     Bytes head;
     PutU32(head, kSisUid1);
     PutU32(head, 0);
@@ -200,8 +216,8 @@ void PackageWriter::Write(const Bytes& controller) {
 
 }  // namespace
 
-BuildResult WritePackage(const model::Package& package, const BuildSettings& settings, const std::string& outPath) {
-  return PackageWriter(package, settings, outPath).Run();
+BuildResult WritePackage(model::Package package, const BuildSettings& settings, const std::string& outPath) {
+  return PackageWriter(std::move(package), settings, outPath).Run();
 }
 
 }  // namespace tarvik::writer

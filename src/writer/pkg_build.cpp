@@ -24,7 +24,7 @@ void Build(const std::string& pkgPath, const std::string& outPath, const PkgBuil
   std::ifstream in(pkgPath, std::ios::binary);
   if (!in) return result.errors.push_back(pkgPath + ": error: cannot read the PKG file");
   const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const pkgscript::Script script = pkgscript::ParseFile(bytes, options.mode);
+  pkgscript::Script script = pkgscript::ParseFile(bytes, options.mode);
   for (const pkgscript::Diagnostic& d : script.errors) result.errors.push_back(pkgscript::FormatDiagnostic(pkgPath, d));
   if (!script.errors.empty()) return;
 
@@ -54,7 +54,7 @@ void Build(const std::string& pkgPath, const std::string& outPath, const PkgBuil
     if (!nested.ok()) errors.push_back("the embedded package could not be built from " + pkg.string());
     return nested.ok();
   };
-  const BuildResult built = WritePackage(script.package, settings, outPath);
+  const BuildResult built = WritePackage(std::move(script.package), settings, outPath);
   for (const BuildProblem& p : built.problems) {
     if (p.source.empty())
       result.errors.push_back(pkgPath + ": error: " + p.message);

@@ -36,6 +36,74 @@ std::string ResolveSource(const std::string& name, const BuildSettings& settings
 
 namespace detail {
 
+OpenSource::~OpenSource() {
+  if (fd_ >= 0) close(fd_);
+}
+
+SourceFolders::SourceFolders(const BuildSettings& settings) {
+  const std::string base = settings.baseDir.empty() ? std::string(".") : settings.baseDir;
+  roots_.push_back(base);
+  for (const std::string& dir : settings.searchDirs)
+    roots_.push_back(!dir.empty() && dir[0] == '/' ? dir : base + "/" + dir);
+}
+
+SourceFolders::~SourceFolders() {
+  for (const auto& [path, fd] : folders_)
+    if (fd >= 0) close(fd);
+}
+
+int SourceFolders::Folder(const std::string& path) {
+  const auto known = folders_.find(path);
+  if (known != folders_.end()) return known->second;
+  // Sources come folder by folder, so a few kept folders serve nearly every file; the bound
+  // keeps a package of many folders within the descriptors a process may hold.
+  constexpr std::size_t kKept = 64;
+  if (folders_.size() >= kKept) {
+    for (const auto& [p, fd] : folders_)
+      if (fd >= 0) close(fd);
+    folders_.clear();
+  }
+  const int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  folders_.emplace(path, fd);
+  return fd;
+}
+
+OpenSource SourceFolders::Open(const std::string& name) {
+  std::string path = name;
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  const std::string leaf = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (leaf.empty()) return {};
+  auto openIn = [&](const std::string& folder) -> OpenSource {
+    const std::string shown = folder == "/" ? "/" + leaf : folder + "/" + leaf;
+    const int at = Folder(folder);
+    if (at < 0) return {};
+    // Not blocking on a pipe or device that stands at the name; a regular file reads alike.
+    const int fd = openat(at, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      const int error = errno;
+      struct stat st{};
+      if (error != ENOENT && error != ENOTDIR && fstatat(at, leaf.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode))
+        return OpenSource(shown, std::strerror(error));
+      return {};
+    }
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      return {};
+    }
+    return OpenSource(fd, static_cast<std::int64_t>(st.st_size), shown);
+  };
+  if (path[0] == '/') return openIn(dir.empty() ? std::string("/") : dir);
+  for (const std::string& root : roots_) {
+    OpenSource s = openIn(dir.empty() ? root : root + "/" + dir);
+    if (s.ok() || !s.error().empty()) return s;
+  }
+  return {};
+}
+
 Spool::Spool(const std::string& folder) {
 #ifdef O_TMPFILE
   fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -126,6 +194,7 @@ FileStore::~FileStore() {
   if (zReady_) deflateEnd(static_cast<z_stream*>(z_));
   delete static_cast<z_stream*>(z_);
   EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(md_));
+  EVP_MD_free(static_cast<EVP_MD*>(sha1_));
 }
 
 // A deflate stream made once and reset for each file.
@@ -139,15 +208,15 @@ void* FileStore::Deflater() {
 
 // One pass over the file: digest (when `digest`), capabilities, and (when `z` is given) its
 // deflated bytes into the spool; otherwise its bytes as they are.
-std::string FileStore::Pass(int fd, bool digest, void* zs, model::FileEntry& entry, Spool& spool, std::uint64_t& total) {
+std::string FileStore::Pass(const OpenSource& file, bool digest, void* zs, model::FileEntry& entry, Spool& spool,
+                            std::uint64_t& total) {
   auto* md = static_cast<EVP_MD_CTX*>(md_);
   auto* z = static_cast<z_stream*>(zs);
   total = 0;
-  struct stat st{};
-  const std::int64_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
+  const std::int64_t size = file.size();
   for (;;) {
-    const std::int64_t left = size < 0 ? -1 : std::max<std::int64_t>(0, size - static_cast<std::int64_t>(total));
-    const ssize_t n = ReadSome(fd, in_.data(), in_.size(), left);
+    const std::int64_t left = std::max<std::int64_t>(0, size - static_cast<std::int64_t>(total));
+    const ssize_t n = ReadSome(file.fd(), in_.data(), in_.size(), left);
     if (n < 0) return std::strerror(errno);
     if (total == 0 && digest) {
       // A package records the capabilities of an image that asks for some.
@@ -157,7 +226,7 @@ std::string FileStore::Pass(int fd, bool digest, void* zs, model::FileEntry& ent
     }
     total += static_cast<std::uint64_t>(n);
     if (digest && EVP_DigestUpdate(md, in_.data(), static_cast<std::size_t>(n)) != 1) return "digest failed";
-    const bool last = static_cast<std::size_t>(n) < in_.size() || (size >= 0 && total >= static_cast<std::uint64_t>(size));
+    const bool last = static_cast<std::size_t>(n) < in_.size() || total >= static_cast<std::uint64_t>(size);
     if (!z) {
       if (!spool.Append(in_.data(), static_cast<std::size_t>(n))) return "cannot write the scratch file";
     } else {
@@ -176,24 +245,28 @@ std::string FileStore::Pass(int fd, bool digest, void* zs, model::FileEntry& ent
   }
 }
 
-std::string FileStore::Store(const std::string& path, bool deflateIt, model::FileEntry& entry, Spool& spool, StoredData& data) {
-  FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return std::strerror(errno);
+bool FileStore::StartDigest() {
+  if (!sha1_) sha1_ = EVP_MD_fetch(nullptr, "SHA1", nullptr);
   auto* md = static_cast<EVP_MD_CTX*>(md_);
-  if (!md || EVP_DigestInit_ex(md, EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
+  return md && sha1_ && EVP_DigestInit_ex2(md, static_cast<EVP_MD*>(sha1_), nullptr) == 1;
+}
+
+std::string FileStore::Store(const OpenSource& file, bool deflateIt, model::FileEntry& entry, Spool& spool, StoredData& data) {
+  if (!StartDigest()) return "SHA-1 unavailable";
+  auto* md = static_cast<EVP_MD_CTX*>(md_);
   data.offset = spool.size();
   std::uint64_t total = 0;
   void* z = deflateIt ? Deflater() : nullptr;
   if (deflateIt && !z) return "deflate unavailable";
-  std::string why = Pass(file.fd, true, z, entry, spool, total);
+  std::string why = Pass(file, true, z, entry, spool, total);
   if (!why.empty()) return why;
   data.uncompressed = total;
   data.length = spool.size() - data.offset;
   data.algorithm = deflateIt ? 1 : 0;
   if (deflateIt && data.length >= total) {
     // Deflating did not make it smaller: the file is stored as it is.
-    if (!spool.Truncate(data.offset) || lseek(file.fd, 0, SEEK_SET) != 0) return "cannot write the scratch file";
-    why = Pass(file.fd, false, nullptr, entry, spool, total);
+    if (!spool.Truncate(data.offset) || lseek(file.fd(), 0, SEEK_SET) != 0) return "cannot write the scratch file";
+    why = Pass(file, false, nullptr, entry, spool, total);
     if (!why.empty()) return why;
     data.length = total;
     data.algorithm = 0;
@@ -209,14 +282,12 @@ std::string FileStore::Store(const std::string& path, bool deflateIt, model::Fil
   return {};
 }
 
-std::string FileStore::DigestOnly(const std::string& path, model::FileEntry& entry) {
-  FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return std::strerror(errno);
+std::string FileStore::DigestOnly(const OpenSource& file, model::FileEntry& entry) {
+  if (!StartDigest()) return "SHA-1 unavailable";
   auto* md = static_cast<EVP_MD_CTX*>(md_);
-  if (!md || EVP_DigestInit_ex(md, EVP_sha1(), nullptr) != 1) return "SHA-1 unavailable";
   std::uint64_t total = 0;
   for (;;) {
-    const ssize_t n = ReadSome(file.fd, in_.data(), in_.size());
+    const ssize_t n = ReadSome(file.fd(), in_.data(), in_.size());
     if (n < 0) return std::strerror(errno);
     EVP_DigestUpdate(md, in_.data(), static_cast<std::size_t>(n));
     total += static_cast<std::uint64_t>(n);

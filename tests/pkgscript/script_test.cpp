@@ -186,6 +186,75 @@ TEST(PkgScript, ErrorsNameTheirPlaceAndWhatWasExpected) {
   EXPECT_EQ(two.errors.size(), 2u);
 }
 
+// version() has no operator of its own in a package: the installer answers it as a query
+// path under \sys\install\, as it does supported_language (\sys\install\supportedlanguage\?N
+// in a real package). Every relational operator has its code; a missing one is an error.
+TEST(PkgScript, VersionConditionsAreInstallerQueryPaths) {
+  const char* const ops[][2] = {{"=", "ET"}, {"<>", "NE"}, {">", "GT"}, {"<", "LT"}, {">=", "GE"}, {"<=", "LE"}};
+  for (const auto& op : ops) {
+    SCOPED_TRACE(op[0]);
+    const Script s = Read(std::string("IF version(0xe0000001,") + op[0] + ",1,-2,3) AND LANGUAGE=1\nENDIF\n");
+    ASSERT_EQ(s.package.body.ifs.size(), 1u);
+    const model::Expression& e = s.package.body.ifs[0].branch.condition;
+    ASSERT_EQ(e.op, ExprOp::And);
+    EXPECT_EQ(e.operands[0].op, ExprOp::Exists);
+    EXPECT_EQ(e.operands[0].text, std::string("\\sys\\install\\pkgversion\\?0xE0000001,") + op[1] + ",1,-2,3");
+  }
+  const Script bad = ParseText(std::string(kHead) + "IF version(0xE0000001,1,2,3)\nENDIF\n", Mode::Builder);
+  ASSERT_FALSE(bad.errors.empty());
+  EXPECT_NE(bad.errors[0].message.find("a relational operator"), std::string::npos) << bad.errors[0].message;
+}
+
+// Pre-installed packages: as written, install flags are taken and the ;tarvik:preinstalled
+// lines give the file lines that name their sources a description; the builder's mode reads
+// them as the comments they are. Malformed or misplaced ones are errors with their places.
+TEST(PkgScript, StatedDescriptionsOfPreInstalledFiles) {
+  const std::string head = "&EN\n#{\"a\"},(0x1),1,0,0,TYPE=PA,RU\n%{\"V\"}\n:\"V\"\n";
+  const std::string sha = "70f0e069de1799dfde8d4f06633c4e49ebab399c";
+  const std::string good = head + "  ;tarvik:preinstalled \"f/a.txt\" sha1=" + sha + " size=241 stored=175 caps=0x0000C000\r\n" +
+                           "\"f/a.txt\"-\"e:\\a.txt\", FF\n\"f/b.txt\"-\"e:\\b.txt\"\n";
+  const Script s = ParseText(good, Mode::AsWritten);
+  ASSERT_TRUE(s.errors.empty()) << FormatDiagnostic("t.pkg", s.errors[0]);
+  EXPECT_EQ(s.package.installFlags, 4u);
+  ASSERT_EQ(s.package.body.files.size(), 2u);
+  const model::FileEntry& a = s.package.body.files[0];
+  ASSERT_EQ(a.hash.size(), 20u);
+  EXPECT_EQ(a.hash.data()[0], 0x70);
+  EXPECT_EQ(a.hash.data()[19], 0x9c);
+  EXPECT_EQ(a.uncompressedSize, 241u);
+  EXPECT_EQ(a.compressedSize, 175u);
+  EXPECT_EQ(a.compression, 1u);
+  EXPECT_EQ(a.capabilities, 0xC000u);
+  EXPECT_EQ(s.package.body.files[1].hash.size(), 0u);
+  const Script sdk = ParseText(std::string(good).replace(good.find(",RU"), 3, ""), Mode::Builder);
+  ASSERT_TRUE(sdk.errors.empty());
+  EXPECT_EQ(sdk.package.body.files[0].hash.size(), 0u);
+
+  struct Case {
+    std::string script;
+    const char* expected;
+  };
+  const std::string line = "\"f/a.txt\"-\"e:\\a.txt\"\n";
+  const Case cases[] = {
+      {head + ";tarvik:preinstalled f/a.txt sha1=" + sha + " size=1 stored=1\n" + line,
+       "t.pkg:5:1: error: pre-installed file description: expected the source name in quotes"},
+      {head + ";tarvik:preinstalled \"f/a.txt\" sha1=70f0 size=1 stored=1\n" + line,
+       "t.pkg:5:1: error: pre-installed file description: unreadable item 'sha1=70f0'"},
+      {head + ";tarvik:preinstalled \"f/a.txt\" sha1=" + sha + " size=1\n" + line,
+       "t.pkg:5:1: error: pre-installed file description: expected sha1=, size= and stored="},
+      {head + " ;tarvik:preinstalled \"f/x.txt\" sha1=" + sha + " size=1 stored=1\n" + line,
+       "t.pkg:5:2: error: pre-installed file description of \"f/x.txt\", which no file line names"},
+      {"&EN\n#{\"a\"},(0x1),1,0,0\n%{\"V\"}\n:\"V\"\n;tarvik:preinstalled \"f/a.txt\" sha1=" + sha + " size=1 stored=1\n" + line,
+       "t.pkg:5:1: error: pre-installed file description in a package that carries its files"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    const Script e = ParseText(c.script, Mode::AsWritten);
+    ASSERT_FALSE(e.errors.empty());
+    EXPECT_EQ(FormatDiagnostic("t.pkg", e.errors[0]).rfind(c.expected, 0), 0u) << FormatDiagnostic("t.pkg", e.errors[0]);
+  }
+}
+
 // Long chains read without deep recursion; nesting beyond the bounds is refused, not followed.
 TEST(PkgScript, LongChainsAndDeepNesting) {
   std::string chain = "IF option1";
