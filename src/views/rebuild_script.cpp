@@ -397,7 +397,7 @@ class Writer {
     }
     std::string line = ";tarvik:preinstalled " + Q(Source(i, f), "source name") + " sha1=" + hex +
                        " size=" + std::to_string(f.uncompressedSize) + " stored=" + std::to_string(f.compressedSize);
-    if (f.capabilities) line += " caps=0x" + Hex8(*f.capabilities);
+    if (f.capabilities) line += " caps=0x" + HexText(*f.capabilities, 8);
     Line(line);
   }
 
