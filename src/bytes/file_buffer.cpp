@@ -1,11 +1,79 @@
 #include "bytes/file_buffer.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <new>
+#include <utility>
 
 namespace tarvik {
+
+FileBytes::FileBytes(Bytes bytes)
+    : vector_(std::move(bytes)), data_(vector_.data()), size_(vector_.size()) {}
+
+FileBytes::~FileBytes() { Release(); }
+
+FileBytes::FileBytes(FileBytes&& other) noexcept { *this = std::move(other); }
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  vector_ = std::move(other.vector_);
+  data_ = other.mapped_ ? other.data_ : vector_.data();
+  size_ = other.size_;
+  mapped_ = other.mapped_;
+  data_ranges_ = std::move(other.data_ranges_);
+  other.vector_.clear();
+  other.data_ranges_.clear();
+  other.data_ = nullptr;
+  other.size_ = other.mapped_ = 0;
+  return *this;
+}
+
+void FileBytes::Release() {
+  if (mapped_) ::munmap(data_, mapped_);
+  vector_.clear();
+  data_ranges_.clear();
+  data_ = nullptr;
+  size_ = mapped_ = 0;
+}
+
+FileBytes FileBytes::Zeroed(std::size_t n) {
+  if (n < kMappedFrom) return FileBytes(Bytes(n));
+  // Anonymous pages read as zeros and take memory only once written; no swap is reserved
+  // for pages that may never be.
+  void* p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  FileBytes out;
+  out.data_ = static_cast<std::uint8_t*>(p);
+  out.size_ = out.mapped_ = n;
+  return out;
+}
+
+void FileBytes::AddData(std::size_t from, std::size_t to) {
+  if (from < to) data_ranges_.push_back({from, to});
+}
+
+std::vector<FileBytes::Range> FileBytes::DataRanges() const {
+  if (!mapped_) return size_ ? std::vector<Range>{{0, size_}} : std::vector<Range>{};
+  std::vector<Range> out;
+  for (const Range& r : data_ranges_)
+    if (r.from < size_) out.push_back({r.from, std::min(r.to, size_)});
+  return out;
+}
+
+void FileBytes::Finish(std::size_t n) {
+  size_ = std::min(n, size_);
+  if (!mapped_) {
+    vector_.resize(size_);
+    data_ = vector_.data();
+    return;
+  }
+  ::mprotect(data_, mapped_, PROT_READ);
+}
 
 namespace {
 

@@ -6,6 +6,7 @@
 // is bounds-checked: bytes outside the buffer contribute nothing, exactly as the readers
 // expect, so no input can make a read go out of range.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,6 +28,63 @@ inline Pos AddPos(Pos a, Pos b) {
   return a + b;
 }
 
+// The bytes of a file as read into memory. Small files are held in a vector; large ones in
+// storage that starts as zeros and costs memory only where bytes are written into it (an
+// anonymous private mapping), so the holes of a sparse file, which are never read into it,
+// cost nothing. Once filled, the storage is made read-only.
+class FileBytes {
+ public:
+  // Storage of at least this size is mapped rather than allocated.
+  static constexpr std::size_t kMappedFrom = 1u << 20;
+
+  FileBytes() = default;
+  FileBytes(Bytes bytes);  // NOLINT: bytes already in memory
+  ~FileBytes();
+  FileBytes(FileBytes&& other) noexcept;
+  FileBytes& operator=(FileBytes&& other) noexcept;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  // `n` bytes of zeros to be filled; throws std::bad_alloc when no storage can be had.
+  static FileBytes Zeroed(std::size_t n);
+
+  // While filling: where the bytes go.
+  std::uint8_t* Writable() { return data_; }
+  // Keeps the first `n` bytes (a file that turned out shorter), and makes the storage
+  // read-only.
+  void Finish(std::size_t n);
+
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const std::uint8_t* begin() const { return data_; }
+  const std::uint8_t* end() const { return data_ + size_; }
+  std::span<const std::uint8_t> Span() const { return {data_, size_}; }
+  operator std::span<const std::uint8_t>() const { return Span(); }  // NOLINT: a view of the bytes
+  // Whether the bytes are in mapped storage (for tests and measurements).
+  bool Mapped() const { return mapped_ != 0; }
+
+  // A part of the bytes, [from, to).
+  struct Range {
+    std::size_t from, to;
+  };
+  // While filling mapped storage: [from, to) now holds bytes of the file (in order).
+  void AddData(std::size_t from, std::size_t to);
+  // The parts that hold bytes read from the file, in order; the rest are holes, zeros never
+  // written, that cost memory once read (on some systems even then): whoever goes over all
+  // of the bytes (a digest of the whole file) takes the holes' zeros from elsewhere.
+  std::vector<Range> DataRanges() const;
+
+ private:
+  void Release();
+
+  Bytes vector_;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t mapped_ = 0;  // the length of the mapping, 0 for none
+  std::vector<Range> data_ranges_;  // mapped storage: where the file's bytes went
+};
+
 // A read-only view of bytes (a package file or an inflated controller) with bounds-checked
 // access. Parsers read through it; it owns nothing.
 class ByteView {
@@ -34,6 +92,7 @@ class ByteView {
   ByteView() = default;
   ByteView(std::span<const std::uint8_t> bytes) : data_(bytes) {}  // NOLINT: a view of any bytes
   ByteView(const Bytes& bytes) : data_(bytes) {}                    // NOLINT
+  ByteView(const FileBytes& bytes) : data_(bytes.Span()) {}         // NOLINT
 
   Pos Size() const { return static_cast<Pos>(data_.size()); }
   bool Has(Pos pos) const { return pos >= 0 && pos < Size(); }

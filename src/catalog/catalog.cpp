@@ -14,14 +14,17 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include "catalog/database.hpp"
 #include "model/package.hpp"
 #include "parse/parse.hpp"
+#include "platform/platform.hpp"
 #include "signers/signers.hpp"
 #include "views/facts.hpp"
+#include "views/file_digest.hpp"
 
 namespace tarvik::catalog {
 
@@ -37,8 +40,6 @@ constexpr std::size_t kJobBatch = 32;
 constexpr std::size_t kUnchangedBatch = 256;
 // The package bytes whose rows a reader hands to the writer at once, at most (or one package).
 constexpr std::uint64_t kBatchBytes = 1u << 20;
-// A reader's buffer for package bytes larger than this is given back after each file.
-constexpr std::size_t kKeptBuffer = 4u << 20;
 // How often the writer commits what it wrote.
 constexpr auto kCommitEvery = std::chrono::seconds(1);
 
@@ -201,9 +202,9 @@ SignerRow SignerRowOf(const signers::Chain& c) {
 }
 
 // Reads the facts of the package in `bytes` into `item`.
-void ReadFacts(std::span<const std::uint8_t> bytes, Item& item) {
+void ReadFacts(const FileBytes& bytes, Item& item) {
   item.kind = Item::Kind::Package;
-  item.sha1 = views::Sha1Hex(bytes);
+  item.sha1 = views::FileSha1Hex(bytes);
   const Package pkg = Parse(bytes, item.path);
   const std::vector<views::PackageInTree> tree = views::FactsOfTree(pkg);
   const views::PackageFacts& main = tree.front().facts;
@@ -327,28 +328,8 @@ struct Job {
   std::int64_t mtime = 0;
 };
 
-// The bytes of one package file; a reader keeps its buffer from one file to the next unless
-// it grew past kKeptBuffer.
-struct Buffer {
-  std::unique_ptr<std::uint8_t[]> data;
-  std::size_t size = 0;
-  std::uint8_t* Reserve(std::size_t n) {
-    if (n > size) {
-      data.reset(new std::uint8_t[n]);  // not zeroed: the file's bytes go in
-      size = n;
-    }
-    return data.get();
-  }
-  void Trim() {
-    if (size > kKeptBuffer) {
-      data.reset();
-      size = 0;
-    }
-  }
-};
-
 // Reads the file of `job`: its first bytes, then (for a package) the whole of it.
-Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
+Item ReadJob(const Job& job, Budget& budget) {
   Item item;
   item.path = job.path;
   item.size = job.size;
@@ -387,14 +368,18 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
     item.kind = Item::Kind::NotPackage;
     return item;
   }
-  budget.Acquire(job.size);
+  // What the file's bytes hold of memory: a large file's holes take none.
+  const std::uint64_t held = job.size < FileBytes::kMappedFrom
+                                 ? job.size
+                                 : std::min<std::uint64_t>(job.size, static_cast<std::uint64_t>(st.st_blocks) * 512);
+  budget.Acquire(held);
   try {
-    const std::size_t size = std::max<std::size_t>(job.size, headSize);
-    std::uint8_t* bytes = buffer.Reserve(size);
-    std::copy(head, head + headSize, bytes);
-    // A file that shrank meanwhile is read as it is now, one that grew as it was.
-    const std::size_t got = headSize + readAll(bytes + headSize, size - headSize);
-    ReadFacts(std::span<const std::uint8_t>(bytes, got), item);
+    // The whole file, as it is now: only its data is read, the holes of a sparse file cost
+    // neither memory nor time.
+    FileBytes bytes;
+    std::string why;
+    if (!fsys::ReadOpenFile(fd, job.size, bytes, &why)) throw std::runtime_error(why);
+    ReadFacts(bytes, item);
   } catch (const std::exception& e) {
     // Whatever went wrong with this one package, the walk goes on; its row says why.
     item = Item{};
@@ -404,8 +389,7 @@ Item ReadJob(const Job& job, Budget& budget, Buffer& buffer) {
     item.mtime = job.mtime;
     item.problem = std::string("reading failed: ") + e.what();
   }
-  buffer.Trim();
-  budget.Release(job.size);
+  budget.Release(held);
   return item;
 }
 
@@ -636,10 +620,14 @@ class Writer {
     return ok && Walked(item, true);
   }
 
+  // Counts the files under `folder` as met by this run (a folder that could not be read).
+  bool KeepUnder(const std::string& folder) {
+    Statement keep = db_.Prepare(std::string("UPDATE walked SET run=?2 WHERE ") + kUnder);
+    return keep.Bind(1, folder).Bind(2, run_).Run();
+  }
+
   // Drops the rows of files under `folder` that this run did not meet; how many package rows went.
   bool RemoveUnseen(const std::string& folder, std::uint64_t& removed) {
-    static constexpr const char* kUnder =
-        "(path=?1 OR substr(path,1,length(?1)+1)=?1 || '/') AND run<?2";
     Statement packages = db_.Prepare(std::string("DELETE FROM packages WHERE path IN (SELECT path FROM walked WHERE ") +
                                      kUnder + ")");
     Statement walked = db_.Prepare(std::string("DELETE FROM walked WHERE ") + kUnder);
@@ -649,6 +637,9 @@ class Writer {
   }
 
  private:
+  // The files under the folder ?1 that this run (?2) has not met.
+  static constexpr const char* kUnder = "(path=?1 OR substr(path,1,length(?1)+1)=?1 || '/') AND run<?2";
+
   bool Walked(const Item& item, bool isPackage) {
     return walked_.BindStatic(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime)
         .Bind(4, run_).Bind(5, isPackage).Run();
@@ -685,12 +676,11 @@ using Clock = std::chrono::steady_clock;
 // of packages.
 void ReadBatches(Queue<std::vector<Job>>& work, Queue<std::vector<Item>>& done, Budget& budget) {
   std::vector<Job> batch;
-  Buffer buffer;
   while (work.Pop(batch)) {
     std::vector<Item> items;
     std::uint64_t bytes = 0;
     for (const Job& job : batch) {
-      items.push_back(ReadJob(job, budget, buffer));
+      items.push_back(ReadJob(job, budget));
       bytes += job.size;
       if (bytes >= kBatchBytes) {
         done.Push(std::exchange(items, {}));
@@ -773,7 +763,8 @@ struct Walk {
   Queue<std::vector<Item>>& done;
   Result& result;
   Statement* lookup;  // null when the catalogue started empty
-  std::vector<std::string> walkedFolders, errors;
+  // Folders walked to their end; folders below them that could not be; what went wrong.
+  std::vector<std::string> walkedFolders, unwalked, errors;
   std::vector<Job> jobs;
   std::vector<Item> unchanged;
 
@@ -801,6 +792,8 @@ struct Walk {
     if (unchanged.size() >= kUnchangedBatch) done.Push(std::exchange(unchanged, {}));
   }
 
+  // Walks `folder` depth first without following links. A folder in it that cannot be read
+  // is said, and the rows under it are kept as they were.
   void Folder(const std::string& folder) {
     const std::string root = FolderKey(folder);
     std::error_code ec;
@@ -809,22 +802,42 @@ struct Walk {
       return;
     }
     bool complete = true;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-    if (ec) complete = false;
-    for (; !ec && it != end; it.increment(ec)) {
-      std::error_code sec;
-      if (!it->is_regular_file(sec) || it->is_symlink(sec)) continue;
-      struct stat st {};
-      const std::string path = it->path().string();
-      if (::lstat(path.c_str(), &st) == 0) File(path, st);
-    }
-    if (ec) {
-      complete = false;
-      errors.push_back(folder + ": " + ec.message());
+    std::vector<fs::path> pending{fs::path(root)};
+    while (!pending.empty()) {
+      const fs::path dir = std::move(pending.back());
+      pending.pop_back();
+      if (Entries(dir, pending)) continue;
+      if (dir == root)
+        complete = false;
+      else
+        unwalked.push_back(dir.string());
     }
     // Rows under a folder that could not be walked to its end are kept: a folder that is
     // missing for a while (an unplugged drive) must not empty the catalogue.
     if (complete) walkedFolders.push_back(root);
+  }
+
+  // Hands the files of one folder to File and puts its folders on `pending`; false, and the
+  // system's reason said, when the folder could not be read to its end.
+  bool Entries(const fs::path& dir, std::vector<fs::path>& pending) {
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+      std::error_code sec;
+      const fs::file_status status = it->symlink_status(sec);
+      if (sec) continue;
+      if (fs::is_directory(status)) {
+        pending.push_back(it->path());
+        continue;
+      }
+      if (!fs::is_regular_file(status)) continue;
+      struct stat st {};
+      const std::string path = it->path().string();
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) File(path, st);
+    }
+    if (!ec) return true;
+    errors.push_back(dir.string() + ": cannot be walked (" + ec.message() + "); its rows are kept");
+    return false;
   }
 
   void Finish() {
@@ -836,10 +849,12 @@ struct Walk {
 };
 
 // After the walk: the rows of files that are gone, and the indexes.
-bool Conclude(Writer& writer, const std::vector<std::string>& walkedFolders, Result& result) {
+bool Conclude(Writer& writer, const Walk& walk, Result& result) {
   bool ok = true;
   writer.Begin();
-  for (const std::string& root : walkedFolders)
+  for (const std::string& folder : walk.unwalked)
+    if (!writer.KeepUnder(folder)) ok = false;
+  for (const std::string& root : walk.walkedFolders)
     if (!writer.RemoveUnseen(root, result.removed)) ok = false;
   if (ok && !writer.MakeIndexes()) ok = false;
   if (!writer.Commit()) ok = false;
@@ -890,14 +905,14 @@ Result Run(const Options& options) {
   WriteState w{options, writer, result, writeFailed, start, {}};
   std::thread writerThread([&] { WriteItems(w, done); });
 
-  Walk walk{work, done, result, lookups ? &lookup : nullptr, {}, {}, {}, {}};
+  Walk walk{work, done, result, lookups ? &lookup : nullptr, {}, {}, {}, {}, {}};
   for (const std::string& folder : options.folders) walk.Folder(folder);
   walk.Finish();
   for (std::thread& t : readers) t.join();
   writerThread.join();
   result.errors.insert(result.errors.begin(), walk.errors.begin(), walk.errors.end());
 
-  if (!writeFailed && !Conclude(writer, walk.walkedFolders, result)) {
+  if (!writeFailed && !Conclude(writer, walk, result)) {
     writeFailed = true;
     result.errors.push_back(options.database + ": " + writer.Error());
   }

@@ -13,6 +13,7 @@
 #include "parse/parse.hpp"
 #include "platform/platform.hpp"
 #include "platform/terminal.hpp"
+#include "views/file_digest.hpp"
 #include "views/json.hpp"
 #include "views/views.hpp"
 
@@ -23,7 +24,7 @@ int PrintFacts(const std::vector<std::string>& files, const std::string& sourceD
   views::ScriptSettings settings;
   settings.sourceFolder = sourceDir;
   for (const std::string& file : files) {
-    Bytes bytes;
+    FileBytes bytes;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec) || !fsys::ReadWholeFile(file, bytes)) {
       std::cerr << ForStream(STDERR_FILENO, "tarvik-cli: cannot read " + file) << '\n';
@@ -32,7 +33,7 @@ int PrintFacts(const std::vector<std::string>& files, const std::string& sourceD
     }
     const model::Package pkg = Parse(bytes, file);
     const views::PackageView view = views::Describe(pkg, settings);
-    std::cout << views::FactsDocumentLine(pkg, bytes, view, file) << '\n';
+    std::cout << views::FactsDocumentLine(pkg, bytes, view, file, views::FileSha1Hex(bytes)) << '\n';
   }
   std::cout << std::flush;
   return status;

@@ -149,18 +149,18 @@ FileRead ReadFile(const std::string& path, bool reload) {
   return read;
 }
 
-std::shared_ptr<const Opened> OpenBytes(const std::string& path, Bytes bytes, const OpenSettings& settings,
+std::shared_ptr<const Opened> OpenBytes(const std::string& path, FileBytes bytes, const OpenSettings& settings,
                                         Conversation& conversation) {
   auto item = std::make_shared<Opened>();
   item->path = path;
-  item->bytes = std::make_shared<const Bytes>(std::move(bytes));
+  item->bytes = std::make_shared<const FileBytes>(std::move(bytes));
   const std::string lower = ToLower(path);
   auto ends = [&lower](std::string_view s) { return lower.ends_with(s); };
   if (ends(".qsd")) {
     ReadSession(*item, conversation);
   } else if (ends(".pkg")) {
     item->kind = ItemKind::Script;
-    const Bytes& b = *item->bytes;
+    const FileBytes& b = *item->bytes;
     item->text = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
   } else if (ends(".sis") || ends(".sisx") || OfferAsPackage(path, *item->bytes, conversation)) {
     ReadPackage(*item, settings, conversation);

@@ -26,7 +26,7 @@ enum class ItemKind {
 struct Opened {
   std::string path;
   ItemKind kind = ItemKind::Other;
-  std::shared_ptr<const Bytes> bytes;              // the file as read
+  std::shared_ptr<const FileBytes> bytes;          // the file as read
   std::shared_ptr<const model::Package> package;   // packages only
   views::PackageView view;                         // packages only; its rows point into *package
   // The PKG text the open produced: a package's script, a script's text, a session's PKG
@@ -53,18 +53,18 @@ enum class ReadStatus { Read, Missing, Unreadable, Empty };
 // A file read from disk, or why it was not.
 struct FileRead {
   ReadStatus status = ReadStatus::Read;
-  Bytes bytes;
+  FileBytes bytes;
   std::optional<Message> refusal;  // for every status but Read: what to tell the person
 };
 
-// Reads the whole file at `path`. `reload`: the file was open before (a missing file is
+// Reads the whole file at `path` (the holes of a large sparse file take no memory). `reload`: the file was open before (a missing file is
 // told differently).
 FileRead ReadFile(const std::string& path, bool reload);
 
 // Opens `bytes` as the file `path`: its extension tells how to read it (.sis/.sisx a
 // package, .pkg a script, .qsd a session file); a file with another extension is offered as
 // a package when its first bytes are those of one. What the readers met is told on the way.
-std::shared_ptr<const Opened> OpenBytes(const std::string& path, Bytes bytes, const OpenSettings& settings,
+std::shared_ptr<const Opened> OpenBytes(const std::string& path, FileBytes bytes, const OpenSettings& settings,
                                         Conversation& conversation);
 
 struct OpenResult {

@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -180,61 +183,148 @@ bool DeleteFile(const std::string& path) {
   return !ec && !fs::exists(fs::symlink_status(path, ec));
 }
 
-bool ReadWholeFile(const std::string& path, Bytes& out, std::string* why) {
-  auto fail = [&](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+namespace {
+
+// Opens `path` for reading when it is a regular file (a pipe or a device is not opened for
+// reading at all: it could block or never end); -1 and the reason otherwise.
+int OpenRegular(const std::string& path, struct stat& st, std::string& why) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(std::strerror(errno));
-  struct stat st {};
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
   if (fstat(fd, &st) != 0) {
-    const int e = errno;
+    why = std::strerror(errno);
     close(fd);
-    return fail(std::strerror(e));
+    return -1;
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
-    if (S_ISDIR(st.st_mode)) return fail(std::strerror(EISDIR));
-    return fail(std::string("it is ") + (S_ISFIFO(st.st_mode) ? "a named pipe" : S_ISSOCK(st.st_mode) ? "a socket" : "a device") +
-                ", not a file");
+    why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+                              : std::string("it is ") +
+                                    (S_ISFIFO(st.st_mode) ? "a named pipe" : S_ISSOCK(st.st_mode) ? "a socket" : "a device") +
+                                    ", not a file";
+    return -1;
   }
+  return fd;
+}
+
+// Reads the file from its start to its end, whatever `size` said (a file may grow or shrink
+// meanwhile).
+bool ReadToEnd(int fd, std::size_t size, Bytes& out, std::string& why) {
   Bytes data;
   try {
-    data.resize(static_cast<std::size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    return fail(std::strerror(ENOMEM));
-  }
-  // Read to the end, whatever the size said (a file may grow or shrink meanwhile).
-  std::size_t done = 0;
-  while (true) {
-    // At the measured end a small read tells whether there is more, without growing the
-    // buffer for nothing.
-    std::uint8_t probe[4096];
-    const bool atEnd = done == data.size();
-    const ssize_t n = atEnd ? read(fd, probe, sizeof probe) : read(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int e = errno;
-      close(fd);
-      return fail(std::strerror(e));
-    }
-    if (n == 0) break;
-    if (atEnd) {
-      try {
-        data.insert(data.end(), probe, probe + n);
-      } catch (const std::bad_alloc&) {
-        close(fd);
-        return fail(std::strerror(ENOMEM));
+    data.resize(size);
+    std::size_t done = 0;
+    while (true) {
+      // At the measured end a small read tells whether there is more, without growing the
+      // buffer for nothing.
+      std::uint8_t probe[4096];
+      const bool atEnd = done == data.size();
+      const auto at = static_cast<off_t>(done);
+      const ssize_t n = atEnd ? pread(fd, probe, sizeof probe, at) : pread(fd, data.data() + done, data.size() - done, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        why = std::strerror(errno);
+        return false;
       }
+      if (n == 0) break;
+      if (atEnd) data.insert(data.end(), probe, probe + n);
+      done += static_cast<std::size_t>(n);
     }
-    done += static_cast<std::size_t>(n);
+    data.resize(done);
+  } catch (const std::bad_alloc&) {
+    why = std::strerror(ENOMEM);
+    return false;
   }
-  data.resize(done);
-  close(fd);
   out = std::move(data);
   return true;
+}
+
+// Reads [from, to) of the file into `dest` (the same offsets); where the file ended if it
+// ended before `to`.
+std::optional<std::size_t> ReadRange(int fd, std::uint8_t* dest, std::size_t from, std::size_t to, std::string& why) {
+  while (from < to) {
+    const ssize_t n = pread(fd, dest + from, to - from, static_cast<off_t>(from));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0) return from;
+    from += static_cast<std::size_t>(n);
+  }
+  return to;
+}
+
+// Reads the first `size` bytes of a large file into zeroed storage, only where the file
+// holds data: the holes of a sparse file are neither read nor given memory. A file that
+// grew meanwhile is read as it was measured, one that shrank as it is.
+bool ReadSparse(int fd, std::size_t size, FileBytes& out, std::string& why) {
+  FileBytes bytes;
+  try {
+    bytes = FileBytes::Zeroed(size);
+  } catch (const std::bad_alloc&) {
+    why = std::strerror(ENOMEM);
+    return false;
+  }
+  std::size_t end = size;
+  for (std::size_t pos = 0; pos < end;) {
+    off_t data = lseek(fd, static_cast<off_t>(pos), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // holes to the end
+    if (data < 0) data = static_cast<off_t>(pos);  // no hole finding here: all of it is data
+    if (static_cast<std::size_t>(data) >= end) break;
+    const off_t hole = lseek(fd, data, SEEK_HOLE);
+    const std::size_t stop = hole < data ? end : std::min(end, static_cast<std::size_t>(hole));
+    const std::optional<std::size_t> reached = ReadRange(fd, bytes.Writable(), static_cast<std::size_t>(data), stop, why);
+    if (!reached) return false;
+    bytes.AddData(static_cast<std::size_t>(data), *reached);
+    if (*reached < stop) end = *reached;  // the file ends there now
+    pos = stop;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < end) end = static_cast<std::size_t>(st.st_size);
+  bytes.Finish(end);
+  out = std::move(bytes);
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, Bytes& out, std::string* why) {
+  std::string reason;
+  struct stat st {};
+  const int fd = OpenRegular(path, st, reason);
+  const bool ok = fd >= 0 && ReadToEnd(fd, static_cast<std::size_t>(st.st_size), out, reason);
+  if (fd >= 0) close(fd);
+  if (!ok && why) *why = reason;
+  return ok;
+}
+
+bool ReadWholeFile(const std::string& path, FileBytes& out, std::string* why) {
+  std::string reason;
+  struct stat st {};
+  const int fd = OpenRegular(path, st, reason);
+  const bool ok = fd >= 0 && ReadOpenFile(fd, static_cast<std::uint64_t>(st.st_size), out, &reason);
+  if (fd >= 0) close(fd);
+  if (!ok && why) *why = reason;
+  return ok;
+}
+
+bool ReadOpenFile(int fd, std::uint64_t size, FileBytes& out, std::string* why) {
+  std::string reason;
+  bool ok = false;
+  if (size > SIZE_MAX) {
+    reason = std::strerror(EFBIG);
+  } else if (size < FileBytes::kMappedFrom) {
+    Bytes data;
+    ok = ReadToEnd(fd, static_cast<std::size_t>(size), data, reason);
+    if (ok) out = FileBytes(std::move(data));
+  } else {
+    ok = ReadSparse(fd, static_cast<std::size_t>(size), out, reason);
+  }
+  if (!ok && why) *why = reason;
+  return ok;
 }
 
 bool WriteFileAtomic(const std::string& path, const std::uint8_t* data, std::size_t size) {

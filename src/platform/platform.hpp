@@ -66,6 +66,12 @@ bool DeleteFile(const std::string& path);    // true when no file is left
 // Reads a whole regular file. False when it cannot be read, with the reason in `why` (a
 // pipe or a device is not read at all: it could block or never end).
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string* why = nullptr);
+// The same into FileBytes: a large file's holes (a sparse file) take neither memory nor
+// reading time; a large file is read as long as it was when it was opened.
+bool ReadWholeFile(const std::string& path, FileBytes& out, std::string* why = nullptr);
+// Reads the regular file open at `fd` (measured at `size` bytes) from its start into `out`,
+// as ReadWholeFile does; the file's offset is not used.
+bool ReadOpenFile(int fd, std::uint64_t size, FileBytes& out, std::string* why = nullptr);
 // Writes the bytes to a temporary file beside `path` (a short name, whatever the length of
 // the target's), then renames it over `path`, so a failed write never destroys an existing
 // file. Refuses a target that is not a regular file (SpecialFileKind).

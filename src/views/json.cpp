@@ -290,7 +290,7 @@ class FactsWriter {
     f["path"] = path;
     f["name"] = main_.name;
     f["size"] = file_.size();
-    f["sha1"] = Sha1Hex(file_);
+    f["sha1"] = fileSha1_.empty() ? Sha1Hex(file_) : fileSha1_;
     doc["file"] = std::move(f);
     // A file that is no package of either generation has none.
     const bool notPackage = !main_.problems.empty() && main_.problems.front().kind == model::Problem::Kind::NotAPackage;
@@ -718,6 +718,7 @@ class FactsWriter {
  public:
   // The files' texts, in the order of the numbers standing for them.
   std::vector<std::string> filesTexts_;
+  std::string fileSha1_;  // the file's SHA-1 when the caller has it already
 };
 
 }  // namespace
@@ -730,8 +731,9 @@ Json FactsDocument(const model::Package& pkg, std::span<const std::uint8_t> file
 std::string FactsLine(const Json& facts) { return facts.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 std::string FactsDocumentLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
-                             const std::string& path) {
+                              const std::string& path, std::string fileSha1) {
   FactsWriter writer(pkg, file, view, true);
+  writer.fileSha1_ = std::move(fileSha1);
   const std::string skeleton = FactsLine(writer.Run(path));
   std::vector<std::string>& texts = writer.filesTexts_;
   // Each package's "files" holds the number of its files' text. Inside a string every

@@ -30,7 +30,8 @@ std::string FactsLine(const Json& facts);
 
 // FactsLine(FactsDocument(...)), made without holding the objects of every file at once: each
 // file's object is written out as soon as it is filled. This is what `info --json` prints.
+// `fileSha1`: the SHA-1 of `file` when known already (FileSha1Hex of a file with holes).
 std::string FactsDocumentLine(const model::Package& pkg, std::span<const std::uint8_t> file, const PackageView& view,
-                              const std::string& path);
+                              const std::string& path, std::string fileSha1 = {});
 
 }  // namespace tarvik::views

@@ -52,7 +52,7 @@ void Commands::mnOpen_Click() {
   ui_.HideBanner();
 }
 
-void Commands::OpenBytes(const std::string& path, Bytes data) {
+void Commands::OpenBytes(const std::string& path, FileBytes data) {
   try {
     state_.currentFile = path;
     state_.openedFile = path;

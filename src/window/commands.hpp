@@ -65,7 +65,7 @@ class Commands {
   void mnWD_Click();
 
   // Opens `data` as the file `path` (what Open does once the file is read).
-  void OpenBytes(const std::string& path, Bytes data);
+  void OpenBytes(const std::string& path, FileBytes data);
   // The first step of every extraction: asks for the folder and prepares the job (asking
   // what must be asked). A job whose status is Refused or Declined is not to be run.
   ops::ExtractJob PrepareExtraction(const std::optional<std::vector<std::size_t>>& rows, bool rebuildScripts);

@@ -5,11 +5,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -329,6 +334,69 @@ TEST(Catalog, OneRunAtATimePerDatabase) {
   const test::CliResult after = test::RunCli(args, dir);
   EXPECT_EQ(after.status, 0) << after.err;
   EXPECT_NE(after.out.find("1 packages"), std::string::npos) << after.out;
+}
+
+// The command line as a user whom folder permissions stop: the running user, or for root
+// (whom they do not stop) the unprivileged user 65534; nothing when that cannot be done.
+std::optional<test::CliResult> RunCliRefusable(const std::string& args, const test::TempDir& dir) {
+  if (geteuid() != 0) return test::RunCli(args, dir);
+  if (std::system("setpriv --version >/dev/null 2>&1") != 0) return std::nullopt;
+  const std::string errPath = dir / "cli-stderr.txt";
+  const std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups '" TARVIK_CLI_PATH "' " + args +
+                          " 2>'" + errPath + "'";
+  test::CliResult r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return std::nullopt;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.err = test::ReadFile(errPath);
+  return r;
+}
+
+// A folder that cannot be read (no permission) is said, the run fails, and the rows of the
+// packages it held are kept instead of dropped as gone; the root folder alike.
+TEST(Catalog, FoldersThatCannotBeWalkedKeepTheirRows) {
+  test::TempDir dir;
+  dir.Write("c/a.sis", test::sis9w::Build({}));
+  dir.Write("c/locked/b.sis", test::BuildOldSis({}));
+  dir.Write("c/locked/deeper/c.sis", test::sis9w::Build({}));
+  for (const std::string& folder : {dir.Path(), dir / "c", dir / "c/locked", dir / "c/locked/deeper"})
+    ::chmod(folder.c_str(), 0777);  // a user other than the owner writes the catalogue
+  const std::string db = dir / "c.sqlite";
+  const std::string args = "catalog '" + (dir / "c") + "' --db '" + db + "'";
+  const std::optional<test::CliResult> first = RunCliRefusable(args, dir);
+  if (!first) GTEST_SKIP() << "cannot run as a user whom permissions stop";
+  ASSERT_EQ(first->status, 0) << first->err;
+  EXPECT_NE(first->out.find("3 packages"), std::string::npos) << first->out;
+
+  struct Case {
+    std::string locked;
+    std::string said;
+  };
+  for (const Case& c : {Case{dir / "c/locked", (dir / "c/locked") + ": cannot be walked (Permission denied)"},
+                        Case{dir / "c", (dir / "c") + ": cannot be walked (Permission denied)"}}) {
+    SCOPED_TRACE(c.locked);
+    ::chmod(c.locked.c_str(), 0);
+    const std::optional<test::CliResult> r = RunCliRefusable(args, dir);
+    ::chmod(c.locked.c_str(), 0777);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 1);
+    EXPECT_NE(r->err.find(c.said), std::string::npos) << r->err;
+    EXPECT_NE(r->out.find(" 0 removed"), std::string::npos) << r->out;
+    Database d;
+    ASSERT_TRUE(d.Open(db, true));
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM packages"), 3);
+    EXPECT_EQ(Count(d, "SELECT count(*) FROM walked"), 3);
+  }
+  // Readable again: everything is there, nothing to remove.
+  const std::optional<test::CliResult> last = RunCliRefusable(args, dir);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->status, 0) << last->err;
+  EXPECT_NE(last->out.find("3 packages: 0 read (0 unreadable), 3 files unchanged, 0 removed"), std::string::npos)
+      << last->out;
 }
 
 }  // namespace

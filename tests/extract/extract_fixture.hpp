@@ -76,7 +76,7 @@ class ExtractTest : public ::testing::Test {
   std::shared_ptr<const ops::Opened> HandMade() const {
     auto item = std::make_shared<ops::Opened>();
     item->kind = ops::ItemKind::Package;
-    item->bytes = std::make_shared<const Bytes>(bytes);
+    item->bytes = std::make_shared<const FileBytes>(bytes);
     auto package = std::make_shared<model::Package>();
     package->generation = generation;
     package->stub = stub;

@@ -117,9 +117,10 @@ model::Generation KindOf(const window::Commands& app) {
   return app.State().item ? app.State().item->generation : model::Generation::Unknown;
 }
 bool IsStubOf(const window::Commands& app) { return app.State().item && app.State().item->IsStub(); }
-const Bytes& BytesOf(const window::Commands& app) {
-  static const Bytes kNone;
-  return app.State().item && app.State().item->bytes ? *app.State().item->bytes : kNone;
+Bytes BytesOf(const window::Commands& app) {
+  if (!app.State().item || !app.State().item->bytes) return {};
+  const FileBytes& bytes = *app.State().item->bytes;
+  return Bytes(bytes.begin(), bytes.end());
 }
 std::string CarriedOf(const window::Commands& app) {
   return app.State().item ? app.State().item->carriedText : std::string();

@@ -65,7 +65,7 @@ int FileCountOf(const window::Commands& app);
 std::string TextOf(const window::Commands& app);
 model::Generation KindOf(const window::Commands& app);
 bool IsStubOf(const window::Commands& app);
-const Bytes& BytesOf(const window::Commands& app);
+Bytes BytesOf(const window::Commands& app);
 std::string CarriedOf(const window::Commands& app);
 
 // Extracts every file of what `app` has open into `folder` as the window does (the folder
