@@ -174,23 +174,11 @@ std::string UidText(std::uint32_t uid) { return "0x" + HexText(uid, 8); }
 
 std::string VersionText(const model::Version& v) { return text::VersionText(v, true, "."); }
 
-std::string FirstName(const model::Package& pkg) { return pkg.names.empty() ? std::string() : pkg.names.front(); }
-
-std::string FirstVendor(const model::Package& pkg) {
-  if (!pkg.vendorNames.empty() && !pkg.vendorNames.front().empty()) return pkg.vendorNames.front();
-  return pkg.vendorUniqueName;
-}
-
 std::string DateText(const model::DateTime& t, char between) {
   char text[48];
   std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u", unsigned{t.year}, unsigned{t.month0} + 1u,
                 unsigned{t.day}, between, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
   return text;
-}
-
-std::string CreatedText(const model::Package& pkg) {
-  if (pkg.generation != model::Generation::Sis9) return {};
-  return DateText(pkg.created, 'T');
 }
 
 const char* VerdictName(signers::Verdict verdict) {
@@ -268,9 +256,11 @@ void Options(const model::Package& pkg, PackageFacts& f) {
     if (r.kind == model::Record::Kind::Options) add(r.options);
 }
 
-void AddToTree(const model::Package& p, int parent, std::vector<PackageInTree>& out);
+using Tree = std::vector<std::pair<const model::Package*, int>>;
 
-void WalkBlock(const model::InstallBlock& block, int parent, std::vector<PackageInTree>& out) {
+void AddToTree(const model::Package& p, int parent, Tree& out);
+
+void WalkBlock(const model::InstallBlock& block, int parent, Tree& out) {
   for (const model::Package& e : block.embedded) AddToTree(e, parent, out);
   for (const model::IfBlock& i : block.ifs) {
     if (i.branch.block) WalkBlock(*i.branch.block, parent, out);
@@ -279,9 +269,9 @@ void WalkBlock(const model::InstallBlock& block, int parent, std::vector<Package
   }
 }
 
-void AddToTree(const model::Package& p, int parent, std::vector<PackageInTree>& out) {
+void AddToTree(const model::Package& p, int parent, Tree& out) {
   const int me = static_cast<int>(out.size());
-  out.push_back({FactsOf(p, parent >= 0), parent});
+  out.emplace_back(&p, parent);
   WalkBlock(p.body, me, out);
   for (const model::InstallBlock& b : p.laterBlocks) WalkBlock(b, me, out);
 }
@@ -303,9 +293,10 @@ PackageFacts FactsOf(const model::Package& pkg, bool embedded) {
   f.vendorNames = PerLanguage(pkg, pkg.vendorNames);
   f.vendorUniqueName = pkg.vendorUniqueName;
   for (std::uint32_t l : pkg.languages) f.languages.push_back(Language(l));
-  if (read.installType)
+  if (read.installType) {
     f.installTypeCode = pkg.generation == model::Generation::Pre9 && pkg.oldHeader ? pkg.oldHeader->type : pkg.installType;
-  if (read.installType) f.installType = InstallTypeName(pkg);
+    f.installType = InstallTypeName(pkg);
+  }
   f.flagBits = InstallFlagBits(pkg);
   f.flags = InstallFlagNames(pkg);
   if (pkg.generation == model::Generation::Sis9 && read.created) f.created = pkg.created;
@@ -316,9 +307,15 @@ PackageFacts FactsOf(const model::Package& pkg, bool embedded) {
   return f;
 }
 
+std::vector<std::pair<const model::Package*, int>> PackageTree(const model::Package& main) {
+  Tree out;
+  AddToTree(main, -1, out);
+  return out;
+}
+
 std::vector<PackageInTree> FactsOfTree(const model::Package& main) {
   std::vector<PackageInTree> out;
-  AddToTree(main, -1, out);
+  for (const auto& [pkg, parent] : PackageTree(main)) out.push_back({FactsOf(*pkg, parent >= 0), parent});
   return out;
 }
 

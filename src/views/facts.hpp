@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/package.hpp"
@@ -63,11 +64,6 @@ const char* ChainVerdictName(const signers::Chain& chain);
 std::string UidText(std::uint32_t uid);
 // "major.minor.build" (a word of all ones as "*").
 std::string VersionText(const model::Version& version);
-// The name in the first language, the first vendor name (or the unique vendor name).
-std::string FirstName(const model::Package& pkg);
-std::string FirstVendor(const model::Package& pkg);
-// "YYYY-MM-DDTHH:MM:SS" of a 9.x creation date (month counted from 1); empty for pre-9.x.
-std::string CreatedText(const model::Package& pkg);
 // "YYYY-MM-DD<between>HH:MM:SS" of a date (month counted from 1).
 std::string DateText(const model::DateTime& date, char between);
 
@@ -118,8 +114,11 @@ struct PackageFacts {
 // The facts of `pkg` alone (not of the packages it embeds).
 PackageFacts FactsOf(const model::Package& pkg, bool embedded);
 
-// The facts of `main` and of every package embedded in it, main first, then the embedded
-// ones in the order met (depth first), each with its parent's position (-1 for the main one).
+// `main` and every package embedded in it, main first, then the embedded ones in the order
+// met (depth first), each with its parent's position (-1 for the main one).
+std::vector<std::pair<const model::Package*, int>> PackageTree(const model::Package& main);
+
+// The facts of the packages of PackageTree(main), in its order.
 struct PackageInTree {
   PackageFacts facts;
   int parent = -1;

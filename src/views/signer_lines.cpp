@@ -44,7 +44,7 @@ std::vector<std::string> SignerLines(const model::Package& pkg, const Report& re
   } else {
     out.push_back("Signers:");
     std::unordered_map<std::int32_t, const model::Package*> packages;
-    for (const PackageInTree& p : FactsOfTree(pkg)) packages.emplace(p.facts.ordinal, p.facts.package);
+    for (const auto& [p, parent] : PackageTree(pkg)) packages.emplace(p->ordinal, p);
     for (const Chain& c : report.chains) {
       const auto found = packages.find(c.packageOrdinal);
       const model::Package* owner = found == packages.end() ? nullptr : found->second;

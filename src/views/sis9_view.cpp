@@ -363,7 +363,7 @@ class Describer {
     const std::string uid = HexText(facts.uid, 8);
     const std::string version = VersionText(p.version, false);
     if (read.uid) h.push_back("SIS UID: " + uid);
-    if (facts.version) h.push_back("SIS Version: " + VersionText(*facts.version, false));
+    if (facts.version) h.push_back("SIS Version: " + version);
     if (facts.created) {
       const model::DateTime& t = *facts.created;
       const std::string date =
