@@ -242,6 +242,21 @@ class ControllerParser {
  private:
   void Fail(std::string what, Pos where) { problems_.push_back({Problem::Kind::Damaged, std::move(what), where, 0}); }
 
+  // Calls `each` with every element of the array field `array`; an element that cannot be
+  // read ends the walk and is recorded as damage to `what` where it begins.
+  template <typename Each>
+  void ForEachElement(const Field& array, const char* what, Each&& each) {
+    for (Pos p = array.index + 4; p < array.end;) {
+      const Field e = ReadElement(b_, p, array.end);
+      if (!e.ok) {
+        Fail(what, p);
+        return;
+      }
+      each(e);
+      p = e.next;
+    }
+  }
+
   // The strings of an array field; an entry that cannot be read (a length past the array's
   // end) ends the list and is recorded as damage to `what`.
   std::vector<std::string> Strings(const Field& array, const char* what) {
@@ -321,34 +336,18 @@ class ControllerParser {
 
   void ReadOptions(const Field& f, Pos& pos, Package& pkg) {
     Field array = ReadField(b_, f.index, f.end);
-    if (array.type == sistype::Array) {
-      Pos q = array.index + 4;
-      while (q < array.end) {
-        Field e = ReadElement(b_, q, array.end);
-        if (!e.ok) {
-          Fail("options", q);
-          break;
-        }
+    if (array.type == sistype::Array)
+      ForEachElement(array, "options", [&](const Field& e) {
         pkg.options.push_back(Strings(ReadField(b_, e.index, e.end), "option names"));
-        q = e.next;
-      }
-    }
+      });
     if (!f.ok) Fail("options", f.start);
     pos = f.next;
   }
 
   void ReadLanguages(const Field& f, Pos& pos, Package& pkg) {
     Field array = ReadField(b_, f.index, f.end);
-    Pos q = array.index + 4;
-    while (array.type == sistype::Array && q < array.end) {
-      Field e = ReadElement(b_, q, array.end);
-      if (!e.ok) {
-        Fail("languages", q);
-        break;
-      }
-      pkg.languages.push_back(Word(b_, e.index));
-      q = e.next;
-    }
+    if (array.type == sistype::Array)
+      ForEachElement(array, "languages", [&](const Field& e) { pkg.languages.push_back(Word(b_, e.index)); });
     if (!f.ok) Fail("languages", f.start);
     pos = f.next;
   }
@@ -363,16 +362,9 @@ class ControllerParser {
         break;
       }
       std::vector<model::Dependency>& out = list == 0 ? pkg.targetDevices : pkg.dependencies;
-      Pos m = array.index + 4;
-      while (m < array.end) {
-        Field e = ReadElement(b_, m, array.end);
-        if (!e.ok) {
-          Fail("prerequisites", m);
-          break;
-        }
+      ForEachElement(array, "prerequisites", [&](const Field& e) {
         out.push_back(ReadDependency(e, list == 0 ? "target device names" : "dependency names"));
-        m = e.next;
-      }
+      });
       q = array.next;
     }
     if (!f.ok) Fail("prerequisites", f.start);
@@ -402,17 +394,11 @@ class ControllerParser {
 
   void ReadProperties(const Field& f, Pos& pos, Package& pkg) {
     Field array = ReadField(b_, f.index, f.end);
-    Pos q = array.index + 4;
-    while (array.type == sistype::Array && q < array.end) {
-      Field e = ReadElement(b_, q, array.end);
-      if (!e.ok) {
-        Fail("properties", q);
-        break;
-      }
-      pkg.properties.push_back(
-          {static_cast<std::int32_t>(Word(b_, e.index)), static_cast<std::int32_t>(Word(b_, e.index + 4))});
-      q = e.next;
-    }
+    if (array.type == sistype::Array)
+      ForEachElement(array, "properties", [&](const Field& e) {
+        pkg.properties.push_back(
+            {static_cast<std::int32_t>(Word(b_, e.index)), static_cast<std::int32_t>(Word(b_, e.index + 4))});
+      });
     if (!f.ok) Fail("properties", f.start);
     pos = f.next;
   }
@@ -439,50 +425,30 @@ class ControllerParser {
       return;
     }
     out.files.reserve(CountElements(b_, files, kMinFileDescription));
-    for (Pos p = files.index + 4; p < files.end;) {
-      Field e = ReadElement(b_, p, files.end);
-      if (!e.ok) {
-        Fail("file description", p);
-        break;
-      }
+    ForEachElement(files, "file description", [&](const Field& e) {
       // Read in place: a description that turns out incomplete is taken back.
       if (!ReadFileDesc(b_, e.index, e.end, out.files.emplace_back())) {
         out.files.pop_back();
         Fail("file description", e.start);
       }
-      p = e.next;
-    }
+    });
 
     Field controllers = ReadField(b_, files.next, lim);
     if (controllers.type != sistype::Array) {
       Fail("install block", files.next);
       return;
     }
-    for (Pos p = controllers.index + 4; p < controllers.end;) {
-      Field e = ReadElement(b_, p, controllers.end);
-      if (!e.ok) {
-        Fail("embedded package", p);
-        break;
-      }
+    ForEachElement(controllers, "embedded package", [&](const Field& e) {
       Package child;
       if (ReadController(e.index, e.end, child)) out.embedded.push_back(std::move(child));
-      p = e.next;
-    }
+    });
 
     Field ifs = ReadField(b_, controllers.next, lim);
     if (ifs.type != sistype::Array) {
       Fail("install block", controllers.next);
       return;
     }
-    for (Pos p = ifs.index + 4; p < ifs.end;) {
-      Field e = ReadElement(b_, p, ifs.end);
-      if (!e.ok) {
-        Fail("condition", p);
-        break;
-      }
-      ReadIf(e, out);
-      p = e.next;
-    }
+    ForEachElement(ifs, "condition", [&](const Field& e) { ReadIf(e, out); });
   }
 
   // Reads a branch: its condition (the expression field at `expr`) and the block after it.
@@ -506,19 +472,13 @@ class ControllerParser {
     const Pos afterBlock = ReadField(b_, expr.next, element.end).next;
     Field elseIfs = ReadField(b_, afterBlock, element.end);
     if (elseIfs.type == sistype::Array) {
-      for (Pos p = elseIfs.index + 4; p < elseIfs.end;) {
-        Field e = ReadElement(b_, p, elseIfs.end);
-        if (!e.ok) {
-          Fail("condition", p);
-          break;
-        }
+      ForEachElement(elseIfs, "condition", [&](const Field& e) {
         Field x = ReadField(b_, e.index, e.end);
         if (x.type == sistype::Expression && x.ok)
           ReadBranch(x, e.end, ifBlock.elseIfs.emplace_back());
         else
           Fail("condition", e.start);
-        p = e.next;
-      }
+      });
     } else {
       Fail("condition", afterBlock);
     }
