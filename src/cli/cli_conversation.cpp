@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <string>
 
 #include "platform/terminal.hpp"
 
@@ -18,6 +19,32 @@ bool CliConversation::Ask(const ops::Question& question) {
   FinishProgress();
   std::cerr << ForStream(STDERR_FILENO, question.title + ": " + question.text) << '\n';
   return answer_;
+}
+
+ops::ExistingAnswer CliConversation::AskExisting(const ops::ExistingQuestion& question) {
+  FinishProgress();
+  if (!interactive) return {answer_ ? ops::ExistingChoice::Overwrite : ops::ExistingChoice::Cancel, true};
+  const std::string left = question.count - question.index > 1
+                               ? " (" + std::to_string(question.count - question.index) + " files stand there)"
+                               : "";
+  for (;;) {
+    std::cerr << ForStream(STDERR_FILENO, question.path + " already exists" + left) << '\n'
+              << "[o]verwrite, [s]kip, [r]ename, or O, S, R for this and every later one; [c]ancel: " << std::flush;
+    std::string line;
+    if (!std::getline(std::cin, line)) return {};
+    const char c = line.empty() ? '\0' : line.front();
+    switch (c) {
+      case 'o': return {ops::ExistingChoice::Overwrite, false};
+      case 'O': return {ops::ExistingChoice::Overwrite, true};
+      case 's': return {ops::ExistingChoice::Skip, false};
+      case 'S': return {ops::ExistingChoice::Skip, true};
+      case 'r': return {ops::ExistingChoice::Rename, false};
+      case 'R': return {ops::ExistingChoice::Rename, true};
+      case 'c':
+      case 'C': return {};
+      default: break;
+    }
+  }
 }
 
 void CliConversation::Progress(std::uint64_t done, std::uint64_t total) {

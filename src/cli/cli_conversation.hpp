@@ -16,6 +16,9 @@ class CliConversation : public ops::Conversation, public extract::Reporter {
 
   void Tell(const ops::Message& message) override;
   bool Ask(const ops::Question& question) override;
+  // On a terminal (stdin and stderr), asks on stderr and reads the answer from stdin;
+  // otherwise it answers as Ask does: replace all with --force, else extract nothing.
+  ops::ExistingAnswer AskExisting(const ops::ExistingQuestion& question) override;
 
   // extract::Reporter: the progress bar; failures arrive in the extraction's report.
   void Failed(const std::string&) override {}
@@ -26,6 +29,7 @@ class CliConversation : public ops::Conversation, public extract::Reporter {
 
   bool showProgress = false;  // draw a progress bar on stderr
   bool sawError = false;      // an error was told
+  bool interactive = false;   // questions about files that stand there may be asked
 
  private:
   bool answer_;

@@ -138,6 +138,7 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
     status = 1;
   }
   talk.showProgress = !command.quiet && isatty(STDERR_FILENO);
+  talk.interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
   // A destination that does not exist yet is made, as a person would expect.
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -145,6 +146,7 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
   request.folder = dir;
   request.rebuildScripts = command.rebuildScripts;
   request.certificates = command.certificates;
+  request.overwrite = command.overwrite;
   const ops::ExtractJob job = ops::PrepareExtraction(item, request, talk);
   const ops::ExtractReport report = ops::RunExtraction(job, talk);
   talk.FinishProgress();
@@ -154,6 +156,12 @@ int ExtractFile(const std::string& file, const std::string& dir, const FileComma
   if (!text.empty() && text.back() != '\n') std::cout << '\n';
   if (job.status == ops::ExtractStatus::Declined) {
     std::cerr << "tarvik-cli: nothing extracted (--force extracts anyway)\n";
+    status = 1;
+  }
+  if (job.status == ops::ExtractStatus::Kept) {
+    std::cerr << Out("tarvik-cli: " + std::to_string(job.existing) + (job.existing == 1 ? " file stands" : " files stand") +
+                     " in " + dir + " already; nothing extracted (--overwrite=all, skip or rename chooses)")
+              << '\n';
     status = 1;
   }
   // Files that do not match their SHA-1 stay written and listed, but the run did not give

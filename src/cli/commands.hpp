@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "operations/extract.hpp"
+
 namespace tarvik::cli {
 
 struct FileCommand {
@@ -14,6 +16,7 @@ struct FileCommand {
   bool quiet = false;
   bool rebuildScripts = false;
   bool certificates = false;
+  ops::Overwrite overwrite = ops::Overwrite::Ask;  // files that stand in DIR already
 };
 
 int PrintScript(const std::string& file, const FileCommand& command);

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <map>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -61,7 +62,16 @@ Subcommands AddSubcommands(CLI::App& cli, Arguments& a, const tarvik::cli::Chose
                         "also write each signature certificate as DER under DIR/certificates/");
     s.extract->add_flag("-f,--force", a.command.force,
                         "extract even when the files would take more than the package could honestly hold, or than "
-                        "the free space of DIR");
+                        "the free space of DIR; replace files that stand in DIR already");
+    s.extract
+        ->add_option("--overwrite", a.command.overwrite,
+                     "files that stand in DIR already: ask (on a terminal; otherwise nothing is extracted), all "
+                     "(replace them), skip (keep them), rename (keep them, write the package's beside them)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, tarvik::ops::Overwrite>{
+            {"ask", tarvik::ops::Overwrite::Ask},
+            {"all", tarvik::ops::Overwrite::All},
+            {"skip", tarvik::ops::Overwrite::Skip},
+            {"rename", tarvik::ops::Overwrite::Rename}}));
   }
 
   s.save = chosen.Add(cli, "save", "Open FILE and save it as OUT (.qsd: session file; otherwise PKG text)");

@@ -417,8 +417,9 @@ Result ExtractAll(ByteView package, model::Generation generation, const std::vec
     result.stopped = true;
     return result;
   }
-  // The top folder of every extraction path is made even when nothing is written.
-  destination.MakeFolders("bin\\-");
+  // The top folder of every extraction path is made even when nothing is written (rows
+  // whose "bin\<package>\" was left out have none).
+  if (rows.empty() || rows.front().extractPath.rfind("bin\\", 0) == 0) destination.MakeFolders("bin\\-");
   Writer w{package, destination, reporter, &meter};
   if (old)
     ExtractOld(w, rows, folder, result);

@@ -7,9 +7,7 @@ namespace tarvik::gui {
 
 int Desktop::Exec(QDialog& dialog) { return dialog.exec(); }
 
-void Desktop::OpenUrl(const QUrl& url) {
-  if (url.isValid()) QDesktopServices::openUrl(url);
-}
+bool Desktop::OpenUrl(const QUrl& url) { return url.isValid() && QDesktopServices::openUrl(url); }
 
 void Desktop::Beep() { QApplication::beep(); }
 

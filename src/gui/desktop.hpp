@@ -16,8 +16,9 @@ class Desktop {
   virtual ~Desktop() = default;
   // Runs the dialog modally and returns its result (QDialog::exec()).
   virtual int Exec(QDialog& dialog);
-  // Opens the address in the default web browser or file browser; failures are ignored.
-  virtual void OpenUrl(const QUrl& url);
+  // Opens the address in the default web browser or file browser; false when no program
+  // took it.
+  virtual bool OpenUrl(const QUrl& url);
   virtual void Beep();
   // Where the window keeps what it remembers between runs (recent files, geometry,
   // folders, the Working Directory).

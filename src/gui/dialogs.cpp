@@ -1,12 +1,13 @@
 #include "gui/dialogs.hpp"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QPushButton>
 
 #include "gui/window_rules.hpp"
 
 namespace tarvik::gui {
 
-namespace {
 std::unique_ptr<QMessageBox> MakeBox(QWidget* parent, const std::string& title, const std::string& text,
                                      QMessageBox::Icon icon, QMessageBox::StandardButtons buttons) {
   auto box = std::make_unique<QMessageBox>(parent);
@@ -17,15 +18,45 @@ std::unique_ptr<QMessageBox> MakeBox(QWidget* parent, const std::string& title, 
   box->setStandardButtons(buttons);
   return box;
 }
-}  // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const ops::Message& message) {
   return MakeBox(parent, message.title, message.text, SeverityIcon(message.severity), QMessageBox::Ok);
 }
 
 std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const ops::Question& question) {
-  return MakeBox(parent, question.title, question.text, QuestionIcon(question.kind),
-                 QMessageBox::Yes | QMessageBox::No);
+  auto box = MakeBox(parent, question.title, question.text, QuestionIcon(question.kind),
+                     QMessageBox::Yes | QMessageBox::No);
+  // Enter never replaces, drops or stops anything by itself.
+  box->setDefaultButton(question.kind == ops::QuestionKind::ReadAsPackage ? QMessageBox::Yes : QMessageBox::No);
+  return box;
+}
+
+std::unique_ptr<QMessageBox> MakeExistingBox(QWidget* parent, const ops::ExistingQuestion& question) {
+  std::string text = question.path + " already exists.";
+  if (question.count > 1)
+    text += "\r\n" + std::to_string(question.count - question.index) + " of the files to extract stand there already.";
+  text += "\r\nReplace it, keep it, or keep it and write the package's file beside it under a new name?";
+  auto box = MakeBox(parent, question.title, text, QMessageBox::Question,
+                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Apply | QMessageBox::Cancel);
+  box->button(QMessageBox::Yes)->setText(QObject::tr("&Overwrite"));
+  box->button(QMessageBox::No)->setText(QObject::tr("&Skip"));
+  box->button(QMessageBox::Apply)->setText(QObject::tr("&Rename"));
+  box->setDefaultButton(QMessageBox::No);
+  box->setEscapeButton(QMessageBox::Cancel);
+  if (question.count - question.index > 1) box->setCheckBox(new QCheckBox(QObject::tr("&Apply to all"), box.get()));
+  return box;
+}
+
+ops::ExistingAnswer ExistingAnswerOf(const QMessageBox& box, int result) {
+  ops::ExistingAnswer answer;
+  answer.forAll = box.checkBox() && box.checkBox()->isChecked();
+  switch (result) {
+    case QMessageBox::Yes: answer.choice = ops::ExistingChoice::Overwrite; break;
+    case QMessageBox::No: answer.choice = ops::ExistingChoice::Skip; break;
+    case QMessageBox::Apply: answer.choice = ops::ExistingChoice::Rename; break;
+    default: answer.choice = ops::ExistingChoice::Cancel; break;
+  }
+  return answer;
 }
 
 namespace {

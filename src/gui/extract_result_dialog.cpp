@@ -32,6 +32,8 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& headings, const char* 
   list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list->header()->setStretchLastSection(false);
   list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  // Long paths lose their middle, not their file name; the tooltip has them whole.
+  list->setTextElideMode(Qt::ElideMiddle);
   return list;
 }
 
@@ -75,6 +77,7 @@ ExtractResultDialog::ExtractResultDialog(QWidget* parent, const ExtractReport& r
                                                                                       QLocale::DataSizeIecFormat),
                                                CheckText(w.check)});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    item->setToolTip(0, Utf8(w.path));
     item->setToolTip(1, tr("%1 bytes").arg(w.size));
   }
   layout->addWidget(written_, 3);
@@ -84,7 +87,11 @@ ExtractResultDialog::ExtractResultDialog(QWidget* parent, const ExtractReport& r
     failures_ = MakeList(this, {tr("File"), tr("Reason")}, "FailureList");
     failures_->header()->setSectionResizeMode(0, QHeaderView::Interactive);
     failures_->header()->setStretchLastSection(true);
-    for (const auto& f : report.failures) new QTreeWidgetItem(failures_, {Utf8(f.path), Utf8(f.reason)});
+    for (const auto& f : report.failures) {
+      auto* item = new QTreeWidgetItem(failures_, {Utf8(f.path), Utf8(f.reason)});
+      item->setToolTip(0, Utf8(f.path));
+      item->setToolTip(1, Utf8(f.reason));
+    }
     failures_->resizeColumnToContents(0);
     layout->addWidget(failures_, 2);
   }

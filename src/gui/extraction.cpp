@@ -11,12 +11,24 @@ ExtractionRun::ExtractionRun(QObject* parent) : QObject(parent) {}
 
 ops::ExtractReport ExtractionRun::Run(const ops::ExtractJob& job) {
   ops::ExtractReport report;
-  reporter_.filesTotal = job.rows.size();
+  RunWork(
+      [&](extract::Reporter& reporter) {
+        try {
+          report = ops::RunExtraction(job, reporter);
+        } catch (...) {
+          report.error = "unknown failure";
+        }
+      },
+      job.rows.size());
+  return report;
+}
+
+void ExtractionRun::RunWork(const std::function<void(extract::Reporter&)>& work, std::size_t files) {
+  reporter_.filesTotal = files;
   std::unique_ptr<QThread> worker(QThread::create([&] {
     try {
-      report = ops::RunExtraction(job, reporter_);
+      work(reporter_);
     } catch (...) {
-      report.error = "unknown failure";
     }
   }));
   QEventLoop loop;
@@ -30,7 +42,6 @@ ops::ExtractReport ExtractionRun::Run(const ops::ExtractJob& job) {
   worker->wait();
   tick.stop();
   emit progressed(reporter_.Now());
-  return report;
 }
 
 }  // namespace tarvik::gui

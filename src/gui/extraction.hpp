@@ -1,5 +1,5 @@
 #pragma once
-// Extraction on a worker thread. The window keeps running its event loop meanwhile (it
+// Extraction (or other work over a package's files) on a worker thread. The window keeps running its event loop meanwhile (it
 // repaints and answers Cancel and a close request), and learns how far the work has come
 // from a timer that reads the worker's counters ten or more times a second.
 
@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ class ExtractionRun : public QObject {
   // Runs `job` on a worker thread and returns once the worker has ended, the Qt event loop
   // having run all the while.
   ops::ExtractReport Run(const ops::ExtractJob& job);
+  // The same for any work over `files` files that reports through an extraction reporter
+  // (an integrity test).
+  void RunWork(const std::function<void(extract::Reporter&)>& work, std::size_t files);
   // Asks the worker to stop between two pieces; what is complete stays, the file being
   // written is removed.
   void Cancel() { reporter_.cancel = true; }

@@ -59,6 +59,23 @@ void FilesModel::SetStates(const std::vector<std::size_t>& rows, const extract::
   emit dataChanged(index(0, Sha1), index(rowCount() - 1, Sha1));
 }
 
+void FilesModel::SetTested(const std::vector<std::size_t>& rows, const std::vector<extract::Integrity>& outcomes) {
+  if (!rows_) return;
+  for (std::size_t i = 0; i < outcomes.size() && i < rows.size(); ++i) {
+    if (rows[i] >= states_.size()) continue;
+    State s = State::NotExtracted;
+    switch (outcomes[i]) {
+      case extract::Integrity::Match: s = State::Match; break;
+      case extract::Integrity::Sound: s = State::Sound; break;
+      case extract::Integrity::Mismatch: s = State::Mismatch; break;
+      case extract::Integrity::Damaged: s = State::Damaged; break;
+      case extract::Integrity::NoData: s = State::NoData; break;
+    }
+    states_[rows[i]] = s;
+  }
+  emit dataChanged(index(0, Sha1), index(rowCount() - 1, Sha1));
+}
+
 int FilesModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() || !rows_ ? 0 : static_cast<int>(rows_->size());
 }
@@ -87,6 +104,9 @@ QString FilesModel::Sha1Text(int row) const {
     case State::Mismatch: return tr("does not match");
     case State::Failed: return tr("not written");
     case State::Written: return r.sha1 ? tr("not checked") : tr("none given");
+    case State::Sound: return tr("readable, none given");
+    case State::Damaged: return tr("damaged");
+    case State::NoData: return tr("no data");
     case State::NotExtracted: break;
   }
   return r.sha1 ? tr("given, not checked yet") : tr("none given");
@@ -96,7 +116,8 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
   if (!rows_ || !index.isValid() || index.row() >= rowCount()) return {};
   const views::FileRow& r = Row(index.row());
   if (role == ExtractPathRole) return Utf8(r.extractPath);
-  if (role == Qt::ToolTipRole) return Utf8(r.extractPath);
+  // A cell's tooltip is its own text, whole: columns cut long texts.
+  if (role == Qt::ToolTipRole) return data(index, Qt::DisplayRole);
   if (role == Qt::TextAlignmentRole)
     return index.column() == Size || index.column() == Packed ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
   if (role == SortRole) {
@@ -178,9 +199,27 @@ void FilesProxy::SetPackages(std::set<const model::Package*> packages) {
   invalidateFilter();
 }
 
+void FilesProxy::SetFolder(const QString& folder) {
+  std::string f;
+  for (char c : folder.toStdString()) f += Lower(c);
+  if (f == folder_) return;
+  folder_ = std::move(f);
+  invalidateFilter();
+}
+
+std::string FolderKey(const std::string& target) {
+  // The folder part of a target, in lower case, with "\" after each level: "!:\sys\bin\".
+  const auto cut = target.find_last_of("\\/");
+  std::string key;
+  if (cut == std::string::npos) return key;
+  for (std::size_t i = 0; i <= cut; ++i) key += target[i] == '/' ? '\\' : Lower(target[i]);
+  return key;
+}
+
 bool FilesProxy::filterAcceptsRow(int sourceRow, const QModelIndex& /*sourceParent*/) const {
   const views::FileRow& r = model_->Row(sourceRow);
   if (!packages_.empty() && !packages_.count(r.package)) return false;
+  if (!folder_.empty() && FolderKey(r.target).rfind(folder_, 0) != 0) return false;
   if (needle_.empty()) return true;
   return Contains(BareName(r.extractPath), needle_) || Contains(r.target, needle_);
 }

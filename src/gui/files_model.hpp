@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "extract/extract.hpp"
+#include "extract/integrity.hpp"
 #include "model/package.hpp"
 #include "views/views.hpp"
 
@@ -27,7 +28,8 @@ class FilesModel : public QAbstractTableModel {
   static constexpr int ExtractPathRole = Qt::UserRole + 1;
 
   // What extraction found for a row.
-  enum class State : std::uint8_t { NotExtracted, Written, Match, Mismatch, Failed };
+  // What extraction or an integrity test found for a row.
+  enum class State : std::uint8_t { NotExtracted, Written, Match, Mismatch, Failed, Sound, Damaged, NoData };
 
   explicit FilesModel(QObject* parent = nullptr);
 
@@ -38,6 +40,8 @@ class FilesModel : public QAbstractTableModel {
   State StateOf(int row) const { return states_[static_cast<std::size_t>(row)]; }
   // Takes in what an extraction of `rows` (positions in this model) wrote or not.
   void SetStates(const std::vector<std::size_t>& rows, const extract::Result& result);
+  // Takes in what an integrity test of `rows` (positions in this model) found.
+  void SetTested(const std::vector<std::size_t>& rows, const std::vector<extract::Integrity>& outcomes);
 
   // Gives the files dragged out of the table: the rows extracted into a folder of their
   // own, as file addresses. Without it, nothing can be dragged.
@@ -72,6 +76,9 @@ class FilesProxy : public QSortFilterProxyModel {
   void SetText(const QString& text);
   // Only the files of these packages; empty: every file.
   void SetPackages(std::set<const model::Package*> packages);
+  // Only the files whose target lies in this folder or below it ("!:\sys\bin\", any case);
+  // empty: every folder.
+  void SetFolder(const QString& folder);
 
  protected:
   bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
@@ -82,6 +89,11 @@ class FilesProxy : public QSortFilterProxyModel {
   QString text_;
   std::string needle_;  // the filter text in lower case, UTF-8
   std::set<const model::Package*> packages_;
+  std::string folder_;  // lower case, ends in "\\"
 };
+
+// The folder part of a target in lower case, each level ending in "\": "!:\sys\bin\" for
+// "!:\sys\bin\x.exe"; empty for a bare name.
+std::string FolderKey(const std::string& target);
 
 }  // namespace tarvik::gui

@@ -8,12 +8,14 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -68,6 +70,8 @@ constexpr const char* kOpenFolderKey = "folders/open";
 constexpr const char* kExtractFolderKey = "folders/extract";
 constexpr const char* kWorkingDirKey = "workingDirectory";
 constexpr const char* kRebuildScriptsKey = "extract/rebuildScripts";
+constexpr const char* kLeaveOutPrefixKey = "extract/leaveOutPrefix";
+constexpr const char* kOpenAfterKey = "extract/openFolderAfter";
 
 }  // namespace
 
@@ -103,6 +107,7 @@ MainWindow::MainWindow(Platform platform, Desktop* desktop, QWidget* parent)
 
   BuildStatusBar();
   BuildMenus();
+  SetUpKeyboard();
   setWindowTitle(QString::fromLatin1(kProgramName));
   resize(960, 640);
   splitter_->setSizes({220, 740});
@@ -155,7 +160,7 @@ void MainWindow::BuildBrowser(QWidget* central) {
 }
 
 void MainWindow::BuildFilesTab() {
-  // Files: the filter, the table and the two extraction buttons.
+  // Files: the filter, the folders, the table, the preview, the extract options and buttons.
   filesTab_ = new QWidget(tabs_);
   filesTab_->setObjectName(QStringLiteral("filesTab"));
   filter_ = new QLineEdit(filesTab_);
@@ -193,7 +198,39 @@ void MainWindow::BuildFilesTab() {
     for (const QString& path : ExtractToTemp(rows, "drag")) urls << QUrl::fromLocalFile(path);
     return urls;
   };
-  extractSelected_ = new QPushButton(tr("Extract Selected..."), filesTab_);
+  BuildExtractOptions();
+  BuildFilePanes();
+  auto* filesLayout = new QVBoxLayout(filesTab_);
+  filesLayout->setContentsMargins(4, 4, 4, 4);
+  auto* filterRow = new QHBoxLayout;
+  filterRow->addWidget(showFolders_);
+  filterRow->addWidget(filter_, 1);
+  filterRow->addWidget(showPreview_);
+  filesLayout->addLayout(filterRow);
+  auto* panes = new QSplitter(Qt::Horizontal, filesTab_);
+  panes->setObjectName(QStringLiteral("filesPanes"));
+  panes->setChildrenCollapsible(false);
+  panes->addWidget(folders_);
+  panes->addWidget(filesView_);
+  panes->addWidget(preview_);
+  panes->setStretchFactor(1, 1);
+  filesLayout->addWidget(panes, 1);
+  auto* options = new QHBoxLayout;
+  options->addWidget(rebuildScripts_);
+  options->addWidget(leaveOutPrefix_);
+  options->addWidget(openAfter_);
+  options->addStretch(1);
+  filesLayout->addLayout(options);
+  auto* filesButtons = new QHBoxLayout;
+  filesButtons->addStretch(1);
+  filesButtons->addWidget(extractHere_);
+  filesButtons->addWidget(extractSelected_);
+  filesButtons->addWidget(extractAll_);
+  filesLayout->addLayout(filesButtons);
+}
+
+void MainWindow::BuildExtractOptions() {
+  extractSelected_ = new QPushButton(tr("Extract &Selected..."), filesTab_);
   extractSelected_->setObjectName(QStringLiteral("extractSelected"));
   extractAll_ = new QPushButton(tr("Extract All..."), filesTab_);
   extractAll_->setObjectName(QStringLiteral("extractAll"));
@@ -206,16 +243,21 @@ void MainWindow::BuildFilesTab() {
   connect(rebuildScripts_, &QCheckBox::toggled, this, [this](bool on) {
     if (settings_) settings_->setValue(kRebuildScriptsKey, on);
   });
-  auto* filesLayout = new QVBoxLayout(filesTab_);
-  filesLayout->setContentsMargins(4, 4, 4, 4);
-  filesLayout->addWidget(filter_);
-  filesLayout->addWidget(filesView_, 1);
-  auto* filesButtons = new QHBoxLayout;
-  filesButtons->addWidget(rebuildScripts_);
-  filesButtons->addStretch(1);
-  filesButtons->addWidget(extractSelected_);
-  filesButtons->addWidget(extractAll_);
-  filesLayout->addLayout(filesButtons);
+  leaveOutPrefix_ = new QCheckBox(tr("Leave out bin\\<package>\\"), filesTab_);
+  leaveOutPrefix_->setObjectName(QStringLiteral("leaveOutPrefix"));
+  leaveOutPrefix_->setToolTip(tr("Write the files straight into the chosen folder, by their paths on the device"));
+  openAfter_ = new QCheckBox(tr("Open the folder afterwards"), filesTab_);
+  openAfter_->setObjectName(QStringLiteral("openAfter"));
+  extractHere_ = new QPushButton(tr("Extract &Here"), filesTab_);
+  extractHere_->setObjectName(QStringLiteral("extractHere"));
+  extractHere_->setToolTip(tr("Extract into the folder that holds the package"));
+  connect(extractHere_, &QPushButton::clicked, this, [this] { ExtractAllOrShown(true); });
+  connect(leaveOutPrefix_, &QCheckBox::toggled, this, [this](bool on) {
+    if (settings_) settings_->setValue(kLeaveOutPrefixKey, on);
+  });
+  connect(openAfter_, &QCheckBox::toggled, this, [this](bool on) {
+    if (settings_) settings_->setValue(kOpenAfterKey, on);
+  });
 }
 
 void MainWindow::BuildFactsTab() {
@@ -269,7 +311,18 @@ void MainWindow::BuildScriptTab() {
 void MainWindow::BuildStatusBar() {
   summary_ = new QLabel(this);
   summary_->setObjectName(QStringLiteral("summary"));
-  statusBar()->addWidget(summary_, 1);
+  // Cut rather than pushed under the progress when the window is narrow; the tooltip has it whole.
+  summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  statusBar()->addWidget(summary_, 2);
+  counts_ = new QLabel(this);
+  counts_->setObjectName(QStringLiteral("counts"));
+  counts_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  counts_->hide();
+  statusBar()->addWidget(counts_, 1);
+  signature_ = new QLabel(this);
+  signature_->setObjectName(QStringLiteral("signature"));
+  signature_->hide();
+  statusBar()->addPermanentWidget(signature_);
 
   progressText_ = new QLabel(this);
   progressText_->setObjectName(QStringLiteral("progressText"));
@@ -315,48 +368,52 @@ QAction* MainWindow::AddAction(QMenu* menu, const QString& caption, const char* 
 
 void MainWindow::BuildMenus() {
   QMenuBar* bar = menuBar();
-  // Captions are shown as written; "&" would make a mnemonic, and none is used.
-  mnFile_ = bar->addMenu(QStringLiteral("File"));
+  // Captions carry mnemonics (Alt+F opens File); the "&" is not shown.
+  mnFile_ = bar->addMenu(QStringLiteral("&File"));
   mnFile_->setObjectName(QStringLiteral("mnFile"));
-  mnOpen_ = AddAction(mnFile_, QStringLiteral("Open..."), "mnOpen", QKeySequence(Qt::CTRL | Qt::Key_O),
+  mnOpen_ = AddAction(mnFile_, QStringLiteral("&Open..."), "mnOpen", QKeySequence(Qt::CTRL | Qt::Key_O),
                       &MainWindow::mnOpen_Click);
-  mnRecent_ = mnFile_->addMenu(tr("Open Recent"));
+  mnRecent_ = mnFile_->addMenu(tr("Open R&ecent"));
   mnRecent_->setObjectName(QStringLiteral("mnRecent"));
   mnRecent_->menuAction()->setObjectName(QStringLiteral("mnRecentMenu"));
   connect(mnRecent_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
-  mnSave_ = AddAction(mnFile_, QStringLiteral("Save As..."), "mnSave", QKeySequence(Qt::CTRL | Qt::Key_S),
+  mnSave_ = AddAction(mnFile_, QStringLiteral("Save &As..."), "mnSave", QKeySequence(Qt::CTRL | Qt::Key_S),
                       &MainWindow::mnSave_Click);
   mnFile_->addSeparator();
-  mnClose_ = AddAction(mnFile_, QStringLiteral("Close"), "mnClose", QKeySequence(Qt::CTRL | Qt::Key_I),
+  mnClose_ = AddAction(mnFile_, QStringLiteral("&Close"), "mnClose", QKeySequence(Qt::CTRL | Qt::Key_I),
                        &MainWindow::mnClose_Click);
-  mnReload_ = AddAction(mnFile_, QStringLiteral("Reload"), "mnReload", QKeySequence(Qt::CTRL | Qt::Key_R),
+  mnReload_ = AddAction(mnFile_, QStringLiteral("&Reload"), "mnReload", QKeySequence(Qt::CTRL | Qt::Key_R),
                         &MainWindow::mnReload_Click);
   mnFile_->addSeparator();
-  mnExtr_ = AddAction(mnFile_, QStringLiteral("Extract"), "mnExtr", QKeySequence(Qt::CTRL | Qt::Key_E),
+  mnExtr_ = AddAction(mnFile_, QStringLiteral("E&xtract"), "mnExtr", QKeySequence(Qt::CTRL | Qt::Key_E),
                       &MainWindow::mnExtr_Click);
   mnExtrSel_ = AddAction(mnFile_, tr("Extract Selected..."), "mnExtrSel", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
                          &MainWindow::mnExtrSel_Click);
-  mnBuild_ = AddAction(mnFile_, tr("Build Package..."), "mnBuild", QKeySequence(Qt::CTRL | Qt::Key_B),
+  mnBuild_ = AddAction(mnFile_, tr("&Build Package..."), "mnBuild", QKeySequence(Qt::CTRL | Qt::Key_B),
                        &MainWindow::mnBuild_Click);
+  mnTest_ = AddAction(mnFile_, tr("&Test Integrity"), "mnTest", QKeySequence(Qt::CTRL | Qt::Key_T),
+                      &MainWindow::mnTest_Click);
   mnFile_->addSeparator();
-  mnExit_ = AddAction(mnFile_, QStringLiteral("Exit"), "mnExit", QKeySequence(Qt::CTRL | Qt::Key_Q),
+  mnExit_ = AddAction(mnFile_, QStringLiteral("E&xit"), "mnExit", QKeySequence(Qt::CTRL | Qt::Key_Q),
                       &MainWindow::mnExit_Click);
   connect(mnFile_, &QMenu::aboutToShow, this, &MainWindow::mnFile_Click);
 
-  mnSetting_ = bar->addMenu(QStringLiteral("Setting"));
+  mnSetting_ = bar->addMenu(QStringLiteral("&Setting"));
   mnSetting_->setObjectName(QStringLiteral("mnSetting"));
-  mnWD_ = AddAction(mnSetting_, QStringLiteral("Working Directory"), "mnWD", {}, &MainWindow::mnWD_Click);
-  mnClearWD_ = AddAction(mnSetting_, tr("Clear Working Directory"), "mnClearWD", {}, &MainWindow::mnClearWD_Click);
+  mnWD_ = AddAction(mnSetting_, QStringLiteral("&Working Directory"), "mnWD", {}, &MainWindow::mnWD_Click);
+  mnClearWD_ = AddAction(mnSetting_, tr("&Clear Working Directory"), "mnClearWD", {}, &MainWindow::mnClearWD_Click);
 
-  mnHelp_ = bar->addMenu(QStringLiteral("Help"));
+  mnHelp_ = bar->addMenu(QStringLiteral("&Help"));
   mnHelp_->setObjectName(QStringLiteral("mnHelp"));
-  mnDl1_ = AddAction(mnHelp_, QStringLiteral("Tarvik On the Web"), "mnDl1", {}, &MainWindow::mnDl1_Click);
-  mndl2_ = AddAction(mnHelp_, QStringLiteral("Download Brimond"), "mndl2", {}, &MainWindow::mndl2_Click);
-  mnAbout_ = AddAction(mnHelp_, QStringLiteral("About  Tarvik"), "mnAbout", {}, &MainWindow::mnAbout_Click);
+  mnDl1_ = AddAction(mnHelp_, QStringLiteral("Tarvik On the &Web"), "mnDl1", {}, &MainWindow::mnDl1_Click);
+  mndl2_ = AddAction(mnHelp_, QStringLiteral("&Download Brimond"), "mndl2", {}, &MainWindow::mndl2_Click);
+  mnAbout_ = AddAction(mnHelp_, QStringLiteral("&About  Tarvik"), "mnAbout", {}, &MainWindow::mnAbout_Click);
   for (QAction* a : {mnDl1_, mndl2_}) a->setStatusTip(tr("Opens the README installed with Tarvik"));
 
+  // Close answers Ctrl+W too, as in most programs.
+  mnClose_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_I), QKeySequence(Qt::CTRL | Qt::Key_W)});
   // Shortcuts work while the text area has the focus too.
-  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExtrSel_, mnBuild_, mnExit_})
+  for (QAction* a : {mnOpen_, mnSave_, mnClose_, mnReload_, mnExtr_, mnExtrSel_, mnBuild_, mnTest_, mnExit_})
     a->setShortcutContext(Qt::WindowShortcut);
 }
 
@@ -392,6 +449,8 @@ void MainWindow::mnFile_Click() {
   mnBuild_->setEnabled(items.save && !busy_);
   mnExtr_->setEnabled(items.extract && !busy_);
   extractAll_->setEnabled(items.extract && !busy_);
+  extractHere_->setEnabled(items.extract && !busy_);
+  mnTest_->setEnabled(items.extract && !busy_ && shown_ && !shown_->stub);
   UpdateSelectionActions();
 }
 
@@ -414,10 +473,15 @@ void MainWindow::mnOpen_Click() {
     pendingOpen_.reset();
     return;
   }
+  const std::shared_ptr<const ops::Opened> before = commands_.State().item;
   Run([this] { commands_.mnOpen_Click(); });
   pendingOpen_.reset();
+  // A file that did not open, or one of the window's own temporary files, is not recent.
   const std::string& opened = commands_.State().openedFile;
-  if (!opened.empty() && fsys::FileExists(opened)) AddRecent(QString::fromStdString(opened));
+  const std::optional<std::string> tmp = commands_.platform().TempDir();
+  const bool temporary = tmp && !tmp->empty() && opened.rfind(*tmp, 0) == 0;
+  if (commands_.State().item != before && !opened.empty() && fsys::FileExists(opened) && !temporary)
+    AddRecent(QString::fromStdString(opened));
 }
 
 void MainWindow::OpenPath(const QString& path) {
@@ -432,7 +496,9 @@ void MainWindow::mnSave_Click() {
       [this] {
         if (!commands_.mnFile_Click().save) return;
         savedTo_.reset();
+        replaceConfirmed_.reset();
         commands_.mnSave_Click();
+        replaceConfirmed_.reset();
         // Saved as a script or text file: the edits are in the file now (a session file
         // keeps the text the package gave).
         if (savedTo_ && !EndsWithNoCase(*savedTo_, "qsd")) {
@@ -463,14 +529,37 @@ void MainWindow::mnReload_Click() {
   });
 }
 
-void MainWindow::mnExtr_Click() {
-  Run([this] { ExtractRows(nullptr); }, false);
+void MainWindow::mnExtr_Click() { ExtractAllOrShown(false); }
+
+void MainWindow::ExtractAllOrShown(bool here) {
+  // With a filter or a package of the tree narrowing the table, the person says whether the
+  // files shown or every file are meant.
+  const int shown = filesProxy_->rowCount(), all = filesModel_->rowCount();
+  std::vector<std::size_t> visible;
+  if (shown < all && !running_ && !busy_ && commands_.mnFile_Click().extract) {
+    auto box = MakeBox(this, kProgramName,
+                       QStringLiteral("The table shows %1 of the %2 files.\r\nExtract only the files shown, or all %2?")
+                           .arg(shown)
+                           .arg(all)
+                           .toStdString(),
+                       QMessageBox::Question, QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::Cancel);
+    box->button(QMessageBox::Yes)->setText(tr("Only &These %1").arg(shown));
+    box->button(QMessageBox::YesToAll)->setText(tr("&All %1").arg(all));
+    box->setDefaultButton(QMessageBox::Yes);
+    const int answer = desktop_->Exec(*box);
+    if (answer == QMessageBox::Cancel) return;
+    if (answer == QMessageBox::Yes)
+      for (int i = 0; i < shown; ++i)
+        visible.push_back(static_cast<std::size_t>(filesProxy_->mapToSource(filesProxy_->index(i, 0)).row()));
+    std::sort(visible.begin(), visible.end());
+  }
+  Run([this, &visible, here] { ExtractRows(visible.empty() ? nullptr : &visible, here); }, false);
 }
 
 void MainWindow::mnExtrSel_Click() {
   const std::vector<std::size_t> rows = SelectedRows();
   if (rows.empty()) return;
-  Run([this, &rows] { ExtractRows(&rows); }, false);
+  Run([this, &rows] { ExtractRows(&rows, false); }, false);
 }
 
 void MainWindow::mnExit_Click() { close(); }
@@ -482,10 +571,9 @@ void MainWindow::mnBuild_Click() {
         const std::string opened = commands_.State().openedFile;
         const std::string stem = QFileInfo(QString::fromStdString(opened)).completeBaseName().toStdString();
         const auto out = ChooseSaveFile(kBuildFilter, kBuildTitle, (stem.empty() ? "Unnamed" : stem) + ".sis");
+        // The dialog asked before an existing file is replaced.
         if (!out || out->empty()) return;
-        if (fsys::FileExists(*out) &&
-            !Ask({ops::QuestionKind::ReplaceFile, kProgramName, *out + " already exists.\r\nDo you want to replace it?"}))
-          return;
+        replaceConfirmed_.reset();
         // Source names are found beside the opened file, or in the Working Directory.
         ops::BuildRequest request;
         request.text = Text();
@@ -515,15 +603,27 @@ void MainWindow::ShowBuildReport(const ops::BuildReport& report, const std::stri
 }
 
 void MainWindow::mnWD_Click() {
+  const std::string before = commands_.State().sourceFolder;
   Run([this] { commands_.mnWD_Click(); }, false);
   if (settings_) settings_->setValue(kWorkingDirKey, QString::fromStdString(commands_.State().sourceFolder));
   ShowWorkingDirectory();
+  if (commands_.State().sourceFolder != before) ApplyWorkingDirectory();
 }
 
 void MainWindow::mnClearWD_Click() {
+  const bool had = !commands_.State().sourceFolder.empty();
   commands_.SetSourceFolder({});
   if (settings_) settings_->remove(kWorkingDirKey);
   ShowWorkingDirectory();
+  if (had) ApplyWorkingDirectory();
+}
+
+void MainWindow::ApplyWorkingDirectory() {
+  // The script of an open package names its sources under the Working Directory: it is
+  // written again at once, unless the person edited it.
+  if (running_ || busy_ || !shown_ || shown_->generation == model::Generation::Unknown || HasUnsavedEdits()) return;
+  if (!commands_.mnFile_Click().reload) return;
+  Run([this] { commands_.mnReload_Click(); });
 }
 
 void MainWindow::OpenReadme() {
@@ -533,7 +633,7 @@ void MainWindow::OpenReadme() {
           "The README of Tarvik was not found. It is installed with the program under share/doc/tarvik."});
     return;
   }
-  desktop_->OpenUrl(QUrl::fromLocalFile(readme));
+  OpenWithDesktop(QUrl::fromLocalFile(readme));
 }
 
 void MainWindow::mnDl1_Click() { OpenReadme(); }
@@ -541,7 +641,7 @@ void MainWindow::mnDl1_Click() { OpenReadme(); }
 void MainWindow::mndl2_Click() { OpenReadme(); }
 
 void MainWindow::mnAbout_Click() {
-  AboutBox box(this, [this](const QUrl& url) { desktop_->OpenUrl(url); });
+  AboutBox box(this, [this](const QUrl& url) { OpenWithDesktop(url); });
   desktop_->Exec(box);
 }
 
@@ -555,12 +655,18 @@ std::vector<std::size_t> MainWindow::SelectedRows() const {
   return rows;
 }
 
-void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
-  std::optional<std::vector<std::size_t>> chosen;
-  if (rows) chosen = *rows;
+void MainWindow::ExtractRows(const std::vector<std::size_t>* rows, bool here) {
+  ops::ExtractRequest request;
+  if (rows) request.rows = *rows;
   // Build-ready PKG files name every file of the package: only a whole extraction writes them.
-  const ops::ExtractJob job = commands_.PrepareExtraction(chosen, !rows && rebuildScripts_->isChecked());
-  if (job.status == ops::ExtractStatus::Refused || job.status == ops::ExtractStatus::Declined) return;
+  request.rebuildScripts = !rows && rebuildScripts_->isChecked();
+  request.leaveOutPrefix = leaveOutPrefix_->isChecked();
+  // Extract Here: into the folder that holds the package.
+  if (here) request.folder = FolderOf(commands_.State().openedFile).toStdString();
+  const ops::ExtractJob job = commands_.PrepareExtraction(std::move(request));
+  if (job.status == ops::ExtractStatus::Refused || job.status == ops::ExtractStatus::Declined ||
+      job.status == ops::ExtractStatus::Kept)
+    return;
   const ops::ExtractReport report = RunInBackground(job);
   filesModel_->SetStates(job.positions, report.result);
   if (closeAfterExtraction_) {
@@ -570,37 +676,13 @@ void MainWindow::ExtractRows(const std::vector<std::size_t>* rows) {
   for (const ops::Message& m : report.messages)
     if (m.severity == ops::Severity::Note) Tell(m);
   ShowExtractReport(job, report);
+  if (openAfter_->isChecked() && report.result.extracted > 0 && !report.result.cancelled)
+    OpenFolder(job.leaveOutPrefix ? job.folder : job.folder + "bin");
 }
 
 ops::ExtractReport MainWindow::RunInBackground(const ops::ExtractJob& job) {
-  SetBusy(true);
-  SetExtractEnabled(false);
-  ExtractionRun run;
-  extraction_ = &run;
-  cancel_->setEnabled(true);
-  cancel_->show();
-  progress_->setRange(0, 1000);
-  progress_->setValue(0);
-  progress_->show();
-  progressText_->show();
-  connect(&run, &ExtractionRun::progressed, this, [this](const extract::ProgressInfo& p) {
-    if (p.bytesTotal)
-      Progress(p.bytesDone, p.bytesTotal);
-    else
-      Progress(p.filesDone, p.filesTotal);
-    if (!extraction_ || !extraction_->CancelAsked())
-      progressText_->setText(tr("%1 of %2 files, %3 of %4")
-                                 .arg(p.filesDone)
-                                 .arg(p.filesTotal)
-                                 .arg(SizeText(p.bytesDone), SizeText(p.bytesTotal)));
-  });
-  ops::ExtractReport report = run.Run(job);
-  extraction_ = nullptr;
-  cancel_->hide();
-  progress_->hide();
-  progressText_->hide();
-  SetBusy(false);
-  SetExtractEnabled(true);
+  ops::ExtractReport report;
+  WithProgress([&](ExtractionRun& run) { report = run.Run(job); });
   return report;
 }
 
@@ -659,7 +741,7 @@ void MainWindow::OpenFileAt(const QModelIndex& index) {
               " out of the package to open it: its data is missing or damaged."});
     return;
   }
-  desktop_->OpenUrl(QUrl::fromLocalFile(paths.front()));
+  OpenWithDesktop(QUrl::fromLocalFile(paths.front()));
 }
 
 // ---- Showing the package --------------------------------------------------------------
@@ -687,15 +769,18 @@ void MainWindow::ShowPackage() {
       const QString version = QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.build);
       auto* item = parent < 0 ? new QTreeWidgetItem(tree_) : new QTreeWidgetItem(items[static_cast<std::size_t>(parent)]);
       item->setText(0, name + QStringLiteral("  ") + version);
-      item->setToolTip(0, QStringLiteral("UID 0x%1").arg(f.uid, 8, 16, QLatin1Char('0')).toUpper());
+      item->setToolTip(0, QStringLiteral("UID 0x%1").arg(QString::number(f.uid, 16).rightJustified(8, QLatin1Char('0')).toUpper()));
       item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(i));
       items.push_back(item);
     }
     tree_->expandAll();
     if (!items.empty()) tree_->setCurrentItem(items.front());
   }
+  FillFolders();
   ShowFacts();
   ShowSummary();
+  ShowSignature();
+  ShowCounts();
   ShowWorkingDirectory();
 }
 
@@ -764,12 +849,25 @@ void MainWindow::ShowSummary() {
   std::uint64_t total = 0;
   for (const views::FileRow& r : commands_.Files()) total += r.uncompressedSize;
   const auto count = static_cast<int>(commands_.Files().size());
+  if (p.stub) {
+    // A stub describes files already on the device and carries none of them.
+    summary_->setText(QStringLiteral("%1 \u00B7 %2 %3.%4.%5 \u00B7 %6")
+                          .arg(generation, name)
+                          .arg(p.version.major)
+                          .arg(p.version.minor)
+                          .arg(p.version.build)
+                          .arg(count == 1 ? tr("describes 1 file, carries none")
+                                          : tr("describes %1 files, carries none").arg(count)));
+    summary_->setToolTip(summary_->text());
+    return;
+  }
   summary_->setText(QStringLiteral("%1 \u00B7 %2 %3.%4.%5 \u00B7 %6 \u00B7 %7")
                         .arg(generation, name)
                         .arg(p.version.major)
                         .arg(p.version.minor)
                         .arg(p.version.build)
                         .arg(count == 1 ? tr("1 file") : tr("%1 files").arg(count), SizeText(total)));
+  summary_->setToolTip(summary_->text());
 }
 
 void MainWindow::ShowWorkingDirectory() {
@@ -796,6 +894,7 @@ void MainWindow::LoadSettings() {
   if (!settings_) return;
   const QByteArray geometry = settings_->value(kGeometryKey).toByteArray();
   if (!geometry.isEmpty()) restoreGeometry(geometry);
+  FitOnScreen();
   const QByteArray split = settings_->value(kSplitterKey).toByteArray();
   if (!split.isEmpty()) splitter_->restoreState(split);
   recent_ = settings_->value(kRecentKey).toStringList();
@@ -804,6 +903,22 @@ void MainWindow::LoadSettings() {
   const QString wd = settings_->value(kWorkingDirKey).toString();
   if (!wd.isEmpty()) commands_.SetSourceFolder(wd.toStdString());
   rebuildScripts_->setChecked(settings_->value(kRebuildScriptsKey, false).toBool());
+  leaveOutPrefix_->setChecked(settings_->value(kLeaveOutPrefixKey, false).toBool());
+  openAfter_->setChecked(settings_->value(kOpenAfterKey, false).toBool());
+}
+
+void MainWindow::FitOnScreen() {
+  // A size remembered on a larger screen (or at another scale) is shrunk to this one.
+  const QScreen* screen = this->screen();
+  if (!screen) return;
+  const QRect room = screen->availableGeometry();
+  QRect frame = geometry();
+  if (frame.width() <= room.width() && frame.height() <= room.height() && room.contains(frame)) return;
+  frame.setWidth(std::min(frame.width(), room.width()));
+  frame.setHeight(std::min(frame.height(), room.height()));
+  frame.moveTopLeft(QPoint(std::clamp(frame.left(), room.left(), room.right() - frame.width() + 1),
+                           std::clamp(frame.top(), room.top(), room.bottom() - frame.height() + 1)));
+  setGeometry(frame);
 }
 
 void MainWindow::SaveWindowSettings() {
@@ -912,11 +1027,22 @@ void MainWindow::dropEvent(QDropEvent* event) {
     return;
   }
   event->acceptProposedAction();
+  int others = 0;
+  for (const QUrl& url : event->mimeData()->urls()) others += url.isLocalFile() ? 1 : 0;
+  --others;
   // Opened once the drop has ended, so that the person's file manager is not held.
-  QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+  QTimer::singleShot(0, this, [this, path, others] {
+    OpenPath(path);
+    if (others > 0)
+      Tell({ops::Severity::Note, kProgramName,
+            "Tarvik shows one package at a time: " + QFileInfo(path).fileName().toStdString() + " was opened, and " +
+                std::to_string(others) + (others == 1 ? " other dropped file was not." : " other dropped files were not.")});
+  });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == filter_ && event->type() == QEvent::KeyPress && FilterKey(static_cast<QKeyEvent*>(event)))
+    return true;
   if (watched == text1_ || watched == text1_->viewport()) {
     switch (event->type()) {
       case QEvent::DragEnter: {
@@ -946,13 +1072,28 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- Ui -------------------------------------------------------------------------------
 
 void MainWindow::Tell(const ops::Message& message) {
-  auto box = MakeMessageBox(this, message);
+  // Every box of the window speaks as the program, whichever part of it has something to say.
+  ops::Message shown = message;
+  shown.title = kProgramName;
+  auto box = MakeMessageBox(this, shown);
   desktop_->Exec(*box);
 }
 
 bool MainWindow::Ask(const ops::Question& question) {
+  // The file chosen in the Save As dialog was confirmed there.
+  if (question.kind == ops::QuestionKind::ReplaceFile && replaceConfirmed_ &&
+      question.text.rfind(*replaceConfirmed_ + " already exists.", 0) == 0) {
+    replaceConfirmed_.reset();
+    return true;
+  }
   auto box = MakeQuestionBox(this, question);
   return desktop_->Exec(*box) == QMessageBox::Yes;
+}
+
+ops::ExistingAnswer MainWindow::AskExisting(const ops::ExistingQuestion& question) {
+  auto box = MakeExistingBox(this, question);
+  const int result = desktop_->Exec(*box);
+  return ExistingAnswerOf(*box, result);
 }
 
 std::optional<std::string> MainWindow::ChooseOpenFile(const std::string& filter, const std::string& title) {
@@ -971,17 +1112,42 @@ std::optional<std::string> MainWindow::ChooseOpenFile(const std::string& filter,
   return path;
 }
 
+namespace {
+// The extension of a filter such as "PKG File (.pkg)" or "PKG File (*.pkg)": ".pkg"; empty
+// for "All Files (*.*)".
+QString FilterExtension(const QString& filter) {
+  for (qsizetype dot = filter.indexOf(QLatin1Char('.')); dot >= 0; dot = filter.indexOf(QLatin1Char('.'), dot + 1)) {
+    QString ext = QStringLiteral(".");
+    for (qsizetype i = dot + 1; i < filter.size() && filter[i].isLetterOrNumber(); ++i) ext += filter[i];
+    if (ext.size() > 1) return ext;
+  }
+  return {};
+}
+}  // namespace
+
 std::optional<std::string> MainWindow::ChooseSaveFile(const std::string& filter, const std::string& title,
                                                       const std::string& proposedName) {
-  auto dialog = MakeSaveDialog(this, filter, title, proposedName, lastFolder_);
-  if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
-  std::optional<std::string> path = ChosenPath(*dialog);
-  if (path) {
+  std::string proposed = proposedName;
+  for (;;) {
+    auto dialog = MakeSaveDialog(this, filter, title, proposed, lastFolder_);
+    if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
+    std::optional<std::string> path = ChosenPath(*dialog);
+    if (!path) return std::nullopt;
+    // A name without an extension gets the one of the type chosen.
+    if (QFileInfo(QString::fromStdString(*path)).suffix().isEmpty())
+      *path += FilterExtension(dialog->selectedNameFilter()).toStdString();
     lastFolder_ = FolderOf(*path);
     if (settings_) settings_->setValue(kOpenFolderKey, lastFolder_);
+    // Asked here so that No goes back to the dialog; the save does not ask again.
+    if (fsys::FileExists(*path) &&
+        !Ask({ops::QuestionKind::ReplaceFile, kProgramName, *path + " already exists.\r\nDo you want to replace it?"})) {
+      proposed = QFileInfo(QString::fromStdString(*path)).fileName().toStdString();
+      continue;
+    }
+    replaceConfirmed_ = *path;
+    savedTo_ = path;
+    return path;
   }
-  savedTo_ = path;
-  return path;
 }
 
 std::optional<std::string> MainWindow::ChooseFolder(const std::string& title, window::FolderPurpose purpose) {
@@ -1061,6 +1227,7 @@ void MainWindow::SetBusy(bool busy) {
 void MainWindow::SetExtractEnabled(bool enabled) {
   mnExtr_->setEnabled(enabled && !busy_);
   extractAll_->setEnabled(enabled && !busy_);
+  extractHere_->setEnabled(enabled && !busy_);
   UpdateSelectionActions();
 }
 
@@ -1075,7 +1242,14 @@ void MainWindow::Progress(std::size_t done, std::size_t total) {
 }
 
 void MainWindow::OpenFolder(const std::string& path) {
-  desktop_->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void MainWindow::OpenWithDesktop(const QUrl& url) {
+  if (desktop_->OpenUrl(url)) return;
+  const QString what = url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString();
+  Tell({ops::Severity::Warning, kProgramName,
+        "No program on this system opens " + what.toStdString() + ". Open it from your file manager instead."});
 }
 
 void MainWindow::Beep() { desktop_->Beep(); }

@@ -19,11 +19,14 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+
+class QKeyEvent;
 
 #include <functional>
 #include <memory>
@@ -77,6 +80,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QAction* ExtractAction() const { return mnExtr_; }
   QAction* ExtractSelectedAction() const { return mnExtrSel_; }
   QAction* BuildAction() const { return mnBuild_; }
+  QAction* TestAction() const { return mnTest_; }
   QAction* ExitAction() const { return mnExit_; }
   QSplitter* Splitter() const { return splitter_; }
   QTreeWidget* PackageTree() const { return tree_; }
@@ -91,9 +95,27 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QPushButton* ExtractSelectedButton() const { return extractSelected_; }
   QPushButton* ExtractAllButton() const { return extractAll_; }
   QCheckBox* RebuildScriptsBox() const { return rebuildScripts_; }
+  QCheckBox* LeaveOutPrefixBox() const { return leaveOutPrefix_; }
+  QToolButton* ShowFoldersButton() const { return showFolders_; }
+  QTreeWidget* FolderTree() const { return folders_; }
+  QToolButton* ShowPreviewButton() const { return showPreview_; }
+  QPlainTextEdit* PreviewText() const { return previewText_; }
+  QLabel* PreviewImage() const { return previewImage_; }
+  QCheckBox* OpenAfterBox() const { return openAfter_; }
+  QPushButton* ExtractHereButton() const { return extractHere_; }
   QTableWidget* FactsTable() const { return facts_; }
   QPushButton* CopyFactsButton() const { return copyFacts_; }
   QLabel* Summary() const { return summary_; }
+  // "12 of 20,000 shown · 3 selected, 397 KiB".
+  QLabel* CountsLabel() const { return counts_; }
+  // How the package is signed, in a word or two ("Unsigned", "Signed, verifies").
+  QLabel* SignatureLabel() const { return signature_; }
+  // The context menus of the Files rows chosen now and of the package tree's current item
+  // (what a right click shows).
+  std::unique_ptr<QMenu> MakeFilesMenu();
+  std::unique_ptr<QMenu> MakeTreeMenu();
+  // The Properties of the file at a row of the model.
+  void ShowProperties(int row);
   QLabel* WorkingDirLabel() const { return wdLabel_; }
   QToolButton* WorkingDirClear() const { return wdClear_; }
   const QStringList& RecentFiles() const { return recent_; }
@@ -108,6 +130,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   // dialogs, the banner, the title and the text area.
   void Tell(const ops::Message& message) override;
   bool Ask(const ops::Question& question) override;
+  ops::ExistingAnswer AskExisting(const ops::ExistingQuestion& question) override;
   void Pulse() override;
   std::optional<std::string> ChooseOpenFile(const std::string& filter, const std::string& title) override;
   std::optional<std::string> ChooseSaveFile(const std::string& filter, const std::string& title,
@@ -137,6 +160,9 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void mnExit_Click();
   // Builds the script as it stands into a package.
   void mnBuild_Click();
+  // Checks every file's SHA-1 without writing anything, marking the rows and telling one
+  // summary.
+  void mnTest_Click();
   // Setting and Help menus.
   void mnWD_Click();
   void mnClearWD_Click();
@@ -157,6 +183,11 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void BuildMenus();
   void BuildBrowser(QWidget* central);
   void BuildFilesTab();
+  void BuildExtractOptions();
+  void BuildFilePanes();
+  // The folder pane from the shown files (when it is shown), and the preview of the current row.
+  void FillFolders();
+  void ShowPreview();
   void BuildFactsTab();
   void BuildScriptTab();
   void BuildStatusBar();
@@ -175,17 +206,31 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void ShowFacts();
   void ShowSummary();
   void ShowWorkingDirectory();
+  void ShowCounts();
+  void ShowSignature();
+  void SetUpKeyboard();
+  bool FilterKey(QKeyEvent* key);
+  // Runs work over the package's files on a worker thread with the progress and Cancel shown.
+  void WithProgress(const std::function<void(ExtractionRun&)>& body);
+  // Files menu actions on rows of the model.
+  void CopyPaths(const std::vector<std::size_t>& rows);
+  void OpenWith(std::size_t row);
+  void ExtractPackage(const model::Package* package);
   void UpdateTitle();
   void UpdateSelectionActions();
   // Asks before edits of the script are dropped; true to go on.
   bool MayDropEdits();
   // Extraction of rows of the file table (all of them when null) into a folder the person
   // picks, in the background, with the one result dialog.
-  void ExtractRows(const std::vector<std::size_t>* rows);
+  void ExtractRows(const std::vector<std::size_t>* rows, bool here);
+  // Extract All, or only the rows the table shows when the person says so.
+  void ExtractAllOrShown(bool here);
   ops::ExtractReport RunInBackground(const ops::ExtractJob& job);
   void ShowExtractReport(const ops::ExtractJob& job, const ops::ExtractReport& report);
   void ShowBuildReport(const ops::BuildReport& report, const std::string& out);
   void OpenFolder(const std::string& path);
+  // Hands an address to the desktop's programs, and says so when none takes it.
+  void OpenWithDesktop(const QUrl& url);
   void Beep();
   // Extracts rows into a fresh folder of the private temporary folder; the paths of the
   // files written.
@@ -193,6 +238,9 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   std::vector<std::size_t> SelectedRows() const;
   // Settings.
   void LoadSettings();
+  void FitOnScreen();
+  // Writes the open package's script again after the Working Directory changed.
+  void ApplyWorkingDirectory();
   void SaveWindowSettings();
   void AddRecent(const QString& path);
   void FillRecentMenu();
@@ -225,11 +273,22 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QPushButton* extractSelected_ = nullptr;
   QPushButton* extractAll_ = nullptr;
   QCheckBox* rebuildScripts_ = nullptr;  // a whole extraction also writes build-ready PKG files
+  QTreeWidget* folders_ = nullptr;       // the folders the files install to
+  QStackedWidget* preview_ = nullptr;    // the preview of the current file
+  QPlainTextEdit* previewText_ = nullptr;
+  QLabel* previewImage_ = nullptr;       // an image, or why there is no preview
+  QToolButton* showFolders_ = nullptr;
+  QToolButton* showPreview_ = nullptr;
+  QCheckBox* leaveOutPrefix_ = nullptr;  // files without the bin\<package>\ folder
+  QCheckBox* openAfter_ = nullptr;       // the folder opens when the extraction is done
+  QPushButton* extractHere_ = nullptr;   // extracts beside the package
   QTableWidget* facts_ = nullptr;
   QPushButton* copyFacts_ = nullptr;
   QPlainTextEdit* text1_ = nullptr;
   QLabel* picture1_ = nullptr;
   QLabel* summary_ = nullptr;
+  QLabel* counts_ = nullptr;
+  QLabel* signature_ = nullptr;
   QLabel* wdLabel_ = nullptr;
   QToolButton* wdClear_ = nullptr;
   QProgressBar* progress_ = nullptr;
@@ -246,6 +305,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QAction* mnExtr_ = nullptr;
   QAction* mnExtrSel_ = nullptr;
   QAction* mnBuild_ = nullptr;
+  QAction* mnTest_ = nullptr;
   QAction* mnExit_ = nullptr;
   QAction* mnWD_ = nullptr;
   QAction* mnClearWD_ = nullptr;
@@ -259,6 +319,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   bool settingText_ = false;        // the window itself is filling the text area
   std::optional<std::string> pendingOpen_;
   std::optional<std::string> savedTo_;  // the file Save As chose last
+  std::optional<std::string> replaceConfirmed_;  // the file Save As was allowed to replace
   QString lastFolder_;              // where the file dialogs start
   QString lastExtractFolder_;       // where the folder picker of Extract starts
   QStringList recent_;

@@ -53,7 +53,15 @@ void WriteScripts(const ExtractJob& job, ExtractReport& report, extract::Reporte
   std::vector<Message> failures;
   Gathering gathering(reporter, failures);
   const auto replace = [&job](const std::string& path) { return job.replaceable.count(path) != 0; };
+  // A file written under a free name is not at the path the PKG file names: it is left out.
+  extract::Result notRenamed;
   const extract::Result* written = job.status == ExtractStatus::Extras ? nullptr : &report.result;
+  if (written && !job.renamed.empty()) {
+    const std::set<std::size_t> renamed(job.renamed.begin(), job.renamed.end());
+    for (const extract::WrittenFile& w : report.result.written)
+      if (!renamed.count(w.row)) notRenamed.written.push_back(w);
+    written = &notRenamed;
+  }
   report.scripts =
       extract::WriteRebuildFiles(job.folder, *job.item->package, job.item->view, written, replace, gathering);
   for (Message& m : failures) {
@@ -66,7 +74,18 @@ void WriteScripts(const ExtractJob& job, ExtractReport& report, extract::Reporte
   for (const std::string& path : report.scripts) list += path + "\r\n";
 }
 
+// A note listing files (at most a screenful, then how many more).
+Message ListNote(const char* head, const std::vector<std::string>& paths) {
+  constexpr std::size_t kShown = 20;
+  std::string text = head;
+  for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) text += "\r\n" + paths[i];
+  if (paths.size() > kShown) text += "\r\n... and " + std::to_string(paths.size() - kShown) + " more";
+  return {Severity::Note, kProgramName, text};
+}
+
 void AddSummaries(ExtractReport& report) {
+  if (!report.kept.empty()) report.messages.push_back(ListNote(kKeptHead, report.kept));
+  if (!report.renamed.empty()) report.messages.push_back(ListNote(kRenamedHead, report.renamed));
   if (!report.result.pastEnd.empty()) {
     std::string text = extract::kPastEndHead;
     for (const auto& m : report.result.pastEnd) text += "\r\n" + m;
@@ -103,6 +122,15 @@ void ChooseRows(const Opened& item, const ExtractRequest& request, ExtractJob& j
   job.rows = all;
 }
 
+// "bin\<package>\sys\bin\x.exe" becomes "sys\bin\x.exe".
+void LeaveOutPrefix(std::vector<views::FileRow>& rows) {
+  for (views::FileRow& r : rows) {
+    if (r.extractPath.rfind("bin\\", 0) != 0) continue;
+    const std::size_t cut = r.extractPath.find('\\', 4);
+    if (cut != std::string::npos && cut + 1 < r.extractPath.size()) r.extractPath.erase(0, cut + 1);
+  }
+}
+
 // Asks before each PKG file replaces a file that stands at its path now.
 void AskReplacements(ExtractJob& job, Conversation& conversation) {
   if (!job.rebuildScripts || job.item->generation != model::Generation::Sis9) return;
@@ -117,7 +145,100 @@ void AskReplacements(ExtractJob& job, Conversation& conversation) {
   }
 }
 
+std::string NativeRelative(std::string relative) {
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  return relative;
+}
+
+bool Stands(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Settles each row whose destination stands already: by the request's choice, or by asking
+// until an answer is for all. False when the person chose to touch nothing.
+bool SettleExisting(ExtractJob& job, Overwrite overwrite, Conversation& conversation) {
+  std::error_code ec;
+  // A folder that does not stand yet holds nothing to replace.
+  if (!std::filesystem::is_directory(job.folder, ec)) return true;
+  std::vector<std::size_t> standing;
+  for (std::size_t i = 0; i < job.rows.size(); ++i)
+    if (Stands(job.folder + NativeRelative(job.rows[i].extractPath))) standing.push_back(i);
+  job.existing = standing.size();
+  if (standing.empty() || overwrite == Overwrite::All) return true;
+  std::set<std::string> used;
+  for (const views::FileRow& r : job.rows) used.insert(r.extractPath);
+  const auto taken = [&](const std::string& relative) {
+    return used.count(relative) != 0 || Stands(job.folder + NativeRelative(relative));
+  };
+  std::optional<ExistingChoice> forAll;
+  if (overwrite == Overwrite::Skip) forAll = ExistingChoice::Skip;
+  if (overwrite == Overwrite::Rename) forAll = ExistingChoice::Rename;
+  for (std::size_t n = 0; n < standing.size(); ++n) {
+    const std::size_t i = standing[n];
+    ExistingChoice choice;
+    if (forAll) {
+      choice = *forAll;
+    } else {
+      const ExistingAnswer answer = conversation.AskExisting(
+          {kProgramName, job.folder + NativeRelative(job.rows[i].extractPath), n, standing.size()});
+      choice = answer.choice;
+      if (answer.forAll) forAll = choice;
+    }
+    if (choice == ExistingChoice::Cancel) return false;
+    if (choice == ExistingChoice::Skip) job.skipped.push_back(i);
+    if (choice == ExistingChoice::Rename) {
+      std::string name = FreeName(job.rows[i].extractPath, taken);
+      used.insert(name);
+      job.rows[i].extractPath = std::move(name);
+      job.renamed.push_back(i);
+    }
+  }
+  return true;
+}
+
+// The rows to write without those kept as they stand; `from` maps each back to its place.
+std::vector<views::FileRow> RowsToWrite(const ExtractJob& job, std::vector<std::size_t>& from) {
+  std::vector<views::FileRow> rows;
+  std::size_t s = 0;
+  for (std::size_t i = 0; i < job.rows.size(); ++i) {
+    if (s < job.skipped.size() && job.skipped[s] == i) {
+      ++s;
+      continue;
+    }
+    rows.push_back(job.rows[i]);
+    from.push_back(i);
+  }
+  return rows;
+}
+
+// Extracts the job's rows, leaving out those kept as they stand; the result speaks of the
+// job's rows.
+extract::Result ExtractRows(const ExtractJob& job, extract::Reporter& reporter) {
+  if (job.skipped.empty())
+    return extract::ExtractAll(*job.item->bytes, job.item->generation, job.rows, job.folder, reporter);
+  std::vector<std::size_t> from;
+  const std::vector<views::FileRow> rows = RowsToWrite(job, from);
+  extract::Result result = extract::ExtractAll(*job.item->bytes, job.item->generation, rows, job.folder, reporter);
+  for (extract::WrittenFile& w : result.written) w.row = from[w.row];
+  for (extract::FailedFile& f : result.failures) f.row = from[f.row];
+  return result;
+}
+
 }  // namespace
+
+std::string FreeName(const std::string& relative, const std::function<bool(const std::string&)>& taken) {
+  const std::size_t slash = relative.find_last_of("\\/");
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = relative.rfind('.');
+  // A dot that starts the name, or none in it: the number goes at the end.
+  if (dot == std::string::npos || dot <= nameStart) dot = relative.size();
+  const std::string stem = relative.substr(0, dot), ext = relative.substr(dot);
+  for (unsigned long n = 2;; ++n) {
+    std::string name = stem + " (" + std::to_string(n) + ")" + ext;
+    if (!taken(name)) return name;
+  }
+}
 
 bool ExtractReport::Faulty() const {
   return !result.failures.empty() || !result.pastEnd.empty() || !result.mismatches.empty() || !error.empty() ||
@@ -129,12 +250,16 @@ ExtractJob PrepareExtraction(std::shared_ptr<const Opened> item, const ExtractRe
   ExtractJob job;
   job.folder = FolderPath(request.folder);
   if (!item || job.folder.empty() || !item->package) return job;
-  job.rebuildScripts = request.rebuildScripts && !request.rows;
+  job.leaveOutPrefix = request.leaveOutPrefix;
+  job.rebuildScripts = request.rebuildScripts && !request.rows && !request.leaveOutPrefix;
+  if (request.rebuildScripts && request.leaveOutPrefix)
+    conversation.Tell({Severity::Note, kProgramName, kRebuildNeedsPrefix});
   if (request.certificates) job.certificates = extract::CertificateFiles(*item->package, *item->bytes);
   const bool files = item->FileCount() != 0 && !item->IsStub();
   const bool scripts = job.rebuildScripts && PkgFilesWithoutFiles(*item);
   if (!files && !scripts && job.certificates.empty()) return job;
   if (files) ChooseRows(*item, request, job);
+  if (request.leaveOutPrefix) LeaveOutPrefix(job.rows);
   job.item = std::move(item);
   if (files && CarriesNoData(*job.item->package, job.rows)) {
     conversation.Tell({Severity::Note, kProgramName, extract::kNoFileData});
@@ -152,7 +277,16 @@ ExtractJob PrepareExtraction(std::shared_ptr<const Opened> item, const ExtractRe
     }
     job.status = files ? ExtractStatus::Go : ExtractStatus::Extras;
   }
-  AskReplacements(job, conversation);
+  if (files && !SettleExisting(job, request.overwrite, conversation)) {
+    job.status = ExtractStatus::Kept;
+    return job;
+  }
+  if (request.overwrite == Overwrite::All && job.rebuildScripts) {
+    for (const views::RebuildScript& s : views::RebuildScripts(*job.item->package, job.item->view))
+      job.replaceable.insert(job.folder + NativeRelative(s.path));
+  } else {
+    AskReplacements(job, conversation);
+  }
   return job;
 }
 
@@ -162,8 +296,9 @@ ExtractReport RunExtraction(const ExtractJob& job, extract::Reporter& progress) 
     return report;
   Gathering reporter(progress, report.messages);
   try {
-    if (job.status == ExtractStatus::Go)
-      report.result = extract::ExtractAll(*job.item->bytes, job.item->generation, job.rows, job.folder, reporter);
+    if (job.status == ExtractStatus::Go) report.result = ExtractRows(job, reporter);
+    for (std::size_t i : job.skipped) report.kept.push_back(NativeRelative(job.rows[i].extractPath));
+    for (std::size_t i : job.renamed) report.renamed.push_back(NativeRelative(job.rows[i].extractPath));
     WriteScripts(job, report, reporter);
     extract::ListCertificates(job.folder, job.certificates, report.result, reporter);
   } catch (const std::exception& e) {
@@ -180,6 +315,7 @@ std::string ResultText(const ExtractJob& job, const ExtractReport& report) {
   const std::string& list = report.result.list;
   if (list.empty() || !report.error.empty() || report.result.stopped) return {};
   if (job.status == ExtractStatus::Extras) return list;
+  if (job.leaveOutPrefix) return extract::kResultHead + job.folder + "\r\n\r\n" + list;
   return extract::kResultHead + job.folder + "bin\r\n\r\n" + list;
 }
 

@@ -35,6 +35,7 @@ std::string SizeText(std::uint64_t bytes) {
 std::string DependencyText(const DependencyFacts& d) {
   std::string text = UidText(d.uid);
   if (!d.names.empty() && !d.names.front().text.empty()) text += " " + d.names.front().text;
+  if (d.platform && (d.names.empty() || d.names.front().text != *d.platform)) text += " (" + *d.platform + ")";
   if (d.from) {
     text += ", version " + VersionText(*d.from);
     if (d.to) text += " to " + VersionText(*d.to);
@@ -157,24 +158,99 @@ void FileFacts(const model::Package& p, bool isMain, const std::vector<FileRow>&
   f.emplace_back("Total packed size", SizeText(packed));
 }
 
+// The common name of an RFC 2253 subject ("CN=Vendor,O=..." gives "Vendor"); the whole
+// subject when it has none.
+std::string CommonName(const std::string& subject) {
+  std::size_t at = 0;
+  while (at < subject.size()) {
+    if (subject.compare(at, 3, "CN=") == 0) {
+      std::string name;
+      for (std::size_t i = at + 3; i < subject.size() && subject[i] != ','; ++i) {
+        if (subject[i] == '\\' && i + 1 < subject.size()) ++i;
+        name += subject[i];
+      }
+      return name;
+    }
+    // The next attribute: past the next comma that is not escaped.
+    while (at < subject.size() && subject[at] != ',') at += subject[at] == '\\' ? 2 : 1;
+    ++at;
+  }
+  return subject;
+}
+
+// One line on how a package is signed, for a glance: "unsigned"; "signed by CN, verifies,
+// self-signed"; several chains are joined by "; ".
+std::string SignatureSummary(const model::Package& p, const signers::Report& report) {
+  std::string out;
+  for (const signers::Chain& c : report.chains) {
+    if (c.packageOrdinal != p.ordinal) continue;
+    const signers::Certificate* first = c.certificates.empty() ? nullptr : &c.certificates.front();
+    std::string line = "signed by " + (first && first->decoded ? CommonName(first->subject) : "an unreadable certificate");
+    bool verified = !c.signatures.empty();
+    for (const signers::SignatureCheck& s : c.signatures) verified = verified && s.verdict == signers::Verdict::Verified;
+    line += verified ? ", verifies" : ", does not verify";
+    line += std::string(", ") + TrustText(c.trust);
+    if (!c.expiredAtCreation.empty()) line += ", a certificate had expired when the package was made";
+    out += (out.empty() ? "" : "; ") + line;
+  }
+  return out.empty() ? "unsigned" : out;
+}
+
+void CertificateFacts(const std::string& key, const signers::Chain& c, std::vector<Fact>& f) {
+  for (std::size_t i = 0; i < c.certificates.size(); ++i) {
+    const signers::Certificate& cert = c.certificates[i];
+    const std::string k = i == 0 ? key : key + " certificate " + std::to_string(i + 1);
+    if (i > 0) f.emplace_back(k, cert.decoded ? cert.subject : "(not readable)");
+    if (!cert.decoded) continue;
+    if (i == 0) f.emplace_back(k + " issuer", cert.issuer);
+    std::string valid = cert.notBefore + " to " + cert.notAfter;
+    for (std::size_t e : c.expiredAtCreation)
+      if (e == i) valid += " (had expired when the package was made)";
+    for (std::size_t e : c.notYetValidAtCreation)
+      if (e == i) valid += " (not valid yet when the package was made)";
+    f.emplace_back(k + " valid", valid);
+    f.emplace_back(k + " key", cert.keyType + (cert.keyBits ? " " + std::to_string(cert.keyBits) + " bits" : ""));
+    f.emplace_back(k + " SHA-1 fingerprint", cert.sha1);
+    f.emplace_back(k + " serial", cert.serial);
+  }
+}
+
 void SignerFacts(const model::Package& p, const signers::Report& report, std::vector<Fact>& f) {
+  if (p.generation != model::Generation::Sis9) return;
+  f.emplace_back("Signature", SignatureSummary(p, report));
   int n = 0;
   for (const signers::Chain& c : report.chains) {
     if (c.packageOrdinal != p.ordinal) continue;
     const std::string key = "Signer " + std::to_string(++n);
     const signers::Certificate* first = c.certificates.empty() ? nullptr : &c.certificates.front();
     f.emplace_back(key, first && first->decoded ? first->subject : "(certificate not readable)");
-    if (first && first->decoded) {
-      f.emplace_back(key + " issuer", first->issuer);
-      f.emplace_back(key + " valid", first->notBefore + " to " + first->notAfter);
-    }
+    CertificateFacts(key, c, f);
     std::string sigs;
     for (const signers::SignatureCheck& s : c.signatures)
       sigs += (sigs.empty() ? "" : ", ") + s.algorithm + " " + VerdictWords(s.verdict);
     f.emplace_back(key + " signature", sigs.empty() ? "none" : sigs);
     f.emplace_back(key + " chain", TrustText(c.trust));
   }
-  if (n == 0 && p.generation == model::Generation::Sis9) f.emplace_back("Signers", "none (unsigned)");
+  if (n == 0) f.emplace_back("Signers", "none (unsigned)");
+}
+
+// The capabilities the package's files ask for, each marked when a self-signed package
+// cannot be granted it.
+void CapabilityFacts(const model::Package& p, bool isMain, std::vector<Fact>& f) {
+  if (p.generation != model::Generation::Sis9) return;
+  std::uint32_t bits = 0;
+  for (const signers::FileCapabilities& c : signers::CollectCapabilities(p).files)
+    if (isMain || c.packageOrdinal == p.ordinal) bits |= c.bits;
+  if (bits == 0) return;
+  std::string text;
+  const std::vector<std::string> names = signers::CapabilityNames(bits);
+  std::size_t at = 0;
+  for (std::uint32_t bit = 0; bit < 32; ++bit) {
+    if (!(bits & (1u << bit)) || at >= names.size()) continue;
+    text += (text.empty() ? "" : ", ") + names[at++];
+    if (!(signers::kSelfSignable & (1u << bit))) text += " (not for self-signed)";
+  }
+  f.emplace_back("Capabilities asked for", text);
 }
 
 }  // namespace
@@ -190,6 +266,7 @@ std::vector<Fact> FactList(const PackageFacts& facts, const std::vector<FileRow>
   NameFacts(facts, f);
   InstallFacts(facts, f);
   FileFacts(p, isMain, files, f);
+  CapabilityFacts(p, isMain, f);
   if (report) SignerFacts(p, *report, f);
   return f;
 }

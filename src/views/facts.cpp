@@ -119,6 +119,47 @@ std::vector<std::string> OptionNames(model::Generation generation, std::uint32_t
   return out;
 }
 
+std::string OptionWords(const std::string& name) {
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"RI", "runs when installed"},
+      {"RR", "runs when removed"},
+      {"RB", "runs when installed and when removed"},
+      {"FM", "opened by the program for its MIME type"},
+      {"RW", "the install waits until it ends"},
+      {"RS", "ended when the install ends"},
+      {"TC", "shown with Continue"},
+      {"TS", "shown with Skip: declining skips the next file"},
+      {"TA", "shown with Abort: declining stops the install"},
+      {"TE", "shown with Exit: declining undoes the install"},
+      {"VR", "checked when the install is restored"},
+      {"RUNINSTALL", "runs when installed"},
+      {"RUNREMOVE", "runs when removed"},
+      {"RUNBOTH", "runs when installed and when removed"},
+      {"RUNSENDEND", "ended when the install ends"},
+      {"RUNWAITEND", "the install waits until it ends"},
+      {"TEXTCONTINUE", "shown with Continue"},
+      {"TEXTSKIP", "shown with Skip: declining skips the next file"},
+      {"TEXTABORT", "shown with Abort: declining stops the install"},
+      {"TEXTEXIT", "shown with Exit: declining undoes the install"},
+  };
+  for (const auto& [code, words] : kWords)
+    if (name == code) return words;
+  return name;
+}
+
+std::string FileOperationText(model::Generation generation, const model::FileEntry& file) {
+  std::string text = OperationName(generation, file.operation);
+  if (text.empty()) text = "operation " + std::to_string(file.operation);
+  const std::vector<std::string> names = OptionNames(generation, file.operation, file.options);
+  if (names.empty()) return text;
+  std::string words, codes;
+  for (const std::string& n : names) {
+    words += (words.empty() ? "" : ", ") + OptionWords(n);
+    codes += (codes.empty() ? "" : ", ") + n;
+  }
+  return text + ": " + words + " (" + codes + ")";
+}
+
 std::optional<std::string> PlatformName(std::uint32_t uid) {
   switch (uid) {
     case 0x101F7961: return "S60 3rd Edition";

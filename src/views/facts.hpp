@@ -40,6 +40,11 @@ std::uint32_t InstallFlagBits(const model::Package& pkg);
 std::string OperationName(model::Generation generation, std::uint32_t operation);
 // The option words of a file's options (9.x) or details word (pre-9.x).
 std::vector<std::string> OptionNames(model::Generation generation, std::uint32_t operation, std::uint32_t options);
+// An option word in words ("RI": "runs when installed"); the word itself when it has none.
+std::string OptionWords(const std::string& name);
+// A file's operation and options in words, for a person: "install", "run: runs when
+// installed, waits until it ends (RI, RW)".
+std::string FileOperationText(model::Generation generation, const model::FileEntry& file);
 
 // The platform a target-device UID stands for ("S60 5th Edition" ...), when it is one.
 std::optional<std::string> PlatformName(std::uint32_t uid);

@@ -1,5 +1,6 @@
 #include "window/commands.hpp"
 
+#include <algorithm>
 #include <exception>
 
 #include "operations/save.hpp"
@@ -52,20 +53,36 @@ void Commands::mnOpen_Click() {
   ui_.HideBanner();
 }
 
+namespace {
+// An open that found nothing to show: a file of another kind, or one read as a package
+// that is none. The window keeps what it showed before.
+bool NothingOpened(const ops::Opened& item) {
+  if (item.kind == ops::ItemKind::Other) return true;
+  if (item.kind != ops::ItemKind::Package) return false;
+  if (!item.package || item.package->generation == model::Generation::Unknown) return true;
+  const auto& problems = item.package->problems;
+  return std::any_of(problems.begin(), problems.end(),
+                     [](const model::Problem& p) { return p.kind == model::Problem::Kind::NotAPackage; });
+}
+}  // namespace
+
 void Commands::OpenBytes(const std::string& path, FileBytes data) {
+  std::shared_ptr<const ops::Opened> item;
   try {
-    state_.currentFile = path;
-    state_.openedFile = path;
-    Forget();
-    state_.title = BaseName(path) + kTitleSuffix;
-    ui_.SetTitle(state_.title);
-    ui_.SetText("");
-    Show(ops::OpenBytes(path, std::move(data), {state_.sourceFolder}, ui_));
+    item = ops::OpenBytes(path, std::move(data), {state_.sourceFolder}, ui_);
   } catch (const std::exception& e) {
-    // Nothing of a half-read file stays.
-    Forget();
+    // Nothing of a half-read file is shown; what was open stays.
     TellFailure(ui_, e);
+    return;
   }
+  if (NothingOpened(*item)) return;
+  state_.currentFile = path;
+  state_.openedFile = path;
+  Forget();
+  state_.title = BaseName(path) + kTitleSuffix;
+  ui_.SetTitle(state_.title);
+  ui_.SetText("");
+  Show(item);
 }
 
 void Commands::mnReload_Click() {
@@ -111,7 +128,9 @@ FileMenuState Commands::mnFile_Click() const {
   FileMenuState m;
   if (state_.currentFile.empty()) return m;
   m.save = m.reload = m.close = true;
+  // A stub describes files and carries none: there is nothing to extract from it.
   m.extract = fsys::FileExists(state_.currentFile) && state_.item && state_.item->FileCount() != 0 &&
+              !state_.item->IsStub() &&
               fsys::FileLength(state_.currentFile).value_or(0) != 0;
   return m;
 }
@@ -119,7 +138,10 @@ FileMenuState Commands::mnFile_Click() const {
 void Commands::mnSave_Click() {
   static const ops::Opened kNothing;
   try {
-    const auto chosen = ui_.ChooseSaveFile(kSaveFilter, kSaveTitle, kProposedName);
+    // The open file's name without its extension; "Unnamed" when nothing is open.
+    std::string proposed = state_.openedFile.empty() ? std::string() : BaseName(state_.openedFile);
+    if (const auto dot = proposed.rfind('.'); dot != std::string::npos && dot > 0) proposed.resize(dot);
+    const auto chosen = ui_.ChooseSaveFile(kSaveFilter, kSaveTitle, proposed.empty() ? kProposedName : proposed);
     if (!chosen || chosen->empty()) return;
     ops::Save(state_.item ? *state_.item : kNothing, ui_.Text(), *chosen, ui_);
   } catch (const std::exception& e) {
@@ -136,15 +158,21 @@ void Commands::mnWD_Click() {
 
 ops::ExtractJob Commands::PrepareExtraction(const std::optional<std::vector<std::size_t>>& rows,
                                             bool rebuildScripts) {
-  if (!mnFile_Click().extract) return {};
-  const auto picked = ui_.ChooseFolder(kExtractFolderTitle, FolderPurpose::Extract);
-  if (!picked) return {};
-  const std::string folder = FolderPath(*picked);
-  if (folder.empty()) return {};
   ops::ExtractRequest request;
-  request.folder = folder;
   request.rows = rows;
   request.rebuildScripts = rebuildScripts;
+  return PrepareExtraction(std::move(request));
+}
+
+ops::ExtractJob Commands::PrepareExtraction(ops::ExtractRequest request) {
+  if (!mnFile_Click().extract) return {};
+  if (request.folder.empty()) {
+    const auto picked = ui_.ChooseFolder(kExtractFolderTitle, FolderPurpose::Extract);
+    if (!picked) return {};
+    request.folder = *picked;
+  }
+  request.folder = FolderPath(request.folder);
+  if (request.folder.empty()) return {};
   return ops::PrepareExtraction(state_.item, request, ui_);
 }
 

@@ -69,6 +69,8 @@ class Commands {
   // The first step of every extraction: asks for the folder and prepares the job (asking
   // what must be asked). A job whose status is Refused or Declined is not to be run.
   ops::ExtractJob PrepareExtraction(const std::optional<std::vector<std::size_t>>& rows, bool rebuildScripts);
+  // The same for a whole request; its folder is asked for when the request has none.
+  ops::ExtractJob PrepareExtraction(ops::ExtractRequest request);
 
   const WindowState& State() const { return state_; }
   void SetSourceFolder(const std::string& folder) { state_.sourceFolder = folder; }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "extract/extract.hpp"
 
@@ -28,6 +29,40 @@ TEST(CliExtract, WritesAndListsTheFiles) {
   EXPECT_NE(r.out.find("a.txt\nb.dat\n"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(out + "/bin/demo/system/apps/demo/a.txt"), "first file");
   EXPECT_EQ(ReadFile(out + "/bin/demo/system/apps/demo/b.dat"), std::string(5000, 'b'));
+}
+
+// A second extraction into the same folder: without a terminal nothing is touched unless
+// --overwrite (or --force) says what to do with the files that stand there.
+TEST(CliExtract, FilesThatStandThereAreKeptUnlessOverwriteSaysOtherwise) {
+  TempDir dir;
+  OldPackage p;
+  p.records = {OldFile("c:\\src\\a.txt", "!:\\a.txt", "package A"), OldFile("c:\\src\\b.txt", "!:\\b.txt", "package B")};
+  const std::string pkg = dir.Write("two.sis", BuildOldSis(p));
+  const std::string out = dir / "out";
+  const std::string a = out + "/bin/two/a.txt", b = out + "/bin/two/b.txt";
+  ASSERT_EQ(RunCli("extract --quiet '" + pkg + "' '" + out + "'", dir).status, 0);
+  struct Case {
+    const char* flags;
+    int status;
+    const char *a, *a2;
+  };
+  for (const Case& c : {Case{"", 1, "edited", "(none)"}, Case{"--overwrite=skip", 0, "edited", "(none)"},
+                        Case{"--overwrite=rename", 0, "edited", "package A"}, Case{"--overwrite=all", 0, "package A", "(none)"},
+                        Case{"--force", 0, "package A", "(none)"}}) {
+    SCOPED_TRACE(c.flags);
+    std::filesystem::remove(out + "/bin/two/a (2).txt");
+    std::ofstream(a, std::ios::binary) << "edited";
+    const CliResult r = RunCli("extract --quiet " + std::string(c.flags) + " '" + pkg + "' '" + out + "' </dev/null", dir);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(ReadFile(a), c.a);
+    const std::string a2 = out + "/bin/two/a (2).txt";
+    EXPECT_EQ(std::filesystem::exists(a2) ? ReadFile(a2) : "(none)", c.a2);
+    if (c.status == 1) {
+      EXPECT_NE(r.err.find("2 files stand in " + out + " already; nothing extracted"), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(ReadFile(b), "package B");
+  EXPECT_NE(RunCli("extract --overwrite=sometimes '" + pkg + "' '" + out + "'", dir).status, 0);
 }
 
 TEST(CliExtract, MakesAMissingDestinationFolder) {

@@ -239,6 +239,7 @@ TEST_F(ExtractOldTest, ReplacesAnExistingFile) {
   AddDeflated("bin\\P\\f.txt", "new");
   Load(pkg.bytes, 0);
   dir.Write("out/bin/P/f.txt", std::string(100, 'o'));
+  ui.existingDefault = {ops::ExistingChoice::Overwrite, true};  // the person lets it be replaced
   Extract();
   EXPECT_EQ(ReadFile(Written("bin\\P\\f.txt")), "new");
 }

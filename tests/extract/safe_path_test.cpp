@@ -96,6 +96,7 @@ TEST_F(ExtractSis9Test, FileThatIsASymbolicLinkIsLeftAlone) {
   fs::create_symlink(target, out + "/bin/d/x.txt");
   AddStored("bin\\d\\x.txt", "evil");
   Load(pkg.bytes, 1);
+  ui.existingDefault = {ops::ExistingChoice::Overwrite, true};  // replacing is allowed
   Extract();
   EXPECT_EQ(ReadFile(target), "keep me");
   EXPECT_TRUE(fs::is_symlink(out + "/bin/d/x.txt"));
@@ -108,6 +109,7 @@ TEST_F(ExtractSis9Test, HardLinkedFileIsReplacedNotWrittenThrough) {
   fs::create_hard_link(target, out + "/bin/d/x.txt");
   AddStored("bin\\d\\x.txt", "new!");
   Load(pkg.bytes, 1);
+  ui.existingDefault = {ops::ExistingChoice::Overwrite, true};  // replacing is allowed
   Extract();
   EXPECT_EQ(ReadFile(target), "keep me");
   EXPECT_EQ(ReadFile(out + "/bin/d/x.txt"), "new!");

@@ -1,6 +1,8 @@
 #include "scripted_desktop.hpp"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QPushButton>
 #include <QFileInfo>
 
 #include "support/test_env.hpp"
@@ -9,12 +11,19 @@ namespace tarvik::test {
 
 int ScriptedDesktop::Exec(QDialog& dialog) {
   if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-    messages.push_back({box->text(), box->windowTitle(), box->icon(), box->standardButtons()});
+    messages.push_back({box->text(), box->windowTitle(), box->icon(), box->standardButtons(),
+                        box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton});
+    if (box->checkBox() && !checkAnswers.empty()) {
+      box->checkBox()->setChecked(checkAnswers.front());
+      checkAnswers.pop_front();
+    }
     if (!messageAnswers.empty()) {
       const QMessageBox::StandardButton b = messageAnswers.front();
       messageAnswers.pop_front();
       return b;
     }
+    // Without an answer, the box's default button (Enter).
+    if (QAbstractButton* def = box->defaultButton()) return box->standardButton(def);
     return box->standardButtons().testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
   }
   if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {

@@ -36,18 +36,24 @@ class ScriptedDesktop : public gui::Desktop {
     QString title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   };
 
   int Exec(QDialog& dialog) override;
-  void OpenUrl(const QUrl& url) override { urls.push_back(url); }
+  bool OpenUrl(const QUrl& url) override {
+    urls.push_back(url);
+    return opens;
+  }
   void Beep() override { ++beeps; }
   // Settings in a file of a folder of the desktop's own (shared by every window it serves).
   std::unique_ptr<QSettings> Settings() override;
 
   // Answers: a path accepts a file dialog with it, nothing cancels (an empty queue cancels).
   std::deque<std::optional<QString>> fileAnswers;
-  // Buttons for message boxes; when empty, OK boxes get Ok and Yes/No boxes get No.
+  // Buttons for message boxes; when empty, a box gets its default button (Ok, or No).
   std::deque<QMessageBox::StandardButton> messageAnswers;
+  // For message boxes with a check box ("Apply to all"): checked or not, in turn.
+  std::deque<bool> checkAnswers;
   // Any other dialog (About box, extraction result); rejected when not set.
   std::function<int(QDialog&)> onOtherDialog;
 
@@ -56,6 +62,7 @@ class ScriptedDesktop : public gui::Desktop {
   std::vector<QString> otherDialogs;  // titles
   std::vector<QUrl> urls;
   int beeps = 0;
+  bool opens = true;  // whether a program takes what OpenUrl is given
   QTemporaryDir settingsDir;
 };
 

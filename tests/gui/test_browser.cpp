@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -607,8 +608,8 @@ void BrowserTest::settingsRoundTrip() {
   QVERIFY(QDir().mkpath(wd));
   window_->show();
   QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  window_->resize(1000, 700);
-  window_->Splitter()->setSizes({300, 700});
+  window_->resize(790, 560);
+  window_->Splitter()->setSizes({250, 540});
   Open(pkg);
   desktop_->fileAnswers.push_back(wd);
   window_->findChild<QAction*>(QStringLiteral("mnWD"))->trigger();
@@ -619,7 +620,7 @@ void BrowserTest::settingsRoundTrip() {
   QCOMPARE(window_->RecentFiles(), QStringList{pkg});
   QCOMPARE(window_->commands().State().sourceFolder, wd.toStdString() + "/");
   QVERIFY(window_->WorkingDirLabel()->text().contains(wd));
-  QCOMPARE(window_->size(), QSize(1000, 700));
+  QCOMPARE(window_->size(), QSize(790, 560));
   window_->show();
   QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   QCOMPARE(window_->Splitter()->sizes(), sizes);
@@ -627,6 +628,12 @@ void BrowserTest::settingsRoundTrip() {
   desktop_->fileAnswers.push_back(std::nullopt);
   window_->OpenAction()->trigger();
   QCOMPARE(desktop_->fileDialogs.back().directory, QFileInfo(pkg).absolutePath());
+  // A window remembered larger than the screen (another screen, another scale) is shrunk.
+  window_->resize(4000, 3000);
+  QVERIFY(window_->close());
+  NewWindow();
+  const QRect room = window_->screen()->availableGeometry();
+  QVERIFY(window_->width() <= room.width() && window_->height() <= room.height());
 }
 
 void BrowserTest::recentFilesDropTheGone() {

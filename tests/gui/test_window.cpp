@@ -158,18 +158,20 @@ void WindowTest::menuTree() {
   QFETCH(QKeySequence, shortcut);
   auto* action = window_->findChild<QAction*>(name);
   QVERIFY2(action, qPrintable(name));
-  QCOMPARE(action->text(), caption);
+  // The caption as shown: "&" marks the mnemonic and is not shown.
+  QCOMPARE(QString(action->text()).remove(QLatin1Char('&')), caption);
+  QVERIFY(action->text().contains(QLatin1Char('&')));
   QCOMPARE(action->shortcut(), shortcut);
 }
 
 void WindowTest::menuOrder() {
   QStringList menus;
   for (QAction* a : window_->menuBar()->actions()) menus << a->text();
-  QCOMPARE(menus, (QStringList{"File", "Setting", "Help"}));
+  QCOMPARE(menus, (QStringList{"&File", "&Setting", "&Help"}));
   QStringList file;
   for (QAction* a : window_->FileMenu()->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
   QCOMPARE(file, (QStringList{"mnOpen", "mnRecentMenu", "mnSave", "-", "mnClose", "mnReload", "-", "mnExtr",
-                               "mnExtrSel", "mnBuild", "-", "mnExit"}));
+                               "mnExtrSel", "mnBuild", "mnTest", "-", "mnExit"}));
   auto* help = window_->findChild<QMenu*>(QStringLiteral("mnHelp"));
   QVERIFY(help);
   QStringList helpItems;
@@ -396,14 +398,17 @@ void WindowTest::saveAsAsksBeforeReplacing() {
   // No: the file stays.
   desktop_->fileAnswers.push_back(target);
   window_->SaveAction()->trigger();
-  const auto& save = desktop_->fileDialogs.back();
+  // No returns to the dialog (then cancelled here), which proposes the name chosen before.
+  const std::size_t n = desktop_->fileDialogs.size();
+  QCOMPARE(QFileInfo(desktop_->fileDialogs[n - 1].proposed.value(0)).fileName(), QStringLiteral("old.txt"));
+  const auto& save = desktop_->fileDialogs[n - 2];
   QCOMPARE(save.title, QStringLiteral("Save As..."));
   QCOMPARE(save.acceptMode, QFileDialog::AcceptSave);
   QVERIFY(save.options.testFlag(QFileDialog::DontConfirmOverwrite));
   QCOMPARE(save.filters, (QStringList{"PKG File (.pkg) (*.pkg)", "Brimond Session File (.qsd) (*.qsd)",
                                       "Text File (.txt) (*.txt)", "All Files (*)"}));
   QCOMPARE(save.selectedFilter, QStringLiteral("PKG File (.pkg)"));
-  QCOMPARE(QFileInfo(save.proposed.value(0)).fileName(), QStringLiteral("Unnamed"));
+  QCOMPARE(QFileInfo(save.proposed.value(0)).fileName(), QStringLiteral("a"));  // the open file's name
   QCOMPARE(desktop_->messages.size(), std::size_t{1});
   const auto& q = desktop_->messages[0];
   QCOMPARE(q.text, QDir::toNativeSeparators(target) + QStringLiteral(" already exists.\nDo you want to replace it?"));

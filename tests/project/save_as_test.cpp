@@ -38,7 +38,11 @@ TEST_F(SaveAsTest, AsksWithTheDialogTexts) {
   EXPECT_EQ(ui.dialogTitles, std::vector<std::string>{"Save As..."});
   EXPECT_EQ(ui.dialogFilters, std::vector<std::string>{"PKG File (.pkg)|*.pkg|Brimond Session File (.qsd)|*.qsd|"
                                                        "Text File (.txt)|*.txt|All Files|*.*"});
-  EXPECT_EQ(ui.proposedNames, std::vector<std::string>{"Unnamed"});
+  // The open file's name without its extension is proposed; "Unnamed" with nothing open.
+  EXPECT_EQ(ui.proposedNames, std::vector<std::string>{"produced"});
+  app.mnClose_Click();
+  SaveAs(dir / "b.pkg");
+  EXPECT_EQ(ui.proposedNames.back(), "Unnamed");
 }
 
 TEST_F(SaveAsTest, PkgAndTextAreTheSameBytesWithCrLfAppended) {

@@ -88,20 +88,22 @@ TEST_F(Frame, StubIsReadFromByteZeroAndAnnounced) {
   for (const views::FileRow& r : Files()) EXPECT_FALSE(r.hasData) << r.target;  // a stub carries no data
 }
 
-TEST_F(Frame, NotAPackageIsRefused) {
+// A file that is no package is refused, and the package open before stays open as it was.
+TEST_F(Frame, NotAPackageIsRefusedAndThePackageOpenBeforeStays) {
   Open(Simple());
   ASSERT_EQ(test::FileCountOf(app), 1);
+  const std::string script = ui.text, title = ui.title;
   ui.messages.clear();
   Bytes junk(64, 0x41);
   Open(junk);
-  EXPECT_EQ(test::FileCountOf(app), 0);
-  EXPECT_FALSE(app.mnFile_Click().extract);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "This is not the valid SIS file!");
   EXPECT_EQ(ui.messages[0].severity, ops::Severity::Error);
   EXPECT_EQ(ui.messages[0].title, "Brimond");
-  EXPECT_EQ(ui.text, "");
-  EXPECT_TRUE(Header().empty());
+  EXPECT_EQ(test::FileCountOf(app), 1);
+  EXPECT_EQ(ui.text, script);
+  EXPECT_EQ(ui.title, title);
+  EXPECT_FALSE(Header().empty());
 }
 
 struct DamagedController {

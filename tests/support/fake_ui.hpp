@@ -15,6 +15,13 @@ class FakeUi : public window::WindowUi {
  public:
   void Tell(const ops::Message& message) override { messages.push_back(message); }
   bool Ask(const ops::Question& question) override;
+  ops::ExistingAnswer AskExisting(const ops::ExistingQuestion& question) override {
+    existingQuestions.push_back(question);
+    if (existingAnswers.empty()) return existingDefault;
+    const ops::ExistingAnswer a = existingAnswers.front();
+    existingAnswers.pop_front();
+    return a;
+  }
   void Pulse() override { ++pulses; }
   std::optional<std::string> ChooseOpenFile(const std::string& filter, const std::string& title) override;
   std::optional<std::string> ChooseSaveFile(const std::string& filter, const std::string& title,
@@ -35,10 +42,14 @@ class FakeUi : public window::WindowUi {
   std::deque<std::optional<std::string>> openAnswers, saveAnswers, folderAnswers;
   std::deque<bool> answers;
   bool answerDefault = false;
+  // Answers about files that stand where an extraction writes; by default nothing is touched.
+  std::deque<ops::ExistingAnswer> existingAnswers;
+  ops::ExistingAnswer existingDefault;
 
   // What was shown.
   std::vector<ops::Message> messages;
   std::vector<ops::Question> questions;
+  std::vector<ops::ExistingQuestion> existingQuestions;
   std::vector<std::string> dialogTitles;   // titles of every file/folder dialog, in order
   std::vector<std::string> dialogFilters;  // filters of file dialogs, in order
   std::vector<std::string> proposedNames;

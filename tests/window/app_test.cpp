@@ -95,10 +95,12 @@ TEST_F(AppFixture, TheExtensionAloneChoosesTheReader) {
   const std::string pkgish = dir.Write("x.sis.pkg", "hello");
   test::OpenThroughMenu(app, ui, pkgish);
   EXPECT_EQ(ui.text, "hello");
+  // A file of another kind opens nothing: what was open stays.
   const std::string other = dir.Write("x.txt", "hello");
   test::OpenThroughMenu(app, ui, other);
-  EXPECT_EQ(ui.text, "");
-  EXPECT_EQ(ui.title, "x.txt - Tarvik");
+  EXPECT_EQ(ui.text, "hello");
+  EXPECT_EQ(ui.title, "x.sis.pkg - Tarvik");
+  EXPECT_EQ(app.State().currentFile, pkgish);
   const std::string upper = dir.Write("X.PKG", "upper");
   test::OpenThroughMenu(app, ui, upper);
   EXPECT_EQ(ui.text, "upper");
