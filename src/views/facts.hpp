@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "e32/image_header.hpp"
 #include "model/package.hpp"
 #include "signers/signers.hpp"
 
@@ -124,6 +126,35 @@ struct PackageInTree {
   int parent = -1;
 };
 std::vector<PackageInTree> FactsOfTree(const model::Package& main);
+
+// An executable a package carries, as its own header says (not as the package records it).
+struct ExecutableFacts {
+  const model::Package* package = nullptr;    // the package that carries it, main or embedded
+  const model::FileEntry* entry = nullptr;    // its file
+  // The file's position among every file of the package file: the packages of PackageTree
+  // in order, each with its own files in stored order (logo first), as the catalogue counts.
+  std::size_t position = 0;
+  e32::Executable image;
+
+  // "EXE", "DLL" or "" by UID1.
+  const char* KindName() const;
+  // "EKA1", "EKA2", "later"; "emulator (WINSCW)" or "emulator (WINS)" for emulator builds.
+  std::string FormatText() const;
+  // "none", "deflate", "bytepair" or the value as UidText.
+  std::string CompressionText() const;
+  // The image's capabilities by name; empty when it states none (EKA1 images).
+  std::vector<std::string> CapabilityNames() const;
+};
+
+// Every executable that the package file `file` (whose main package is `main`) carries: each
+// file whose bytes the package holds is looked at, and only the start of it is read (the
+// header; a deflated file is inflated no further than that). Stubs and pre-installed
+// packages carry no bytes, so no executables.
+std::vector<ExecutableFacts> ExecutablesOf(const model::Package& main, std::span<const std::uint8_t> file);
+
+// Each file of PackageTree(main)'s packages with the package that carries it, in the order
+// ExecutableFacts::position counts them.
+std::vector<std::pair<const model::Package*, const model::FileEntry*>> OwnFiles(const model::Package& main);
 
 }  // namespace tarvik::views
 
