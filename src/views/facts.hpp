@@ -43,7 +43,28 @@ std::string OperationName(model::Generation generation, std::uint32_t operation)
 // The option words of a file's options (9.x) or details word (pre-9.x).
 std::vector<std::string> OptionNames(model::Generation generation, std::uint32_t operation, std::uint32_t options);
 
-// The platform a target-device UID stands for ("S60 5th Edition" ...), when it is one.
+// A platform a package can name by UID: the 9.x platforms as target devices, the older ones
+// as the requisites of pre-9.x packages.
+struct Platform {
+  std::uint32_t uid = 0;
+  const char* name = "";       // "S60 5th Edition"
+  const char* shortName = "";  // "s60v5": what a person types
+  bool pre9 = false;           // a platform of pre-9.x packages
+  // Devices of one family run the packages made for the earlier members of that family
+  // (a lower level): an S60 5th Edition device also counts as an S60 3rd Edition one.
+  int family = 0;
+  int level = 0;
+};
+// Every platform known by UID, oldest first within each family.
+const std::vector<Platform>& Platforms();
+// The platform of a UID; nothing for any other UID.
+const Platform* PlatformByUid(std::uint32_t uid);
+// The platform a person names: its name or short name (case ignored), or its UID ("0x...").
+const Platform* PlatformByName(const std::string& text);
+// Whether a device of platform `device` runs packages that name `target` as a target device.
+bool DeviceRuns(const Platform& device, std::uint32_t target);
+
+// The 9.x platform a target-device UID stands for ("S60 5th Edition" ...), when it is one.
 std::optional<std::string> PlatformName(std::uint32_t uid);
 
 // "not a package", "unknown version", "unreadable", "inflate", "damaged".
