@@ -67,7 +67,7 @@ using ContentStart = std::function<std::span<const std::uint8_t>(std::size_t n)>
 
 // The most of a file that ReadExecutable asks for: an emulator build's Symbian section is
 // looked for no further into the file.
-inline constexpr std::size_t kMostExecutableBytes = 64u << 20;
+inline constexpr std::size_t kMostExecutableBytes = 16u << 20;
 
 // The executable that a file's content is, or nothing when it is neither an E32 image
 // ("EPOC" signature) nor a PE file ("MZ", then "PE\0\0" where word 0x3C points). Asks

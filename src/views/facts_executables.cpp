@@ -26,6 +26,9 @@ class StoredContent {
     declared_ = std::min(e.uncompressedSize, MaxInflatedSize(stored_.size()));
   }
 
+  // Whether more of the content costs inflating it.
+  bool Deflated() const { return deflated_; }
+
   std::span<const std::uint8_t> operator()(std::size_t n) {
     if (!deflated_) return stored_.first(std::min(n, stored_.size()));
     if (n > out_.size() && !ended_) Inflate(n);
@@ -91,11 +94,22 @@ std::vector<ExecutableFacts> ExecutablesOf(const Package& main, std::span<const 
   std::vector<ExecutableFacts> out;
   InflateStream stream;
   const auto files = OwnFiles(main);
+  // Headers are small; only emulator builds ask for more (their Symbian section), and a
+  // package gets that much read for all of them together, so that a package of many files
+  // that say their sections lie far in cannot make a read of every file's whole content.
+  constexpr std::size_t kSmall = 4096;
+  constexpr std::uint64_t kFarReads = 64u << 20;
+  std::uint64_t farRead = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& e = *files[i].second;
     if (!e.dataOffset || e.compressedSize == 0) continue;
     StoredContent content(file, e, stream);
-    auto image = e32::ReadExecutable([&content](std::size_t n) { return content(n); });
+    auto image = e32::ReadExecutable([&](std::size_t n) {
+      if (n <= kSmall || !content.Deflated()) return content(n);
+      if (farRead + n > kFarReads) return content(kSmall);
+      farRead += n;
+      return content(n);
+    });
     if (image) out.push_back({files[i].first, &e, i, std::move(*image)});
   }
   return out;

@@ -119,5 +119,31 @@ TEST(Executables, PreNineImagesHaveUidsButNoSecureFields) {
   EXPECT_TRUE(executables[0].CapabilityNames().empty());
 }
 
+TEST(Executables, FarSectionsOfEmulatorBuildsAreReadWithinOneBudget) {
+  // Deflated emulator builds whose Symbian section lies 15 MiB in: each would have its
+  // 15 MiB inflated; together they get 64 MiB, the rest are still told emulator builds.
+  w::Controller c;
+  for (int i = 0; i < 6; ++i) {
+    w::File f;
+    f.target = "!:\\sys\\bin\\emu" + std::to_string(i) + ".dll";
+    f.data = test::EmulatorBuild({.uid3 = 0xE0000100u + static_cast<std::uint32_t>(i)}, ".SYMBIAN", 15u << 20);
+    f.deflate = true;
+    c.files.push_back(std::move(f));
+  }
+  const Bytes bytes = w::Build(c);
+  const model::Package pkg = Parse(bytes, "x.sis");
+  const auto executables = views::ExecutablesOf(pkg, bytes);
+  ASSERT_EQ(executables.size(), 6u);
+  std::size_t read = 0;
+  for (const auto& x : executables) {
+    EXPECT_TRUE(x.image.emulator);
+    if (x.image.symbianSection) {
+      ++read;
+      EXPECT_EQ(x.image.header.uid3, 0xE0000100u + x.position);
+    }
+  }
+  EXPECT_EQ(read, 4u);
+}
+
 }  // namespace
 }  // namespace tarvik
