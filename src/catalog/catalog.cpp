@@ -74,6 +74,13 @@ struct EmbeddedRow {
   std::string uidHex, name, vendor, version;
   std::uint64_t files;
 };
+struct ExecutableRow {
+  int ordinal, position;
+  std::string target, kind, capabilityNames, format, compression;
+  std::optional<std::uint32_t> uid1, uid2, uid3, sid, vid;
+  std::optional<std::uint64_t> capabilities;
+  bool emulator;
+};
 struct SignerRow {
   int ordinal, chain;
   std::string subject, issuer, serial, notBefore, notAfter, fingerprint, keyType, trust, verdict;
@@ -100,6 +107,7 @@ struct Item {
   std::vector<FileRow> files;
   std::vector<EmbeddedRow> embedded;
   std::vector<SignerRow> signers;
+  std::vector<ExecutableRow> executables;
 };
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -201,6 +209,18 @@ SignerRow SignerRowOf(const signers::Chain& c) {
   return row;
 }
 
+ExecutableRow ExecutableRowOf(const views::ExecutableFacts& x) {
+  const e32::ImageHeader& h = x.image.header;
+  const bool uids = !x.image.emulator || x.image.symbianSection;
+  ExecutableRow row{x.package->ordinal, static_cast<int>(x.position), x.entry->target, x.KindName(),
+                    Joined(x.CapabilityNames()), x.FormatText(), x.image.emulator ? "" : x.CompressionText(),
+                    {}, {}, {}, h.secureId, h.vendorId, h.capabilities, x.image.emulator};
+  if (uids) row.uid1 = h.uid1, row.uid2 = h.uid2, row.uid3 = h.uid3;
+  // An image that states no capabilities (EKA1) has no names; one that states none, "".
+  if (!h.capabilities) row.capabilityNames.clear();
+  return row;
+}
+
 // Reads the facts of the package in `bytes` into `item`.
 void ReadFacts(const FileBytes& bytes, Item& item) {
   item.kind = Item::Kind::Package;
@@ -242,6 +262,7 @@ void ReadFacts(const FileBytes& bytes, Item& item) {
     item.chainCount = report.chains.size();
     for (const signers::Chain& c : report.chains) item.signers.push_back(SignerRowOf(c));
   }
+  for (const views::ExecutableFacts& x : views::ExecutablesOf(pkg, bytes)) item.executables.push_back(ExecutableRowOf(x));
 }
 
 // ---- Threads and queues ----------------------------------------------------------------
@@ -455,6 +476,11 @@ CREATE TABLE IF NOT EXISTS signers(
   ordinal INTEGER NOT NULL, chain INTEGER NOT NULL, subject TEXT, issuer TEXT, serial TEXT,
   not_before TEXT, not_after TEXT, key_type TEXT, fingerprint TEXT, trust TEXT NOT NULL,
   verdict TEXT NOT NULL, certificates INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS executables(
+  package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
+  ordinal INTEGER NOT NULL, position INTEGER NOT NULL, target TEXT NOT NULL, kind TEXT,
+  uid1 INTEGER, uid2 INTEGER, uid3 INTEGER, sid INTEGER, vid INTEGER, capabilities INTEGER,
+  capability_names TEXT, format TEXT NOT NULL, compression TEXT, emulator INTEGER NOT NULL);
 )sql";
 
 // The secondary indexes: made with the tables for a catalogue that holds rows already, and
@@ -479,6 +505,8 @@ constexpr Index kIndexes[] = {
     {"embedded_uid", "embedded(uid)"},
     {"signers_package", "signers(package_id)"},
     {"signers_fingerprint", "signers(fingerprint)"},
+    {"executables_package", "executables(package_id)"},
+    {"executables_sid", "executables(sid)"},
 };
 
 class Writer {
@@ -528,8 +556,9 @@ class Writer {
     file_ = db_.Prepare("INSERT INTO files VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)");
     embedded_ = db_.Prepare("INSERT INTO embedded VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)");
     signer_ = db_.Prepare("INSERT INTO signers VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13)");
+    executable_ = db_.Prepare("INSERT INTO executables VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
     for (const Statement* s : {&deleteByPath_, &insertPackage_, &walked_, &touch_, &language_, &name_, &target_,
-                               &dependency_, &file_, &embedded_, &signer_})
+                               &dependency_, &file_, &embedded_, &signer_, &executable_})
       if (!s->Valid()) return fail();
     return true;
   }
@@ -617,7 +646,26 @@ class Writer {
                 .BindStaticOrNull(5, r.issuer).BindStaticOrNull(6, r.serial).BindStaticOrNull(7, r.notBefore)
                 .BindStaticOrNull(8, r.notAfter).BindStaticOrNull(9, r.keyType).BindStaticOrNull(10, r.fingerprint)
                 .BindStatic(11, r.trust).BindStatic(12, r.verdict).Bind(13, r.certificates).Run();
+    for (const ExecutableRow& r : item.executables) ok &= WriteExecutable(id, r);
     return ok && Walked(item, true);
+  }
+
+  bool WriteExecutable(std::int64_t id, const ExecutableRow& r) {
+    Statement& s = executable_;
+    auto word = [&s](int i, const std::optional<std::uint32_t>& w) -> Statement& { return w ? s.Bind(i, *w) : s.BindNull(i); };
+    s.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).BindStatic(4, r.target).BindStaticOrNull(5, r.kind);
+    word(6, r.uid1);
+    word(7, r.uid2);
+    word(8, r.uid3);
+    word(9, r.sid);
+    word(10, r.vid);
+    // The 64 capability bits as SQLite's signed integer (no capability uses the top bit).
+    if (r.capabilities)
+      s.Bind(11, static_cast<std::int64_t>(*r.capabilities));
+    else
+      s.BindNull(11);
+    s.BindStaticOrNull(12, r.capabilityNames).BindStatic(13, r.format);
+    return s.BindStaticOrNull(14, r.compression).Bind(15, r.emulator).Run();
   }
 
   // Counts the files under `folder` as met by this run (a folder that could not be read).
@@ -649,7 +697,7 @@ class Writer {
   std::int64_t run_ = 1;
   bool empty_ = false;
   Statement deleteByPath_, insertPackage_, walked_, touch_, language_, name_, target_, dependency_, file_, embedded_,
-      signer_;
+      signer_, executable_;
 };
 
 std::int64_t MtimeNs(const struct stat& st) {

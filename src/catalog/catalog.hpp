@@ -2,7 +2,7 @@
 // A catalogue of whole collections of packages in one SQLite database: the folders are
 // walked, packages are recognised by their first bytes (whatever their names), each is read
 // in memory and its facts are written as rows (packages, languages, names, target devices,
-// dependencies, files, embedded packages, signers). A later run over the same folders reads
+// dependencies, files, embedded packages, signers, executables). A later run over the same folders reads
 // only the files whose size or modification time changed, and drops the rows of files that
 // are gone. Several reader threads parse packages; one writer thread owns the database.
 
@@ -15,7 +15,7 @@
 namespace tarvik::catalog {
 
 // The version of the database layout, kept in the catalog_info table.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 struct Progress {
   std::uint64_t filesDone = 0;      // files looked at (read, or known unchanged)

@@ -32,8 +32,8 @@ class ChosenCommand {
   bool Is(std::string_view name) const { return name == name_; }
 
  private:
-  static constexpr std::array<std::string_view, 9> kNames = {"pkg",   "info", "extract", "save", "catalog",
-                                                             "build", "sign", "unsign",  "keys"};
+  static constexpr std::array<std::string_view, 10> kNames = {"pkg",   "info", "extract", "save",  "catalog",
+                                                              "check", "build", "sign",   "unsign", "keys"};
   std::string_view name_;
   bool known_ = false;
   bool versionOnly_ = false;

@@ -92,6 +92,15 @@ void PrintSigners(const ops::Opened& item) {
     std::cout << Out(line) << '\n';
 }
 
+// The Executables section, for a package that carries any.
+void PrintExecutables(const ops::Opened& item) {
+  if (!item.package || !item.bytes) return;
+  const std::vector<std::string> lines = views::ExecutableLines(views::ExecutablesOf(*item.package, *item.bytes));
+  if (lines.empty()) return;
+  std::cout << '\n';
+  for (const std::string& line : lines) std::cout << Out(line) << '\n';
+}
+
 // The exit status of a file once its command ran.
 int Status(int status, const CliConversation& talk) { return status == 0 && talk.sawError ? 1 : status; }
 
@@ -120,6 +129,7 @@ int PrintInfo(const std::string& file, const FileCommand& command) {
     if (!item->view.header.empty()) std::cout << '\n';
     PrintFileTable(*item);
   }
+  PrintExecutables(*item);
   PrintSigners(*item);
   return Status(0, talk);
 }

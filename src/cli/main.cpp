@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/check_command.hpp"
 #include "cli/chosen_command.hpp"
 #include "cli/collection_commands.hpp"
 #include "cli/commands.hpp"
@@ -22,6 +23,7 @@ struct Arguments {
   std::vector<std::string> files, catalogDirs;
   std::string saveInput, out, database;
   FileCommand command;
+  tarvik::cli::CheckCommand check;
   bool json = false;
   unsigned jobs = 0;
 };
@@ -32,6 +34,7 @@ struct Subcommands {
   CLI::App* extract;
   CLI::App* save;
   CLI::App* catalog;
+  CLI::App* check;
 };
 
 // The commands that read packages; only the one the command line chose is made, with its options.
@@ -90,6 +93,15 @@ Subcommands AddSubcommands(CLI::App& cli, Arguments& a, const tarvik::cli::Chose
     s.catalog->add_option("-j,--jobs", a.jobs, "packages read at once (default: one per core)");
     s.catalog->add_flag("-q,--quiet", a.command.quiet, "no progress line");
   }
+
+  s.check = chosen.Add(cli, "check", "Check whether each package FILE will install, and why not");
+  if (chosen.Is("check")) {
+    s.check->add_option("FILE", a.check.files, "package file")->required();
+    s.check->add_option("--date", a.check.date, "the date certificates must be valid on, YYYY-MM-DD (default: today)");
+    s.check->add_option("--device", a.check.device,
+                        "the device to check for: a platform (\"S60 5th Edition\", s60v5 ...) or a UID");
+    s.check->add_flag("--json", a.check.json, "print the findings as one JSON document per package (one per line)");
+  }
   return s;
 }
 
@@ -139,6 +151,7 @@ int main(int argc, char** argv) {
 
   if (writeCommands.Chosen()) return writeCommands.Run();
   using tarvik::cli::Ran;
+  if (Ran(s.check)) return tarvik::cli::RunCheck(a.check);
   if (Ran(s.catalog)) return tarvik::cli::RunCatalog(a.catalogDirs, a.database, a.jobs, a.command.quiet);
   if (Ran(s.info) && a.json) return tarvik::cli::PrintFacts(a.files, a.command.sourceDir);
   if (Ran(s.pkg)) return RunPerFile(a.files, tarvik::cli::PrintScript, a.command);

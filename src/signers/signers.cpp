@@ -410,14 +410,14 @@ Report Inspect(const model::Package& pkg, std::span<const std::uint8_t> file) {
   return report;
 }
 
-std::vector<std::string> CapabilityNames(std::uint32_t bits) {
+std::vector<std::string> CapabilityNames(std::uint64_t bits) {
   static constexpr std::array<const char*, 20> kNames = {
       "TCB",           "CommDD",         "PowerMgmt",      "MultimediaDD",    "ReadDeviceData",
       "WriteDeviceData", "DRM",          "TrustedUI",      "ProtServ",        "DiskAdmin",
       "NetworkControl", "AllFiles",      "SwEvent",        "NetworkServices", "LocalServices",
       "ReadUserData",  "WriteUserData",  "Location",       "SurroundingsDD",  "UserEnvironment"};
   std::vector<std::string> out;
-  for (unsigned i = 0; i < 32; ++i)
+  for (unsigned i = 0; i < 64; ++i)
     if (bits >> i & 1u) out.push_back(i < kNames.size() ? kNames[i] : "bit " + std::to_string(i));
   return out;
 }

@@ -86,8 +86,8 @@ std::vector<SignatureCheck> CheckSignatures(const model::Package& owner, const m
 
 Certificate DecodeCertificate(std::span<const std::uint8_t> der);
 
-// Capabilities, bit 0 first.
-std::vector<std::string> CapabilityNames(std::uint32_t bits);
+// Capabilities, bit 0 first (bits without a name as "bit N").
+std::vector<std::string> CapabilityNames(std::uint64_t bits);
 // What a self-signed package may be granted: LocalServices, Location, NetworkServices,
 // ReadUserData, UserEnvironment, WriteUserData.
 inline constexpr std::uint32_t kSelfSignable = (1u << 13) | (1u << 14) | (1u << 15) | (1u << 16) | (1u << 17) | (1u << 19);

@@ -25,4 +25,9 @@ std::vector<Fact> FactList(const PackageFacts& package, const std::vector<FileRo
 std::vector<std::string> SignerLines(const model::Package& pkg, const signers::Report& report,
                                      const signers::Capabilities& capabilities);
 
+// The "Executables" section of `info`: a heading with their number, a line of column names,
+// then one tab-separated line per executable (target, kind, UID1-3, SID, VID,
+// capabilities, format, compression). Nothing when there are none.
+std::vector<std::string> ExecutableLines(const std::vector<ExecutableFacts>& executables);
+
 }  // namespace tarvik::views

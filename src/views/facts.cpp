@@ -3,7 +3,9 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bytes/file_buffer.hpp"
 #include "bytes/tables.hpp"
@@ -160,15 +162,52 @@ std::string FileOperationText(model::Generation generation, const model::FileEnt
   return text + ": " + words + " (" + codes + ")";
 }
 
+const std::vector<Platform>& Platforms() {
+  enum Family { kOldS60 = 1, kS60, kUiq };
+  static const std::vector<Platform> kPlatforms = {
+      {0x101F6F88, "Series 60 1st Edition", "s60v1", true, kOldS60, 1},
+      {0x101F7960, "S60 2nd Edition", "s60v2", true, kOldS60, 2},
+      {0x101F7961, "S60 3rd Edition", "s60v3", false, kS60, 1},
+      {0x102032BE, "S60 3rd Edition FP1", "s60v3fp1", false, kS60, 2},
+      {0x102752AE, "S60 3rd Edition FP2", "s60v3fp2", false, kS60, 3},
+      {0x1028315F, "S60 5th Edition", "s60v5", false, kS60, 4},
+      {0x20022E6D, "Symbian^3", "symbian3", false, kS60, 5},
+      {0x2003A678, "Symbian Belle", "belle", false, kS60, 6},
+      {0x10009D8D, "UIQ 3", "uiq3", false, kUiq, 1},
+  };
+  return kPlatforms;
+}
+
+const Platform* PlatformByUid(std::uint32_t uid) {
+  for (const Platform& p : Platforms())
+    if (p.uid == uid) return &p;
+  return nullptr;
+}
+
+const Platform* PlatformByName(const std::string& text) {
+  auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  const std::string wanted = lower(text);
+  for (const Platform& p : Platforms())
+    if (wanted == lower(p.name) || wanted == p.shortName) return &p;
+  char* end = nullptr;
+  const unsigned long long uid = std::strtoull(text.c_str(), &end, 0);
+  if (!text.empty() && end && *end == '\0' && uid <= 0xFFFFFFFFull) return PlatformByUid(static_cast<std::uint32_t>(uid));
+  return nullptr;
+}
+
+bool DeviceRuns(const Platform& device, std::uint32_t target) {
+  const Platform* t = PlatformByUid(target);
+  if (!t) return target == device.uid;
+  return t->family == device.family && t->level <= device.level;
+}
+
 std::optional<std::string> PlatformName(std::uint32_t uid) {
-  switch (uid) {
-    case 0x101F7961: return "S60 3rd Edition";
-    case 0x102032BE: return "S60 3rd Edition FP1";
-    case 0x102752AE: return "S60 3rd Edition FP2";
-    case 0x1028315F: return "S60 5th Edition";
-    case 0x20022E6D: return "Symbian^3";
-    default: return std::nullopt;
-  }
+  const Platform* p = PlatformByUid(uid);
+  if (!p || p->pre9) return std::nullopt;
+  return p->name;
 }
 
 const char* ProblemKindName(model::Problem::Kind kind) {

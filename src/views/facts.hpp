@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "e32/image_header.hpp"
 #include "model/package.hpp"
 #include "signers/signers.hpp"
 
@@ -46,7 +48,28 @@ std::string OptionWords(const std::string& name);
 // installed, waits until it ends (RI, RW)".
 std::string FileOperationText(model::Generation generation, const model::FileEntry& file);
 
-// The platform a target-device UID stands for ("S60 5th Edition" ...), when it is one.
+// A platform a package can name by UID: the 9.x platforms as target devices, the older ones
+// as the requisites of pre-9.x packages.
+struct Platform {
+  std::uint32_t uid = 0;
+  const char* name = "";       // "S60 5th Edition"
+  const char* shortName = "";  // "s60v5": what a person types
+  bool pre9 = false;           // a platform of pre-9.x packages
+  // Devices of one family run the packages made for the earlier members of that family
+  // (a lower level): an S60 5th Edition device also counts as an S60 3rd Edition one.
+  int family = 0;
+  int level = 0;
+};
+// Every platform known by UID, oldest first within each family.
+const std::vector<Platform>& Platforms();
+// The platform of a UID; nothing for any other UID.
+const Platform* PlatformByUid(std::uint32_t uid);
+// The platform a person names: its name or short name (case ignored), or its UID ("0x...").
+const Platform* PlatformByName(const std::string& text);
+// Whether a device of platform `device` runs packages that name `target` as a target device.
+bool DeviceRuns(const Platform& device, std::uint32_t target);
+
+// The 9.x platform a target-device UID stands for ("S60 5th Edition" ...), when it is one.
 std::optional<std::string> PlatformName(std::uint32_t uid);
 
 // "not a package", "unknown version", "unreadable", "inflate", "damaged".
@@ -129,6 +152,35 @@ struct PackageInTree {
   int parent = -1;
 };
 std::vector<PackageInTree> FactsOfTree(const model::Package& main);
+
+// An executable a package carries, as its own header says (not as the package records it).
+struct ExecutableFacts {
+  const model::Package* package = nullptr;    // the package that carries it, main or embedded
+  const model::FileEntry* entry = nullptr;    // its file
+  // The file's position among every file of the package file: the packages of PackageTree
+  // in order, each with its own files in stored order (logo first), as the catalogue counts.
+  std::size_t position = 0;
+  e32::Executable image;
+
+  // "EXE", "DLL" or "" by UID1.
+  const char* KindName() const;
+  // "EKA1", "EKA2", "later"; "emulator (WINSCW)" or "emulator (WINS)" for emulator builds.
+  std::string FormatText() const;
+  // "none", "deflate", "bytepair" or the value as UidText.
+  std::string CompressionText() const;
+  // The image's capabilities by name; empty when it states none (EKA1 images).
+  std::vector<std::string> CapabilityNames() const;
+};
+
+// Every executable that the package file `file` (whose main package is `main`) carries: each
+// file whose bytes the package holds is looked at, and only the start of it is read (the
+// header; a deflated file is inflated no further than that). Stubs and pre-installed
+// packages carry no bytes, so no executables.
+std::vector<ExecutableFacts> ExecutablesOf(const model::Package& main, std::span<const std::uint8_t> file);
+
+// Each file of PackageTree(main)'s packages with the package that carries it, in the order
+// ExecutableFacts::position counts them.
+std::vector<std::pair<const model::Package*, const model::FileEntry*>> OwnFiles(const model::Package& main);
 
 }  // namespace tarvik::views
 

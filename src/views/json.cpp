@@ -35,7 +35,7 @@ Json LanguageJson(const LanguageFacts& f) {
 }
 Json LanguageJson(std::uint32_t number) { return LanguageJson(Language(number)); }
 
-Json Bits(std::uint32_t bits, const std::vector<std::string>& names) {
+Json Bits(std::uint64_t bits, const std::vector<std::string>& names) {
   Json j;
   j["bits"] = bits;
   j["names"] = names;
@@ -209,6 +209,32 @@ class ConditionStack {
   bool dirty_ = false;
 };
 
+// A file's "executable" member: what its own header says.
+Json ExecutableJson(const ExecutableFacts& x) {
+  const e32::ImageHeader& h = x.image.header;
+  const bool uids = !x.image.emulator || x.image.symbianSection;
+  auto word = [](const std::optional<std::uint32_t>& w) { return w ? Json(*w) : Json(); };
+  auto hex = [](const std::optional<std::uint32_t>& w) { return w ? Json(UidText(*w)) : Json(); };
+  Json j;
+  j["kind"] = *x.KindName() ? Json(x.KindName()) : Json();
+  j["emulator"] = x.image.emulator;
+  j["uid1"] = uids ? Json(h.uid1) : Json();
+  j["uid2"] = uids ? Json(h.uid2) : Json();
+  j["uid3"] = uids ? Json(h.uid3) : Json();
+  j["uid3Hex"] = uids ? Json(UidText(h.uid3)) : Json();
+  j["uidChecksumMatches"] = x.image.emulator ? Json() : Json(h.uidChecksumMatches);
+  j["secureId"] = word(h.secureId);
+  j["secureIdHex"] = hex(h.secureId);
+  j["vendorId"] = word(h.vendorId);
+  j["vendorIdHex"] = hex(h.vendorId);
+  j["capabilities"] = h.capabilities ? Bits(*h.capabilities, x.CapabilityNames()) : Json();
+  j["headerFormat"] = x.image.emulator ? Json() : Json(h.headerFormat);
+  j["format"] = x.FormatText();
+  j["compression"] = x.image.emulator ? Json() : Json(x.CompressionText());
+  j["compressionCode"] = x.image.emulator ? Json() : Json(h.compression);
+  return j;
+}
+
 const char* CompressionName(std::uint32_t c) {
   switch (c) {
     case 0: return "stored";
@@ -280,6 +306,8 @@ class FactsWriter {
     rows_.reserve(view.files.size());
     for (const FileRow& r : view.files)
       if (r.entry) rows_.emplace(r.entry, &r);
+    executableList_ = ExecutablesOf(main, file);
+    for (const ExecutableFacts& x : executableList_) executables_.emplace(x.entry, &x);
   }
 
   Json Run(const std::string& path) {
@@ -389,7 +417,7 @@ class FactsWriter {
   void FillFile(Json& object, const Package& owner, const FileEntry& e, const char* role, ConditionStack& conditions,
                 std::optional<std::uint32_t> language) {
     const Generation g = main_.generation;
-    FileFiller j(object, 19);
+    FileFiller j(object, 20);
     j.Add("role", role);
     j.Add("package", owner.ordinal);
     j.Add("target", e.target);
@@ -418,6 +446,8 @@ class FactsWriter {
       j.Add("extractPath", Json());
     else
       j.Add("extractPath", row->second->extractPath);
+    const auto executable = executables_.find(&e);
+    j.Add("executable", executable == executables_.end() ? Json() : ExecutableJson(*executable->second));
   }
 
   const Json& FileLanguageJson(std::uint32_t number) {
@@ -712,6 +742,8 @@ class FactsWriter {
   std::vector<std::pair<const void*, std::uint64_t>> identities_;
   std::unordered_map<std::uint32_t, Json> languages_;
   std::unordered_map<const FileEntry*, const FileRow*> rows_;
+  std::vector<ExecutableFacts> executableList_;
+  std::unordered_map<const FileEntry*, const ExecutableFacts*> executables_;
   std::unordered_map<std::uint32_t, Json> operations_;
   std::unordered_map<std::uint64_t, Json> options_;
 

@@ -95,4 +95,23 @@ std::vector<std::string> SignerLines(const model::Package& pkg, const Report& re
   return out;
 }
 
+std::vector<std::string> ExecutableLines(const std::vector<ExecutableFacts>& executables) {
+  std::vector<std::string> out;
+  if (executables.empty()) return out;
+  out.push_back("Executables (" + std::to_string(executables.size()) + "):");
+  out.push_back("Target\tKind\tUID1\tUID2\tUID3\tSID\tVID\tCapabilities\tFormat\tCompression");
+  for (const ExecutableFacts& x : executables) {
+    const e32::ImageHeader& h = x.image.header;
+    const bool uids = !x.image.emulator || x.image.symbianSection;
+    auto word = [](const std::optional<std::uint32_t>& w) { return w ? UidText(*w) : std::string(); };
+    std::string line = x.entry->target + '\t' + x.KindName() + '\t';
+    line += uids ? UidText(h.uid1) + '\t' + UidText(h.uid2) + '\t' + UidText(h.uid3) : std::string("\t\t");
+    line += '\t' + word(h.secureId) + '\t' + word(h.vendorId) + '\t';
+    line += h.capabilities ? Join(x.CapabilityNames()) : std::string();
+    line += '\t' + x.FormatText() + '\t' + (x.image.emulator ? std::string() : x.CompressionText());
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
 }  // namespace tarvik::views

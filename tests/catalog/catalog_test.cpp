@@ -22,6 +22,7 @@
 #include "catalog/catalog.hpp"
 #include "catalog/database.hpp"
 #include "parse/parse.hpp"
+#include "support/e32_images.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/sis_old_writer.hpp"
 #include "support/test_env.hpp"
@@ -162,10 +163,15 @@ TEST(Catalog, CorpusRowsAnswerTheLookups) {
   EXPECT_GT(Count(db, "SELECT count(*) FROM target_devices WHERE platform IS NOT NULL"), 0);
   EXPECT_GT(Count(db, "SELECT count(*) FROM signers"), 0);
   EXPECT_GT(Count(db, "SELECT count(*) FROM embedded"), 0);
+  // Every executable is one of its package's files, at its position.
+  EXPECT_GT(Count(db, "SELECT count(*) FROM executables WHERE format = 'EKA2' AND sid IS NOT NULL"), 100);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM executables x LEFT JOIN files f ON f.package_id = x.package_id "
+                      "AND f.position = x.position AND f.target = x.target WHERE f.target IS NULL"),
+            0);
 
   // The README's examples are real queries.
   const std::vector<std::string> queries = ReadmeQueries();
-  EXPECT_EQ(queries.size(), 5u);
+  EXPECT_EQ(queries.size(), 6u);
   for (const std::string& q : queries) {
     Statement s = db.Prepare(q);
     ASSERT_TRUE(s.Valid()) << q << db.Error();
@@ -195,6 +201,34 @@ TEST(Catalog, CorpusRowsAnswerTheLookups) {
   const std::string files = "SELECT p.path, f.position, f.target, f.sha1, f.ordinal, f.uncompressed_size FROM files f "
                             "JOIN packages p ON p.id = f.package_id ORDER BY p.path, f.position";
   EXPECT_EQ(Rows(one, files), Rows(db, files));
+}
+
+TEST(Catalog, ExecutablesTableHoldsWhatTheHeadersSay) {
+  test::TempDir dir;
+  namespace w = test::sis9w;
+  w::Controller c;
+  c.uid = 0xE0000020;
+  w::File exe;
+  exe.target = "!:\\sys\\bin\\app.exe";
+  exe.data = test::E32Image({.uid3 = 0xE0000020, .sid = 0xE0000021, .vid = 0x70000001, .caps = 1u << 11});
+  exe.deflate = true;
+  exe.caps = 1u << 11;
+  c.files.push_back(w::TextFile("!:\\resource\\app.rsc", "not an executable"));
+  c.files.push_back(exe);
+  w::File emulator;
+  emulator.target = "!:\\sys\\bin\\emu.dll";
+  emulator.data = test::EmulatorBuild({.uid1 = 0x10000079, .uid3 = 0xE0000022, .sid = 0xE0000022});
+  c.files.push_back(emulator);
+  dir.Write("collection/app.sis", w::Build(c));
+  ASSERT_TRUE(Catalogue(dir / "collection", dir / "c.sqlite").ok);
+  Database db;
+  ASSERT_TRUE(db.Open(dir / "c.sqlite", true));
+  EXPECT_EQ(Rows(db, "SELECT x.position, x.kind, printf('0x%08X', x.sid), x.capability_names, x.format, x.compression "
+                     "FROM executables x JOIN files f ON f.package_id = x.package_id AND f.position = x.position "
+                     "AND f.target = x.target ORDER BY x.position"),
+            "1|EXE|0xE0000021|AllFiles|EKA2|deflate|\n"
+            "2|DLL|0xE0000022||emulator (WINSCW)||\n");
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM executables WHERE emulator = 1 AND uid3 = 3758096418"), 1);
 }
 
 TEST(Catalog, LaterRunsReadOnlyWhatChanged) {

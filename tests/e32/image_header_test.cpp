@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "e32/image_header.hpp"
+#include "support/e32_images.hpp"
 
 namespace tarvik::e32 {
 namespace {
@@ -94,6 +95,94 @@ TEST(ImageHeader, UidChecksumIsChecked) {
   };
   Put(b, 12, crc(0) | static_cast<std::uint32_t>(crc(1)) << 16);
   EXPECT_TRUE(ReadImageHeader(b)->uidChecksumMatches);
+}
+
+// A file's content as ReadExecutable asks for it, counting the most it asked for.
+struct Content {
+  std::vector<std::uint8_t> bytes;
+  std::size_t most = 0;
+  ContentStart Start() {
+    return [this](std::size_t n) {
+      most = std::max(most, n);
+      return std::span<const std::uint8_t>(bytes).first(std::min(n, bytes.size()));
+    };
+  }
+};
+
+TEST(Executable, ImagesAndEmulatorBuildsAreToldApart) {
+  test::ImageFields f;
+  f.uid3 = 0xE0000042;
+  f.sid = 0xE0000043;
+  f.vid = 0x70000001;
+  f.caps = 0x0001A000;
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool executable, emulator, symbianSection, secure;
+    Format format;
+  };
+  const Case cases[] = {
+      {"EKA2 image", test::E32Image(f), true, false, false, true, Format::Eka2},
+      {"EKA1 image", test::E32Image({.headerFormat = 0}), true, false, false, false, Format::Eka1},
+      {"WINSCW build", test::EmulatorBuild(f, ".SYMBIAN", 100000), true, true, true, true, Format::Eka2},
+      {"WINS build", test::EmulatorBuild(f, ".E32_UID"), true, true, true, false, Format::Eka1},
+      {"PE without a Symbian section", test::EmulatorBuild(f, ""), true, true, false, false, Format::Eka1},
+      {"text", std::vector<std::uint8_t>(300, 'a'), false, false, false, false, Format::Eka1},
+      {"MZ without PE", std::vector<std::uint8_t>{'M', 'Z', 0, 0}, false, false, false, false, Format::Eka1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Content content{c.bytes};
+    const auto x = ReadExecutable(content.Start());
+    ASSERT_EQ(x.has_value(), c.executable);
+    if (!x) continue;
+    EXPECT_EQ(x->emulator, c.emulator);
+    EXPECT_EQ(x->symbianSection, c.symbianSection);
+    EXPECT_EQ(x->header.format, c.format);
+    EXPECT_EQ(x->header.secureId.has_value(), c.secure);
+    if (c.symbianSection || !c.emulator) {
+      EXPECT_EQ(x->header.uid3, c.emulator || c.secure ? 0xE0000042u : 0xE0001234u);
+    }
+    if (c.secure) {
+      EXPECT_EQ(*x->header.secureId, 0xE0000043u);
+      EXPECT_EQ(*x->header.vendorId, 0x70000001u);
+      EXPECT_EQ(*x->header.capabilities, 0x0001A000u);
+    }
+    // Only what is needed is asked for: the header, or the PE headers and the section.
+    if (!c.emulator) {
+      EXPECT_EQ(content.most, kHeaderBytes);
+    }
+  }
+}
+
+TEST(Executable, CutOrHostilePeFilesAreReadWithinTheirBytes) {
+  const std::vector<std::uint8_t> whole = test::EmulatorBuild({}, ".SYMBIAN", 2000);
+  // Cut at every length: never a read past the end; the section's fields only when whole.
+  for (std::size_t n = 0; n <= whole.size(); n += 7) {
+    Content content{std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n))};
+    const auto x = ReadExecutable(content.Start());
+    if (x) {
+      EXPECT_FALSE(x->symbianSection && n < whole.size());
+    }
+  }
+  // A PE offset, section count or section offset far beyond the file.
+  struct Case {
+    const char* name;
+    std::size_t at;
+    std::uint32_t value;
+  };
+  const Case cases[] = {{"PE offset", 0x3C, 0xFFFFFFF0u}, {"section count", 0x86, 0xFFFF},
+                        {"section offset", 0x80 + 24 + 0xE0 + 40 + 20, 0xFFFFFF00u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Content content{whole};
+    Put(content.bytes, c.at, c.value);
+    const auto x = ReadExecutable(content.Start());
+    if (x) {
+      EXPECT_FALSE(x->symbianSection);
+    }
+    EXPECT_LE(content.most, kMostExecutableBytes);
+  }
 }
 
 }  // namespace
