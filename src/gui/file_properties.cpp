@@ -27,7 +27,30 @@ QString Hex(const views::Sha1Digest& d) {
 
 }  // namespace
 
-std::vector<Property> FileProperties(const views::FileRow& row, model::Generation generation, const QString& state) {
+namespace {
+
+// What an executable's own header says.
+void ExecutableProperties(const views::ExecutableFacts& e, std::vector<Property>& p) {
+  const e32::ImageHeader& h = e.image.header;
+  QString kind = QString::fromLatin1(e.KindName());
+  p.emplace_back(QObject::tr("Executable"), (kind.isEmpty() ? QString() : kind + QStringLiteral(", ")) +
+                                                Utf8(e.FormatText()) + QObject::tr(", compression ") +
+                                                Utf8(e.CompressionText()));
+  p.emplace_back(QObject::tr("UIDs in the header"), Utf8(views::UidText(h.uid1) + " " + views::UidText(h.uid2) + " " +
+                                                        views::UidText(h.uid3)));
+  if (h.secureId) p.emplace_back(QObject::tr("Secure ID"), Utf8(views::UidText(*h.secureId)));
+  if (h.vendorId) p.emplace_back(QObject::tr("Vendor ID"), Utf8(views::UidText(*h.vendorId)));
+  if (h.capabilities) {
+    QString caps;
+    for (const std::string& c : e.CapabilityNames()) caps += (caps.isEmpty() ? QString() : QStringLiteral(", ")) + Utf8(c);
+    p.emplace_back(QObject::tr("Capabilities in the header"), caps.isEmpty() ? QObject::tr("none") : caps);
+  }
+}
+
+}  // namespace
+
+std::vector<Property> FileProperties(const views::FileRow& row, model::Generation generation, const QString& state,
+                                     const views::ExecutableFacts* executable) {
   std::vector<Property> p;
   const QString path = Utf8(row.extractPath);
   p.emplace_back(QObject::tr("Name"), path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1));
@@ -52,9 +75,10 @@ std::vector<Property> FileProperties(const views::FileRow& row, model::Generatio
     QString caps;
     for (const std::string& c : signers::CapabilityNames(*e->capabilities))
       caps += (caps.isEmpty() ? QString() : QStringLiteral(", ")) + Utf8(c);
-    p.emplace_back(QObject::tr("Capabilities"), caps.isEmpty() ? QObject::tr("none") : caps);
+    p.emplace_back(QObject::tr("Capabilities recorded"), caps.isEmpty() ? QObject::tr("none") : caps);
   }
   p.emplace_back(QObject::tr("Installed when"), row.condition.empty() ? QObject::tr("always") : Utf8(row.condition));
+  if (executable) ExecutableProperties(*executable, p);
   return p;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/package.hpp"
+#include "views/facts.hpp"
 #include "views/views.hpp"
 
 namespace tarvik::gui {
@@ -18,7 +19,9 @@ using Property = std::pair<QString, QString>;
 // The properties of `row`: name, target, package, operation and options in words, MIME type,
 // sizes, compression, offset, SHA-1, capabilities, the condition it installs under and
 // `state` (what extraction or a test found).
-std::vector<Property> FileProperties(const views::FileRow& row, model::Generation generation, const QString& state);
+// `executable`: what the file's own header says, when it is an executable.
+std::vector<Property> FileProperties(const views::FileRow& row, model::Generation generation, const QString& state,
+                                     const views::ExecutableFacts* executable = nullptr);
 
 class PropertiesDialog : public QDialog {
   Q_OBJECT

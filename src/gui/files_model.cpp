@@ -76,6 +76,31 @@ void FilesModel::SetTested(const std::vector<std::size_t>& rows, const std::vect
   emit dataChanged(index(0, Sha1), index(rowCount() - 1, Sha1));
 }
 
+void FilesModel::SetExecutables(const std::vector<views::ExecutableFacts>* executables) {
+  executables_.clear();
+  if (executables)
+    for (const views::ExecutableFacts& e : *executables) executables_[e.entry] = &e;
+  if (rowCount() > 0) emit dataChanged(index(0, Executable), index(rowCount() - 1, Executable));
+}
+
+const views::ExecutableFacts* FilesModel::ExecutableOf(int row) const {
+  if (!rows_ || executables_.empty()) return nullptr;
+  const auto found = executables_.find(Row(row).entry);
+  return found == executables_.end() ? nullptr : found->second;
+}
+
+QString FilesModel::ExecutableText(const views::ExecutableFacts& e) {
+  QStringList parts;
+  if (*e.KindName()) parts << QString::fromLatin1(e.KindName());
+  parts << Utf8(e.FormatText());
+  if (e.image.header.secureId) parts << QStringLiteral("SID ") + Utf8(views::UidText(*e.image.header.secureId));
+  if (e.image.header.capabilities) {
+    const std::size_t n = e.CapabilityNames().size();
+    parts << (n == 1 ? tr("1 capability") : tr("%1 capabilities").arg(n));
+  }
+  return parts.join(QStringLiteral(", "));
+}
+
 int FilesModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() || !rows_ ? 0 : static_cast<int>(rows_->size());
 }
@@ -140,6 +165,10 @@ QVariant FilesModel::data(const QModelIndex& index, int role) const {
     case Condition: return Utf8(r.condition);
     case Sha1: return Sha1Text(index.row());
     case Package: return PackageName(r.package);
+    case Executable: {
+      const views::ExecutableFacts* e = ExecutableOf(index.row());
+      return e ? ExecutableText(*e) : QString();
+    }
     default: return {};
   }
 }
@@ -155,6 +184,7 @@ QVariant FilesModel::headerData(int section, Qt::Orientation orientation, int ro
     case Condition: return tr("Installed when");
     case Sha1: return tr("SHA-1");
     case Package: return tr("Package");
+    case Executable: return tr("Executable");
     default: return {};
   }
 }
@@ -238,6 +268,9 @@ bool FilesProxy::lessThan(const QModelIndex& left, const QModelIndex& right) con
       break;
     case FilesModel::Condition: c = CompareText(a.condition, b.condition); break;
     case FilesModel::Sha1: c = QString::compare(model_->Sha1Text(left.row()), model_->Sha1Text(right.row())); break;
+    case FilesModel::Executable:
+      c = QString::compare(model_->data(left, Qt::DisplayRole).toString(), model_->data(right, Qt::DisplayRole).toString());
+      break;
     case FilesModel::Package:
       c = (a.package ? a.package->ordinal : 0) - (b.package ? b.package->ordinal : 0);
       break;

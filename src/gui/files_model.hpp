@@ -10,11 +10,13 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "extract/extract.hpp"
 #include "extract/integrity.hpp"
 #include "model/package.hpp"
+#include "views/facts.hpp"
 #include "views/views.hpp"
 
 namespace tarvik::gui {
@@ -22,7 +24,7 @@ namespace tarvik::gui {
 class FilesModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { Name, Target, Size, Packed, Compression, Condition, Sha1, Package, ColumnCount };
+  enum Column { Name, Target, Size, Packed, Compression, Condition, Sha1, Package, Executable, ColumnCount };
   // Roles beyond Qt's: the value a column sorts by, and the row's extraction path.
   static constexpr int SortRole = Qt::UserRole;
   static constexpr int ExtractPathRole = Qt::UserRole + 1;
@@ -35,6 +37,12 @@ class FilesModel : public QAbstractTableModel {
 
   // Shows `rows` (kept by the caller, which calls Clear before changing them).
   void SetRows(const std::vector<views::FileRow>* rows);
+  // The executables among the rows, as their own headers say (kept by the caller).
+  void SetExecutables(const std::vector<views::ExecutableFacts>* executables);
+  // The executable a row is, or null.
+  const views::ExecutableFacts* ExecutableOf(int row) const;
+  // "EXE, EKA2, SID 0x..., 3 capabilities"; empty for a file that is no executable.
+  static QString ExecutableText(const views::ExecutableFacts& e);
   void Clear() { SetRows(nullptr); }
   const views::FileRow& Row(int row) const { return (*rows_)[static_cast<std::size_t>(row)]; }
   State StateOf(int row) const { return states_[static_cast<std::size_t>(row)]; }
@@ -65,6 +73,7 @@ class FilesModel : public QAbstractTableModel {
  private:
   const std::vector<views::FileRow>* rows_ = nullptr;
   std::vector<State> states_;
+  std::unordered_map<const model::FileEntry*, const views::ExecutableFacts*> executables_;
 };
 
 // Sorts by the raw values of the rows (no text is made to compare two rows) and keeps the

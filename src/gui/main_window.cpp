@@ -141,10 +141,12 @@ void MainWindow::BuildBrowser(QWidget* central) {
   BuildFilesTab();
   BuildFactsTab();
   BuildScriptTab();
+  BuildChecksTab();
 
   tabs_->addTab(filesTab_, tr("Files"));
   tabs_->addTab(factsTab_, tr("Facts"));
   tabs_->addTab(scriptTab_, tr("Script"));
+  tabs_->addTab(checksTab_, tr("Checks"));
   tabs_->setCurrentWidget(scriptTab_);
 
   splitter_->addWidget(tree_);
@@ -187,8 +189,8 @@ void MainWindow::BuildFilesTab() {
   filesView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   filesView_->setSortingEnabled(true);
   filesView_->horizontalHeader()->setStretchLastSection(true);
-  const int widths[] = {190, 230, 75, 85, 85, 170, 110};
-  for (int c = 0; c < 7; ++c) filesView_->setColumnWidth(c, widths[c]);
+  const int widths[] = {190, 230, 75, 85, 85, 170, 110, 150};
+  for (int c = 0; c < 8; ++c) filesView_->setColumnWidth(c, widths[c]);
   connect(filter_, &QLineEdit::textChanged, filesProxy_, &FilesProxy::SetText);
   connect(filesView_, &QAbstractItemView::activated, this, &MainWindow::OpenFileAt);
   connect(filesView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -425,6 +427,8 @@ void MainWindow::Run(const std::function<void()>& command, bool replaces) {
   if (replaces) {
     // The command may let go of the package the views show.
     filesModel_->Clear();
+    filesModel_->SetExecutables(nullptr);
+    executables_.clear();
     tree_->clear();
     shown_.reset();
     shownItem_.reset();
@@ -752,6 +756,9 @@ void MainWindow::ShowPackage() {
   shown_ = item ? item->package : nullptr;
   const bool isPackage = shown_ && shown_->generation != model::Generation::Unknown;
   filesModel_->SetRows(isPackage ? &item->view.files : nullptr);
+  executables_.clear();
+  if (isPackage && item->bytes) executables_ = views::ExecutablesOf(*shown_, item->bytes->Span());
+  filesModel_->SetExecutables(&executables_);
   filesProxy_->SetPackages({});
   signers_.reset();
   if (isPackage && shown_->generation == model::Generation::Sis9 && shown_->controllerRead && !item->bytes->empty())
@@ -777,6 +784,7 @@ void MainWindow::ShowPackage() {
     if (!items.empty()) tree_->setCurrentItem(items.front());
   }
   FillFolders();
+  ShowChecks();
   ShowFacts();
   ShowSummary();
   ShowSignature();

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +89,10 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QWidget* FilesTab() const { return filesTab_; }
   QWidget* FactsTab() const { return factsTab_; }
   QWidget* ScriptTab() const { return scriptTab_; }
+  QWidget* ChecksTab() const { return checksTab_; }
+  QTableWidget* ChecksTable() const { return checks_; }
+  QComboBox* CheckDevice() const { return device_; }
+  QLabel* ChecksSummary() const { return checksSummary_; }
   QTableView* FilesView() const { return filesView_; }
   FilesModel* Files() const { return filesModel_; }
   FilesProxy* FilesFilter() const { return filesProxy_; }
@@ -190,6 +195,8 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   void ShowPreview();
   void BuildFactsTab();
   void BuildScriptTab();
+  void BuildChecksTab();
+  void ShowChecks();
   void BuildStatusBar();
   QAction* AddAction(QMenu* menu, const QString& caption, const char* name, const QKeySequence& shortcut,
                      void (MainWindow::*slot)());
@@ -266,6 +273,12 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   QWidget* filesTab_ = nullptr;
   QWidget* factsTab_ = nullptr;
   QWidget* scriptTab_ = nullptr;
+  QWidget* checksTab_ = nullptr;
+  QTableWidget* checks_ = nullptr;     // one row per finding of the checks
+  QComboBox* device_ = nullptr;        // the device the package is checked for
+  QLabel* checksSummary_ = nullptr;
+  // The executables the shown package carries, as their headers say.
+  std::vector<views::ExecutableFacts> executables_;
   QLineEdit* filter_ = nullptr;
   QTableView* filesView_ = nullptr;
   FilesModel* filesModel_ = nullptr;

@@ -130,7 +130,8 @@ void MainWindow::ShowProperties(int row) {
   const QModelIndex cell = filesModel_->index(row, FilesModel::Sha1);
   const views::FileRow& r = filesModel_->Row(row);
   PropertiesDialog dialog(this, tr("Properties of %1").arg(FilesModel::NameOf(r)),
-                          FileProperties(r, shown_->generation, filesModel_->data(cell, Qt::DisplayRole).toString()));
+                          FileProperties(r, shown_->generation, filesModel_->data(cell, Qt::DisplayRole).toString(),
+                                         filesModel_->ExecutableOf(row)));
   desktop_->Exec(dialog);
 }
 

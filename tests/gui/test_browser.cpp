@@ -149,10 +149,11 @@ QString BrowserTest::Write(const QString& name, const Bytes& bytes) {
 }
 
 void BrowserTest::opensOnTheScriptTab() {
-  QCOMPARE(window_->Tabs()->count(), 3);
+  QCOMPARE(window_->Tabs()->count(), 4);
   QCOMPARE(window_->Tabs()->tabText(0), QStringLiteral("Files"));
   QCOMPARE(window_->Tabs()->tabText(1), QStringLiteral("Facts"));
   QCOMPARE(window_->Tabs()->tabText(2), QStringLiteral("Script"));
+  QCOMPARE(window_->Tabs()->tabText(3), QStringLiteral("Checks"));
   QCOMPARE(window_->Tabs()->currentWidget(), window_->ScriptTab());
   QVERIFY(window_->ScriptTab()->isAncestorOf(window_->TextArea()));
   QCOMPARE(window_->Splitter()->widget(0), static_cast<QWidget*>(window_->PackageTree()));

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +20,8 @@
 #include "gui/dialogs.hpp"
 #include "gui/main_window.hpp"
 #include "scripted_desktop.hpp"
+#include "checks/checks.hpp"
+#include "support/e32_images.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
 
@@ -74,6 +77,7 @@ class ManagerTest : public QObject {
   void keyboard();
   void extractOptions();
   void folderViewAndPreview();
+  void executablesAndChecks();
   void failedOpenKeepsThePackage();
   void saveAsProposesTheNameAndReturnsToTheDialog();
   void desktopFailuresAndDropsAreSaid();
@@ -322,6 +326,49 @@ void ManagerTest::folderViewAndPreview() {
   QCOMPARE(window_->PreviewText()->toPlainText(), QStringLiteral("bonjour"));
   Select(QStringLiteral("alpha.exe"));
   QCOMPARE(window_->PreviewText()->toPlainText().left(3), QStringLiteral("aaa"));
+}
+
+void ManagerTest::executablesAndChecks() {
+  // An executable asking for AllFiles in an unsigned package: a column, its Properties and
+  // an error among the Checks.
+  test::ImageFields fields;
+  fields.caps = 1u << 11;  // AllFiles
+  const std::vector<std::uint8_t> image = test::E32Image(fields);
+  w::Controller main;
+  main.names = {"Exe Demo"};
+  w::File exe;
+  exe.target = "!:\\sys\\bin\\demo.exe";
+  exe.data = Bytes(image.begin(), image.end());
+  exe.deflate = true;
+  main.files = {exe, File("!:\\data\\readme.txt", "read me")};
+  const Bytes bytes = w::Build(main);
+  Open(Write(QStringLiteral("exe.sis"), bytes));
+  const int row = RowOf(QStringLiteral("demo.exe"));
+  const QString cell = window_->Files()->data(window_->Files()->index(row, FilesModel::Executable), Qt::DisplayRole).toString();
+  QCOMPARE(cell, QStringLiteral("EXE, EKA2, SID 0xE0001234, 1 capability"));
+  QCOMPARE(window_->Files()->data(window_->Files()->index(RowOf(QStringLiteral("readme.txt")), FilesModel::Executable),
+                                  Qt::DisplayRole).toString(),
+           QString());
+  QMap<QString, QString> shown;
+  desktop_->onOtherDialog = [&](QDialog& d) {
+    auto* table = d.findChild<QTableWidget*>(QStringLiteral("propertiesTable"));
+    for (int i = 0; table && i < table->rowCount(); ++i) shown[table->item(i, 0)->text()] = table->item(i, 1)->text();
+    return int(QDialog::Accepted);
+  };
+  window_->ShowProperties(row);
+  QCOMPARE(shown.value(QStringLiteral("Secure ID")), QStringLiteral("0xE0001234"));
+  QCOMPARE(shown.value(QStringLiteral("Capabilities in the header")), QStringLiteral("AllFiles"));
+  // The Checks tab holds what the checks find, errors first.
+  const std::vector<checks::Finding> findings =
+      checks::Check(*window_->commands().State().item->package, bytes, {QDateTime::currentSecsSinceEpoch(), {}});
+  QTableWidget* table = window_->ChecksTable();
+  QCOMPARE(table->rowCount(), static_cast<int>(findings.size()));
+  QVERIFY(checks::HasError(findings));
+  QCOMPARE(table->item(0, 0)->text(), QStringLiteral("error"));
+  QVERIFY(window_->ChecksSummary()->text().startsWith(QStringLiteral("It will not install")));
+  // Another device: the checks run again for it.
+  window_->CheckDevice()->setCurrentIndex(1);
+  QVERIFY(table->rowCount() >= static_cast<int>(findings.size()));
 }
 
 void ManagerTest::failedOpenKeepsThePackage() {
