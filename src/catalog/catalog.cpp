@@ -196,7 +196,9 @@ class RowMaker {
     const ByteView all(bytes_);
     if (!e.dataOffset || e.pastCut || !all.HasRange(*e.dataOffset, static_cast<Pos>(e.compressedSize))) return {};
     if (!sha256_) sha256_.reset(EVP_MD_CTX_new());
-    if (!sha256_ || EVP_DigestInit_ex(sha256_.get(), EVP_sha256(), nullptr) != 1) return {};
+    // Fetched once: a digest started from EVP_sha256() looks its implementation up each time.
+    static const EVP_MD* const kSha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (!sha256_ || !kSha256 || EVP_DigestInit_ex(sha256_.get(), kSha256, nullptr) != 1) return {};
     const std::uint8_t* data = all.Ptr(*e.dataOffset);
     bool ok = true;
     if (e.compression == 1) {
@@ -457,6 +459,29 @@ class ArchiveItems : public ArchiveSink {
   std::uint64_t held_ = 0;
 };
 
+// Walks the file of `job`, open at `fd`, as an archive: its items go to `emit`, after an
+// ArchiveStart (its rows replace what was known of the file). False when it is not one.
+bool ReadArchiveJob(int fd, const Job& job, Budget& budget, const ArchiveLimits& limits, const Emit& emit) {
+  Item start;
+  start.kind = Item::Kind::ArchiveStart;
+  start.path = job.path;
+  bool started = false;
+  const Emit emitAfterStart = [&](Item&& i) {
+    if (!std::exchange(started, true)) emit(std::move(start));
+    emit(std::move(i));
+  };
+  ArchiveItems items(job, budget, emitAfterStart);
+  try {
+    return ReadArchive(fd, job.size, limits, items);
+  } catch (const std::exception& e) {
+    // Whatever went wrong (no memory for a member), the archive's rows say so and the walk
+    // goes on.
+    items.Problem({}, std::string("reading failed: ") + e.what());
+    items.Archive({});
+    return true;
+  }
+}
+
 // Reads the file of `job`: its first bytes, then (for a package) the whole of it; a file
 // that is an archive is walked. Its item (or an archive's items) go to `emit`.
 void ReadJob(const Job& job, Budget& budget, const ArchiveLimits& limits, const Emit& emit) {
@@ -496,18 +521,7 @@ void ReadJob(const Job& job, Budget& budget, const ArchiveLimits& limits, const 
   const std::size_t headSize = readAll(head, sizeof head);
   if (!LooksLikePackage(std::span<const std::uint8_t>(head, headSize))) {
     item.kind = Item::Kind::NotPackage;
-    if (headSize == 0) return emit(std::move(item));
-    // An archive's rows replace what was known of the file: ArchiveStart goes first, its
-    // summary last.
-    Item start = item;
-    start.kind = Item::Kind::ArchiveStart;
-    bool started = false;
-    const Emit emitAfterStart = [&](Item&& i) {
-      if (!std::exchange(started, true)) emit(std::move(start));
-      emit(std::move(i));
-    };
-    ArchiveItems items(job, budget, emitAfterStart);
-    if (!ReadArchive(fd, job.size, limits, items) || !started) emit(std::move(item));
+    if (headSize == 0 || !ReadArchiveJob(fd, job, budget, limits, emit)) emit(std::move(item));
     return;
   }
   // What the file's bytes hold of memory: a large file's holes take none.

@@ -47,8 +47,11 @@ std::string Final(EVP_MD_CTX* ctx) {
 
 FileDigests FileDigestsHex(const FileBytes& file) {
   const DigestContext sha1(EVP_MD_CTX_new(), EVP_MD_CTX_free), sha256(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!sha1 || !sha256 || EVP_DigestInit_ex(sha1.get(), EVP_sha1(), nullptr) != 1 ||
-      EVP_DigestInit_ex(sha256.get(), EVP_sha256(), nullptr) != 1)
+  // Fetched once: a digest started from EVP_sha1() looks its implementation up every time.
+  static const EVP_MD* const kSha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+  static const EVP_MD* const kSha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  if (!sha1 || !sha256 || !kSha1 || !kSha256 || EVP_DigestInit_ex(sha1.get(), kSha1, nullptr) != 1 ||
+      EVP_DigestInit_ex(sha256.get(), kSha256, nullptr) != 1)
     return {};
   EVP_MD_CTX* const both[] = {sha1.get(), sha256.get()};
   if (!DigestFile(file, both)) return {};
