@@ -1,6 +1,7 @@
 #include "catalog/catalog.hpp"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,9 @@
 #include <thread>
 #include <utility>
 
+#include "catalog/archive_reader.hpp"
 #include "catalog/database.hpp"
+#include "bytes/inflate.hpp"
 #include "model/package.hpp"
 #include "parse/parse.hpp"
 #include "platform/platform.hpp"
@@ -67,6 +70,7 @@ struct FileRow {
   std::string target, sha1, operation, mime;
   std::uint64_t compressedSize, uncompressedSize;
   std::optional<std::uint32_t> language;
+  std::string sha256 = {};  // of what the file holds, inflated
 };
 struct EmbeddedRow {
   int ordinal, parent;
@@ -88,15 +92,27 @@ struct SignerRow {
 };
 
 struct Item {
-  enum class Kind : std::uint8_t { Package, NotPackage, Unchanged, Error } kind = Kind::Package;
+  // An archive's items come in order: ArchiveStart, then its packages, problems and the
+  // archives inside it (Archive), then Archive for the file itself.
+  enum class Kind : std::uint8_t { Package, NotPackage, Unchanged, Error, ArchiveStart, Archive, ArchiveProblem } kind =
+      Kind::Package;
   std::string path;
   std::uint64_t size = 0;
   std::int64_t mtime = 0;
-  bool isPackage = false;  // Unchanged: what it was found to be before
-  std::string error;       // Error: what went wrong
+  bool isPackage = false;       // Unchanged: what it was found to be before
+  std::uint64_t inArchive = 0;  // Unchanged: the packages of the archive it was found to be
+  std::string error;            // Error: what went wrong; ArchiveProblem: the problem
+
+  // A package inside an archive (path is then "<archive>!/<member>"), an archive inside one
+  // (Archive) or a member a problem is about (ArchiveProblem): the archive file and the
+  // member path in it.
+  std::string archive, member;
+  // Archive: its format and what it held.
+  std::string format;
+  std::uint64_t members = 0, packagesInside = 0;
 
   // Package.
-  std::string sha1, generation, uidHex, name, vendor, vendorUnique, version, installType, flags, created, problem;
+  std::string sha1, sha256, generation, uidHex, name, vendor, vendorUnique, version, installType, flags, created, problem;
   bool stub = false, readable = false, hasInfo = false;
   std::uint32_t uid = 0, flagBits = 0;
   model::Version versionWords;
@@ -120,7 +136,7 @@ std::string Joined(const std::vector<std::string>& words) {
 // package from the model, walked in the order the JSON document lists them.
 class RowMaker {
  public:
-  explicit RowMaker(Item& item) : item_(item) {}
+  RowMaker(Item& item, const FileBytes& bytes) : item_(item), bytes_(bytes) {}
 
   void Add(const views::PackageFacts& f, std::int32_t parentOrdinal) {
     const int ord = f.ordinal;
@@ -178,7 +194,41 @@ class RowMaker {
                 e.compressedSize,
                 e.uncompressedSize,
                 language};
+    row.sha256 = ContentSha256(e);
     item_.files.push_back(std::move(row));
+  }
+
+  // The SHA-256 of what the file holds once inflated; empty when its bytes are not all in
+  // the package or do not inflate to what it declares.
+  std::string ContentSha256(const model::FileEntry& e) {
+    const ByteView all(bytes_);
+    if (!e.dataOffset || e.pastCut || !all.HasRange(*e.dataOffset, static_cast<Pos>(e.compressedSize))) return {};
+    if (!sha256_) sha256_.reset(EVP_MD_CTX_new());
+    // Fetched once: a digest started from EVP_sha256() looks its implementation up each time.
+    static const EVP_MD* const kSha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (!sha256_ || !kSha256 || EVP_DigestInit_ex(sha256_.get(), kSha256, nullptr) != 1) return {};
+    const std::uint8_t* data = all.Ptr(*e.dataOffset);
+    bool ok = true;
+    if (e.compression == 1) {
+      std::uint64_t total = 0;
+      InflateOptions options;
+      options.stream = &inflate_;
+      const int status = InflateTo(
+          data, static_cast<std::size_t>(e.compressedSize), e.uncompressedSize,
+          [&](const std::uint8_t* d, std::size_t n) {
+            total += n;
+            return EVP_DigestUpdate(sha256_.get(), d, n) == 1;
+          },
+          options);
+      ok = status == zstatus::Ok && total == e.uncompressedSize;
+    } else {
+      ok = e.compressedSize == e.uncompressedSize &&
+           EVP_DigestUpdate(sha256_.get(), data, static_cast<std::size_t>(e.compressedSize)) == 1;
+    }
+    std::array<std::uint8_t, EVP_MAX_MD_SIZE> digest{};
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(sha256_.get(), digest.data(), &size) != 1 || !ok) return {};
+    return views::HexBytes(std::span<const std::uint8_t>(digest.data(), size));
   }
 
   void Block(const model::Package& p, const model::InstallBlock& b) {
@@ -191,6 +241,9 @@ class RowMaker {
   }
 
   Item& item_;
+  const FileBytes& bytes_;
+  InflateStream inflate_;
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha256_{nullptr, EVP_MD_CTX_free};
 };
 
 SignerRow SignerRowOf(const signers::Chain& c) {
@@ -224,7 +277,9 @@ ExecutableRow ExecutableRowOf(const views::ExecutableFacts& x) {
 // Reads the facts of the package in `bytes` into `item`.
 void ReadFacts(const FileBytes& bytes, Item& item) {
   item.kind = Item::Kind::Package;
-  item.sha1 = views::FileSha1Hex(bytes);
+  views::FileDigests digests = views::FileDigestsHex(bytes);
+  item.sha1 = std::move(digests.sha1);
+  item.sha256 = std::move(digests.sha256);
   const Package pkg = Parse(bytes, item.path);
   const std::vector<views::PackageInTree> tree = views::FactsOfTree(pkg);
   const views::PackageFacts& main = tree.front().facts;
@@ -250,7 +305,7 @@ void ReadFacts(const FileBytes& bytes, Item& item) {
   item.flagBits = main.flagBits;
   item.flags = Joined(main.flags);
   item.created = main.created ? views::DateText(*main.created, 'T') : std::string();
-  RowMaker rows(item);
+  RowMaker rows(item, bytes);
   for (const views::PackageInTree& p : tree)
     rows.Add(p.facts, p.parent < 0 ? 0 : tree[static_cast<std::size_t>(p.parent)].facts.ordinal);
   item.fileCount = 0;
@@ -326,9 +381,11 @@ class Queue {
 class Budget {
  public:
   explicit Budget(std::uint64_t limit) : limit_(limit) {}
-  void Acquire(std::uint64_t n) {
+  // `held`: what the caller holds already; a caller that holds all that is in use goes on
+  // alone, whatever the limit.
+  void Acquire(std::uint64_t n, std::uint64_t held = 0) {
     std::unique_lock lock(mutex_);
-    freed_.wait(lock, [&] { return used_ == 0 || used_ + n <= limit_; });
+    freed_.wait(lock, [&] { return used_ == held || used_ + n <= limit_; });
     used_ += n;
   }
   void Release(std::uint64_t n) {
@@ -349,8 +406,106 @@ struct Job {
   std::int64_t mtime = 0;
 };
 
-// Reads the file of `job`: its first bytes, then (for a package) the whole of it.
-Item ReadJob(const Job& job, Budget& budget) {
+// Where a reader puts the items of an archive as it reads them, in order.
+using Emit = std::function<void(Item&&)>;
+
+// Hands on what is found in an archive file as items: each package read in memory into
+// its rows, each problem and each archive read.
+class ArchiveItems : public ArchiveSink {
+ public:
+  ArchiveItems(const Job& job, Budget& budget, const Emit& emit) : job_(job), budget_(budget), emit_(emit) {}
+  ~ArchiveItems() override {
+    if (held_) budget_.Release(held_);
+  }
+  ArchiveItems(const ArchiveItems&) = delete;
+  ArchiveItems& operator=(const ArchiveItems&) = delete;
+
+  void Reserve(std::uint64_t n) override {
+    budget_.Acquire(n, held_);
+    held_ += n;
+  }
+  void Free(std::uint64_t n) override {
+    budget_.Release(n);
+    held_ -= n;
+  }
+  void Package(const std::string& member, std::int64_t mtimeNs, const FileBytes& bytes) override {
+    Item item = Of(member);
+    item.path = job_.path + "!/" + member;
+    item.size = bytes.size();
+    item.mtime = mtimeNs;
+    try {
+      ReadFacts(bytes, item);
+    } catch (const std::exception& e) {
+      item = Of(member);
+      item.path = job_.path + "!/" + member;
+      item.size = bytes.size();
+      item.problem = std::string("reading failed: ") + e.what();
+    }
+    item.kind = Item::Kind::Package;
+    emit_(std::move(item));
+  }
+  void Problem(const std::string& member, const std::string& problem) override {
+    Item item = Of(member);
+    item.kind = Item::Kind::ArchiveProblem;
+    item.error = problem;
+    emit_(std::move(item));
+  }
+  void Archive(const ArchiveSummary& summary) override {
+    Item item = Of(summary.member);
+    item.kind = Item::Kind::Archive;
+    item.format = summary.format;
+    item.members = summary.members;
+    item.packagesInside = summary.packages;
+    if (summary.member.empty()) {
+      // The file itself, last: its size and time go into the walk's record.
+      item.path = job_.path;
+      item.size = job_.size;
+      item.mtime = job_.mtime;
+    }
+    emit_(std::move(item));
+  }
+
+ private:
+  Item Of(const std::string& member) const {
+    Item item;
+    item.path = job_.path;
+    item.archive = job_.path;
+    item.member = member;
+    return item;
+  }
+
+  const Job& job_;
+  Budget& budget_;
+  const Emit& emit_;
+  std::uint64_t held_ = 0;
+};
+
+// Walks the file of `job`, open at `fd`, as an archive: its items go to `emit`, after an
+// ArchiveStart (its rows replace what was known of the file). False when it is not one.
+bool ReadArchiveJob(int fd, const Job& job, Budget& budget, const ArchiveLimits& limits, const Emit& emit) {
+  Item start;
+  start.kind = Item::Kind::ArchiveStart;
+  start.path = job.path;
+  bool started = false;
+  const Emit emitAfterStart = [&](Item&& i) {
+    if (!std::exchange(started, true)) emit(std::move(start));
+    emit(std::move(i));
+  };
+  ArchiveItems items(job, budget, emitAfterStart);
+  try {
+    return ReadArchive(fd, job.size, limits, items);
+  } catch (const std::exception& e) {
+    // Whatever went wrong (no memory for a member), the archive's rows say so and the walk
+    // goes on.
+    items.Problem({}, std::string("reading failed: ") + e.what());
+    items.Archive({});
+    return true;
+  }
+}
+
+// Reads the file of `job`: its first bytes, then (for a package) the whole of it; a file
+// that is an archive is walked. Its item (or an archive's items) go to `emit`.
+void ReadJob(const Job& job, Budget& budget, const ArchiveLimits& limits, const Emit& emit) {
   Item item;
   item.path = job.path;
   item.size = job.size;
@@ -361,7 +516,7 @@ Item ReadJob(const Job& job, Budget& budget) {
   if (fd < 0) {
     item.kind = Item::Kind::Error;
     item.error = job.path + ": cannot be read";
-    return item;
+    return emit(std::move(item));
   }
   struct Closer {
     int fd;
@@ -371,7 +526,7 @@ Item ReadJob(const Job& job, Budget& budget) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     item.kind = Item::Kind::Error;
     item.error = job.path + ": cannot be read (no longer a file)";
-    return item;
+    return emit(std::move(item));
   }
   auto readAll = [fd](std::uint8_t* to, std::size_t n) {
     std::size_t done = 0;
@@ -387,7 +542,8 @@ Item ReadJob(const Job& job, Budget& budget) {
   const std::size_t headSize = readAll(head, sizeof head);
   if (!LooksLikePackage(std::span<const std::uint8_t>(head, headSize))) {
     item.kind = Item::Kind::NotPackage;
-    return item;
+    if (headSize == 0 || !ReadArchiveJob(fd, job, budget, limits, emit)) emit(std::move(item));
+    return;
   }
   // What the file's bytes hold of memory: a large file's holes take none.
   const std::uint64_t held = job.size < FileBytes::kMappedFrom
@@ -411,7 +567,7 @@ Item ReadJob(const Job& job, Budget& budget) {
     item.problem = std::string("reading failed: ") + e.what();
   }
   budget.Release(held);
-  return item;
+  emit(std::move(item));
 }
 
 // ---- The database ----------------------------------------------------------------------
@@ -447,7 +603,10 @@ CREATE TABLE IF NOT EXISTS packages(
   signature_chains INTEGER NOT NULL,
   readable INTEGER NOT NULL,
   problem TEXT,
-  problem_count INTEGER NOT NULL);
+  problem_count INTEGER NOT NULL,
+  sha256 TEXT,
+  archive TEXT,
+  member TEXT);
 CREATE TABLE IF NOT EXISTS languages(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, position INTEGER NOT NULL, number INTEGER NOT NULL, code TEXT, name TEXT);
@@ -466,7 +625,7 @@ CREATE TABLE IF NOT EXISTS files(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, position INTEGER NOT NULL, target TEXT NOT NULL, sha1 TEXT,
   compressed_size INTEGER NOT NULL, uncompressed_size INTEGER NOT NULL,
-  operation TEXT, mime TEXT, language INTEGER);
+  operation TEXT, mime TEXT, language INTEGER, sha256 TEXT);
 CREATE TABLE IF NOT EXISTS embedded(
   package_id INTEGER NOT NULL REFERENCES packages(id) ON DELETE CASCADE,
   ordinal INTEGER NOT NULL, parent_ordinal INTEGER NOT NULL, uid INTEGER NOT NULL, uid_hex TEXT NOT NULL,
@@ -481,6 +640,26 @@ CREATE TABLE IF NOT EXISTS executables(
   ordinal INTEGER NOT NULL, position INTEGER NOT NULL, target TEXT NOT NULL, kind TEXT,
   uid1 INTEGER, uid2 INTEGER, uid3 INTEGER, sid INTEGER, vid INTEGER, capabilities INTEGER,
   capability_names TEXT, format TEXT NOT NULL, compression TEXT, emulator INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS archives(
+  path TEXT NOT NULL, member TEXT NOT NULL, format TEXT, members INTEGER NOT NULL, packages INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS archive_problems(path TEXT NOT NULL, member TEXT NOT NULL, problem TEXT NOT NULL);
+CREATE VIEW IF NOT EXISTS installed_files AS
+  SELECT f.package_id, f.ordinal, coalesce(e.uid, p.uid) AS uid, f.target,
+         lower(CASE WHEN substr(f.target, 2, 1) = ':' THEN substr(f.target, 3) ELSE f.target END) AS target_key,
+         f.sha256
+  FROM files f JOIN packages p ON p.id = f.package_id
+  LEFT JOIN embedded e ON e.package_id = f.package_id AND e.ordinal = f.ordinal
+  WHERE f.operation IS NULL OR f.operation NOT IN ('null', 'text', 'FILETEXT', 'FILENULL', 'EMBEDDED SIS');
+CREATE VIEW IF NOT EXISTS target_conflicts AS
+  SELECT i.target_key AS target, printf('0x%08X', i.uid) AS uid_hex, p.path, i.target AS as_written
+  FROM installed_files i JOIN packages p ON p.id = i.package_id
+  WHERE i.target_key IN (SELECT target_key FROM installed_files GROUP BY target_key HAVING count(DISTINCT uid) > 1)
+  ORDER BY i.target_key, i.uid, p.path;
+CREATE VIEW IF NOT EXISTS version_conflicts AS
+  SELECT uid_hex, version, sha256, path FROM packages p
+  WHERE uid IS NOT NULL AND EXISTS (SELECT 1 FROM packages q WHERE q.uid = p.uid AND q.version_major = p.version_major
+        AND q.version_minor = p.version_minor AND q.version_build = p.version_build AND q.sha256 <> p.sha256)
+  ORDER BY uid, version_major, version_minor, version_build, sha256, path;
 )sql";
 
 // The secondary indexes: made with the tables for a catalogue that holds rows already, and
@@ -507,6 +686,11 @@ constexpr Index kIndexes[] = {
     {"signers_fingerprint", "signers(fingerprint)"},
     {"executables_package", "executables(package_id)"},
     {"executables_sid", "executables(sid)"},
+    {"packages_sha256", "packages(sha256)"},
+    {"packages_archive", "packages(archive)"},
+    {"files_sha256", "files(sha256)"},
+    {"archives_path", "archives(path)"},
+    {"archive_problems_path", "archive_problems(path)"},
 };
 
 class Writer {
@@ -544,8 +728,8 @@ class Writer {
     insertPackage_ = db_.Prepare(
         "INSERT INTO packages(path,size,mtime_ns,sha1,generation,stub,uid,uid_hex,name,vendor,vendor_unique_name,"
         "version,version_major,version_minor,version_build,install_type,install_flags,flags,created,file_count,"
-        "embedded_count,signature_chains,readable,problem,problem_count) "
-        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22,?23,?24,?25)");
+        "embedded_count,signature_chains,readable,problem,problem_count,sha256,archive,member) "
+        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22,?23,?24,?25,?26,?27,?28)");
     walked_ = db_.Prepare(
         "INSERT OR REPLACE INTO walked(path,size,mtime_ns,run,is_package) VALUES(?1,?2,?3,?4,?5)");
     touch_ = db_.Prepare("UPDATE walked SET run=?2 WHERE path=?1");
@@ -553,12 +737,21 @@ class Writer {
     name_ = db_.Prepare("INSERT INTO names VALUES(?1,?2,?3,?4,?5)");
     target_ = db_.Prepare("INSERT INTO target_devices VALUES(?1,?2,?3,?4,?5,?6,?7,?8)");
     dependency_ = db_.Prepare("INSERT INTO dependencies VALUES(?1,?2,?3,?4,?5,?6,?7)");
-    file_ = db_.Prepare("INSERT INTO files VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)");
+    file_ = db_.Prepare(
+        "INSERT INTO files(package_id,ordinal,position,target,sha1,compressed_size,uncompressed_size,operation,mime,"
+        "language,sha256) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
+    forgetPackages_ = db_.Prepare("DELETE FROM packages WHERE path=?1 OR archive=?1");
+    forgetArchives_ = db_.Prepare("DELETE FROM archives WHERE path=?1");
+    forgetProblems_ = db_.Prepare("DELETE FROM archive_problems WHERE path=?1");
+    packageExists_ = db_.Prepare("SELECT 1 FROM packages WHERE path=?1");
+    archive_ = db_.Prepare("INSERT INTO archives VALUES(?1,?2,?3,?4,?5)");
+    problem_ = db_.Prepare("INSERT INTO archive_problems VALUES(?1,?2,?3)");
     embedded_ = db_.Prepare("INSERT INTO embedded VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)");
     signer_ = db_.Prepare("INSERT INTO signers VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13)");
     executable_ = db_.Prepare("INSERT INTO executables VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)");
     for (const Statement* s : {&deleteByPath_, &insertPackage_, &walked_, &touch_, &language_, &name_, &target_,
-                               &dependency_, &file_, &embedded_, &signer_, &executable_})
+                               &dependency_, &file_, &embedded_, &signer_, &executable_, &forgetPackages_,
+                               &forgetArchives_, &forgetProblems_, &packageExists_, &archive_, &problem_})
       if (!s->Valid()) return fail();
     return true;
   }
@@ -581,7 +774,7 @@ class Writer {
 
   // Writes one item; `removed` counts a package row that the item replaces by no row. The
   // texts are bound in place: the item outlives each statement's step.
-  bool Write(const Item& item, std::uint64_t& removed) {
+  bool Write(Item& item, std::uint64_t& removed) {
     switch (item.kind) {
       case Item::Kind::Unchanged:
       case Item::Kind::Error:
@@ -589,13 +782,20 @@ class Writer {
         // read error is no reason to forget it.
         return touch_.BindStatic(1, item.path).Bind(2, run_).Run();
       case Item::Kind::NotPackage:
-        if (!deleteByPath_.BindStatic(1, item.path).Run()) return false;
-        removed += static_cast<std::uint64_t>(db_.Changes());
+        if (!Forget(item.path, removed)) return false;
         return Walked(item, false);
+      case Item::Kind::ArchiveStart:
+      case Item::Kind::ArchiveProblem:
+      case Item::Kind::Archive:
+        return WriteArchive(item);
       case Item::Kind::Package:
         break;
     }
-    if (!deleteByPath_.BindStatic(1, item.path).Run()) return false;
+    if (item.archive.empty()) {
+      if (!deleteByPath_.BindStatic(1, item.path).Run()) return false;
+    } else if (!UniqueMemberPath(item)) {
+      return false;
+    }
     Statement& p = insertPackage_;
     p.BindStatic(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime).BindStatic(4, item.sha1);
     p.BindStatic(5, item.generation).Bind(6, item.stub);
@@ -608,7 +808,8 @@ class Writer {
     }
     p.Bind(20, static_cast<std::int64_t>(item.fileCount)).Bind(21, static_cast<std::int64_t>(item.embeddedCount));
     p.Bind(22, static_cast<std::int64_t>(item.chainCount)).Bind(23, item.readable).BindStaticOrNull(24, item.problem);
-    p.Bind(25, static_cast<std::int64_t>(item.problemCount));
+    p.Bind(25, static_cast<std::int64_t>(item.problemCount)).BindStaticOrNull(26, item.sha256);
+    p.BindStaticOrNull(27, item.archive).BindStaticOrNull(28, item.member);
     if (!p.Run()) return false;
     const std::int64_t id = sqlite3_last_insert_rowid(db_.Handle());
     bool ok = true;
@@ -635,7 +836,7 @@ class Writer {
       file_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.position).BindStatic(4, r.target).BindStaticOrNull(5, r.sha1);
       file_.Bind(6, static_cast<std::int64_t>(r.compressedSize)).Bind(7, static_cast<std::int64_t>(r.uncompressedSize));
       file_.BindStaticOrNull(8, r.operation).BindStatic(9, r.mime);
-      ok &= language(file_, 10, r.language).Run();
+      ok &= language(file_, 10, r.language).BindStaticOrNull(11, r.sha256).Run();
     }
     for (const EmbeddedRow& r : item.embedded)
       ok &= embedded_.Bind(1, id).Bind(2, r.ordinal).Bind(3, r.parent).Bind(4, r.uid).BindStatic(5, r.uidHex)
@@ -647,7 +848,7 @@ class Writer {
                 .BindStaticOrNull(8, r.notAfter).BindStaticOrNull(9, r.keyType).BindStaticOrNull(10, r.fingerprint)
                 .BindStatic(11, r.trust).BindStatic(12, r.verdict).Bind(13, r.certificates).Run();
     for (const ExecutableRow& r : item.executables) ok &= WriteExecutable(id, r);
-    return ok && Walked(item, true);
+    return ok && (!item.archive.empty() || Walked(item, true));
   }
 
   bool WriteExecutable(std::int64_t id, const ExecutableRow& r) {
@@ -676,17 +877,59 @@ class Writer {
 
   // Drops the rows of files under `folder` that this run did not meet; how many package rows went.
   bool RemoveUnseen(const std::string& folder, std::uint64_t& removed) {
-    Statement packages = db_.Prepare(std::string("DELETE FROM packages WHERE path IN (SELECT path FROM walked WHERE ") +
-                                     kUnder + ")");
+    const std::string gone = std::string("(SELECT path FROM walked WHERE ") + kUnder + ")";
+    Statement packages = db_.Prepare("DELETE FROM packages WHERE path IN " + gone + " OR archive IN " + gone);
+    Statement archives = db_.Prepare("DELETE FROM archives WHERE path IN " + gone);
+    Statement problems = db_.Prepare("DELETE FROM archive_problems WHERE path IN " + gone);
     Statement walked = db_.Prepare(std::string("DELETE FROM walked WHERE ") + kUnder);
     if (!packages.Bind(1, folder).Bind(2, run_).Run()) return false;
     removed += static_cast<std::uint64_t>(db_.Changes());
-    return walked.Bind(1, folder).Bind(2, run_).Run();
+    return archives.Bind(1, folder).Bind(2, run_).Run() && problems.Bind(1, folder).Bind(2, run_).Run() &&
+           walked.Bind(1, folder).Bind(2, run_).Run();
   }
 
  private:
   // The files under the folder ?1 that this run (?2) has not met.
   static constexpr const char* kUnder = "(path=?1 OR substr(path,1,length(?1)+1)=?1 || '/') AND run<?2";
+
+  // The start of an archive's rows (those it had go), a problem met in it, or an archive read.
+  bool WriteArchive(const Item& item) {
+    if (item.kind == Item::Kind::ArchiveStart) {
+      std::uint64_t replaced = 0;  // read again now: not removed
+      return Forget(item.path, replaced);
+    }
+    if (item.kind == Item::Kind::ArchiveProblem)
+      return problem_.BindStatic(1, item.archive).BindStatic(2, item.member).BindStatic(3, item.error).Run();
+    if (!archive_.BindStatic(1, item.archive).BindStatic(2, item.member).BindStaticOrNull(3, item.format)
+             .Bind(4, static_cast<std::int64_t>(item.members)).Bind(5, static_cast<std::int64_t>(item.packagesInside))
+             .Run())
+      return false;
+    // The file itself, last: the walk's record says it was read.
+    return !item.member.empty() || Walked(item, false);
+  }
+
+  // Drops every row of the file at `path`: its package, or the packages, archives and
+  // problems found in it when it was an archive.
+  bool Forget(const std::string& path, std::uint64_t& removed) {
+    if (!forgetPackages_.BindStatic(1, path).Run()) return false;
+    removed += static_cast<std::uint64_t>(db_.Changes());
+    return forgetArchives_.BindStatic(1, path).Run() && forgetProblems_.BindStatic(1, path).Run();
+  }
+
+  // A member name met twice in one archive: the later package's path gets " (2)", " (3)" ...
+  // and the archive a problem that says so.
+  bool UniqueMemberPath(Item& item) {
+    const std::string base = item.path;
+    for (int n = 2;; ++n) {
+      packageExists_.BindStatic(1, item.path);
+      const bool taken = packageExists_.Step();
+      packageExists_.Reset();
+      if (!taken) break;
+      item.path = base + " (" + std::to_string(n) + ")";
+    }
+    if (item.path == base) return true;
+    return problem_.BindStatic(1, item.archive).BindStatic(2, item.member).Bind(3, "a member name met more than once").Run();
+  }
 
   bool Walked(const Item& item, bool isPackage) {
     return walked_.BindStatic(1, item.path).Bind(2, static_cast<std::int64_t>(item.size)).Bind(3, item.mtime)
@@ -697,7 +940,7 @@ class Writer {
   std::int64_t run_ = 1;
   bool empty_ = false;
   Statement deleteByPath_, insertPackage_, walked_, touch_, language_, name_, target_, dependency_, file_, embedded_,
-      signer_, executable_;
+      signer_, executable_, forgetPackages_, forgetArchives_, forgetProblems_, packageExists_, archive_, problem_;
 };
 
 std::int64_t MtimeNs(const struct stat& st) {
@@ -722,20 +965,23 @@ using Clock = std::chrono::steady_clock;
 // A reader: reads the files of the batches it is handed and passes on their rows. The rows of
 // large packages go on alone or a few at once, so that the queue holds rows of a bounded size
 // of packages.
-void ReadBatches(Queue<std::vector<Job>>& work, Queue<std::vector<Item>>& done, Budget& budget) {
+void ReadBatches(Queue<std::vector<Job>>& work, Queue<std::vector<Item>>& done, Budget& budget,
+                 const ArchiveLimits& limits) {
   std::vector<Job> batch;
-  while (work.Pop(batch)) {
-    std::vector<Item> items;
-    std::uint64_t bytes = 0;
-    for (const Job& job : batch) {
-      items.push_back(ReadJob(job, budget));
-      bytes += job.size;
-      if (bytes >= kBatchBytes) {
-        done.Push(std::exchange(items, {}));
-        bytes = 0;
-      }
+  std::vector<Item> items;
+  std::uint64_t bytes = 0;
+  const Emit emit = [&](Item&& item) {
+    bytes += item.size;
+    items.push_back(std::move(item));
+    if (bytes >= kBatchBytes || items.size() >= kUnchangedBatch) {
+      done.Push(std::exchange(items, {}));
+      bytes = 0;
     }
-    if (!items.empty()) done.Push(std::move(items));
+  };
+  while (work.Pop(batch)) {
+    for (const Job& job : batch) ReadJob(job, budget, limits, emit);
+    if (!items.empty()) done.Push(std::exchange(items, {}));
+    bytes = 0;
   }
   done.ProducerDone();
 }
@@ -750,16 +996,31 @@ struct WriteState {
   Progress progress;
 };
 
+// Whether an item stands for a file of the folders (rather than for something in an archive).
+bool OfAFile(const Item& item) {
+  switch (item.kind) {
+    case Item::Kind::Package: return item.archive.empty();
+    case Item::Kind::Archive: return item.member.empty();
+    case Item::Kind::ArchiveStart:
+    case Item::Kind::ArchiveProblem: return false;
+    default: return true;
+  }
+}
+
 // Counts one item into the result and the progress, and writes its rows.
-void WriteItem(WriteState& w, const Item& item) {
-  ++w.progress.filesDone;
+void WriteItem(WriteState& w, Item& item) {
+  const bool ofAFile = OfAFile(item);
+  if (ofAFile) ++w.progress.filesDone;
   const bool isPackage = item.kind == Item::Kind::Package || (item.kind == Item::Kind::Unchanged && item.isPackage);
   if (isPackage) ++w.progress.packagesFound;
+  if (item.kind == Item::Kind::Unchanged) w.progress.packagesFound += item.inArchive;
   if (item.kind == Item::Kind::Package) {
     ++w.result.written;
     if (!item.readable) ++w.result.unreadable;
   }
-  if (item.kind != Item::Kind::Unchanged) {
+  if (item.kind == Item::Kind::Archive && ofAFile) ++w.result.archives;
+  if (item.kind == Item::Kind::ArchiveProblem) ++w.result.archiveProblems;
+  if (item.kind != Item::Kind::Unchanged && ofAFile) {
     ++w.result.filesRead;
     w.progress.bytesRead += item.size;
   }
@@ -783,7 +1044,7 @@ void WriteItems(WriteState& w, Queue<std::vector<Item>>& done) {
   bool inTransaction = w.writer.Begin();
   std::vector<Item> batch;
   while (done.Pop(batch)) {
-    for (const Item& item : batch) WriteItem(w, item);
+    for (Item& item : batch) WriteItem(w, item);
     const auto now = Clock::now();
     if (now - lastCommit > kCommitEvery) {
       if (inTransaction) w.writer.Commit();
@@ -820,10 +1081,12 @@ struct Walk {
     ++result.filesSeen;
     Job job{path, static_cast<std::uint64_t>(st.st_size), MtimeNs(st)};
     bool known = false, wasPackage = false;
+    std::uint64_t inArchive = 0;
     if (lookup) {
       lookup->Bind(1, path);
       known = lookup->Step() && static_cast<std::uint64_t>(lookup->Int(0)) == job.size && lookup->Int(1) == job.mtime;
       wasPackage = known && lookup->Int(2) != 0;
+      if (known) inArchive = static_cast<std::uint64_t>(lookup->Int(3));
       lookup->Reset();
     }
     if (!known) {
@@ -836,6 +1099,7 @@ struct Walk {
     item.kind = Item::Kind::Unchanged;
     item.path = std::move(job.path);
     item.isPackage = wasPackage;
+    item.inArchive = inArchive;
     unchanged.push_back(std::move(item));
     if (unchanged.size() >= kUnchangedBatch) done.Push(std::exchange(unchanged, {}));
   }
@@ -937,7 +1201,9 @@ Result Run(const Options& options) {
       result.errors.push_back(options.database + ": " + lookupDb.Error());
       return result;
     }
-    lookup = lookupDb.Prepare("SELECT size, mtime_ns, is_package FROM walked WHERE path=?1");
+    lookup = lookupDb.Prepare(
+        "SELECT size, mtime_ns, is_package, (SELECT coalesce(sum(packages), 0) FROM archives WHERE path=?1) "
+        "FROM walked WHERE path=?1");
   }
 
   // Files go to the readers, and items to the writer, in batches: one hand-over (and one
@@ -948,7 +1214,7 @@ Result Run(const Options& options) {
   Queue<std::vector<Item>> done(2 * jobs + 4, static_cast<int>(jobs) + 1);
   Budget budget(options.memoryBudget);
   std::vector<std::thread> readers;
-  for (unsigned i = 0; i < jobs; ++i) readers.emplace_back([&] { ReadBatches(work, done, budget); });
+  for (unsigned i = 0; i < jobs; ++i) readers.emplace_back([&] { ReadBatches(work, done, budget, options.archives); });
   std::atomic<bool> writeFailed{false};
   WriteState w{options, writer, result, writeFailed, start, {}};
   std::thread writerThread([&] { WriteItems(w, done); });

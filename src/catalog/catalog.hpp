@@ -1,6 +1,7 @@
 #pragma once
 // A catalogue of whole collections of packages in one SQLite database: the folders are
-// walked, packages are recognised by their first bytes (whatever their names), each is read
+// walked, packages are recognised by their first bytes (whatever their names), also inside
+// ZIP, TAR and 7z archives (and archives inside those), each is read
 // in memory and its facts are written as rows (packages, languages, names, target devices,
 // dependencies, files, embedded packages, signers, executables). A later run over the same folders reads
 // only the files whose size or modification time changed, and drops the rows of files that
@@ -11,6 +12,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "catalog/archive_reader.hpp"
 
 namespace tarvik::catalog {
 
@@ -31,6 +34,8 @@ struct Options {
   // Bytes of package files held in memory at once by the readers (a single larger package
   // is still read, alone).
   std::uint64_t memoryBudget = 64ull << 20;
+  // What is read of archives (ZIP, TAR, 7z) met in the folders, at most.
+  ArchiveLimits archives;
   // Called from the writer thread now and then while the run goes on, and once at its end.
   std::function<void(const Progress&)> progress;
 };
@@ -45,6 +50,8 @@ struct Result {
   std::uint64_t unreadable = 0;   // of those, packages that could not be read
   std::uint64_t removed = 0;      // rows dropped because their file is gone or no longer a package
   std::uint64_t bytesRead = 0;
+  std::uint64_t archives = 0;         // archive files read in this run
+  std::uint64_t archiveProblems = 0;  // problems recorded of them
   std::vector<std::string> errors;  // folders or files that could not be read, database errors
 };
 

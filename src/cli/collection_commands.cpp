@@ -62,7 +62,10 @@ int RunCatalog(const std::vector<std::string>& folders, const std::string& datab
   if (!r.ok) return 2;
   std::cout << r.filesSeen << " files, " << r.packages << " packages: " << r.written << " read ("
             << r.unreadable << " unreadable), " << r.unchanged << " files unchanged, " << r.removed
-            << " removed\n";
+            << " removed";
+  if (r.archives > 0)
+    std::cout << "; " << r.archives << " archives read (" << r.archiveProblems << " problems in them)";
+  std::cout << '\n';
   return r.errors.empty() ? 0 : 1;
 }
 

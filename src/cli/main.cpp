@@ -85,7 +85,7 @@ Subcommands AddSubcommands(CLI::App& cli, Arguments& a, const tarvik::cli::Chose
     s.save->add_option("--source-dir", a.command.sourceDir, "default source folder");
   }
 
-  s.catalog = chosen.Add(cli, "catalog", "Catalogue every package under the folders DIR in an SQLite database");
+  s.catalog = chosen.Add(cli, "catalog", "Catalogue every package under the folders DIR, and inside the ZIP, TAR and 7z archives there, in an SQLite database");
   if (chosen.Is("catalog")) {
     s.catalog->add_option("DIR", a.catalogDirs, "folder to walk")->required();
     s.catalog->add_option("--db", a.database, "database file (made when missing, brought up to date otherwise)")
