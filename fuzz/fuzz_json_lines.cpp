@@ -1,5 +1,6 @@
 // Property: the JSON facts of any input, under any file name, are one line of valid UTF-8
-// that parses as a JSON object.
+// that parses as a JSON object, and every condition a file or an embedded package names is
+// a node of its package's (or parent's) condition nodes, each node's parent before it.
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -37,6 +38,36 @@ bool ValidUtf8(const std::string& s) {
   std::abort();
 }
 
+// A member every object of its kind has.
+const nlohmann::json& Member(const nlohmann::json& j, const char* key) {
+  if (!j.is_object()) Fail("a value that should be an object is not");
+  const auto at = j.find(key);
+  if (at == j.end()) Fail("a member is missing");
+  return *at;
+}
+
+// Whether `ref` is null or the number of one of `nodes`.
+bool NamesANode(const nlohmann::json& ref, const nlohmann::json& nodes) {
+  return ref.is_null() || (ref.is_number_unsigned() && ref.get<std::uint64_t>() < nodes.size());
+}
+
+void CheckConditions(const nlohmann::json& pkg) {
+  const nlohmann::json& nodes = Member(pkg, "conditionNodes");
+  if (!nodes.is_array()) Fail("no condition nodes");
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (Member(nodes[i], "id") != i) Fail("a condition node out of its place");
+    const nlohmann::json& parent = Member(nodes[i], "parent");
+    if (!parent.is_null() && !(parent.is_number_unsigned() && parent.get<std::uint64_t>() < i))
+      Fail("a condition node whose parent does not come before it");
+  }
+  for (const nlohmann::json& f : Member(pkg, "files"))
+    if (!NamesANode(Member(f, "condition"), nodes)) Fail("a file names no condition node of its package");
+  for (const nlohmann::json& child : Member(pkg, "embeddedPackages")) {
+    if (!NamesANode(Member(child, "condition"), nodes)) Fail("an embedded package names no condition node of its parent");
+    CheckConditions(child);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,11 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string line = views::FactsDocumentLine(package, bytes, views::Describe(package, {}), name);
   if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) Fail("more than one line");
   if (!ValidUtf8(line)) Fail("not UTF-8");
-  // Checked without building the document again: a small input can declare tens of
-  // thousands of entries (a pre-9.x property count reads zeros past the end), and a second
-  // tree of them cost most of each run. The syntax check reads the whole line; an object
-  // starts with '{' and a valid text holds one value.
+  // The syntax check of the whole line (a small pre-9.x input could once declare tens of
+  // thousands of capability pairs and make a line of megabytes; the pairs now end with the
+  // file, so the document is built to check the conditions too).
   if (line.empty() || line.front() != '{') Fail("not a JSON object");
-  if (!nlohmann::json::accept(line)) Fail("not valid JSON");
+  const nlohmann::json doc = nlohmann::json::parse(line, nullptr, false);
+  if (doc.is_discarded()) Fail("not valid JSON");
+  if (const nlohmann::json& pkg = Member(doc, "package"); !pkg.is_null()) CheckConditions(pkg);
   return 0;
 }

@@ -383,10 +383,15 @@ class PackageReader {
 
     pkg_.names = Names(r_.U32(kNameOffset));
 
-    // Capabilities: (key, value) pairs one after the other.
+    // Capabilities: (key, value) pairs one after the other. They end with the last pair
+    // that lies whole inside the file: a count that says more is damage, not pairs of zeros.
     const Pos caps = r_.U32(kCapOffset);
     for (Pos k = 0; k < h.capabilityCount; ++k) {
       const Pos pair = caps + 8 * k;
+      if (!r_.Bytes().HasRange(pair, 8)) {
+        pkg_.problems.push_back({Problem::Kind::Damaged, "capability", pair, 0});
+        break;
+      }
       const std::uint32_t key = r_.U32(pair);
       if (key > 0x7FFFFFFFu) throw Unreadable("capability key does not fit", pair);
       pkg_.properties.push_back({static_cast<std::int32_t>(key), static_cast<std::int32_t>(r_.U32(pair + 4))});

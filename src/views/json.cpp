@@ -1,7 +1,6 @@
 #include "views/json.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 #include <string_view>
 #include <type_traits>
@@ -148,65 +147,70 @@ std::optional<std::uint32_t> SelectedLanguage(const Expression& e) {
 // expression with the truth value it must have. An ElseIf or Else branch requires the
 // branches before it to be false.
 struct Condition {
-  const Expression* expression = nullptr;  // null: an Else branch
+  const Expression* expression = nullptr;
   Json json;
   bool mustBe = true;
+  std::size_t node = 0;  // the node standing for this condition and those outside it
 };
 
-// Numbers the lists of conditions made, in every document (the numbers tell lists apart).
-std::atomic<std::uint64_t> conditionListsMade{0};
-
+// The conditions met while walking a package's blocks, and the package's condition nodes:
+// each node is one condition (expression and the truth value it must have) with the node of
+// the conditions outside it as its parent. A file names the innermost node it is installed
+// under, so a condition is written once however many files sit under it. A node's number
+// is its position in the package's list; a parent comes before its children.
 class ConditionStack {
  public:
   void Push(const Expression* e, Json json, bool mustBe) {
     items_.push_back({e, std::move(json), mustBe});
-    dirty_ = true;
+    MakeNode(items_.size() - 1);
   }
   void Pop() {
     items_.pop_back();
-    dirty_ = true;
+    languageKnown_ = false;
   }
   void Flip(std::size_t from) {  // the branches from `from` on are now ones that must be false
-    for (std::size_t i = from; i < items_.size(); ++i) items_[i].mustBe = false;
-    dirty_ = true;
+    bool changed = false;
+    for (std::size_t i = from; i < items_.size(); ++i) {
+      if (items_[i].mustBe) {
+        items_[i].mustBe = false;
+        changed = true;
+      }
+      if (changed) MakeNode(i);  // a new truth value, or a new parent
+    }
   }
   std::size_t Size() const { return items_.size(); }
 
-  // The list as JSON, made once per change and copied into every file under it.
-  const Json& List() {
-    if (dirty_) {
-      list_ = Json::array();
-      for (const Condition& c : items_) {
-        Json j;
-        j["expression"] = c.json;
-        j["mustBe"] = c.mustBe;
-        list_.push_back(std::move(j));
-      }
-      version_ = ++conditionListsMade;
+  // The innermost node, or null outside every condition.
+  Json Innermost() const { return items_.empty() ? Json() : Json(items_.back().node); }
+  std::optional<std::uint32_t> LanguageSelected() {
+    if (!languageKnown_) {
       language_.reset();
       for (const Condition& c : items_)
         if (c.mustBe && c.expression)
           if (auto l = SelectedLanguage(*c.expression)) language_ = l;
-      dirty_ = false;
+      languageKnown_ = true;
     }
-    return list_;
-  }
-  std::optional<std::uint32_t> LanguageSelected() {
-    List();
     return language_;
   }
-  // Changes each time List() is made anew, to a number no other list had.
-  std::uint64_t Version() {
-    List();
-    return version_;
-  }
+  Json TakeNodes() { return std::move(nodes_); }
 
  private:
+  void MakeNode(std::size_t i) {
+    Condition& c = items_[i];
+    c.node = nodes_.size();
+    Json n;
+    n["id"] = c.node;
+    n["parent"] = i == 0 ? Json() : Json(items_[i - 1].node);
+    n["expression"] = c.json;
+    n["mustBe"] = c.mustBe;
+    nodes_.push_back(std::move(n));
+    languageKnown_ = false;
+  }
+
   std::vector<Condition> items_;
-  std::uint64_t version_ = 0;
-  Json list_ = Json::array();
+  Json nodes_ = Json::array();
   std::optional<std::uint32_t> language_;
-  bool dirty_ = false;
+  bool languageKnown_ = true;
 };
 
 // A file's "executable" member: what its own header says.
@@ -255,7 +259,7 @@ struct FileList {
 
 // The members of a file object. A document written as text fills one object again for each
 // file: its texts keep their storage, and the values many files share (operation, options,
-// language, conditions) are copied in only when they differ from the previous file's.
+// language) are copied in only when they differ from the previous file's.
 class FileFiller {
  public:
   FileFiller(Json& object, std::size_t members)
@@ -440,7 +444,7 @@ class FactsWriter {
       j.AddShared("language", FileLanguageJson(*language), {&languages_, *language}, identities_);
     else
       j.AddShared("language", Json(), {nullptr, 0}, identities_);
-    j.AddShared("conditions", conditions.List(), {&conditions, conditions.Version()}, identities_);
+    j.Add("condition", conditions.Innermost());
     const auto row = rows_.find(&e);
     if (row == rows_.end())
       j.Add("extractPath", Json());
@@ -476,7 +480,7 @@ class FactsWriter {
     Json j;
     j["ordinal"] = f.ordinal;
     j["embedded"] = f.embedded;
-    j["conditions"] = outer.List();
+    j["condition"] = outer.Innermost();
     j["uid"] = f.uid;
     j["uidHex"] = UidText(f.uid);
     j["names"] = PerLanguage(f.names);
@@ -540,6 +544,7 @@ class FactsWriter {
     }
     j["options"] = std::move(options);
     j["conditionTree"] = std::move(tree);
+    j["conditionNodes"] = conditions.TakeNodes();
     if (asText_) {
       // A number stands for the files' text until the document is written out.
       j["files"] = filesTexts_.size();

@@ -1,9 +1,10 @@
 #pragma once
 // The machine-readable view of a package: one JSON document with every fact of the model
 // (frame or header words, package information, languages, names, dependencies, options,
-// condition trees, files with the conditions they are installed under, embedded packages,
-// signers, problems). docs/json-schema.json describes the document; kFactsVersion is the
-// version of that description and is written in every document.
+// condition trees, condition nodes (each condition written once), files naming the innermost
+// condition node they are installed under, embedded packages, signers, problems).
+// docs/json-schema.json describes the document; kFactsVersion is the version of that
+// description and is written in every document.
 
 #include <cstdint>
 #include <span>
@@ -16,7 +17,7 @@
 
 namespace tarvik::views {
 
-inline constexpr int kFactsVersion = 1;
+inline constexpr int kFactsVersion = 2;
 using Json = nlohmann::ordered_json;
 
 // The document for `pkg`, read from `file` (the whole package file) found at `path`, with

@@ -65,6 +65,25 @@ Json Facts(const Bytes& bytes, const std::string& name) {
   return views::FactsDocument(pkg, bytes, views::Describe(pkg, {}), name);
 }
 
+// The conditions condition node `id` of a package's `nodes` stands for, outermost first
+// (none for null). Every parent comes before its child.
+std::vector<Json> ConditionChain(const Json& nodes, const Json& id) {
+  std::vector<Json> out;
+  for (Json at = id; !at.is_null();) {
+    const std::size_t n = at.get<std::size_t>();
+    EXPECT_LT(n, nodes.size());
+    if (n >= nodes.size()) break;
+    const Json& node = nodes[n];
+    EXPECT_EQ(node["id"], at);
+    if (!node["parent"].is_null()) {
+      EXPECT_LT(node["parent"].get<std::size_t>(), n);
+    }
+    out.insert(out.begin(), node);
+    at = node["parent"];
+  }
+  return out;
+}
+
 // The packages of a document, the main one first, then embedded ones in the order met.
 void Flatten(const Json& pkg, std::vector<const Json*>& out) {
   out.push_back(&pkg);
@@ -237,9 +256,10 @@ TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
     SCOPED_TRACE(expected[i].target);
     EXPECT_EQ(f["target"], expected[i].target);
     EXPECT_EQ(f["package"], 1);
-    ASSERT_EQ(f["conditions"].size(), expected[i].mustBe.size());
+    const std::vector<Json> chain = ConditionChain(pkg["conditionNodes"], f["condition"]);
+    ASSERT_EQ(chain.size(), expected[i].mustBe.size());
     for (std::size_t c = 0; c < expected[i].mustBe.size(); ++c)
-      EXPECT_EQ(f["conditions"][c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
+      EXPECT_EQ(chain[c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
     if (expected[i].language)
       EXPECT_EQ(f["language"]["code"], expected[i].language);
     else
@@ -247,10 +267,10 @@ TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
     EXPECT_FALSE(f["extractPath"].is_null());
     EXPECT_EQ(f["sha1"].get<std::string>().size(), 40u);
   }
-  const Json& innermost = pkg["files"][3]["conditions"][2]["expression"];
+  const Json innermost = ConditionChain(pkg["conditionNodes"], pkg["files"][3]["condition"]).at(2)["expression"];
   EXPECT_EQ(innermost["op"], "exists");
   EXPECT_EQ(innermost["text"], "c:\\x");
-  const Json& french = pkg["files"][2]["conditions"][1]["expression"];
+  const Json french = ConditionChain(pkg["conditionNodes"], pkg["files"][2]["condition"]).at(1)["expression"];
   EXPECT_EQ(french["op"], "equal");
   EXPECT_EQ(french["operands"][0]["name"], "Language");
   EXPECT_EQ(french["operands"][1]["language"]["code"], "FR");
@@ -269,10 +289,12 @@ TEST(JsonFacts, NineFilesCarryTheirConditionsLanguageAndPackage) {
   const Json& child = pkg["embeddedPackages"][0];
   EXPECT_EQ(child["ordinal"], 2);
   EXPECT_EQ(child["uidHex"], "0xE0000002");
-  EXPECT_EQ(child["conditions"].size(), 3u);
+  EXPECT_EQ(ConditionChain(pkg["conditionNodes"], child["condition"]).size(), 3u);
+  EXPECT_TRUE(child["conditionNodes"].empty());
   ASSERT_EQ(child["files"].size(), 1u);
   EXPECT_EQ(child["files"][0]["package"], 2);
-  EXPECT_TRUE(child["files"][0]["conditions"].empty());
+  EXPECT_TRUE(child["files"][0]["condition"].is_null());
+  EXPECT_TRUE(pkg["condition"].is_null());
 }
 
 TEST(JsonFacts, OldFilesFollowTheScriptsBlocksAndLanguages) {
@@ -294,9 +316,10 @@ TEST(JsonFacts, OldFilesFollowTheScriptsBlocksAndLanguages) {
     SCOPED_TRACE(i);
     const Json& f = files[i];
     EXPECT_EQ(f["target"], expected[i].target);
-    ASSERT_EQ(f["conditions"].size(), expected[i].mustBe.size());
+    const std::vector<Json> chain = ConditionChain(doc["package"]["conditionNodes"], f["condition"]);
+    ASSERT_EQ(chain.size(), expected[i].mustBe.size());
     for (std::size_t c = 0; c < expected[i].mustBe.size(); ++c)
-      EXPECT_EQ(f["conditions"][c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
+      EXPECT_EQ(chain[c]["mustBe"].get<bool>(), expected[i].mustBe[c]);
     if (expected[i].language)
       EXPECT_EQ(f["language"]["code"], expected[i].language);
     else
@@ -308,6 +331,69 @@ TEST(JsonFacts, OldFilesFollowTheScriptsBlocksAndLanguages) {
   EXPECT_TRUE(branches[2]["expression"].is_null());
   EXPECT_EQ(branches[1]["files"], Json::array({1, 2}));
   EXPECT_EQ(doc["package"]["names"][1]["language"]["code"], "FR");
+}
+
+// `files` files under an If whose condition holds `marker` and `files` more under its
+// ElseIf (9.x) or Else (pre-9.x).
+Bytes LongConditionFixture(bool old, const std::string& marker, int files) {
+  if (old) {
+    using namespace test;
+    OldPackage p;
+    p.records.push_back(OldEndIf());  // file order is the reverse of the script's
+    for (int i = 0; i < files; ++i) p.records.push_back(OldFile("e.txt", "!:\\e" + std::to_string(i)));
+    p.records.push_back(OldElse());
+    for (int i = 0; i < files; ++i) p.records.push_back(OldFile("f.txt", "!:\\f" + std::to_string(i)));
+    p.records.push_back(OldIf(test::oldx::Exists("c:\\" + marker)));
+    return BuildOldSis(p);
+  }
+  namespace w = test::sis9w;
+  w::If branch;
+  branch.cond = w::And(w::Exists("c:\\" + marker), w::Not(w::Eq(w::Lang(), w::Num(2))));
+  w::ElseIf other;
+  other.cond = w::Exists("c:\\other");
+  for (int i = 0; i < files; ++i) {
+    branch.files.push_back(w::TextFile("!:\\f" + std::to_string(i), "x"));
+    other.files.push_back(w::TextFile("!:\\e" + std::to_string(i), "y"));
+  }
+  branch.elseIfs = {other};
+  w::Controller c;
+  c.ifs = {branch};
+  return w::Build(c);
+}
+
+// A condition is written once, however many files sit under it: `info --json`'s line grows
+// with the files and with the condition, not with their product.
+TEST(JsonFacts, AConditionIsWrittenOnceHoweverManyFilesSitUnderIt) {
+  const std::string marker(20000, 'q');
+  for (const bool old : {false, true}) {
+    SCOPED_TRACE(old ? "pre-9.x" : "9.x");
+    std::vector<std::size_t> sizes;
+    for (const int files : {20, 400}) {
+      const Bytes bytes = LongConditionFixture(old, marker, files);
+      const model::Package pkg = Parse(bytes, "long.sis");
+      const std::string line = views::FactsDocumentLine(pkg, bytes, views::Describe(pkg, {}), "long.sis");
+      // The If's expression: once in the condition tree and once per truth value as a node.
+      std::size_t copies = 0;
+      for (std::size_t at = line.find(marker); at != std::string::npos; at = line.find(marker, at + 1)) ++copies;
+      EXPECT_GE(copies, 2u);
+      EXPECT_LE(copies, 3u);
+      sizes.push_back(line.size());
+      // Every file still finds its conditions: those under the other branch need the If false.
+      const Json doc = Json::parse(line);
+      const Json& files0 = doc["package"]["files"];
+      ASSERT_EQ(files0.size(), 2u * static_cast<std::size_t>(files));
+      const std::vector<Json> first = ConditionChain(doc["package"]["conditionNodes"], files0.front()["condition"]);
+      const std::vector<Json> last = ConditionChain(doc["package"]["conditionNodes"], files0.back()["condition"]);
+      ASSERT_EQ(first.size(), 1u);
+      EXPECT_TRUE(first[0]["mustBe"].get<bool>());
+      ASSERT_EQ(last.size(), old ? 1u : 2u);
+      EXPECT_FALSE(last[0]["mustBe"].get<bool>());
+      EXPECT_EQ(first[0]["expression"], last[0]["expression"]);
+    }
+    // 380 files more on each branch: their own objects (a few hundred bytes each), no copy
+    // of the 20 KB condition.
+    EXPECT_LT(sizes[1] - sizes[0], 760u * 600u);
+  }
 }
 
 TEST(JsonFacts, DamagedAndForeignFilesStillGiveADocument) {

@@ -101,14 +101,20 @@ TEST(OldParser, HeaderWordsRequisitesAndCapabilities) {
     EXPECT_EQ(d.versions->from.minor, 2);
     EXPECT_EQ(d.versions->from.build, 3);
     EXPECT_EQ(d.names, (std::vector<std::string>{"Req", "Req fr"}));
-    // The older header has no capability table: its count still says 2.
-    ASSERT_EQ(pkg.properties.size(), 2u);
+    std::vector<Problem::Kind> kinds;
+    if (c.unknownMark) kinds.push_back(Problem::Kind::UnknownVersion);
     if (c.release6) {
+      ASSERT_EQ(pkg.properties.size(), 2u);
       EXPECT_EQ(pkg.properties[1].key, 7);
       EXPECT_EQ(pkg.properties[1].value, -1);
+    } else {
+      // The older header has no capability table, yet its count says 2: the word read as
+      // the table's place (whatever follows the header) points past the end of the file, so no
+      // pair is read and the damage is recorded.
+      EXPECT_TRUE(pkg.properties.empty());
+      kinds.push_back(Problem::Kind::Damaged);
     }
-    EXPECT_EQ(Kinds(pkg), c.unknownMark ? std::vector<Problem::Kind>{Problem::Kind::UnknownVersion}
-                                        : std::vector<Problem::Kind>{});
+    EXPECT_EQ(Kinds(pkg), kinds);
   }
 }
 
@@ -270,6 +276,37 @@ TEST(OldParser, ProblemsAndWhatTheViewOffers) {
     EXPECT_EQ(Kinds(pkg), std::vector<Problem::Kind>{Problem::Kind::NotAPackage});
     EXPECT_EQ(Script(pkg), "");
   }
+}
+
+// A capability count larger than the pairs the file holds (a 16-bit count of 65,529 in a
+// file of a few hundred bytes): the pairs inside the file are read and the rest is recorded
+// as damage, with no pairs of zeros made up past the end.
+TEST(OldParser, CapabilityPairsEndWithTheFile) {
+  OldPackage p;
+  p.records = {OldFile("C:\\a.txt", "!:\\a.txt")};
+  Bytes bytes = BuildOldSis(p);
+  const std::size_t pairs = bytes.size();
+  auto put = [&bytes](std::size_t at, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  bytes.resize(pairs + 16 + 5);  // two whole pairs, then five bytes of a third
+  put(pairs, 1, 4);
+  put(pairs + 4, 4, 4);
+  put(pairs + 8, 7, 4);
+  put(pairs + 12, 9, 4);
+  put(pairs + 16, 3, 4);
+  put(30, 65529, 2);  // the capability count
+  put(72, static_cast<std::uint32_t>(pairs), 4);  // where the pairs begin
+  const model::Package pkg = ParseOld(bytes);
+  ASSERT_EQ(pkg.properties.size(), 2u);
+  EXPECT_EQ(pkg.properties[0].key, 1);
+  EXPECT_EQ(pkg.properties[0].value, 4);
+  EXPECT_EQ(pkg.properties[1].key, 7);
+  EXPECT_EQ(pkg.properties[1].value, 9);
+  ASSERT_EQ(Kinds(pkg), std::vector<Problem::Kind>{Problem::Kind::Damaged});
+  EXPECT_EQ(pkg.problems[0].what, "capability");
+  EXPECT_EQ(pkg.problems[0].where, static_cast<std::int64_t>(pairs + 16));
+  EXPECT_EQ(views::DescribeOld(pkg, {}).files.size(), 1u);
 }
 
 TEST(OldView, WholeScriptOfASmallPackage) {
