@@ -24,6 +24,7 @@
 #include "gui/main_window.hpp"
 #include "gui/window_rules.hpp"
 #include "scripted_desktop.hpp"
+#include "small_package.hpp"
 #include "support/sis9_writer.hpp"
 #include "support/test_env.hpp"
 
@@ -35,32 +36,11 @@ namespace {
 
 const char kPkgText[] = "&EN\r\n#{\"Demo\"},(0x10000001),1,0,0\r\n\"file.txt\"-\"!:\\data\\file.txt\"\r\n";
 
-w::File File(std::string target, std::string data, bool deflate = false) {
-  w::File f;
-  f.target = std::move(target);
-  f.data = Bytes(data.begin(), data.end());
-  f.deflate = deflate;
-  return f;
-}
+using test::File;
 
 // A package with a few files of different sizes, one under a language condition, and an
 // embedded package.
-Bytes SmallPackage() {
-  w::Controller child;
-  child.uid = 0xE0000002;
-  child.names = {"Helper"};
-  child.version = {2, 1, 0};
-  child.files = {File("!:\\data\\helper.txt", "helper file")};
-  w::Controller main;
-  main.names = {"Browser Demo"};
-  main.version = {1, 2, 3};
-  main.languages = {1, 2};
-  main.files = {File("!:\\sys\\bin\\alpha.exe", std::string(3000, 'a'), true), File("!:\\data\\beta.txt", "b"),
-                File("!:\\data\\gamma.ini", std::string(700, 'g'))};
-  main.ifs = {w::If{w::Eq(w::Lang(), w::Num(2)), {File("!:\\data\\fr.txt", "bonjour")}, {}, {}, {}}};
-  main.embedded = {child};
-  return w::Build(main);
-}
+Bytes SmallPackage() { return test::SmallPackage("Browser Demo"); }
 
 // Bytes deflate cannot shrink.
 std::string Noise(std::size_t size, std::uint32_t seed) {

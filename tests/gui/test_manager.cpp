@@ -20,6 +20,7 @@
 #include "gui/dialogs.hpp"
 #include "gui/main_window.hpp"
 #include "scripted_desktop.hpp"
+#include "small_package.hpp"
 #include "checks/checks.hpp"
 #include "support/e32_images.hpp"
 #include "support/sis9_writer.hpp"
@@ -31,31 +32,11 @@ namespace w = tarvik::test::sis9w;
 
 namespace {
 
-w::File File(std::string target, std::string data, bool deflate = false) {
-  w::File f;
-  f.target = std::move(target);
-  f.data = Bytes(data.begin(), data.end());
-  f.deflate = deflate;
-  return f;
-}
+using test::File;
 
-// Five files, one under a language condition, one in an embedded package.
-Bytes SmallPackage() {
-  w::Controller child;
-  child.uid = 0xE0000002;
-  child.names = {"Helper"};
-  child.version = {2, 1, 0};
-  child.files = {File("!:\\data\\helper.txt", "helper file")};
-  w::Controller main;
-  main.names = {"Manager Demo"};
-  main.version = {1, 2, 3};
-  main.languages = {1, 2};
-  main.files = {File("!:\\sys\\bin\\alpha.exe", std::string(3000, 'a'), true), File("!:\\data\\beta.txt", "b"),
-                File("!:\\data\\gamma.ini", std::string(700, 'g'))};
-  main.ifs = {w::If{w::Eq(w::Lang(), w::Num(2)), {File("!:\\data\\fr.txt", "bonjour")}, {}, {}, {}}};
-  main.embedded = {child};
-  return w::Build(main);
-}
+// A package with a few files of different sizes, one under a language condition, and an
+// embedded package.
+Bytes SmallPackage() { return test::SmallPackage("Manager Demo"); }
 
 QString ReadText(const QString& path) {
   QFile f(path);
