@@ -68,6 +68,7 @@ constexpr const char* kSplitterKey = "window/splitter";
 constexpr const char* kRecentKey = "recentFiles";
 constexpr const char* kOpenFolderKey = "folders/open";
 constexpr const char* kExtractFolderKey = "folders/extract";
+constexpr const char* kSaveFolderKey = "folders/save";
 constexpr const char* kWorkingDirKey = "workingDirectory";
 constexpr const char* kRebuildScriptsKey = "extract/rebuildScripts";
 constexpr const char* kLeaveOutPrefixKey = "extract/leaveOutPrefix";
@@ -908,6 +909,7 @@ void MainWindow::LoadSettings() {
   recent_ = settings_->value(kRecentKey).toStringList();
   lastFolder_ = settings_->value(kOpenFolderKey).toString();
   lastExtractFolder_ = settings_->value(kExtractFolderKey).toString();
+  lastSaveFolder_ = settings_->value(kSaveFolderKey).toString();
   const QString wd = settings_->value(kWorkingDirKey).toString();
   if (!wd.isEmpty()) commands_.SetSourceFolder(wd.toStdString());
   rebuildScripts_->setChecked(settings_->value(kRebuildScriptsKey, false).toBool());
@@ -1137,15 +1139,16 @@ std::optional<std::string> MainWindow::ChooseSaveFile(const std::string& filter,
                                                       const std::string& proposedName) {
   std::string proposed = proposedName;
   for (;;) {
-    auto dialog = MakeSaveDialog(this, filter, title, proposed, lastFolder_);
+    // Where the person saved last; before any save, where files were opened from.
+    auto dialog = MakeSaveDialog(this, filter, title, proposed, lastSaveFolder_.isEmpty() ? lastFolder_ : lastSaveFolder_);
     if (desktop_->Exec(*dialog) != QDialog::Accepted) return std::nullopt;
     std::optional<std::string> path = ChosenPath(*dialog);
     if (!path) return std::nullopt;
     // A name without an extension gets the one of the type chosen.
     if (QFileInfo(QString::fromStdString(*path)).suffix().isEmpty())
       *path += FilterExtension(dialog->selectedNameFilter()).toStdString();
-    lastFolder_ = FolderOf(*path);
-    if (settings_) settings_->setValue(kOpenFolderKey, lastFolder_);
+    lastSaveFolder_ = FolderOf(*path);
+    if (settings_) settings_->setValue(kSaveFolderKey, lastSaveFolder_);
     // Asked here so that No goes back to the dialog; the save does not ask again.
     if (fsys::FileExists(*path) &&
         !Ask({ops::QuestionKind::ReplaceFile, kProgramName, *path + " already exists.\r\nDo you want to replace it?"})) {

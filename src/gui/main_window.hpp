@@ -335,6 +335,7 @@ class MainWindow : public QMainWindow, public window::WindowUi {
   std::optional<std::string> replaceConfirmed_;  // the file Save As was allowed to replace
   QString lastFolder_;              // where the file dialogs start
   QString lastExtractFolder_;       // where the folder picker of Extract starts
+  QString lastSaveFolder_;          // where Save As and Build Package start
   QStringList recent_;
   bool running_ = false;            // a command is running
   bool busy_ = false;               // an extraction is running (hourglass)

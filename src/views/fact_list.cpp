@@ -154,6 +154,11 @@ void FileFacts(const model::Package& p, bool isMain, const std::vector<FileRow>&
     if (r.hasData) packed += r.compressedSize;
   }
   f.emplace_back(isMain ? "Files" : "Files of this package", std::to_string(count));
+  // A stub names the files already on the device and carries none of their bytes.
+  if (p.stub) {
+    f.emplace_back("File data", "none: a stub describes files and carries none of them");
+    return;
+  }
   f.emplace_back("Total size", SizeText(size));
   f.emplace_back("Total packed size", SizeText(packed));
 }

@@ -61,6 +61,7 @@ class ManagerTest : public QObject {
   void executablesAndChecks();
   void failedOpenKeepsThePackage();
   void saveAsProposesTheNameAndReturnsToTheDialog();
+  void workingDirectoryShowsInTheScriptAtOnce();
   void desktopFailuresAndDropsAreSaid();
 
  private:
@@ -380,6 +381,8 @@ void ManagerTest::saveAsProposesTheNameAndReturnsToTheDialog() {
   for (const auto& m : desktop_->messages) seen << m.text;
   for (const auto& d : desktop_->fileDialogs) seen << d.title + QStringLiteral(" / ") + d.selectedFilter;
   QVERIFY2(QFileInfo::exists(plain + QStringLiteral(".pkg")), qPrintable(seen.join(QStringLiteral(" | "))));
+  // The next Save As starts where the last one saved.
+  QCOMPARE(desktop_->fileDialogs.back().directory, QFileInfo(plain).absolutePath());
   // Yes replaces it, asked once.
   desktop_->messages.clear();
   desktop_->fileAnswers = {taken};
@@ -387,6 +390,17 @@ void ManagerTest::saveAsProposesTheNameAndReturnsToTheDialog() {
   window_->SaveAction()->trigger();
   QCOMPARE(desktop_->messages.size(), std::size_t{1});
   QVERIFY(ReadText(taken).contains(QStringLiteral("Manager Demo")));
+}
+
+void ManagerTest::workingDirectoryShowsInTheScriptAtOnce() {
+  Open(Write(QStringLiteral("demo.sis"), SmallPackage()));
+  QVERIFY(!window_->TextArea()->toPlainText().contains(QStringLiteral("/wd/")));
+  const QString wd = Folder("wd");
+  desktop_->fileAnswers.push_back(wd);
+  window_->findChild<QAction*>(QStringLiteral("mnWD"))->trigger();
+  QVERIFY(window_->TextArea()->toPlainText().contains(wd + QStringLiteral("/")));
+  window_->findChild<QAction*>(QStringLiteral("mnClearWD"))->trigger();
+  QVERIFY(!window_->TextArea()->toPlainText().contains(wd));
 }
 
 void ManagerTest::desktopFailuresAndDropsAreSaid() {
