@@ -233,6 +233,7 @@ void ManagerTest::keyboard() {
   window_->show();
   QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   window_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
   // Ctrl+F: the filter; Esc clears it; Down goes into the table; Tab leaves the table.
   QTest::keyClick(window_.get(), Qt::Key_F, Qt::ControlModifier);
   QCOMPARE(window_->Tabs()->currentWidget(), window_->FilesTab());
