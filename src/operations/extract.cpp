@@ -131,20 +131,6 @@ void LeaveOutPrefix(std::vector<views::FileRow>& rows) {
   }
 }
 
-// Asks before each PKG file replaces a file that stands at its path now.
-void AskReplacements(ExtractJob& job, Conversation& conversation) {
-  if (!job.rebuildScripts || job.item->generation != model::Generation::Sis9) return;
-  for (const views::RebuildScript& s : views::RebuildScripts(*job.item->package, job.item->view)) {
-    std::string shown = s.path;
-    std::replace(shown.begin(), shown.end(), '\\', '/');
-    const std::string path = job.folder + shown;
-    std::error_code ec;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) continue;
-    if (conversation.Ask({QuestionKind::ReplaceFile, kProgramName, path + " already exists.\r\nDo you want to replace it?"}))
-      job.replaceable.insert(path);
-  }
-}
-
 std::string NativeRelative(std::string relative) {
   std::replace(relative.begin(), relative.end(), '\\', '/');
   return relative;
@@ -153,6 +139,17 @@ std::string NativeRelative(std::string relative) {
 bool Stands(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Asks before each PKG file replaces a file that stands at its path now.
+void AskReplacements(ExtractJob& job, Conversation& conversation) {
+  if (!job.rebuildScripts || job.item->generation != model::Generation::Sis9) return;
+  for (const views::RebuildScript& s : views::RebuildScripts(*job.item->package, job.item->view)) {
+    const std::string path = job.folder + NativeRelative(s.path);
+    if (!Stands(path)) continue;
+    if (conversation.Ask({QuestionKind::ReplaceFile, kProgramName, path + " already exists.\r\nDo you want to replace it?"}))
+      job.replaceable.insert(path);
+  }
 }
 
 // Settles each row whose destination stands already: by the request's choice, or by asking
